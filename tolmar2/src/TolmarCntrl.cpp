@@ -1,0 +1,3 @@
+#include "tolmar2/TolmarCntrl.h"
+
+const char* const TolmarCntrl::API_VERSION = "2.9.0";

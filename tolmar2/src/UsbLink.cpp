@@ -1,0 +1,151 @@
+#include "UsbLink.h"
+
+#include <dlfcn.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "Platform.h"
+#include "tolmar2/MsgLogger.h"
+
+namespace tolmar2::link {
+namespace {
+
+// The virtual sensor is linked in; its exported calls form the virtual backend.
+Backend virtualBackend() {
+    Backend b;
+#define TOLMAR_LINK_VIRTUAL(name, params, args) b.name = &::name;
+    QUICKUSB_API_CALLS(TOLMAR_LINK_VIRTUAL)
+#undef TOLMAR_LINK_VIRTUAL
+    return b;
+}
+
+struct LinkState {
+    Backend backend;
+    Kind kind = Kind::Virtual;
+    bool selected = false;
+};
+
+LinkState state;
+std::mutex selectMutex;
+std::atomic<QHANDLE> lastOpenedModule{0};
+std::atomic<bool> genuineLink{true};
+std::atomic<int> i2cPauseMs{10};
+
+const char* envOr(const char* name, const char* fallback) {
+    const char* v = std::getenv(name);
+    return (v && *v) ? v : fallback;
+}
+
+// Chooses the backend from TOLMAR_LINK and TOLMAR_QUICKUSB_LIBRARY. Caller holds selectMutex.
+bool selectLocked() {
+    const std::string wanted = envOr("TOLMAR_LINK", "auto");
+    const std::string path = envOr("TOLMAR_QUICKUSB_LIBRARY", "libquickusb.so");
+    state.selected = true;
+
+    bool ok = true;
+    if (wanted == "vendor" || wanted == "auto") {
+        Backend vendor;
+        std::string error;
+        if (loadLibrary(path, vendor, error)) {
+            state.backend = vendor;
+            state.kind = Kind::Vendor;
+            TOLMAR_LOG_MESSAGE("USB link: QuickUSB library %s\n", path.c_str());
+            return true;
+        }
+        if (wanted == "vendor") {
+            TOLMAR_LOG_ERROR("USB link: %s\n", error.c_str());
+            ok = false;  // fall through to the virtual sensor, but report the failure
+        }
+    } else if (wanted != "virtual") {
+        TOLMAR_LOG_ERROR("USB link: unknown TOLMAR_LINK value \"%s\" (vendor, virtual or auto)\n",
+                         wanted.c_str());
+        ok = false;
+    }
+    state.backend = virtualBackend();
+    state.kind = Kind::Virtual;
+    TOLMAR_LOG_MESSAGE("USB link: built-in virtual sensor (simulated data)\n");
+    return ok;
+}
+
+const Backend& backend() {
+    std::lock_guard<std::mutex> lock(selectMutex);
+    if (!state.selected) selectLocked();
+    return state.backend;
+}
+
+}  // namespace
+
+bool loadLibrary(const std::string& path, Backend& out, std::string& error) {
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* why = dlerror();
+        error = "cannot load " + path + ": " + (why ? why : "unknown error");
+        return false;
+    }
+    Backend loaded;
+#define TOLMAR_LINK_RESOLVE(name, params, args)                                     \
+    loaded.name = reinterpret_cast<QRETURN(*) params>(dlsym(handle, #name));        \
+    if (!loaded.name) {                                                             \
+        error = path + " does not export " #name;                                   \
+        dlclose(handle);                                                            \
+        return false;                                                               \
+    }
+    QUICKUSB_API_CALLS(TOLMAR_LINK_RESOLVE)
+#undef TOLMAR_LINK_RESOLVE
+    out = loaded;
+    return true;  // the library stays loaded for the life of the process
+}
+
+bool reselect() {
+    std::lock_guard<std::mutex> lock(selectMutex);
+    lastOpenedModule = 0;
+    return selectLocked();
+}
+
+Kind kind() {
+    backend();
+    return state.kind;
+}
+
+const char* kindName() { return kind() == Kind::Vendor ? "vendor" : "virtual"; }
+
+namespace call {
+#define TOLMAR_LINK_FORWARD(name, params, args) \
+    QRETURN name params { return backend().name args; }
+QUICKUSB_TRANSFER_CALLS(TOLMAR_LINK_FORWARD)
+#undef TOLMAR_LINK_FORWARD
+
+QRETURN QuickUsbOpen(QHANDLE* hDevice, char* devName) {
+    const QRETURN r = backend().QuickUsbOpen(hDevice, devName);
+    if (r && hDevice) lastOpenedModule = *hDevice;
+    return r;
+}
+
+QRETURN QuickUsbClose(QHANDLE hDevice) {
+    QHANDLE expected = hDevice;
+    lastOpenedModule.compare_exchange_strong(expected, 0);
+    return backend().QuickUsbClose(hDevice);
+}
+}  // namespace call
+
+QHANDLE lastOpened() { return lastOpenedModule; }
+
+void closeLastOpened() {
+    const QHANDLE h = lastOpenedModule.exchange(0);
+    if (h) backend().QuickUsbClose(h);
+}
+
+void setGenuine(bool genuine) { genuineLink = genuine; }
+bool isGenuine() { return genuineLink; }
+
+void setI2cPause(std::chrono::milliseconds pause) { i2cPauseMs = static_cast<int>(pause.count()); }
+std::chrono::milliseconds i2cPause() { return std::chrono::milliseconds(i2cPauseMs.load()); }
+void pauseAfterI2c() {
+    const int ms = i2cPauseMs;
+    if (ms > 0) platform::sleepMs(static_cast<unsigned>(ms));
+}
+
+}  // namespace tolmar2::link
