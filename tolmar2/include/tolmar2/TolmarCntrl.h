@@ -23,12 +23,28 @@ public:
     static constexpr uint16_t RECORD_ADDRESS = 0x2000;
     static constexpr uint16_t I2C_DEVICE = 0x51;
 
+    // Result codes of the record operations (1 = success).
+    //   read:  -2 the magic read was 1; -3 address write failed; -4 header could not be read
+    //          (also: record file missing or shorter than 8 bytes); -5 unknown format version;
+    //          -6 no buffer; -7 record body could not be read (also: record file shorter than its
+    //          format's size); -8 the record does not fit the mirror (see below); any other value
+    //          is the magic found instead of I2C_MAGIC_STRING.
+    //   write: -3 five failures in a row on one chunk; -4 unknown format version in the mirror;
+    //          -5 temporary open failed; -6 not connected and no device name; -7 the record file
+    //          could not be written (an existing file is left intact); -8 the mirror's counts do
+    //          not fit the record layout.
+    // A record is refused (-8, mirror unchanged) when it has more than MAX_CAL_ROWS calibration
+    // rows, more than MAX_CAL_RANGES ranges, more than MAX_VCHAN voltage monitors, or more than
+    // MAX_TEMP_ROWS extended probes: those counts index the fixed tables of the mirror.
+    static constexpr int RECORD_DOES_NOT_FIT = -8;
+
     TolmarCntrl();
     ~TolmarCntrl();
     TolmarCntrl(const TolmarCntrl&) = delete;
     TolmarCntrl& operator=(const TolmarCntrl&) = delete;
 
     // ---- Link, logging (library-wide) ----
+    // Fills names with the NUL-terminated module names (buffer zeroed first); returns the count.
     static unsigned long getDevNames(char* names, unsigned long size);
     static void setUsbLink(bool genuine);
     static bool isGenuineUsbLink();
@@ -38,10 +54,12 @@ public:
     // ---- Non-volatile configuration record ----
     // Reads the record from fileName, or from the I2C memory of the open module when null.
     int readTolmarConfigParameters(char* fileName = nullptr);
-    // Writes the mirror to fileName, else to the connected unit, else to module devName opened
-    // for the purpose.
-    int writeTolmarConfigParameters(char* devName = nullptr, char* fileName = nullptr);
+    // Writes the mirror, in the layout of i2cFormatVersion, to fileName, else to the connected
+    // unit, else to the module named moduleName opened for the purpose.
+    int writeTolmarConfigParameters(char* moduleName = nullptr, char* fileName = nullptr);
+    // Writes `value` to `count` bytes of the I2C memory from `address`, each verified; 1 or -1.
     int eraseI2C(unsigned int address, unsigned int count, char value);
+    // Prints the mirror to standard output.
     void printI2cMem();
     // Sets the record mirror back to its defaults.
     void setRecordDefaults();
@@ -85,8 +103,13 @@ public:
     uint32_t extWord;
     uint32_t deviceOptions;
 
-    // Flags derived from deviceOptions after a decode.
-    bool vcScannable = false;     // bit 1: output C is a scanned DAC
+    // Flags derived from deviceOptions after every decode.
+    bool lowTopCurrentRange = false;  // bit 0 (0x001): top current range is 10 uA
+    bool vcScannable = false;         // bit 1 (0x002): output C is a scanned DAC
+    bool extendedProbes = false;      // bit 4 (0x010): extended board (nExtProbes, tempCoef)
+    bool channelEnableHw = false;     // bit 6 (0x040): per-channel enable hardware
+    bool alternateRows = false;       // bit 8 (0x100): probe rows in alternate order
+    bool kalderSensor = false;        // bit 9 (0x200): aspect-ratio sensor
 
     int nAdcChannels = 20;
     int nProbes = 17;
