@@ -34,8 +34,6 @@ TolmarCntrl::TolmarCntrl() {
     }
 }
 
-TolmarCntrl::~TolmarCntrl() = default;
-
 unsigned long TolmarCntrl::getDevNames(char* names, unsigned long size) {
     if (!names || size == 0) return 0;
     std::memset(names, 0, size);
