@@ -51,5 +51,11 @@ std::vector<I2cTransfer> i2cLog() {
 void clearI2cLog() {
     emu().clearI2cLog();
 }
+void unplug() {
+    emu().unplug();
+}
+BoardState boardState(int module) {
+    return emu().boardState(module);
+}
 
 }  // namespace vsensor

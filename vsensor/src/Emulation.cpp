@@ -50,6 +50,7 @@ void Emulation::resetLocked() {
     highSpeed_ = true;
     log_.clear();
     faults_.clear();
+    unplugged_ = false;
 
     profile_ = findProfile("single");
     if (const char* name = envText("TOLMAR_VSENSOR_PROFILE")) {
@@ -103,7 +104,17 @@ QRETURN Emulation::fail(LastError code) {
     return 0;
 }
 
+bool Emulation::unpluggedLocked() {
+    if (!unplugged_ && faults_.onEvent(Fault::Unplug))
+        unplugged_ = true;
+    if (unplugged_)
+        lastError_ = kErrorDeviceRemoved;
+    return unplugged_;
+}
+
 Module* Emulation::moduleLocked(QHANDLE hDevice) {
+    if (unpluggedLocked())
+        return nullptr;
     if (hDevice != 0) {
         for (Module& m : modules_) {
             if (m.handle == hDevice)
@@ -124,6 +135,8 @@ Module* Emulation::moduleAt(int index) {
 
 QRETURN Emulation::findModules(char* nameList, QULONG length) {
     auto l = lock();
+    if (unpluggedLocked())
+        return 0;
     if (!nameList || length == 0)
         return fail(kErrorInvalidParameter);
     // Whole names only, always followed by the empty name that ends the list.
@@ -142,6 +155,8 @@ QRETURN Emulation::findModules(char* nameList, QULONG length) {
 
 QRETURN Emulation::open(QHANDLE* hDevice, const char* devName) {
     auto l = lock();
+    if (unpluggedLocked())
+        return 0;
     if (!hDevice || !devName)
         return fail(kErrorInvalidParameter);
     auto it = std::find_if(modules_.begin(), modules_.end(),
@@ -250,8 +265,7 @@ QRETURN Emulation::startFpgaConfiguration(QHANDLE hDevice) {
     Module* m = moduleLocked(hDevice);
     if (!m)
         return 0;
-    m->fpgaConfiguring = true;
-    m->fpgaBytes = 0;
+    m->board.startConfiguration();
     return 1;
 }
 
@@ -262,9 +276,10 @@ QRETURN Emulation::writeFpgaData(QHANDLE hDevice, const QBYTE* data, QULONG leng
         return 0;
     if (!data || length == 0 || length > 64)
         return fail(kErrorInvalidParameter);
-    if (!m->fpgaConfiguring)
+    if (faults_.onEvent(Fault::FpgaChunkFail))
+        return fail(kErrorTransferFailed);
+    if (!m->board.takeConfigurationChunk(data, length))
         return fail(kErrorNotConfigured);
-    m->fpgaBytes += length;
     return 1;
 }
 
@@ -275,7 +290,7 @@ QRETURN Emulation::isFpgaConfigured(QHANDLE hDevice, QWORD* isConfigured) {
         return 0;
     if (!isConfigured)
         return fail(kErrorInvalidParameter);
-    *isConfigured = m->fpgaConfiguring && m->fpgaBytes > 0 ? 1 : 0;
+    *isConfigured = m->board.configured() ? 1 : 0;
     return 1;
 }
 
@@ -284,8 +299,11 @@ QRETURN Emulation::writeData(QHANDLE hDevice, const QBYTE* data, QULONG length) 
     Module* m = moduleLocked(hDevice);
     if (!m)
         return 0;
-    if (!data || length == 0)
+    if (!data || length != FpgaBoard::kBlockSize)
         return fail(kErrorInvalidParameter);
+    if (faults_.onEvent(Fault::DataWriteFail))
+        return fail(kErrorTransferFailed);
+    m->board.writeBlock(data, length);
     return 1;
 }
 
@@ -296,8 +314,19 @@ QRETURN Emulation::readData(QHANDLE hDevice, QBYTE* data, QULONG* length) {
         return 0;
     if (!data || !length)
         return fail(kErrorInvalidParameter);
-    // The board behind the module sends nothing yet.
+    const QULONG wanted = *length;
     *length = 0;
+    if (faults_.onEvent(Fault::DataReadFail))
+        return fail(kErrorTransferFailed);
+    if (m->board.readBackMode()) {
+        uint8_t image[FpgaBoard::kBlockSize];
+        m->board.readBack(image, faults_.onEvent(Fault::TransceiverBusy));
+        const size_t n = std::min<size_t>(wanted, sizeof image);
+        std::copy_n(image, n, data);
+        *length = n;
+        return 1;
+    }
+    // Nothing else is sent yet.
     return fail(kErrorNotConfigured);
 }
 
@@ -500,6 +529,17 @@ std::vector<I2cTransfer> Emulation::i2cLog() {
 void Emulation::clearI2cLog() {
     auto l = lock();
     log_.clear();
+}
+
+void Emulation::unplug() {
+    auto l = lock();
+    unplugged_ = true;
+}
+
+BoardState Emulation::boardState(int module) {
+    auto l = lock();
+    const Module* m = moduleAt(module);
+    return m ? m->board.state() : BoardState{};
 }
 
 }  // namespace vsensor::detail

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FaultSchedule.h"
+#include "FpgaBoard.h"
 #include "I2cMemory.h"
 #include "tolmar2/QuickUsbApi.h"
 #include "vsensor/VirtualSensor.h"
@@ -23,8 +24,7 @@ struct Module {
     QHANDLE handle = 0;  // 0 while closed
     I2cMemory memory;
     std::array<QWORD, kSettingCount> settings{};
-    size_t fpgaBytes = 0;  // bit-stream bytes since the last configuration start
-    bool fpgaConfiguring = false;
+    FpgaBoard board;
     std::array<std::deque<QBYTE>, kRs232Ports> rs232;  // each port loops back to itself
 };
 
@@ -70,6 +70,8 @@ public:
     bool scheduleFaults(const std::string& spec);
     std::vector<I2cTransfer> i2cLog();
     void clearI2cLog();
+    void unplug();
+    BoardState boardState(int module);
 
 private:
     using Lock = std::unique_lock<std::mutex>;
@@ -79,7 +81,10 @@ private:
     void buildModulesLocked(int count);
     void loadProfileLocked(const UnitProfile& profile);
     QRETURN fail(LastError code);
-    Module* moduleLocked(QHANDLE hDevice);  // sets kErrorInvalidHandle when there is none
+    // The module with this handle; none (with kErrorInvalidHandle) when there is none, and
+    // none (with kErrorDeviceRemoved) once the cable is pulled.
+    Module* moduleLocked(QHANDLE hDevice);
+    bool unpluggedLocked();  // counts a call reaching the module for a scheduled unplug
     Module* moduleAt(int index);
     QRETURN portLocked(QHANDLE hDevice, QBYTE portNum, std::deque<QBYTE>*& port);
     void warnOnce(const std::string& text);
@@ -92,6 +97,7 @@ private:
     QULONG lastError_ = kErrorNone;
     QHANDLE nextHandle_ = 1;
     FaultSchedule faults_;
+    bool unplugged_ = false;
     std::vector<I2cTransfer> log_;
     std::set<std::string> warned_;
 };

@@ -11,6 +11,10 @@ bool isWriteFault(Fault f) {
     return f == Fault::I2cWriteFail;
 }
 
+bool isI2cFault(Fault f) {
+    return f == Fault::I2cWriteFail || f == Fault::I2cReadFail || f == Fault::I2cShortRead;
+}
+
 // A positive decimal number filling the whole text.
 bool parseCount(const std::string& text, int& out) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
@@ -27,9 +31,11 @@ bool parseKind(const std::string& text, Fault& out) {
     static const struct {
         const char* name;
         Fault fault;
-    } kKinds[] = {{"i2c-write-fail", Fault::I2cWriteFail},
-                  {"i2c-read-fail", Fault::I2cReadFail},
-                  {"i2c-short-read", Fault::I2cShortRead}};
+    } kKinds[] = {
+        {"i2c-write-fail", Fault::I2cWriteFail},      {"i2c-read-fail", Fault::I2cReadFail},
+        {"i2c-short-read", Fault::I2cShortRead},      {"data-write-fail", Fault::DataWriteFail},
+        {"data-read-fail", Fault::DataReadFail},      {"fpga-chunk-fail", Fault::FpgaChunkFail},
+        {"transceiver-busy", Fault::TransceiverBusy}, {"unplug", Fault::Unplug}};
     for (const auto& k : kKinds) {
         if (text == k.name) {
             out = k.fault;
@@ -84,7 +90,7 @@ bool FaultSchedule::parse(const std::string& text) {
 std::optional<Fault> FaultSchedule::onI2cTransfer(bool write) {
     std::optional<Fault> hit;
     for (Pending& p : pending_) {
-        if (isWriteFault(p.fault) != write)
+        if (!isI2cFault(p.fault) || isWriteFault(p.fault) != write)
             continue;
         if (p.skip > 0) {
             --p.skip;
@@ -94,10 +100,30 @@ std::optional<Fault> FaultSchedule::onI2cTransfer(bool write) {
         if (!hit || p.fault == Fault::I2cReadFail)
             hit = p.fault;
     }
+    dropSpent();
+    return hit;
+}
+
+bool FaultSchedule::onEvent(Fault fault) {
+    bool hit = false;
+    for (Pending& p : pending_) {
+        if (p.fault != fault)
+            continue;
+        if (p.skip > 0) {
+            --p.skip;
+            continue;
+        }
+        --p.repeat;
+        hit = true;
+    }
+    dropSpent();
+    return hit;
+}
+
+void FaultSchedule::dropSpent() {
     pending_.erase(std::remove_if(pending_.begin(), pending_.end(),
                                   [](const Pending& p) { return p.repeat <= 0; }),
                    pending_.end());
-    return hit;
 }
 
 }  // namespace vsensor::detail

@@ -21,8 +21,13 @@ public:
     // Counts one I2C transfer of the given direction and returns the fault that hits it, if
     // any. A read failure wins over a short read when both are due.
     std::optional<Fault> onI2cTransfer(bool write);
+    // Counts one event of the kind a non-I2C fault counts (data write, data read, FPGA chunk,
+    // read-back, call reaching the module) and tells whether that fault hits it.
+    bool onEvent(Fault fault);
 
 private:
+    void dropSpent();
+
     struct Pending {
         Fault fault;
         int skip;    // transfers still to let through

@@ -6,10 +6,11 @@
 //   TOLMAR_VSENSOR_PROFILE  unit profile: single (default), disc13, ar, legacy, unusable, blank
 //   TOLMAR_VSENSOR_MODULES  number of modules listed (default 1: "QUSB-0"; 0 to kMaxModules)
 //   TOLMAR_VSENSOR_FAULTS   scheduled faults, comma separated entries <kind>@<nth>[x<repeat>]:
-//                           kinds i2c-write-fail, i2c-read-fail, i2c-short-read; nth >= 1 counts
-//                           transfers of that direction (1 = the next one), repeat >= 1 (default 1)
-//                           consecutive transfers are hit, e.g.
-//                           "i2c-write-fail@3x2,i2c-short-read@1".
+//                           kinds i2c-write-fail, i2c-read-fail, i2c-short-read, data-write-fail,
+//                           data-read-fail, fpga-chunk-fail, transceiver-busy, unplug; nth >= 1
+//                           counts the events of that kind (1 = the next one), repeat >= 1
+//                           (default 1) consecutive events are hit, e.g.
+//                           "i2c-write-fail@3x2,i2c-short-read@1,unplug@40".
 // A value that cannot be used is reported once on standard error and the default is taken (a
 // fault text with any bad entry schedules nothing).
 //
@@ -53,6 +54,7 @@ enum LastError : unsigned long {
     kErrorI2cNoAcknowledge = 6,  // no device at the I2C address, or an injected write failure
     kErrorTransferFailed = 7,    // injected read failure
     kErrorNotConfigured = 8,     // FPGA data outside a configuration, or no data to read
+    kErrorDeviceRemoved = 9,     // the cable was pulled (Fault::Unplug, unplug())
 };
 
 // Names of the unit profiles.
@@ -84,11 +86,20 @@ void fillMemory(uint8_t value, int module = 0);
 // I2cWriteFail, reads for the two read faults) on any module from the moment of scheduling:
 // nth = 1 is the next one. `repeat` consecutive transfers from there are hit.
 enum class Fault {
-    I2cWriteFail,  // the I2C write fails (nothing stored, pointer unchanged)
-    I2cReadFail,   // the I2C read fails (nothing returned, count 0, pointer unchanged)
-    I2cShortRead,  // the I2C read succeeds with half the bytes asked for (rounded down)
+    I2cWriteFail,     // the I2C write fails (nothing stored, pointer unchanged)
+    I2cReadFail,      // the I2C read fails (nothing returned, count 0, pointer unchanged)
+    I2cShortRead,     // the I2C read succeeds with half the bytes asked for (rounded down)
+    DataWriteFail,    // a data write (register block) fails; the board keeps its registers
+    DataReadFail,     // a data read fails, nothing returned
+    FpgaChunkFail,    // an FPGA configuration chunk is refused (not added to the bit stream)
+    TransceiverBusy,  // a read-back reports the serial transceiver busy (counts read-backs)
+    Unplug,           // the cable is pulled: this call and every later one that reaches the
+                      // module fails (counts such calls: module list, open, and every call
+                      // with a handle) until reset()
 };
 void scheduleFault(Fault fault, int nth, int repeat = 1);
+// Pulls the cable at once (as Unplug does when its call comes).
+void unplug();
 void clearFaults();
 // Parses a TOLMAR_VSENSOR_FAULTS text and schedules its entries; false (nothing scheduled) on a
 // syntax error.
@@ -104,6 +115,46 @@ struct I2cTransfer {
 };
 std::vector<I2cTransfer> i2cLog();
 void clearI2cLog();
+
+// The FPGA board's registers as it decoded them from the last block it took. Names are those of
+// the register fields; `samples` is what the block carried in bytes 6-9 (the sync sample count
+// in sync_mode, else the samples per step); `channels_disabled` has bit i set for channel i.
+struct BoardRegisters {
+    uint8_t relays = 0;
+    bool soft_adc = false;
+    uint8_t cnvst_pw = 0;
+    bool aux_sw0 = false, aux_sw1 = false, aux_sw2 = false;
+    uint8_t sync_lead_dtime = 0;
+    bool read_temp = false;
+    bool sync_edge_r_f = false, sync_mode = false, up_down_scan = false, gain = false;
+    bool run_en = false, run_aux = false, read_csr_md = false;
+    uint16_t iv_steps = 0;
+    uint32_t samples = 0;
+    uint8_t hvps_en0 = 0, hvps_en1 = 0, hvps_en2 = 0;
+    uint32_t setup_zs_delay = 0, setup_fs_delay = 0, setup_ns_delay = 0;
+    uint8_t setup_iv_delay = 0;
+    uint8_t sync_smpl_div = 0, sync_smpl_mult = 0;
+    uint32_t sync_f_smpl_d = 0;
+    uint16_t v_a_def = 0, v_a_start = 0, v_b_def = 0, v_b_start = 0, v_c_def = 0, v_c_start = 0;
+    int16_t v_a_inc = 0, v_b_inc = 0, v_a_inc2 = 0;
+    int32_t v_c_inc = 0;
+    uint16_t iv_steps2 = 0;
+    uint32_t iv_samples2 = 0;
+    uint32_t sync_aux_d = 0;
+    uint32_t channels_disabled = 0;
+};
+
+// The board as a whole. The FPGA is configured only by a complete, intact stand-in firmware
+// image (tolmar2/firmware); its firmware ID is the one that image carries.
+struct BoardState {
+    bool configured = false;
+    uint16_t firmwareId = 0;
+    size_t blockWrites = 0;  // register blocks taken since the last configuration
+    bool initFlag = false;   // flags of the last block taken
+    bool clearFifo = false;
+    BoardRegisters registers;
+};
+BoardState boardState(int module = 0);
 
 // The calibration record a profile puts at kRecordAddress, with the numbers it encodes (format
 // 16 layout; arrays beyond the counts are unused and zero). Tests use these as known inputs.
