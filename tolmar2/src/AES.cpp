@@ -162,6 +162,36 @@ void storeState(const uint32_t* state, uint8_t* out, int nb) {
         for (int r = 0; r < 4; ++r) out[4 * c + r] = byteOf(state[c], r);
 }
 
+// One pass through the cipher in either direction: add the first round key, run nr - 1 table
+// rounds, then a final round of substitution and row shifts alone. Output column c takes row r
+// from state column (c + offsets[r]) % nb; the round keys are visited from `key` on in steps of
+// `keyStep` words (backwards for decryption).
+void cipherPass(const uint32_t (&rounds)[4][256], const uint8_t (&box)[256],
+                const int (&offsets)[4], int nb, int nr, const uint32_t* key, int keyStep,
+                const uint8_t* in, uint8_t* out) {
+    uint32_t state[8];
+    uint32_t next[8];
+    loadState(in, state, nb, key);
+    for (int round = 1; round < nr; ++round) {
+        key += keyStep;
+        for (int c = 0; c < nb; ++c) {
+            next[c] = rounds[0][byteOf(state[c], 0)] ^
+                      rounds[1][byteOf(state[(c + offsets[1]) % nb], 1)] ^
+                      rounds[2][byteOf(state[(c + offsets[2]) % nb], 2)] ^
+                      rounds[3][byteOf(state[(c + offsets[3]) % nb], 3)] ^ key[c];
+        }
+        std::memcpy(state, next, sizeof(uint32_t) * nb);
+    }
+    key += keyStep;
+    for (int c = 0; c < nb; ++c) {
+        next[c] = packWord(box[byteOf(state[c], 0)], box[byteOf(state[(c + offsets[1]) % nb], 1)],
+                           box[byteOf(state[(c + offsets[2]) % nb], 2)],
+                           box[byteOf(state[(c + offsets[3]) % nb], 3)]) ^
+                  key[c];
+    }
+    storeState(next, out, nb);
+}
+
 }  // namespace
 
 AES::AES() {
@@ -252,56 +282,15 @@ int AES::checkRun(const unsigned char* in, unsigned char* out, int mode, Schedul
 }
 
 void AES::encryptBlock(const uint8_t* in, uint8_t* out) const {
-    const Tables& t = tableStore;
-    uint32_t state[8];
-    uint32_t next[8];
-    loadState(in, state, Nb, roundKey);
-    for (int round = 1; round < Nr; ++round) {
-        const uint32_t* k = roundKey + round * Nb;
-        for (int c = 0; c < Nb; ++c) {
-            next[c] = t.enc[0][byteOf(state[c], 0)] ^
-                      t.enc[1][byteOf(state[(c + shift[1]) % Nb], 1)] ^
-                      t.enc[2][byteOf(state[(c + shift[2]) % Nb], 2)] ^
-                      t.enc[3][byteOf(state[(c + shift[3]) % Nb], 3)] ^ k[c];
-        }
-        std::memcpy(state, next, sizeof(uint32_t) * Nb);
-    }
-    const uint32_t* k = roundKey + Nr * Nb;
-    for (int c = 0; c < Nb; ++c) {
-        next[c] =
-            packWord(t.sbox[byteOf(state[c], 0)], t.sbox[byteOf(state[(c + shift[1]) % Nb], 1)],
-                     t.sbox[byteOf(state[(c + shift[2]) % Nb], 2)],
-                     t.sbox[byteOf(state[(c + shift[3]) % Nb], 3)]) ^
-            k[c];
-    }
-    storeState(next, out, Nb);
+    const int offsets[4] = {0, shift[1], shift[2], shift[3]};
+    cipherPass(tableStore.enc, tableStore.sbox, offsets, Nb, Nr, roundKey, Nb, in, out);
 }
 
 void AES::decryptBlock(const uint8_t* in, uint8_t* out) const {
-    const Tables& t = tableStore;
-    uint32_t state[8];
-    uint32_t next[8];
-    // Row r came from column c - shift[r]; adding Nb keeps the index positive.
-    const int from[4] = {0, Nb - shift[1], Nb - shift[2], Nb - shift[3]};
-    loadState(in, state, Nb, roundKey + Nr * Nb);
-    for (int round = Nr - 1; round > 0; --round) {
-        const uint32_t* k = roundKey + round * Nb;
-        for (int c = 0; c < Nb; ++c) {
-            next[c] = t.dec[0][byteOf(state[c], 0)] ^
-                      t.dec[1][byteOf(state[(c + from[1]) % Nb], 1)] ^
-                      t.dec[2][byteOf(state[(c + from[2]) % Nb], 2)] ^
-                      t.dec[3][byteOf(state[(c + from[3]) % Nb], 3)] ^ k[c];
-        }
-        std::memcpy(state, next, sizeof(uint32_t) * Nb);
-    }
-    for (int c = 0; c < Nb; ++c) {
-        next[c] = packWord(t.invSbox[byteOf(state[c], 0)],
-                           t.invSbox[byteOf(state[(c + from[1]) % Nb], 1)],
-                           t.invSbox[byteOf(state[(c + from[2]) % Nb], 2)],
-                           t.invSbox[byteOf(state[(c + from[3]) % Nb], 3)]) ^
-                  roundKey[c];
-    }
-    storeState(next, out, Nb);
+    // Undoing ShiftRows takes row r from column c - shift[r]; adding Nb keeps it positive.
+    const int offsets[4] = {0, Nb - shift[1], Nb - shift[2], Nb - shift[3]};
+    cipherPass(tableStore.dec, tableStore.invSbox, offsets, Nb, Nr, roundKey + Nr * Nb, -Nb, in,
+               out);
 }
 
 int AES::encrypt(const unsigned char* in, unsigned char* out, size_t blocks, int mode) {
