@@ -148,12 +148,13 @@ TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
         EXPECT_EQ(c.fifoWordsInBuffer, 16384);
         EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile(pc.firmware) + "\n"));
         EXPECT_EQ(c.fpgaFirmwareID, pc.firmwareId);
+        const vsensor::UnitProfile* p = vsensor::findProfile(pc.profile);
+        EXPECT_TRUE(logged("Connecting to Tarvo " + p->devName + "\n"));
 
         const vsensor::BoardState board = vsensor::boardState();
         EXPECT_TRUE(board.configured);
         EXPECT_EQ(board.firmwareId, pc.firmwareId);
         // The board's own decoding of the last block against the profile's calibration.
-        const vsensor::UnitProfile* p = vsensor::findProfile(pc.profile);
         const vsensor::BoardRegisters& r = board.registers;
         EXPECT_EQ(r.v_a_def, zeroCode(p->cal_dac[0][0]) & 0xFFF);
         EXPECT_EQ(r.v_b_start, zeroCode(p->cal_dac[1][0]) & 0xFFF);
