@@ -11,15 +11,15 @@
 
 class TolmarCntrl {
 public:
-    static const char* const API_VERSION;        // "2.9.0"
+    static const char* const API_VERSION;  // "2.9.0"
     static constexpr uint32_t I2C_MAGIC_STRING = 0xB070AAA0u;
-    static const unsigned char ENCKEY[16];       // key constant offered to cipher clients
+    static const unsigned char ENCKEY[16];  // key constant offered to cipher clients
 
     // Room in the record mirror.
-    static constexpr int MAX_CAL_ROWS = 20;      // rows of cal_adc
-    static constexpr int MAX_CAL_RANGES = 2;     // ranges per cal_adc row, entries of rangeValue
-    static constexpr int MAX_VCHAN = 4;          // voltage monitor channels
-    static constexpr int MAX_TEMP_ROWS = 20;     // rows of tempCoef
+    static constexpr int MAX_CAL_ROWS = 20;   // rows of cal_adc
+    static constexpr int MAX_CAL_RANGES = 2;  // ranges per cal_adc row, entries of rangeValue
+    static constexpr int MAX_VCHAN = 4;       // voltage monitor channels
+    static constexpr int MAX_TEMP_ROWS = 20;  // rows of tempCoef
     static constexpr uint16_t RECORD_ADDRESS = 0x2000;
     static constexpr uint16_t I2C_DEVICE = 0x51;
 
@@ -65,7 +65,7 @@ public:
     void setRecordDefaults();
 
     // ---- Identity and link ----
-    QHANDLE qusbHandle = 0;       // 0 = no module open
+    QHANDLE qusbHandle = 0;  // 0 = no module open
     char qDevName[10];
     char qusbMake[128];
     char qusbModel[128];
