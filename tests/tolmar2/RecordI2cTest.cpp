@@ -84,6 +84,9 @@ TEST_F(RecordI2c, ReadResultCodes) {
         {"header read fails", [] { vsensor::scheduleFault(Fault::I2cReadFail, 1); }, -4},
         {"header read short", [] { vsensor::scheduleFault(Fault::I2cShortRead, 1); }, -4},
         {"body read fails", [] { vsensor::scheduleFault(Fault::I2cReadFail, 5); }, -7},
+        // Halved again and again, the reads dwindle to nothing instead of looping forever.
+        {"body reads keep coming short",
+         [] { vsensor::scheduleFault(Fault::I2cShortRead, 2, 1000); }, -7},
         {"too many rows",
          [this] {
              auto im = image16(makeSample());

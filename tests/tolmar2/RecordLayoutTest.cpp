@@ -294,6 +294,25 @@ TEST_F(RecordFixture, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
     }
 }
 
+// A serial filling all 20 bytes is cut to 19 characters so that it stays a terminated string.
+TEST_F(RecordFixture, SerialWithoutTerminatorIsCut) {
+    Sample s = makeSample();
+    s.serial = "QM759-ABCDEFGHIJKLMNOPQ";
+    ASSERT_EQ(1, readImage(image16(s)));
+    EXPECT_STREQ("QM759-ABCDEFGHIJKLM", cntrl->devName);
+}
+
+// Format 14 stores the extended probe count as a word; a mirror count beyond the tables is not
+// written even where the format would read it back as 0.
+TEST_F(RecordFixture, Format14RefusesToWriteOversizedProbeCount) {
+    Sample s = makeSample();
+    s.options = 0x10;
+    ASSERT_EQ(1, readImage(image14(s, 14)));
+    cntrl->nExtProbes = 101;
+    std::string path = dir.file("bad.rec");
+    EXPECT_EQ(-8, cntrl->writeTolmarConfigParameters(nullptr, path.data()));
+}
+
 TEST_F(RecordFixture, LargestTablesThatFitAreAccepted) {
     Sample s = makeSample();
     s.rows = 20;

@@ -208,6 +208,9 @@ void TolmarCntrl::setRecordDefaults() {
     }
     extWord = 0xFFFFFFFFu;
     deviceOptions = 0;
+    // The option flags are copies of deviceOptions bits.
+    lowTopCurrentRange = vcScannable = extendedProbes = false;
+    channelEnableHw = alternateRows = kalderSensor = false;
 }
 
 int TolmarCntrl::readTolmarConfigParameters(char* fileName) {

@@ -206,7 +206,7 @@ int walkCounted(Walker& w, TolmarCntrl& m, int32_t version) {
     }
     if (options & OPTION_EXTENDED) {
         extProbes = w.number(m.nExtProbes);
-        if (extProbes > MAX_LEGACY_EXT_PROBES) {
+        if (!w.encoding() && extProbes > MAX_LEGACY_EXT_PROBES) {
             extProbes = 0;
             w.assign(m.nExtProbes, extProbes);
         }
