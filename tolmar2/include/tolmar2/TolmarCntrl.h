@@ -26,9 +26,10 @@ public:
     // Result codes of the record operations (1 = success).
     //   read:  -2 the magic read was 1; -3 address write failed; -4 header could not be read
     //          (also: record file missing or shorter than 8 bytes); -5 unknown format version;
-    //          -6 no buffer; -7 record body could not be read (also: record file shorter than its
-    //          format's size); -8 the record does not fit the mirror (see below); any other value
-    //          is the magic found instead of I2C_MAGIC_STRING.
+    //          -7 record body could not be read (a failed or empty read; a short read is
+    //          continued) or record file shorter than its format's size; -8 the record does not
+    //          fit the mirror (see below); any other value is the magic found instead of
+    //          I2C_MAGIC_STRING. The record is read into a fixed buffer, so no allocation fails.
     //   write: -3 five failures in a row on one chunk; -4 unknown format version in the mirror;
     //          -5 temporary open failed; -6 not connected and no device name; -7 the record file
     //          could not be written (an existing file is left intact); -8 the mirror's counts do
