@@ -607,11 +607,11 @@ TEST_P(ConnectionTest, PrintWritesTheIdentity) {
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     cntrl_->print();
     const std::string text = log();
-    for (const std::string line :
-         {"qDevName:     QUSB-0\n", "qusbMake:     Virtual Sensor\n",
-          "qusbModel:     QuickUSB QUSB2 Module (emulated)\n", "qusbSerial:     VS000000\n",
-          "qusbHWRev:     CY7C68013A Rev A\n", "qusbDriverVer:     v2.15.0\n",
-          "qusbDllVer:     v2.15.2\n", "qusbHSpeed:     true\n"}) {
+    for (const std::string& line : std::vector<std::string>{
+             "qDevName:     QUSB-0\n", "qusbMake:     Virtual Sensor\n",
+             "qusbModel:     " + std::string(vsensor::kModel) + "\n", "qusbSerial:     VS000000\n",
+             "qusbHWRev:     CY7C68013A Rev A\n", "qusbDriverVer:     v2.15.0\n",
+             "qusbDllVer:     v2.15.2\n", "qusbHSpeed:     true\n"}) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
 }
