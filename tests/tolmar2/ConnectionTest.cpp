@@ -329,6 +329,13 @@ TEST_P(ConnectionTest, DiscoveryPrefersTheFirstRecognisedModule) {
     EXPECT_TRUE(logged("ret : 1, strlength : 128 \n"));
 }
 
+TEST_P(ConnectionTest, ProgrammingWithoutAFileName) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    EXPECT_FALSE(cntrl_->programFPGA(nullptr));
+    EXPECT_TRUE(logged("Failed to open FPGA configuration file: \n"));
+    EXPECT_FALSE(vsensor::boardState().configured);
+}
+
 TEST_P(ConnectionTest, OpenFailureNamesTheModule) {
     expectCleanFailure(cntrl_->connectTo(const_cast<char*>("QUSB-9"), false, true));
     EXPECT_TRUE(logged("Cannot open device: QUSB-9\n"));
