@@ -126,7 +126,8 @@ public:
     // Sends the firmware file to the FPGA in chunks of up to 64 bytes; true when the FPGA then
     // reports itself configured.
     bool programFPGA(const char* path);
-    // Switches the high-voltage outputs off and closes the module; 1 when it closed cleanly.
+    // Resets the identity and record mirror, switches the high-voltage outputs off and closes
+    // the module; 1 when it closed cleanly (or none was open).
     int disconnect();
     // Writes the identity fields to the log.
     void print();
@@ -142,8 +143,8 @@ public:
     QRETURN flushRS232(unsigned char port);
     QRETURN readRS232(unsigned char port, char* data, unsigned short* length);
     QRETURN writeRS232(unsigned char port, char* data, unsigned short length);
-    // Probe counts: setNProbes also resets the first n probe rows and the voltage monitors to
-    // offset 0 and gain 1.
+    // Probe counts: setNProbes (n held to 0..MAX_CAL_ROWS) also resets the first n probe rows
+    // and the voltage monitors to offset 0 and gain 1.
     void setNProbes(int n);
     int getNProbes();
     int getNVchan();
