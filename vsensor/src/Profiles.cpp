@@ -47,12 +47,14 @@ UnitProfile baseProfile(const char* name, const char* devName, uint32_t options,
     return p;
 }
 
-// DAC k maps [lo, hi] volts onto codes 768..64768 of its 16 bits, with a small individual gain
-// and zero error (code = slope * volts + offset).
+// Outputs A and B are driven by 12-bit DACs, output C by a 16-bit one. DAC k maps [lo, hi]
+// volts onto the middle 98 % of its codes, with a small individual gain and zero error
+// (code = slope * volts + offset).
 void setDac(UnitProfile& p, int k, double lo, double hi) {
-    const double slope = 64000.0 / (hi - lo) * (1.0 + spread(k, 0.003));
+    const double fullScale = k < 2 ? 4096.0 : 65536.0;
+    const double slope = 0.98 * fullScale / (hi - lo) * (1.0 + spread(k, 0.003));
     p.cal_dac[k][1] = slope;
-    p.cal_dac[k][0] = 32768.0 - slope * (hi + lo) / 2.0 + spread(k + 7, 4.0);
+    p.cal_dac[k][0] = fullScale / 2 - slope * (hi + lo) / 2.0 + spread(k + 7, fullScale / 16384);
 }
 
 // Output k (A, B or C) spans [lo, hi] volts through DAC k.
