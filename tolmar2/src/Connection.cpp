@@ -1,6 +1,7 @@
 // Discovery of the sensor electronics among the QuickUSB modules, connection (record check,
 // FPGA firmware, initial block, serial-link test), disconnection, identity and description
 // texts, and the RS-232 pass-through.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -51,9 +52,21 @@ bool readable(const std::string& path) {
     return access(path.c_str(), R_OK) == 0;
 }
 
+// The "firmware" directory beside the library file itself. The build puts the images there, so
+// a library run from its build tree finds them without being installed.
+std::string firmwareDirBesideLibrary() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&firmwareDirBesideLibrary), &info) || !info.dli_fname)
+        return {};
+    std::string dir = info.dli_fname;
+    const size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
+    return dir + "/firmware";
+}
+
 // Firmware files are looked up in the working directory, then in TOLMAR_FIRMWARE_DIR, then in
-// the library's installed firmware directory. When none has the file the plain name is used, so
-// that the failure to open it names the file the unit needs.
+// the library's installed firmware directory, then beside the library file. When none has the
+// file the plain name is used, so that the failure to open it names the file the unit needs.
 std::string firmwarePath(const char* name) {
     if (readable(name))
         return name;
@@ -66,6 +79,9 @@ std::string firmwarePath(const char* name) {
     const std::string installed = std::string(TOLMAR_FIRMWARE_INSTALL_DIR) + "/" + name;
     if (readable(installed))
         return installed;
+    const std::string beside = firmwareDirBesideLibrary() + "/" + name;
+    if (readable(beside))
+        return beside;
     return name;
 }
 
