@@ -208,7 +208,7 @@ struct BadFirmwareCase {
 TEST_P(ConnectionTest, MissingOrDamagedFirmwareFailsCleanly) {
     const BadFirmwareCase cases[] = {
         {"no firmware anywhere",
-         [] { unsetenv("TOLMAR_FIRMWARE_DIR"); },
+         [] { setenv("TOLMAR_FIRMWARE_DIR", ".", 1); },
          {"Fpga Firmware used :QM759.rbf\n", "Failed to open FPGA configuration file: QM759.rbf\n",
           "Failed to program FPGA\n"}},
         {"truncated image",

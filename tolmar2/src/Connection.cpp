@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "LocalTime.h"
 #include "Platform.h"
@@ -64,24 +65,24 @@ std::string firmwareDirBesideLibrary() {
     return dir + "/firmware";
 }
 
-// Firmware files are looked up in the working directory, then in TOLMAR_FIRMWARE_DIR, then in
-// the library's installed firmware directory, then beside the library file. When none has the
-// file the plain name is used, so that the failure to open it names the file the unit needs.
+// Firmware files are looked up in the working directory, then in TOLMAR_FIRMWARE_DIR when it is
+// set, otherwise in the library's installed firmware directory and then beside the library file.
+// When none has the file the plain name is used, so that the failure to open it names the file
+// the unit needs.
 std::string firmwarePath(const char* name) {
     if (readable(name))
         return name;
     const char* dir = std::getenv("TOLMAR_FIRMWARE_DIR");
-    if (dir && *dir) {
-        const std::string path = std::string(dir) + "/" + name;
+    std::vector<std::string> dirs;
+    if (dir && *dir)
+        dirs = {dir};
+    else
+        dirs = {TOLMAR_FIRMWARE_INSTALL_DIR, firmwareDirBesideLibrary()};
+    for (const std::string& d : dirs) {
+        const std::string path = d + "/" + name;
         if (readable(path))
             return path;
     }
-    const std::string installed = std::string(TOLMAR_FIRMWARE_INSTALL_DIR) + "/" + name;
-    if (readable(installed))
-        return installed;
-    const std::string beside = firmwareDirBesideLibrary() + "/" + name;
-    if (readable(beside))
-        return beside;
     return name;
 }
 
