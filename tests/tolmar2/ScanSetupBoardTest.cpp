@@ -134,6 +134,14 @@ TEST_F(ScanSetupBoardTest, RunningScanIsStoppedRewrittenAndRestarted) {
          },
          {stopClear, rerunClear, readBackOn, rerun},
          [](const vsensor::BoardRegisters& r) { return r.sync_smpl_div == 2; }},
+        // Read back first, then rewritten like the others.
+        {"A and B together",
+         [](TolmarCntrl& c) {
+             double as = 0, ad = 10, ae = 50, bs = 0, bd = 10, be = -50, vc = 0;
+             return c.setScanVoltages(as, ad, ae, bs, bd, be, vc);
+         },
+         {readBackOn, rerun, stopClear, rerun},
+         [](const vsensor::BoardRegisters& r) { return r.read_csr_md; }},
         // Idle voltages go out with the scan left running.
         {"idle voltages",
          [](TolmarCntrl& c) {
@@ -156,6 +164,96 @@ TEST_F(ScanSetupBoardTest, RunningScanIsStoppedRewrittenAndRestarted) {
         EXPECT_TRUE(vsensor::boardState().registers.run_en);
         EXPECT_TRUE(c_->run_en);
     }
+}
+
+struct FailureCase {
+    const char* name;
+    const char* profile;
+    std::function<void(TolmarCntrl&)> prepare;
+    std::function<bool(TolmarCntrl&)> change;
+    const char* first;  // logged when the first write fails
+    bool rerun;         // a second write restarts the scan
+};
+
+TEST_F(ScanSetupBoardTest, FailedWritesAreReported) {
+    const auto nothing = [](TolmarCntrl&) {};
+    const std::vector<FailureCase> cases = {
+        {"settling delays", "single", nothing,
+         [](TolmarCntrl& c) { return c.setSettlingDelays(1, 2, 3, 4); },
+         "Failed to update new settling delays into Tolmar\n", true},
+        {"hardware averaging", "single", nothing,
+         [](TolmarCntrl& c) { return c.setAverageHW(9, 9); },
+         "Failed to update new iv_samples into Tolmar\n", true},
+        {"measuring range", "single", nothing,
+         [](TolmarCntrl& c) { return c.setMeasuringRange(1); },
+         "Failed to update new measuring range into Tolmar\n", true},
+        {"scan type", "single", nothing,
+         [](TolmarCntrl& c) { return c.setScanType(false, false, false); },
+         "Failed to update new scan type into Tolmar\n", true},
+        {"sweep", "single", nothing,
+         [](TolmarCntrl& c) {
+             double vs[3] = {0, 0, 0}, ve[3] = {10, 0, 0}, step = 1;
+             int lead = 0;
+             return c.setScanVoltages(vs, ve, lead, step) > 0;
+         },
+         "Failed to stop already running scan\n", true},
+        {"idle voltages", "single", nothing,
+         [](TolmarCntrl& c) {
+             double v[3] = {1, 2, 3};
+             return c.setDefVoltages(v);
+         },
+         "Failed to update default voltages\n", false},
+        {"supply polarity", "legacy",
+         [](TolmarCntrl& c) {
+             double v[3] = {0, 0, 50};
+             c.setDefVoltages(v);
+         },
+         [](TolmarCntrl& c) {
+             double v[3] = {0, 0, -50};
+             return c.setDefVoltages(v);
+         },
+         "Failed to stop scan and turn off HVPS\n", false},
+        {"channel enables", "disc13", nothing,
+         [](TolmarCntrl& c) {
+             bool en[24] = {true};
+             return c.setEnabledChannels(en) >= 0;
+         },
+         "Disconnected during Enable channel\n", false},
+    };
+    for (const FailureCase& fc : cases) {
+        for (int nth : {1, 2}) {
+            if (nth == 2 && !fc.rerun)
+                continue;
+            SCOPED_TRACE(std::string(fc.name) + (nth == 1 ? ", first write" : ", rerun"));
+            connect(fc.profile);
+            fc.prepare(*c_);
+            startScan();
+            std::remove("tarvo.log");
+            vsensor::scheduleFault(vsensor::Fault::DataWriteFail, nth);
+            EXPECT_FALSE(fc.change(*c_));
+            EXPECT_TRUE(logged(nth == 1 ? fc.first : "Failed to rerun scan\n"));
+            EXPECT_EQ(loggedCount("[ERROR:"), 2);  // the transfer's line and the operation's
+        }
+    }
+}
+
+TEST_F(ScanSetupBoardTest, SyncFrequencyTransferFailures) {
+    connect("single");
+    c_->sync_aux_d = 55;
+    vsensor::scheduleFault(vsensor::Fault::DataWriteFail, 1);
+    EXPECT_EQ(c_->getSyncFreq(nullptr, true), 0);
+    EXPECT_TRUE(logged("Failed to stop already running scan\n"));
+    EXPECT_EQ(c_->sync_aux_d, 55u);
+
+    vsensor::scheduleFault(vsensor::Fault::DataReadFail, 1);
+    EXPECT_EQ(c_->getSyncFreq(nullptr, true), 0);
+    EXPECT_TRUE(logged("Failed to read FPGA config parameters from Fpga\n"));
+    EXPECT_EQ(c_->sync_aux_d, 55u);
+
+    // The restoring write fails: the phase delay was changed, so it is sent again.
+    vsensor::scheduleFault(vsensor::Fault::DataWriteFail, 6);
+    EXPECT_EQ(c_->getSyncFreq(nullptr, true), 0);
+    EXPECT_TRUE(logged("Failed to run scan\n"));
 }
 
 TEST_F(ScanSetupBoardTest, SettersSendOnlyWhenConnected) {
@@ -372,6 +470,8 @@ TEST_F(ScanSetupBoardTest, ResyncRestoresTheRunningScan) {
     EXPECT_FALSE(log.back().initFlag);
     EXPECT_TRUE(c_->run_en);
     EXPECT_EQ(c_->sync_aux_d, 321u);
+    // The detector settles over two read-backs: one poll wait.
+    EXPECT_EQ(sleeps_.waits(), std::vector<unsigned>{TolmarCntrl::SYNC_LOCK_POLL_MS});
 
     // Without resync the detector is only looked at: stop, read back, restart.
     vsensor::clearBlockWriteLog();
@@ -379,6 +479,12 @@ TEST_F(ScanSetupBoardTest, ResyncRestoresTheRunningScan) {
     EXPECT_EQ(c_->getSyncFreq(&hz, false), 1);
     EXPECT_FALSE(vsensor::blockWriteLog().front().initFlag);
     EXPECT_TRUE(sleeps_.waits().empty());
+
+    // A new signal: the first look finds the detector settling, the next one locked to it.
+    vsensor::setSyncFrequency(4000);
+    EXPECT_EQ(c_->getSyncFreq(&hz, false), -1);
+    EXPECT_EQ(c_->getSyncFreq(&hz, false), 1);
+    EXPECT_NEAR(hz, 4000, 1e-3);
 }
 
 TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {

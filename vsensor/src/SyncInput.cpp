@@ -7,10 +7,9 @@
 namespace vsensor::detail {
 namespace {
 
-// The detector locks on the second read-back after it started, or once this much time has
-// passed, whichever comes first: tests that replace every wait still see it lock.
+// The detector settles over this many read-backs after it started: a host polling for the
+// lock sees it after one wait, and the emulation stays deterministic.
 constexpr int kSettlingReadBacks = 2;
-constexpr std::chrono::milliseconds kSettlingTime(20);
 
 // Firmware builds from 0xACE0 on (except 0xACF1) count the period at twice the clock rate.
 bool countsAtDoubleRate(uint16_t firmwareId) {
@@ -38,14 +37,12 @@ void SyncInput::stop() {
 void SyncInput::startSettling() {
     state_ = State::Settling;
     readBacks_ = 0;
-    since_ = std::chrono::steady_clock::now();
 }
 
 SyncInput::Status SyncInput::readBack(uint16_t firmwareId) {
     if (state_ == State::Settling && hz_ > 0) {
         ++readBacks_;
-        if (readBacks_ >= kSettlingReadBacks ||
-            std::chrono::steady_clock::now() - since_ >= kSettlingTime)
+        if (readBacks_ >= kSettlingReadBacks)
             state_ = State::Locked;
     }
     Status s;

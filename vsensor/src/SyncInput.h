@@ -4,7 +4,6 @@
 #ifndef VSENSOR_SYNCINPUT_H
 #define VSENSOR_SYNCINPUT_H
 
-#include <chrono>
 #include <cstdint>
 
 namespace vsensor::detail {
@@ -37,7 +36,6 @@ private:
     double hz_ = 0;
     State state_ = State::Stopped;
     int readBacks_ = 0;
-    std::chrono::steady_clock::time_point since_{};
 };
 
 }  // namespace vsensor::detail

@@ -119,7 +119,7 @@ std::vector<I2cTransfer> i2cLog();
 void clearI2cLog();
 
 // The sync input. The detector runs once a block with the init flag or with sync_mode set
-// arrives, and locks after a short settling time (two read-backs or 20 ms). It follows signals
+// arrives, and locks after a short settling time (two read-backs of the block). It follows signals
 // from kSyncMinHz to kSyncMaxHz; outside that it still locks but flags the frequency too low or
 // too high. The period is counted at kSyncClockHz; firmware from 0xACE0 on (except 0xACF1)
 // counts at twice that rate.
