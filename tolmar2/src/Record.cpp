@@ -31,7 +31,8 @@ QRETURN writeI2c(QHANDLE h, uint8_t* bytes, size_t length) {
 // read, or 0 when the call failed or claimed more than was asked.
 size_t readI2c(QHANDLE h, uint8_t* bytes, size_t length) {
     QWORD got = static_cast<QWORD>(length);
-    if (!call::QuickUsbReadI2C(h, TolmarCntrl::I2C_DEVICE, bytes, &got) || got > length) return 0;
+    if (!call::QuickUsbReadI2C(h, TolmarCntrl::I2C_DEVICE, bytes, &got) || got > length)
+        return 0;
     return got;
 }
 
@@ -52,15 +53,18 @@ Verified writeVerified(QHANDLE h, unsigned address, const uint8_t* data, size_t 
     bytes[1] = static_cast<uint8_t>(address);
     std::memcpy(bytes + 2, data, length);
     got = 0;
-    if (!writeI2c(h, bytes, 2 + length)) return Verified::DataWriteFailed;
+    if (!writeI2c(h, bytes, 2 + length))
+        return Verified::DataWriteFailed;
     tolmar2::link::pauseAfterI2c();
-    if (!writeI2cAddress(h, address)) return Verified::AddressWriteFailed;
+    if (!writeI2cAddress(h, address))
+        return Verified::AddressWriteFailed;
     tolmar2::link::pauseAfterI2c();
     QWORD count = static_cast<QWORD>(length);
     if (!call::QuickUsbReadI2C(h, TolmarCntrl::I2C_DEVICE, back, &count))
         return Verified::ReadFailed;
     got = std::min<size_t>(count, length);
-    if (count != length) return Verified::Short;
+    if (count != length)
+        return Verified::Short;
     return std::memcmp(back, data, length) == 0 ? Verified::Ok : Verified::Differs;
 }
 
@@ -137,14 +141,18 @@ int writeRecordFile(const char* fileName, const uint8_t* image, size_t size) {
     const std::string partial = std::string(fileName) + ".part";
     FILE* f = std::fopen(partial.c_str(), "wb");
     bool ok = f && std::fwrite(image, 1, size, f) == size;
-    if (f) ok = (std::fclose(f) == 0) && ok;
-    if (ok && std::rename(partial.c_str(), fileName) == 0) return 1;
+    if (f)
+        ok = (std::fclose(f) == 0) && ok;
+    if (ok && std::rename(partial.c_str(), fileName) == 0)
+        return 1;
     std::remove(partial.c_str());
     TOLMAR_LOG_ERROR("Failed to write configuration record file %s\n", fileName);
     return -7;
 }
 
-bool hasText(const char* s) { return s && *s; }
+bool hasText(const char* s) {
+    return s && *s;
+}
 
 void printPair(const char* label, int index, const double (&pair)[2]) {
     std::printf(label, index, pair[0], pair[1]);
@@ -200,6 +208,9 @@ void TolmarCntrl::setRecordDefaults() {
     }
     extWord = 0xFFFFFFFFu;
     deviceOptions = 0;
+    // The option flags are copies of deviceOptions bits.
+    lowTopCurrentRange = vcScannable = extendedProbes = false;
+    channelEnableHw = alternateRows = kalderSensor = false;
 }
 
 int TolmarCntrl::readTolmarConfigParameters(char* fileName) {
@@ -207,7 +218,8 @@ int TolmarCntrl::readTolmarConfigParameters(char* fileName) {
     if (hasText(fileName)) {
         FILE* f = std::fopen(fileName, "rb");
         const size_t n = f ? std::fread(image, 1, sizeof image, f) : 0;
-        if (f) std::fclose(f);
+        if (f)
+            std::fclose(f);
         if (n < record::HEADER_SIZE) {
             TOLMAR_LOG_ERROR("Failed to read configuration record file %s\n", fileName);
             return -4;
@@ -262,8 +274,10 @@ int TolmarCntrl::writeTolmarConfigParameters(char* moduleName, char* fileName) {
     }
     uint8_t image[record::MAX_RECORD_SIZE] = {};
     const int encoded = record::encode(*this, image, size);
-    if (encoded != 1) return encoded;
-    if (hasText(fileName)) return writeRecordFile(fileName, image, size);
+    if (encoded != 1)
+        return encoded;
+    if (hasText(fileName))
+        return writeRecordFile(fileName, image, size);
 
     QHANDLE handle = qusbHandle;
     if (!connected) {
@@ -277,7 +291,8 @@ int TolmarCntrl::writeTolmarConfigParameters(char* moduleName, char* fileName) {
         }
     }
     const int result = writeRecordImage(handle, image, size);
-    if (!connected) call::QuickUsbClose(handle);
+    if (!connected)
+        call::QuickUsbClose(handle);
     return result;
 }
 

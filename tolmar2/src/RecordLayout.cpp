@@ -20,7 +20,7 @@ constexpr uint32_t OPTION_CHANNEL_ENABLE = 0x040;
 constexpr uint32_t OPTION_ALTERNATE_ROWS = 0x100;
 constexpr uint32_t OPTION_KALDER = 0x200;
 
-constexpr uint32_t EXT_WORD_TAG = 0x80;      // marks the trailing extWord (format 16)
+constexpr uint32_t EXT_WORD_TAG = 0x80;          // marks the trailing extWord (format 16)
 constexpr uint32_t MAX_LEGACY_EXT_PROBES = 100;  // format 14/15: larger counts read as 0
 constexpr int FORMAT13_CAL_ROWS = 16;
 
@@ -46,7 +46,8 @@ public:
     // the field's value when encoding, the value read otherwise.
     template <class S, class T>
     T number(T& field) {
-        if (!span(sizeof(S))) return encoding() ? field : T{};
+        if (!span(sizeof(S)))
+            return encoding() ? field : T{};
         if (encoding()) {
             put<S>(out_ + pos_, static_cast<S>(field));
             pos_ += sizeof(S);
@@ -54,7 +55,8 @@ public:
         }
         const T value = static_cast<T>(get<S>(in_ + pos_));
         pos_ += sizeof(S);
-        if (decoding()) field = value;
+        if (decoding())
+            field = value;
         return value;
     }
     template <class T>
@@ -68,7 +70,8 @@ public:
 
     // A fixed-size text field; decoded text is always NUL-terminated within the field.
     void text(char* field, size_t size) {
-        if (!span(size)) return;
+        if (!span(size))
+            return;
         if (encoding()) {
             std::memcpy(out_ + pos_, field, size);
         } else if (decoding()) {
@@ -81,7 +84,8 @@ public:
     // Sets a mirror field that the layout derives rather than stores (decoding only).
     template <class T>
     void assign(T& field, T value) {
-        if (decoding()) field = value;
+        if (decoding())
+            field = value;
     }
 
 private:
@@ -187,7 +191,8 @@ int walkCounted(Walker& w, TolmarCntrl& m, int32_t version) {
     const unsigned vchan = w.number(m.nVchan);
     const bool current = version >= 16;
     uint32_t extProbes = current ? w.number<uint8_t>(m.nExtProbes) : 0;
-    if (checkCounts(w, rows, ranges, vchan, extProbes) != 1) return TolmarCntrl::RECORD_DOES_NOT_FIT;
+    if (checkCounts(w, rows, ranges, vchan, extProbes) != 1)
+        return TolmarCntrl::RECORD_DOES_NOT_FIT;
 
     for (unsigned r = 0; r < rows; ++r) w.doubles(&m.cal_adc[r][0][0], 2 * ranges);
     w.doubles(&m.cal_vmon[0][0], 2 * vchan);
@@ -195,12 +200,13 @@ int walkCounted(Walker& w, TolmarCntrl& m, int32_t version) {
         w.doubles(&m.tempCoef[0][0], 4 * TolmarCntrl::MAX_TEMP_ROWS);
         w.doubles(m.rangeValue, ranges);
         uint32_t tag = EXT_WORD_TAG;
-        if (w.number(tag) == EXT_WORD_TAG) w.number(m.extWord);
+        if (w.number(tag) == EXT_WORD_TAG)
+            w.number(m.extWord);
         return 1;
     }
     if (options & OPTION_EXTENDED) {
         extProbes = w.number(m.nExtProbes);
-        if (extProbes > MAX_LEGACY_EXT_PROBES) {
+        if (!w.encoding() && extProbes > MAX_LEGACY_EXT_PROBES) {
             extProbes = 0;
             w.assign(m.nExtProbes, extProbes);
         }
@@ -273,14 +279,17 @@ uint32_t legacyCreateTime(const char* serial) {
     int digits[4];
     for (int i = 0; i < 4; ++i) {
         const char c = serial[6 + i];
-        if (c < '0' || c > '9') return 0;  // also stops at the terminating NUL
+        if (c < '0' || c > '9')
+            return 0;  // also stops at the terminating NUL
         digits[i] = c - '0';
     }
     const int month = digits[2] * 10 + digits[3];
-    if (month < 1 || month > 12) return 0;
+    if (month < 1 || month > 12)
+        return 0;
     const time_t zero = 0;
     std::tm epoch{};
-    if (!localtime_r(&zero, &epoch)) return 0;
+    if (!localtime_r(&zero, &epoch))
+        return 0;
     std::tm t{};
     t.tm_year = 100 + digits[0] * 10 + digits[1];
     t.tm_mon = month - 1;
@@ -290,7 +299,8 @@ uint32_t legacyCreateTime(const char* serial) {
     t.tm_sec = epoch.tm_sec;
     t.tm_isdst = -1;
     const time_t made = std::mktime(&t);
-    if (made < 0 || static_cast<unsigned long long>(made) > UINT32_MAX) return 0;
+    if (made < 0 || static_cast<unsigned long long>(made) > UINT32_MAX)
+        return 0;
     return static_cast<uint32_t>(made);
 }
 
@@ -302,21 +312,25 @@ int walkLegacy(Walker& w, TolmarCntrl& m, int32_t version) {
     w.number(m.calTime);
     w.seek(104);
     double R[LEGACY_SUMS] = {};
-    if (w.encoding()) legacySumsFromCalibration(m, R);
+    if (w.encoding())
+        legacySumsFromCalibration(m, R);
     w.doubles(R, LEGACY_SUMS);
     const bool fourDacs = version >= 11;
     w.doubles(&m.cal_dac[0][0], fourDacs ? 8 : 6);
-    if (!fourDacs) resetDacPair(w, m.cal_dac[3]);
+    if (!fourDacs)
+        resetDacPair(w, m.cal_dac[3]);
     for (auto& model : m.vSettling) {
         w.doubles(model[0], 2);
         w.assign(model[1][0], model[0][0]);
         w.assign(model[1][1], model[0][1]);
     }
-    if (!w.decoding()) return 1;
+    if (!w.decoding())
+        return 1;
 
     legacyCalibrationFromSums(R, m);
     m.createTime = legacyCreateTime(m.devName);
-    const double ranges[4] = {6e-6, 6e-5, 0.00024, (options & OPTION_LOW_TOP_RANGE) ? 1e-5 : 0.0024};
+    const double ranges[4] = {6e-6, 6e-5, 0.00024,
+                              (options & OPTION_LOW_TOP_RANGE) ? 1e-5 : 0.0024};
     std::memcpy(m.iRange, ranges, sizeof ranges);
     m.rCurrent[0] = 470;
     m.rCurrent[1] = 22000;
@@ -325,9 +339,12 @@ int walkLegacy(Walker& w, TolmarCntrl& m, int32_t version) {
 }
 
 int walk(Walker& w, TolmarCntrl& m, int32_t version) {
-    if (version >= 14) return walkCounted(w, m, version);
-    if (version == 13) return walkFormat13(w, m);
-    if (version == 12) return walkFormat12(w, m);
+    if (version >= 14)
+        return walkCounted(w, m, version);
+    if (version == 13)
+        return walkFormat13(w, m);
+    if (version == 12)
+        return walkFormat12(w, m);
     return walkLegacy(w, m, version);
 }
 
@@ -354,7 +371,8 @@ void deriveFromRecord(TolmarCntrl& m) {
         m.nProbes = 1;
     }
     for (auto& range : m.vRange)
-        if (range[1] < range[0]) std::swap(range[0], range[1]);
+        if (range[1] < range[0])
+            std::swap(range[0], range[1]);
     m.recordLoaded = true;
 }
 
@@ -362,15 +380,22 @@ void deriveFromRecord(TolmarCntrl& m) {
 
 size_t readSize(int32_t version) {
     switch (version) {
-        case 10: return 584;
-        case 11: return 600;
-        case 12: return 368;
-        case 13: return 816;
-        default: return version >= 14 ? MAX_RECORD_SIZE : 0;
+        case 10:
+            return 584;
+        case 11:
+            return 600;
+        case 12:
+            return 368;
+        case 13:
+            return 816;
+        default:
+            return version >= 14 ? MAX_RECORD_SIZE : 0;
     }
 }
 
-size_t writeSize(int32_t version) { return version >= 13 ? MAX_RECORD_SIZE : readSize(version); }
+size_t writeSize(int32_t version) {
+    return version >= 13 ? MAX_RECORD_SIZE : readSize(version);
+}
 
 uint32_t loadU32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -390,7 +415,8 @@ int encode(const TolmarCntrl& m, uint8_t* image, size_t size) {
 int decode(TolmarCntrl& m, const uint8_t* image, size_t size) {
     const int32_t version = static_cast<int32_t>(loadU32(image + 4));
     const size_t need = readSize(version);
-    if (need == 0) return -5;
+    if (need == 0)
+        return -5;
     if (size < need) {
         TOLMAR_LOG_ERROR("Configuration record of format %d too short (%zu of %zu bytes)\n",
                          version, size, need);
@@ -399,7 +425,8 @@ int decode(TolmarCntrl& m, const uint8_t* image, size_t size) {
     // A checking pass first, so that a refused record leaves the mirror as it was.
     Walker check(Mode::Check, image, nullptr, need);
     const int r = walk(check, m, version);
-    if (r != 1) return r;
+    if (r != 1)
+        return r;
     Walker w(Mode::Decode, image, nullptr, need);
     walk(w, m, version);
     deriveFromRecord(m);

@@ -35,9 +35,11 @@ TolmarCntrl::TolmarCntrl() {
 }
 
 unsigned long TolmarCntrl::getDevNames(char* names, unsigned long size) {
-    if (!names || size == 0) return 0;
+    if (!names || size == 0)
+        return 0;
     std::memset(names, 0, size);
-    if (!tolmar2::link::call::QuickUsbFindModules(names, size) || names[0] == '\0') return 0;
+    if (!tolmar2::link::call::QuickUsbFindModules(names, size) || names[0] == '\0')
+        return 0;
     // Count the names before the empty one, never looking past the buffer.
     unsigned long count = 0;
     for (unsigned long pos = 0; pos < size && names[pos] != '\0'; ++count) {
@@ -52,4 +54,6 @@ void TolmarCntrl::setUsbLink(bool genuine) {
     tolmar2::link::setGenuine(genuine);
 }
 
-bool TolmarCntrl::isGenuineUsbLink() { return tolmar2::link::isGenuine(); }
+bool TolmarCntrl::isGenuineUsbLink() {
+    return tolmar2::link::isGenuine();
+}

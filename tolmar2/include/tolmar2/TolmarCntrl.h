@@ -12,24 +12,25 @@
 
 class TolmarCntrl {
 public:
-    static const char* const API_VERSION;        // "2.9.0"
+    static const char* const API_VERSION;  // "2.9.0"
     static constexpr uint32_t I2C_MAGIC_STRING = 0xB070AAA0u;
-    static const unsigned char ENCKEY[16];       // key constant offered to cipher clients
+    static const unsigned char ENCKEY[16];  // key constant offered to cipher clients
 
     // Room in the record mirror.
-    static constexpr int MAX_CAL_ROWS = 20;      // rows of cal_adc
-    static constexpr int MAX_CAL_RANGES = 2;     // ranges per cal_adc row, entries of rangeValue
-    static constexpr int MAX_VCHAN = 4;          // voltage monitor channels
-    static constexpr int MAX_TEMP_ROWS = 20;     // rows of tempCoef
+    static constexpr int MAX_CAL_ROWS = 20;   // rows of cal_adc
+    static constexpr int MAX_CAL_RANGES = 2;  // ranges per cal_adc row, entries of rangeValue
+    static constexpr int MAX_VCHAN = 4;       // voltage monitor channels
+    static constexpr int MAX_TEMP_ROWS = 20;  // rows of tempCoef
     static constexpr uint16_t RECORD_ADDRESS = 0x2000;
     static constexpr uint16_t I2C_DEVICE = 0x51;
 
     // Result codes of the record operations (1 = success).
     //   read:  -2 the magic read was 1; -3 address write failed; -4 header could not be read
     //          (also: record file missing or shorter than 8 bytes); -5 unknown format version;
-    //          -6 no buffer; -7 record body could not be read (also: record file shorter than its
-    //          format's size); -8 the record does not fit the mirror (see below); any other value
-    //          is the magic found instead of I2C_MAGIC_STRING.
+    //          -7 record body could not be read (a failed or empty read; a short read is
+    //          continued) or record file shorter than its format's size; -8 the record does not
+    //          fit the mirror (see below); any other value is the magic found instead of
+    //          I2C_MAGIC_STRING. The record is read into a fixed buffer, so no allocation fails.
     //   write: -3 five failures in a row on one chunk; -4 unknown format version in the mirror;
     //          -5 temporary open failed; -6 not connected and no device name; -7 the record file
     //          could not be written (an existing file is left intact); -8 the mirror's counts do
@@ -66,7 +67,7 @@ public:
     void setRecordDefaults();
 
     // ---- Identity and link ----
-    QHANDLE qusbHandle = 0;       // 0 = no module open
+    QHANDLE qusbHandle = 0;  // 0 = no module open
     char qDevName[10];
     char qusbMake[128];
     char qusbModel[128];
@@ -125,7 +126,8 @@ public:
     // Sends the firmware file to the FPGA in chunks of up to 64 bytes; true when the FPGA then
     // reports itself configured.
     bool programFPGA(const char* path);
-    // Switches the high-voltage outputs off and closes the module; 1 when it closed cleanly.
+    // Resets the identity and record mirror, switches the high-voltage outputs off and closes
+    // the module; 1 when it closed cleanly (or none was open).
     int disconnect();
     // Writes the identity fields to the log.
     void print();
@@ -141,8 +143,8 @@ public:
     QRETURN flushRS232(unsigned char port);
     QRETURN readRS232(unsigned char port, char* data, unsigned short* length);
     QRETURN writeRS232(unsigned char port, char* data, unsigned short length);
-    // Probe counts: setNProbes also resets the first n probe rows and the voltage monitors to
-    // offset 0 and gain 1.
+    // Probe counts: setNProbes (n held to 0..MAX_CAL_ROWS) also resets the first n probe rows
+    // and the voltage monitors to offset 0 and gain 1.
     void setNProbes(int n);
     int getNProbes();
     int getNVchan();
