@@ -383,6 +383,7 @@ TEST_F(ScanSetupBoardTest, RelaysPauseOnlyWhenTheyChange) {
         if (!log.empty()) {
             EXPECT_TRUE(log[0].clearFifo);
             EXPECT_EQ(log[0].registers.relays, (std::min(s.range, 3u) >= 2 ? 0x23 : 0x20));
+            EXPECT_EQ(log[0].registers.gain, s.range % 2 == 0);
         }
         EXPECT_EQ(sleeps_.waits(), s.waits);
     }
@@ -538,23 +539,6 @@ TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
     EXPECT_FALSE(c_->getScanResources(rate, duration, frequency, values));
     EXPECT_EQ(values, -1);
     EXPECT_TRUE(logged("Failed to read FPGA config parameters from Fpga\n"));
-}
-
-TEST_F(ScanSetupBoardTest, SyncFrequencyFromProfileEnvironmentAndControl) {
-    EXPECT_EQ(vsensor::syncFrequency(), 1000);  // the single unit's default
-    vsensor::loadProfile("disc13");
-    EXPECT_EQ(vsensor::syncFrequency(), 0);
-    setenv("TOLMAR_VSENSOR_SYNC_HZ", "250", 1);
-    vsensor::reset();
-    EXPECT_EQ(vsensor::syncFrequency(), 250);
-    vsensor::loadProfile("ar");
-    EXPECT_EQ(vsensor::syncFrequency(), 250);
-    vsensor::setSyncFrequency(42);
-    EXPECT_EQ(vsensor::syncFrequency(), 42);
-    setenv("TOLMAR_VSENSOR_SYNC_HZ", "fast", 1);
-    vsensor::reset();
-    EXPECT_EQ(vsensor::syncFrequency(), 1000);
-    unsetenv("TOLMAR_VSENSOR_SYNC_HZ");
 }
 
 }  // namespace

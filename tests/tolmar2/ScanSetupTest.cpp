@@ -372,21 +372,6 @@ TEST_F(ScanSetupTest, FixedSupplyCodesStayWithinTheDac) {
     EXPECT_DOUBLE_EQ(v[2], 9.5 / 131);
 }
 
-TEST_F(ScanSetupTest, MeasuringRangesSetRelaysAndGain) {
-    const struct {
-        unsigned range;
-        uint8_t relays;
-        bool gain;
-    } cases[] = {
-        {2, 0x23, true}, {3, 0x23, false}, {0, 0x20, true}, {1, 0x20, false}, {7, 0x23, false}};
-    for (const auto& rc : cases) {
-        SCOPED_TRACE(rc.range);
-        EXPECT_TRUE(c_->setMeasuringRange(rc.range));
-        EXPECT_EQ(c_->relays, rc.relays);
-        EXPECT_EQ(c_->gain, rc.gain);
-    }
-}
-
 TEST_F(ScanSetupTest, ChannelEnablesNeedTheHardware) {
     bool en[24];
     for (int i = 0; i < 24; ++i) en[i] = i % 5 != 0;  // 0, 5, 10, 15, 20 disabled
@@ -443,7 +428,7 @@ TEST_F(ScanSetupTest, AveragingCounts) {
     EXPECT_EQ(c_->averageCount, 12u);
 }
 
-TEST_F(ScanSetupTest, ScanTypeAndTemperatureMode) {
+TEST_F(ScanSetupTest, ScanTypeResetsTheOtherKindsGrid) {
     c_->sync_smpl_mult = 4;
     c_->sync_aux_d = 77;
     EXPECT_TRUE(c_->setScanType(true, false, true));
@@ -458,13 +443,6 @@ TEST_F(ScanSetupTest, ScanTypeAndTemperatureMode) {
     EXPECT_TRUE(c_->sync_edge_r_f);
     EXPECT_EQ(c_->sync_smpl_mult, 4);
     EXPECT_EQ(c_->sync_aux_d, 0u);
-
-    c_->gain = false;
-    c_->read_csr_md = true;
-    c_->setTemperatureScan(true);
-    EXPECT_TRUE(c_->read_temp);
-    EXPECT_TRUE(c_->gain);
-    EXPECT_FALSE(c_->read_csr_md);
 }
 
 TEST_F(ScanSetupTest, SyncTimeGrid) {

@@ -1,6 +1,8 @@
 // The board's sync input, output voltages and block record, driven with register blocks made by
 // hand: the status byte and period count of the read-back image, the voltages against the
 // profile's calibration numbers, and the record of every block taken.
+#include <stdlib.h>
+
 #include <string>
 #include <vector>
 
@@ -81,6 +83,28 @@ TEST_F(SyncOutputsTest, DetectorStartsWhenAskedAndSettlesOverTwoReadBacks) {
     send(false, true);
     EXPECT_EQ(status().first, 0);
     EXPECT_EQ(status().first, kLocked);
+}
+
+TEST_F(SyncOutputsTest, SignalFromProfileEnvironmentAndControl) {
+    EXPECT_EQ(vsensor::syncFrequency(), 1000);  // the single unit's default
+    vsensor::loadProfile("disc13");
+    EXPECT_EQ(vsensor::syncFrequency(), 0);
+    setenv("TOLMAR_VSENSOR_SYNC_HZ", "250", 1);
+    vsensor::reset();
+    EXPECT_EQ(vsensor::syncFrequency(), 250);
+    vsensor::loadProfile("ar");
+    EXPECT_EQ(vsensor::syncFrequency(), 250);
+    vsensor::setSyncFrequency(42);
+    EXPECT_EQ(vsensor::syncFrequency(), 42);
+    // One module of several.
+    vsensor::setModuleCount(2);
+    vsensor::setSyncFrequency(7, 1);
+    EXPECT_EQ(vsensor::syncFrequency(0), 250);
+    EXPECT_EQ(vsensor::syncFrequency(1), 7);
+    setenv("TOLMAR_VSENSOR_SYNC_HZ", "fast", 1);
+    vsensor::reset();
+    EXPECT_EQ(vsensor::syncFrequency(), 1000);
+    unsetenv("TOLMAR_VSENSOR_SYNC_HZ");
 }
 
 TEST_F(SyncOutputsTest, PeriodCountRangeFlagsAndFirmware) {
