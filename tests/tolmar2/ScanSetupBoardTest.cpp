@@ -506,32 +506,42 @@ TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
 }
 
 TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
-    // Single unit, 1 kHz sync, 8 steps of 2 ADC values. The board reports 192,000 counts:
-    // p = 1000 us, usable = (24000 - 1 - 93) / 24 = 996 slots.
-    connect("single");
-    ASSERT_TRUE(c_->setScanType(false, true, true));
+    // 1 kHz sync, 8 steps of C ADC values: p = 1000 us, usable = (24000 - 1 - 93) / 24 = 996
+    // slots, whichever rate the firmware counts at (192,000 counts on the single unit, 384,000
+    // on the disc).
+    for (const auto& unit : {std::make_pair("single", 2), std::make_pair("disc13", 24)}) {
+        SCOPED_TRACE(unit.first);
+        const int C = unit.second;
+        connect(unit.first);
+        vsensor::setSyncFrequency(1000);
+        ASSERT_TRUE(c_->setScanType(false, true, true));
+        double rate, duration, frequency;
+        long values;
+        ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
+        EXPECT_DOUBLE_EQ(frequency, 1000);
+        // Whole microseconds over the whole period: end = 1000 + 1.
+        double timeRes = 1;
+        unsigned start = 0, window = 0, phase = 250;
+        ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
+        EXPECT_EQ(vsensor::boardState().registers.samples, 1001u);
+        EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, 750u);
+        ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
+        // T = 8 * C * 1000, dead time 4 us: + 7 * 1000 (m1 = 200) + 1000 (m2 = 1000).
+        const double T = 8.0 * C * 1000 + 8000;
+        EXPECT_DOUBLE_EQ(rate, 1e6 / T);
+        EXPECT_DOUBLE_EQ(duration, T * 1e-6 * 0.65);
+        EXPECT_EQ(values, C * 996 * 8);
+        EXPECT_EQ(c_->ScanLimits.samplesExpected, static_cast<uint32_t>(C * 996 * 8));
+    }
     double rate, duration, frequency;
     long values;
-    ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-    EXPECT_DOUBLE_EQ(frequency, 1000);
-    // Whole microseconds over the whole period: end = 1000 + 1.
-    double timeRes = 1;
-    unsigned start = 0, window = 0, phase = 250;
-    ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
-    EXPECT_EQ(vsensor::boardState().registers.samples, 1001u);
-    EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, 750u);
-    ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-    // T = 8 * 2 * 1000 = 16000, dead time 4 us: + 7 * 1000 (m1 = 200) + 1000 (m2 = 1000).
-    EXPECT_DOUBLE_EQ(rate, 1e6 / 24000);
-    EXPECT_DOUBLE_EQ(duration, 24000e-6 * 0.65);
-    EXPECT_EQ(values, 2 * 996 * 8);
-    EXPECT_EQ(c_->ScanLimits.samplesExpected, 2u * 996u * 8u);
+    const long last = 24 * 996 * 8;
 
     // While the scan runs the last estimate stands, whatever changes.
     c_->run_en = true;
     c_->iv_steps = 100;
     ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-    EXPECT_EQ(values, 2 * 996 * 8);
+    EXPECT_EQ(values, last);
 
     // A failed read-back leaves nothing known.
     c_->run_en = false;

@@ -553,6 +553,7 @@ TEST_F(ScanSetupTest, NormalScanEstimate) {
 struct SyncEstimateCase {
     const char* name;
     uint16_t firmware;
+    uint32_t period;
     uint8_t mult, div;
     bool trmAvg;
     uint32_t trmAvgDiv;
@@ -572,13 +573,14 @@ TEST_F(ScanSetupTest, SynchronisedScanEstimate) {
     // Software averaging of 4 slots: ceil(996 / 4) = 249 -> 2 * 10 * 249 = 4980 values.
     // Divider 3: ceil(996 / 3) = 332 slots -> 6640 samples.
     const SyncEstimateCase cases[] = {
-        {"whole microseconds", 0xAC59, 24, 0, false, 0, 30000, 1000, 19920, 19920},
-        {"twelfth microseconds", 0xAC59, 2, 0, false, 0, 260000, 1000, 239040, 239040},
-        {"software averaging", 0xAC59, 24, 0, true, 4, 30000, 1000, 19920, 4980},
-        {"divided", 0xAC59, 24, 3, false, 0, 30000, 1000, 6640, 6640},
-        // This firmware counts at twice the rate: the same count is twice the frequency.
-        {"double-rate firmware", 0xACE2, 24, 0, false, 0, 30000, 2000, 19920, 19920},
-        {"exception to the double rate", 0xACF1, 24, 0, false, 0, 30000, 1000, 19920, 19920},
+        {"whole microseconds", 0xAC59, 192000, 24, 0, false, 0, 30000, 1000, 19920, 19920},
+        {"twelfth microseconds", 0xAC59, 192000, 2, 0, false, 0, 260000, 1000, 239040, 239040},
+        {"software averaging", 0xAC59, 192000, 24, 0, true, 4, 30000, 1000, 19920, 4980},
+        {"divided", 0xAC59, 192000, 24, 3, false, 0, 30000, 1000, 6640, 6640},
+        // This firmware counts at twice the rate: 384,000 counts are the same 1 ms period.
+        {"double-rate firmware", 0xACE2, 384000, 24, 0, false, 0, 30000, 1000, 19920, 19920},
+        {"exception to the double rate", 0xACF1, 192000, 24, 0, false, 0, 30000, 1000, 19920,
+         19920},
     };
     for (const SyncEstimateCase& sc : cases) {
         SCOPED_TRACE(sc.name);
@@ -587,7 +589,7 @@ TEST_F(ScanSetupTest, SynchronisedScanEstimate) {
         c_->sync_mode = true;
         c_->sync_samples = 1001;
         c_->sync_f_smpl_d = 0;
-        c_->sync_frq8 = 192000;
+        c_->sync_frq8 = sc.period;
         c_->sync_frq_locked = true;
         c_->fpgaFirmwareID = sc.firmware;
         c_->sync_smpl_mult = sc.mult;

@@ -318,7 +318,8 @@ public:
     // restarts the sync detector and waits up to SYNC_LOCK_TIMEOUT_MS for it to lock.
     int getSyncFreq(double* freq, bool resync);
     // Frequency in Hz of a sync period count as the board reports it in sync_frq8: firmware
-    // above 0xACDF (except 0xACF1) counts at twice the 192 MHz clock.
+    // above 0xACDF (except 0xACF1) counts at twice the 192 MHz clock. The estimates read the
+    // period length from the count by the same rule.
     double syncPeriodToHz(uint32_t periodCount) const;
     // Fills ScanLimits from the stored fields; never talks to the board.
     void estimateScanResources();
