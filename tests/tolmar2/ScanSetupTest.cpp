@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "ScanTestSupport.h"
@@ -277,6 +280,41 @@ TEST_F(ScanSetupTest, PointCountsAtFixedVoltages) {
     EXPECT_EQ(c_->setScanVoltages(vs, ve, lead, step), 0);
     EXPECT_EQ(c_->iv_steps, 0);
     EXPECT_FALSE(logged("Minimal number of steps (1.000000)"));
+}
+
+// Whatever is asked, with whatever calibration: the voltages handed back are those of the codes
+// stored, and the lead's end is its start plus the steps handed back.
+TEST_F(ScanSetupTest, HandedBackVoltagesAreThoseOfTheStoredCodes) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> volts(-120, 120);
+    const double odd[] = {0.0, -0.0, 1e-9, 1e300, -1e300, std::nan(""), HUGE_VAL, -HUGE_VAL};
+    const auto pick = [&](int oddEvery) {
+        return rng() % oddEvery == 0 ? odd[rng() % std::size(odd)] : volts(rng);
+    };
+    for (int round = 0; round < 2000; ++round) {
+        SCOPED_TRACE(round);
+        setRoundCalibration(*c_, round % 2 == 0);
+        c_->cal_dac[round % 3][1] *= (round % 7 == 0) ? -1.0 : 1.0;  // inverted DACs exist
+        double vs[3] = {pick(9), pick(9), pick(9)};
+        double ve[3] = {pick(9), pick(9), pick(9)};
+        int lead = static_cast<int>(rng() % 5) - 1;
+        double step = (lead >= 0 && lead <= 2) ? pick(5) / 10 : std::abs(pick(5)) * 20;
+        const int ivSteps = c_->setScanVoltages(vs, ve, lead, step);
+        if (!logged("Scan Voltages set to") || ivSteps == 0)
+            continue;
+        std::remove("tarvo.log");
+        const uint16_t start[3] = {c_->v_a_start, c_->v_b_start, c_->v_c_start};
+        const int32_t inc[3] = {c_->v_a_inc, c_->v_b_inc, c_->v_c_inc};
+        const int steps = ivSteps - (c_->vcScannable ? 1 : 0);
+        for (int k = 0; k < (c_->vcScannable ? 3 : 2); ++k) {
+            const double* cal = c_->cal_dac[k];
+            EXPECT_DOUBLE_EQ(vs[k], (start[k] - cal[0]) / cal[1]) << k;
+            EXPECT_NEAR(ve[k], (start[k] + steps * inc[k] - cal[0]) / cal[1], 1e-9) << k;
+        }
+        if (lead >= 0 && lead <= 2) {
+            EXPECT_NEAR(ve[lead], vs[lead] + steps * step, 1e-6);
+        }
+    }
 }
 
 // ---- the other two forms ----
