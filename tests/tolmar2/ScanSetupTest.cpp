@@ -536,6 +536,10 @@ TEST_F(ScanSetupTest, SyncAcquisitionWindowAndPhase) {
         // An end equal to the start means no end; the start itself is limited to 20 bits.
         {"end at start", -1, 1, 250, 250, 0, false, 250, 0xFFFFF, 0, 1, 0},
         {"start limited", -1, 1, 0x100000, 0, 0, false, 0xFFFFF, 0xFFFFF, 0, 1, 0},
+        // A frequency too low for the fields: everything at its limit, nothing undefined.
+        {"absurdly slow", 1e-300, 1, 0, 0, 0, false, 0, 0xFFFFF, 0xFFFFF, 1, 0},
+        // One faster than a microsecond: a period of one.
+        {"absurdly fast", 1e9, 1, 0, 0, 0, false, 0, 2, 1, 1, 0},
     };
     for (const auto& sc : cases) {
         SCOPED_TRACE(sc.name);

@@ -158,11 +158,14 @@ bool TolmarCntrl::setSyncScanParameters(double& timeRes, unsigned& acqStart, uns
     acqStart = sync_f_smpl_d;
 
     // Acquisition end, within one sync period when the period is known.
+    // The sync period in microseconds, kept to what the 20-bit fields and the integers below
+    // can take however slow a frequency is claimed.
     const double frequency = ScanLimits.syncFrequency;
     const bool known = frequency > 0;
+    const double periodUs = known ? std::min(1e6 / frequency, 1e12) : 0.0;
     uint64_t end;
     if (known) {
-        const uint64_t period = static_cast<uint64_t>(std::ceil(1e6 / frequency));
+        const uint64_t period = static_cast<uint64_t>(std::ceil(periodUs));
         end = (acqWindow != 0 && acqWindow <= period) ? acqWindow : period;
     } else {
         end = acqWindow != 0 ? acqWindow : kMax20Bits;
@@ -178,7 +181,7 @@ bool TolmarCntrl::setSyncScanParameters(double& timeRes, unsigned& acqStart, uns
 
     // Delay from the sync edge to the first sample, for the requested phase.
     if (known) {
-        const int64_t p = std::max<int64_t>(1, std::llround(1e6 / frequency));
+        const int64_t p = std::max<int64_t>(1, std::llround(periodUs));
         int64_t aux = p - static_cast<int64_t>(phase) % p;
         if (trmAvg && div > 1)
             aux -= static_cast<int64_t>(div / 2);
