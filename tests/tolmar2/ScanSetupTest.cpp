@@ -338,6 +338,28 @@ TEST_F(ScanSetupTest, TwoSegmentSweepOfOutputA) {
         logged("Scan Voltages set to: v[0][ 5.000000  0.000000  5.000000 -0.500000  "
                "0.000000] steps[4 14]\n"));
 
+    // -10 -> 10 V by 5.5 V: 550 codes, 2000 / 550 = 3.6 -> 4 steps would end at 12 V: one
+    // less, ending at 6.5 V; then on to 9 V by 1 V: 250 / 100 = 2.5 -> 3 steps (9.5 V).
+    EXPECT_TRUE(c_->setScanVoltages(0u, -10.0, 5.5, 10.0, 1.0, 9.0));
+    EXPECT_EQ(c_->iv_steps2, 4);
+    EXPECT_EQ(c_->iv_steps, 7);
+    // 0 -> 10 V by 4 V: 1000 / 400 = 2.5 -> 3 steps end at 12 V, with too few to lose one.
+    EXPECT_FALSE(c_->setScanVoltages(0u, 0.0, 4.0, 10.0, 2.0, 9.0));
+    EXPECT_TRUE(logged("Scan voltage v[0][ 0.00  4.00  10.00  2.00  9.00] out of range\n"));
+    EXPECT_EQ(c_->iv_steps, 7);
+
+    // Output B has no second increment: its second segment continues with the first step,
+    // 2 steps of 100 codes from 5 V instead of 200 (7 V, not 9 V).
+    EXPECT_TRUE(c_->setScanVoltages(1u, 0.0, 1.0, 5.0, 2.0, 9.0));
+    EXPECT_EQ(c_->v_b_start, 2048);
+    EXPECT_EQ(c_->v_b_inc, 100);
+    EXPECT_EQ(c_->v_a_inc, 0);
+    EXPECT_EQ(c_->v_a_inc2, 0);
+    EXPECT_EQ(c_->iv_steps, 8);
+    EXPECT_TRUE(
+        logged("Scan Voltages set to: v[1][ 0.000000  1.000000  5.000000  1.000000  "
+               "7.000000] steps[6 8]\n"));
+
     EXPECT_FALSE(c_->setScanVoltages(2u, 0.0, 1.0, 5.0, 2.0, 9.0));
     EXPECT_TRUE(logged("Channel [2] doesn't exist\n"));
     EXPECT_FALSE(c_->setScanVoltages(1u, 0.0, 0.0, 5.0, 2.0, 9.0));

@@ -223,12 +223,12 @@ int TolmarCntrl::setScanVoltages(double* vs, double* ve, int& leadCh, double& st
 
 namespace {
 
-// One segment of a two-segment sweep from startCode: a sweep towards `to`, or, when its two
-// voltages are equal, a hold of round(|step|) points. False for a step that converts to no
-// code change between unequal voltages.
-bool planSegment(int startCode, double from, double to, double step, const double cal[2], Sweep& s,
-                 unsigned ch) {
-    if (from == to) {
+// One segment of a two-segment sweep from startCode (the voltage `from`): a sweep towards `to`,
+// or, for a segment whose two voltages were asked equal, a hold of round(|step|) points. False
+// for a step that converts to no code change.
+bool planSegment(int startCode, bool hold, double from, double to, double step, const double cal[2],
+                 Sweep& s, unsigned ch) {
+    if (hold) {
         s.start = startCode;
         s.inc = 0;
         s.steps = static_cast<int>(std::clamp<int64_t>(roundHalfAway(std::fabs(step)), 0, 65535));
@@ -270,9 +270,12 @@ bool TolmarCntrl::setScanVoltages(unsigned ch, double start, double step1, doubl
     };
     Sweep first;
     Sweep second;
-    if (!planSegment(toCode(start, cal), start, mid, step1, cal, first, ch) || !fitsRange(first))
+    if (!planSegment(toCode(start, cal), start == mid, start, mid, step1, cal, first, ch) ||
+        !fitsRange(first))
         return false;
-    if (!planSegment(first.start + first.steps * first.inc, mid, end, step2, cal, second, ch))
+    // The second segment runs from where the first really ended.
+    if (!planSegment(first.start + first.steps * first.inc, mid == end, sweepEnd(first, cal), end,
+                     step2, cal, second, ch))
         return false;
     // Output B has no second increment: the board keeps stepping it by the first one.
     if (ch == 1)
