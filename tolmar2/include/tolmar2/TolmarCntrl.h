@@ -327,18 +327,18 @@ public:
     bool getScanResources(double& rate, double& duration, double& syncFreq, long& values);
 
     struct ScanLimitsRecord {
-        double scanRate = -1;          // scans per second, or -1
-        double scanDuration = -1;      // seconds of the whole averaged acquisition, or -1
-        double syncFrequency = -1;     // Hz, or a negative status of the sync input
+        double scanRate = -1;                  // scans per second, or -1
+        double scanDuration = -1;              // seconds of the whole averaged acquisition, or -1
+        double syncFrequency = -1;             // Hz, or a negative status of the sync input
         uint32_t valuesPerScan = 0xFFFFFFFFu;  // all ones when not estimated
-        uint32_t samplesExpected = 0;  // raw samples of the whole averaged acquisition
+        uint32_t samplesExpected = 0;          // raw samples of the whole averaged acquisition
     };
     ScanLimitsRecord ScanLimits;
 
-    bool settlingAuto = false;   // settling delays chosen automatically
-    uint32_t averageCount = 1;   // whole scans averaged in software
-    bool trmAvg = false;         // consecutive sync slots averaged in software ...
-    uint32_t trmAvgDiv = 0;      // ... this many at a time
+    bool settlingAuto = false;  // settling delays chosen automatically
+    uint32_t averageCount = 1;  // whole scans averaged in software
+    bool trmAvg = false;        // consecutive sync slots averaged in software ...
+    uint32_t trmAvgDiv = 0;     // ... this many at a time
 
     static constexpr uint32_t MAX_SETTLING_DELAY = 1000000;
     static constexpr unsigned SYNC_LOCK_TIMEOUT_MS = 4000;
