@@ -72,6 +72,10 @@ public:
     void clearI2cLog();
     void unplug();
     BoardState boardState(int module);
+    void setSyncFrequency(double hz, int module);
+    double syncFrequency(int module);
+    std::vector<BlockWrite> blockWriteLog(int module);
+    void clearBlockWriteLog(int module);
 
 private:
     using Lock = std::unique_lock<std::mutex>;
@@ -94,6 +98,7 @@ private:
     std::vector<Module> modules_;
     const UnitProfile* profile_ = nullptr;
     bool highSpeed_ = true;
+    double syncOverride_ = -1;  // TOLMAR_VSENSOR_SYNC_HZ, over the profile's (-1: not given)
     QULONG lastError_ = kErrorNone;
     QHANDLE nextHandle_ = 1;
     FaultSchedule faults_;

@@ -92,6 +92,7 @@ std::vector<UnitProfile> buildProfiles() {
     setOutput(single, 2, -60, 60);
     setDac(single, 3, -10, 10);
     setChannels(single, 1, 0, 1);
+    single.syncHz = 1000;
     all.push_back(single);
 
     // 13 sensors on a 300 mm carrier disc: extended probe board with channel enables, four
@@ -105,6 +106,7 @@ std::vector<UnitProfile> buildProfiles() {
     for (int k = 0; k < 13; ++k) disc.tempCoef[k][2] = 49900 + spread(k, 150.0);
     disc.extTag = 0x80;
     disc.extWord = 2;
+    disc.syncHz = 0;  // no sync signal wired
     all.push_back(disc);
 
     // Aspect-ratio sensor: 16 ADC values (13 probes), scanned collector.
@@ -116,6 +118,7 @@ std::vector<UnitProfile> buildProfiles() {
     setChannels(ar, 13, 3, 13);
     ar.extTag = 0x80;
     ar.extWord = 3;
+    ar.syncHz = 5000;
     all.push_back(ar);
 
     // Older unit: output C is a fixed high-voltage supply, negative side through cal_dac[2],
@@ -139,6 +142,7 @@ std::vector<UnitProfile> buildProfiles() {
     setOutput(unusable, 2, -60, 60);
     setDac(unusable, 3, -10, 10);
     setChannels(unusable, 1, 0, 1);
+    unusable.syncHz = 1000;
     all.push_back(unusable);
 
     UnitProfile blank;
