@@ -57,5 +57,14 @@ void unplug() {
 BoardState boardState(int module) {
     return emu().boardState(module);
 }
+PlasmaModel plasmaModel() {
+    return emu().plasmaModel();
+}
+void setPlasmaModel(const PlasmaModel& model) {
+    emu().setPlasmaModel(model);
+}
+void setStreamSpeed(double speed) {
+    emu().setStreamSpeed(speed);
+}
 
 }  // namespace vsensor

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FaultSchedule.h"
+#include "FifoStream.h"
 #include "FpgaBoard.h"
 #include "I2cMemory.h"
 #include "tolmar2/QuickUsbApi.h"
@@ -25,6 +26,7 @@ struct Module {
     I2cMemory memory;
     std::array<QWORD, kSettingCount> settings{};
     FpgaBoard board;
+    FifoStream fifo;  // the board's measured data
     std::array<std::deque<QBYTE>, kRs232Ports> rs232;  // each port loops back to itself
 };
 
@@ -72,6 +74,9 @@ public:
     void clearI2cLog();
     void unplug();
     BoardState boardState(int module);
+    PlasmaModel plasmaModel();
+    void setPlasmaModel(const PlasmaModel& model);
+    void setStreamSpeed(double speed);
 
 private:
     using Lock = std::unique_lock<std::mutex>;
@@ -88,6 +93,10 @@ private:
     Module* moduleAt(int index);
     QRETURN portLocked(QHANDLE hDevice, QBYTE portNum, std::deque<QBYTE>*& port);
     void warnOnce(const std::string& text);
+    // Starts, stops or clears the module's stream after a block write.
+    void updateStreamLocked(Module& m, bool wasRunning);
+    // The sync period the board measures, in counts of its 192 MHz clock (0: no signal).
+    uint32_t syncPeriodLocked(const Module& m) const;
 
     std::mutex mutex_;
     bool initialised_ = false;
@@ -100,6 +109,8 @@ private:
     bool unplugged_ = false;
     std::vector<I2cTransfer> log_;
     std::set<std::string> warned_;
+    PlasmaModel model_;
+    double streamSpeed_ = 1;
 };
 
 }  // namespace vsensor::detail
