@@ -66,5 +66,17 @@ void setPlasmaModel(const PlasmaModel& model) {
 void setStreamSpeed(double speed) {
     emu().setStreamSpeed(speed);
 }
+void setSyncFrequency(double hz, int module) {
+    emu().setSyncFrequency(hz, module);
+}
+double syncFrequency(int module) {
+    return emu().syncFrequency(module);
+}
+std::vector<BlockWrite> blockWriteLog(int module) {
+    return emu().blockWriteLog(module);
+}
+void clearBlockWriteLog(int module) {
+    emu().clearBlockWriteLog(module);
+}
 
 }  // namespace vsensor

@@ -76,6 +76,18 @@ void Emulation::resetLocked() {
             warnOnce(std::string("bad TOLMAR_VSENSOR_MODULES \"") + text + "\", using 1");
         }
     }
+    syncOverride_ = -1;
+    if (const char* text = envText("TOLMAR_VSENSOR_SYNC_HZ")) {
+        char* end = nullptr;
+        errno = 0;
+        const double hz = std::strtod(text, &end);
+        if (errno == 0 && *end == '\0' && hz >= 0 && hz < 1e9) {
+            syncOverride_ = hz;
+        } else {
+            warnOnce(std::string("bad TOLMAR_VSENSOR_SYNC_HZ \"") + text +
+                     "\", using the profile's");
+        }
+    }
     buildModulesLocked(count);
 
     if (const char* text = envText("TOLMAR_VSENSOR_FAULTS")) {
@@ -96,9 +108,12 @@ void Emulation::buildModulesLocked(int count) {
 void Emulation::loadProfileLocked(const UnitProfile& profile) {
     profile_ = &profile;
     const std::vector<uint8_t> record = encodeRecord(profile);
+    const DacCalibration dac = dacCalibration(profile);
     for (Module& m : modules_) {
         m.memory.fill(0xFF);
         m.memory.poke(kRecordAddress, record);
+        m.board.setCalibration(dac);
+        m.board.syncInput().setFrequency(syncOverride_ >= 0 ? syncOverride_ : profile.syncHz);
     }
 }
 
@@ -321,15 +336,14 @@ void Emulation::updateStreamLocked(Module& m, bool wasRunning) {
         m.fifo.clear();
     if (r.run_en && (!wasRunning || state.clearFifo || !m.fifo.running())) {
         m.fifo.setSpeed(streamSpeed_);
-        m.fifo.start(ScanSetup{r, profile_, syncPeriodLocked(m), model_}, Clock::now());
+        m.fifo.start(ScanSetup{r, profile_, m.board.syncInput().periodCounts(state.firmwareId),
+                               m.board.syncInput().frequency(), model_},
+                     Clock::now());
     } else if (!r.run_en && m.fifo.running()) {
         m.fifo.stop(Clock::now());
     }
 }
 
-uint32_t Emulation::syncPeriodLocked(const Module&) const {
-    return 0;  // no sync input is wired
-}
 
 QRETURN Emulation::readData(QHANDLE hDevice, QBYTE* data, QULONG* length) {
     auto l = lock();
@@ -596,6 +610,32 @@ BoardState Emulation::boardState(int module) {
     auto l = lock();
     const Module* m = moduleAt(module);
     return m ? m->board.state() : BoardState{};
+}
+
+void Emulation::setSyncFrequency(double hz, int module) {
+    auto l = lock();
+    for (int i = 0; i < static_cast<int>(modules_.size()); ++i) {
+        if (module < 0 || module == i)
+            modules_[i].board.syncInput().setFrequency(hz);
+    }
+}
+
+double Emulation::syncFrequency(int module) {
+    auto l = lock();
+    Module* m = moduleAt(module);
+    return m ? m->board.syncInput().frequency() : 0;
+}
+
+std::vector<BlockWrite> Emulation::blockWriteLog(int module) {
+    auto l = lock();
+    const Module* m = moduleAt(module);
+    return m ? m->board.blockWriteLog() : std::vector<BlockWrite>{};
+}
+
+void Emulation::clearBlockWriteLog(int module) {
+    auto l = lock();
+    if (Module* m = moduleAt(module))
+        m->board.clearBlockWriteLog();
 }
 
 }  // namespace vsensor::detail

@@ -77,6 +77,10 @@ public:
     PlasmaModel plasmaModel();
     void setPlasmaModel(const PlasmaModel& model);
     void setStreamSpeed(double speed);
+    void setSyncFrequency(double hz, int module);
+    double syncFrequency(int module);
+    std::vector<BlockWrite> blockWriteLog(int module);
+    void clearBlockWriteLog(int module);
 
 private:
     using Lock = std::unique_lock<std::mutex>;
@@ -95,14 +99,13 @@ private:
     void warnOnce(const std::string& text);
     // Starts, stops or clears the module's stream after a block write.
     void updateStreamLocked(Module& m, bool wasRunning);
-    // The sync period the board measures, in counts of its 192 MHz clock (0: no signal).
-    uint32_t syncPeriodLocked(const Module& m) const;
 
     std::mutex mutex_;
     bool initialised_ = false;
     std::vector<Module> modules_;
     const UnitProfile* profile_ = nullptr;
     bool highSpeed_ = true;
+    double syncOverride_ = -1;  // TOLMAR_VSENSOR_SYNC_HZ, over the profile's (-1: not given)
     QULONG lastError_ = kErrorNone;
     QHANDLE nextHandle_ = 1;
     FaultSchedule faults_;

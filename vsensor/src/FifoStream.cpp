@@ -15,7 +15,6 @@ constexpr uint32_t kOptionExtended = 0x10;
 constexpr uint32_t kOptionChannelEnable = 0x40;
 constexpr size_t kMaxPacketWords = 8191;
 constexpr uint16_t kSaturated = 0x8000;
-constexpr double kSyncClockHz = 192e6;
 constexpr int kTempPhases = 4;
 constexpr int kTempPhaseSamples = 40;
 constexpr int kTempSettling = 25;             // samples of each phase before the level settles
@@ -166,7 +165,7 @@ std::vector<uint16_t> BlockBuilder::syncSamples(uint32_t period) {
     }
     const int mult = r.sync_smpl_mult ? r.sync_smpl_mult : 24;
     const int phases = std::max(24 / mult, 1);
-    const double periodUs = period / (kSyncClockHz / 1e6);
+    const double periodUs = s_.syncHz > 0 ? 1e6 / s_.syncHz : 1.0;
     std::vector<uint16_t> out;
     out.reserve(steps_ * channels_.size() * slots * phases);
     for (size_t step = 0; step < steps_; ++step) {
@@ -251,8 +250,9 @@ double BlockBuilder::blockSeconds() const {
         return kTempBlockSeconds;
     if (r.sync_mode) {
         const int mult = r.sync_smpl_mult ? r.sync_smpl_mult : 24;
-        return double(steps_) * channels_.size() * std::max(24 / mult, 1) *
-               (s_.syncPeriod / kSyncClockHz);
+        return s_.syncHz > 0
+                   ? double(steps_) * channels_.size() * std::max(24 / mult, 1) / s_.syncHz
+                   : 0.0;
     }
     // ADC channel delays, the first settling, samples at 1 us and the step settling.
     const double c = ch_.adc, s = r.iv_steps, iv = r.setup_iv_delay;

@@ -22,7 +22,8 @@ using Clock = std::chrono::steady_clock;
 struct ScanSetup {
     BoardRegisters registers;
     const UnitProfile* profile = nullptr;
-    uint32_t syncPeriod = 0;  // sync period in counts of the 192 MHz clock; 0: no signal
+    uint32_t syncPeriod = 0;  // sync period as the board counts it; 0: no signal
+    double syncHz = 0;        // frequency of the sync signal
     PlasmaModel model;
 };
 

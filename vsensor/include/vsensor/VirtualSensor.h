@@ -14,6 +14,8 @@
 //                           short-block, stream-stop, sync-loss, sync-period-change count blocks.
 //   TOLMAR_VSENSOR_SPEED    pace of the FIFO stream: 1 (default) real time as the scan timing
 //                           gives it, 2 twice as fast, 0 as fast as it is read.
+//   TOLMAR_VSENSOR_SYNC_HZ  frequency of the signal at every board's sync input in Hz, over the
+//                           profile's own (0: no signal)
 // A value that cannot be used is reported once on standard error and the default is taken (a
 // fault text with any bad entry schedules nothing).
 //
@@ -126,6 +128,19 @@ struct I2cTransfer {
 std::vector<I2cTransfer> i2cLog();
 void clearI2cLog();
 
+// The sync input. The detector runs once a block with the init flag or with sync_mode set
+// arrives, and locks after a short settling time (two read-backs of the block). It follows signals
+// from kSyncMinHz to kSyncMaxHz; outside that it still locks but flags the frequency too low or
+// too high. The period is counted at kSyncClockHz; firmware from 0xACE0 on (except 0xACF1)
+// counts at twice that rate.
+constexpr double kSyncClockHz = 192e6;
+constexpr double kSyncMinHz = 10;
+constexpr double kSyncMaxHz = 250e3;
+// Sets the signal at the sync input of one module, or of all with module -1 (0: no signal).
+// Loading a profile sets its default again (or TOLMAR_VSENSOR_SYNC_HZ when given).
+void setSyncFrequency(double hz, int module = -1);
+double syncFrequency(int module = 0);
+
 // The FPGA board's registers as it decoded them from the last block it took. Names are those of
 // the register fields; `samples` is what the block carried in bytes 6-9 (the sync sample count
 // in sync_mode, else the samples per step); `channels_disabled` has bit i set for channel i.
@@ -156,6 +171,9 @@ struct BoardRegisters {
 
 // The board as a whole. The FPGA is configured only by a complete, intact stand-in firmware
 // image (tolmar2/firmware); its firmware ID is the one that image carries.
+// The outputs' voltages follow the DAC codes through the unit's own calibration (outputs A and
+// B from 12-bit codes; a fixed output C supply from the side aux_sw1 or aux_sw2 selects, 0 V
+// with neither).
 struct BoardState {
     bool configured = false;
     uint16_t firmwareId = 0;
@@ -163,8 +181,24 @@ struct BoardState {
     bool initFlag = false;   // flags of the last block taken
     bool clearFifo = false;
     BoardRegisters registers;
+    double idleVolts[3] = {};   // outputs A, B and C at their idle codes
+    double startVolts[3] = {};  // at the first step of the sweep
+    double stepVolts[3] = {};   // change per step
+    // Output k's voltage at step i of the sweep.
+    double sweepVolts(int k, int i) const { return startVolts[k] + i * stepVolts[k]; }
 };
 BoardState boardState(int module = 0);
+
+// The register blocks a board took, oldest first (since its configuration or the last clear;
+// the oldest are dropped beyond kBlockWriteLogSize).
+struct BlockWrite {
+    BoardRegisters registers;
+    bool initFlag = false;
+    bool clearFifo = false;
+};
+constexpr size_t kBlockWriteLogSize = 4096;
+std::vector<BlockWrite> blockWriteLog(int module = 0);
+void clearBlockWriteLog(int module = 0);
 
 // The calibration record a profile puts at kRecordAddress, with the numbers it encodes (format
 // 16 layout; arrays beyond the counts are unused and zero). Tests use these as known inputs.
@@ -195,6 +229,7 @@ struct UnitProfile {
     double rangeValue[2] = {};
     uint32_t extTag = 0;   // 0x80 when the record carries a configuration entry
     uint32_t extWord = 0;  // the entry's value (the sensor code)
+    double syncHz = 0;     // signal at the sync input (0: none wired)
 };
 const std::vector<UnitProfile>& unitProfiles();
 // nullptr for an unknown name.
