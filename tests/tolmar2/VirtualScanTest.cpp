@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -142,6 +143,71 @@ TEST_F(VirtualScanTest, TemperatureScanReturnsTheThermistorTemperatures) {
     const vsensor::PlasmaModel model = vsensor::plasmaModel();
     for (int k = 0; k < 13; ++k) EXPECT_NEAR(t[k], model.thermistors[k], 0.5) << k;
     EXPECT_TRUE(c_->stopScan());
+}
+
+class VirtualSyncScanTest : public VirtualScanTest {
+protected:
+    static constexpr double kSyncHz = 10000;  // a 100 us period
+
+    void syncScan(unsigned averages) {
+        vsensor::PlasmaModel model = vsensor::plasmaModel();
+        model.saturatedShare = 0;  // a saturated slot would take its neighbour's value
+        vsensor::setPlasmaModel(model);
+        connect("disc13");
+        vsensor::setSyncFrequency(kSyncHz);
+        sweep(2, 78, 26, 1);
+        ASSERT_TRUE(c_->setScanType(false, true, false)) << log();
+        double timeRes = 1;
+        unsigned acqStart = 0, window = 0, phase = 0;
+        ASSERT_TRUE(c_->setSyncScanParameters(timeRes, acqStart, window, phase, false));
+        c_->setAverage(averages);
+        ASSERT_TRUE(c_->startScan()) << log();
+    }
+};
+
+TEST_F(VirtualSyncScanTest, TimeResolvedScanShowsThePulseInTheRightSlots) {
+    syncScan(1);
+    const Scan s = scan();
+    ASSERT_EQ(s.code, 1) << log();
+    ASSERT_EQ(s.nChannels, 17);
+    ASSERT_GT(s.nScans, 100u);  // at least one whole period of 1 us slots
+    EXPECT_EQ(s.timeRes, 1.0);
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    const double periodUs = 1e6 / kSyncHz;
+    int on = 0, off = 0;
+    for (unsigned t = 0; t < s.nScans; ++t) {
+        const double phase = std::fmod((s.acqStart + t * s.timeRes) / periodUs, 1.0);
+        (phase < model.pulseDuty ? on : off)++;
+        for (unsigned i = 0; i < s.nPoints; ++i) {
+            const double bias = c_->monitorVoltages[i];
+            EXPECT_NEAR(s.at(16, i, t), bias, 0.1);
+            for (int k = 0; k < 13; k += 4) {
+                EXPECT_NEAR(s.at(k, i, t), vsensor::collectorCurrent(model, k, 13, bias, phase),
+                            1.2e-8)
+                    << "slot " << t << " sensor " << k << " step " << i;
+            }
+        }
+    }
+    EXPECT_GT(on, 10);
+    EXPECT_GT(off, 10);
+    // Below the peaks the pulse is plain to see: on-slots collect over three times the current.
+    EXPECT_GT(s.at(0, 0, 10), 3 * s.at(0, 0, 60));
+}
+
+TEST_F(VirtualSyncScanTest, SyncFaultsEndOrRetryTheRead) {
+    syncScan(3);
+    vsensor::scheduleFault(vsensor::Fault::SyncLoss, 1);
+    Scan s = scan();
+    EXPECT_EQ(s.code, 1) << log();
+    EXPECT_NE(log().find("Scan doesn't run anymore (probably it lost synchronization to TTL "
+                         "signal)"),
+              std::string::npos);
+    const uint32_t period = c_->sync_frq8;
+    vsensor::scheduleFault(vsensor::Fault::SyncPeriodChange, 2);
+    s = scan();
+    EXPECT_EQ(s.code, -8);
+    EXPECT_EQ(c_->sync_frq8, period + 1);
+    EXPECT_NE(log().find("Sync frequency changed during the averaging"), std::string::npos);
 }
 
 struct StreamFault {
