@@ -194,6 +194,22 @@ TEST_F(VirtualSyncScanTest, TimeResolvedScanShowsThePulseInTheRightSlots) {
     EXPECT_GT(s.at(0, 0, 10), 3 * s.at(0, 0, 60));
 }
 
+TEST_F(VirtualSyncScanTest, ElectrodeVoltageLockedToTheSyncSignal) {
+    connect("disc13");
+    vsensor::setSyncFrequency(kSyncHz);
+    double frequency = 0;
+    ASSERT_EQ(c_->getSyncFreq(&frequency, true), 1) << log();
+    ASSERT_TRUE(c_->sync_frq_locked);
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    double mean = 0, minScan = -1;
+    ASSERT_TRUE(c_->getElectrodeVoltage(&mean, &minScan)) << log();
+    EXPECT_NEAR(mean, model.electrodeVoltage, 0.02);
+    // Only a time-resolved read gives more than one scan, and with it the per-scan minimum.
+    EXPECT_NEAR(minScan, model.electrodeVoltage, 0.05);
+    EXPECT_FALSE(c_->sync_mode);  // the scan type is restored
+    EXPECT_FALSE(c_->run_en);
+}
+
 TEST_F(VirtualSyncScanTest, SyncFaultsEndOrRetryTheRead) {
     syncScan(3);
     vsensor::scheduleFault(vsensor::Fault::SyncLoss, 1);
