@@ -212,8 +212,10 @@ int restartNormalScan(TolmarCntrl& c) {
     return 1;
 }
 
-// Result code of a normal-scan block, with its log line.
-int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat) {
+// Codes every reader gives alike: 1 complete; -1 a failed read (logged where it failed) or an
+// abort; -2 the board stopped producing data (logged). 0 for the ends each reader treats its own
+// way.
+int commonBlockCode(BlockEnd end) {
     switch (end) {
         case BlockEnd::Complete:
             return 1;
@@ -224,6 +226,16 @@ int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat)
             TOLMAR_LOG_ERROR(
                 "Either device lost USB connection to PC or scan doesn't run anymore\n");
             return -2;
+        default:
+            return 0;
+    }
+}
+
+// Result code of a normal-scan block, with its log line.
+int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat) {
+    if (const int code = commonBlockCode(end))
+        return code;
+    switch (end) {
         case BlockEnd::EndedEarly:
             if (!b.running) {
                 TOLMAR_LOG_ERROR(
@@ -239,8 +251,9 @@ int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat)
             return -4;
         case BlockEnd::RunCleared:
             return -5;
+        default:
+            return -1;
     }
-    return -1;
 }
 
 bool resultTooLarge(uint64_t values) {
@@ -565,16 +578,9 @@ struct TimeResolvedSink {
 };
 
 int trmBlockCode(BlockEnd end, const Block& b) {
+    if (const int code = commonBlockCode(end))
+        return code;
     switch (end) {
-        case BlockEnd::Complete:
-            return 1;
-        case BlockEnd::ReadFailed:
-        case BlockEnd::Aborted:
-            return -1;
-        case BlockEnd::Stopped:
-            TOLMAR_LOG_ERROR(
-                "Either device lost USB connection to PC or scan doesn't run anymore\n");
-            return -2;
         case BlockEnd::EndedEarly:
             if (!b.running) {
                 TOLMAR_LOG_ERROR(
@@ -591,8 +597,9 @@ int trmBlockCode(BlockEnd end, const Block& b) {
             return -5;
         case BlockEnd::RunCleared:
             return -7;
+        default:
+            return -1;
     }
-    return -1;
 }
 
 // Restart of a synchronised scan after a failed block: 1, -9, -10 or -11.
@@ -841,29 +848,16 @@ int TolmarCntrl::readFpgaFifoDataTEMP(double* data, unsigned& n, unsigned& statu
         const BlockEnd end = reader.readBlock(b, [&](const uint16_t* w, size_t count) {
             std::memcpy(samples + b.taken, w, count * sizeof(uint16_t));
         });
-        switch (end) {
-            case BlockEnd::Complete:
-                code = 1;
-                status = b.status();
-                break;
-            case BlockEnd::EndedEarly:
-            case BlockEnd::Overlong:
-                TOLMAR_LOG_ERROR(
-                    "Unexpected termination of measured data block 1 (rxd %d of %d expected)\n",
-                    static_cast<int>(b.taken + b.extra - 1), TEMP_BLOCK_SAMPLES);
-                code = end == BlockEnd::EndedEarly ? -3 : -4;
-                break;
-            case BlockEnd::Stopped:
-                TOLMAR_LOG_ERROR(
-                    "Either device lost USB connection to PC or scan doesn't run anymore\n");
-                code = -2;
-                break;
-            case BlockEnd::RunCleared:
-                code = -5;
-                break;
-            default:
-                code = -1;
-                break;
+        code = commonBlockCode(end);
+        if (code == 1) {
+            status = b.status();
+        } else if (end == BlockEnd::EndedEarly || end == BlockEnd::Overlong) {
+            TOLMAR_LOG_ERROR(
+                "Unexpected termination of measured data block 1 (rxd %d of %d expected)\n",
+                static_cast<int>(b.taken + b.extra - 1), TEMP_BLOCK_SAMPLES);
+            code = end == BlockEnd::EndedEarly ? -3 : -4;
+        } else if (end == BlockEnd::RunCleared) {
+            code = -5;
         }
         if (code == 1)
             break;
