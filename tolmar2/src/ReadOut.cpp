@@ -351,27 +351,53 @@ int TolmarCntrl::readFpgaFifoData(double*& data, bool averaged, unsigned& nPoint
     return code;
 }
 
-int TolmarCntrl::readFpgaFifoData(double*& a, double*& b, bool averaged, unsigned& nPoints,
-                                  unsigned& status) {
+namespace {
+
+// The frame of the two-channel self-test readers: without a normal scan 1 and no data; else
+// arrays a and b of `length` values each in scanData, filled from one block by
+// readBlock(reader, block, out), which returns the block's code; failed blocks are read again
+// after a restart.
+template <class ReadBlock>
+int readTwoChannels(TolmarCntrl& c, uint64_t length, const char* errorFormat, double*& a,
+                    double*& b, unsigned& nPoints, unsigned& status, ReadBlock&& readBlock) {
     a = b = nullptr;
     nPoints = 0;
     status = 0;
-    if (sync_mode || !run_en) {
+    if (c.sync_mode || !c.run_en) {
         TOLMAR_LOG_ERROR("Scan wasn't started\n");
         return 1;
     }
+    if (resultTooLarge(2 * length) || !tolmar2::scan::ensureScanArrays(c, 2 * length))
+        return 0;
+    double* out = c.scanData.get();
+    auto readOne = [&](unsigned) {
+        std::fill(out, out + 2 * length, 0.0);
+        FifoReader reader(c, Polls{true, false});
+        Block block;
+        const int code = readBlock(reader, block, out);
+        if (code == 1) {
+            nPoints = static_cast<unsigned>(length);
+            status = block.status();
+        }
+        return code;
+    };
+    const int code = readWithRestarts(
+        1, kMaxErrors, errorFormat, readOne, [](int code) { return code == -5; },
+        [&c] { return restartNormalScan(c); });
+    a = out;
+    b = out + length;
+    return code;
+}
+
+}  // namespace
+
+int TolmarCntrl::readFpgaFifoData(double*& a, double*& b, bool averaged, unsigned& nPoints,
+                                  unsigned& status) {
     const uint32_t n = static_cast<uint32_t>(std::max(iv_samples, 1));
     const uint64_t p = uint64_t(iv_steps) * (up_down_scan ? 2 : 1);
     const uint64_t length = averaged ? p : p * n;
-    if (resultTooLarge(2 * length) || !tolmar2::scan::ensureScanArrays(*this, 2 * length))
-        return 0;
-    double* out = scanData.get();
-
     // Groups of n samples alternate between the two channels.
-    auto readOne = [&](unsigned) {
-        std::fill(out, out + 2 * length, 0.0);
-        FifoReader reader(*this, Polls{true, false});
-        Block blk;
+    auto readBlock = [&](FifoReader& reader, Block& blk, double* out) {
         blk.expected = 2 * p * n;
         uint64_t index = 0;
         double sum = 0;
@@ -398,47 +424,25 @@ int TolmarCntrl::readFpgaFifoData(double*& a, double*& b, bool averaged, unsigne
                 }
             }
         });
-        const int code = normalBlockCode(
+        return normalBlockCode(
             end, blk,
             "Unexpected termination of measured data block (rxd %d of %d expected) NUm : %d\n");
-        if (code == 1) {
-            nPoints = static_cast<unsigned>(length);
-            status = blk.status();
-        }
-        return code;
     };
-    const int code = readWithRestarts(
-        1, kMaxErrors, "error #%d happened in iteration #%d with code %d\n", readOne,
-        [](int c) { return c == -5; }, [this] { return restartNormalScan(*this); });
-    a = out;
-    b = out + length;
-    return code;
+    return readTwoChannels(*this, length, "error #%d happened in iteration #%d with code %d\n", a,
+                           b, nPoints, status, readBlock);
 }
 
 int TolmarCntrl::readFpgaFifoData2(double*& a, double*& b, bool averaged, unsigned& nPoints,
                                    unsigned& status) {
-    a = b = nullptr;
-    nPoints = 0;
-    status = 0;
-    if (sync_mode || !run_en) {
-        TOLMAR_LOG_ERROR("Scan wasn't started\n");
-        return 1;
-    }
     // Two segments: iv_steps2 steps of iv_samples samples, then the rest of iv_samples2.
     const uint64_t steps = iv_steps;
     const uint64_t first = std::min<uint64_t>(iv_steps2, steps);
     const uint64_t n1 = static_cast<uint32_t>(std::max(iv_samples, 1));
     const uint64_t n2 = static_cast<uint32_t>(std::max(iv_samples2, 1));
     const uint64_t length = averaged ? steps : first * n1 + (steps - first) * n2;
-    if (resultTooLarge(2 * length) || !tolmar2::scan::ensureScanArrays(*this, 2 * length))
-        return 0;
-    double* out = scanData.get();
-
     int scan = 0;
-    auto readOne = [&](unsigned) {
-        std::fill(out, out + 2 * length, 0.0);
-        FifoReader reader(*this, Polls{true, false});
-        Block blk;
+    // Samples alternate word by word between the channels; bit 0 is a parity bit.
+    auto readBlock = [&](FifoReader& reader, Block& blk, double* out) {
         blk.expected = 2 * (first * n1 + (steps - first) * n2);
         uint64_t step = 0, inStep = 0, position = 0;
         double sums[2] = {0, 0};
@@ -470,29 +474,18 @@ int TolmarCntrl::readFpgaFifoData2(double*& a, double*& b, bool averaged, unsign
                 }
             }
         });
+        ++scan;
+        const char* termination =
+            "Unexpected termination of measured data block (rxd %d of %d expected) in scan %d";
         if (end == BlockEnd::EndedEarly && blk.running) {
-            TOLMAR_LOG_ERROR(
-                "Unexpected termination of measured data block (rxd %d of %d expected) in scan "
-                "%d",
-                static_cast<int>(blk.taken), static_cast<int>(blk.expected), scan);
+            TOLMAR_LOG_ERROR(termination, static_cast<int>(blk.taken),
+                             static_cast<int>(blk.expected), scan - 1);
             return -3;
         }
-        const int code = normalBlockCode(
-            end, blk,
-            "Unexpected termination of measured data block (rxd %d of %d expected) in scan %d");
-        if (code == 1) {
-            nPoints = static_cast<unsigned>(length);
-            status = blk.status();
-        }
-        ++scan;
-        return code;
+        return normalBlockCode(end, blk, termination);
     };
-    const int code = readWithRestarts(
-        1, kMaxErrors, "error #%d happened in scan #%d with code %d\n", readOne,
-        [](int c) { return c == -5; }, [this] { return restartNormalScan(*this); });
-    a = out;
-    b = out + length;
-    return code;
+    return readTwoChannels(*this, length, "error #%d happened in scan #%d with code %d\n", a, b,
+                           nPoints, status, readBlock);
 }
 
 namespace {
