@@ -191,17 +191,17 @@ TEST(Pacing, BlockTimeFollowsTheScanTiming) {
     ScanSetup s = setupFor("single");
     s.registers.iv_steps = 2;
     s.registers.samples = 100;
-    // ((2 - 1) * 4 + 1000 + 2 * 100 + (2 - 1) * 200) * 2 steps = 2808 us.
-    EXPECT_NEAR(BlockBuilder(s).blockSeconds(), 2808e-6, 1e-12);
+    // ((2 - 1) * 4 + 1000 + 2 * 100 + (2 - 1) * 200) * 2 steps = 2808 units of 0.65 us.
+    EXPECT_NEAR(BlockBuilder(s).blockSeconds(), 1825.2e-6, 1e-12);
     s.registers.up_down_scan = true;
-    EXPECT_NEAR(BlockBuilder(s).blockSeconds(), 2 * 2808e-6, 1e-12);
+    EXPECT_NEAR(BlockBuilder(s).blockSeconds(), 2 * 1825.2e-6, 1e-12);
 }
 
 TEST(Pacing, WordsArriveAsTheScanProceeds) {
     using std::chrono::microseconds;
     ScanSetup s = setupFor("single");
     s.registers.iv_steps = 2;
-    s.registers.samples = 100;  // 400 samples + 2 status words + 1 header per 2808 us
+    s.registers.samples = 100;  // 400 samples + 2 status words + 1 header per 1825.2 us
     const size_t blockWords = 403;
     FaultSchedule none;
     for (double speed : {1.0, 2.0}) {
@@ -212,7 +212,7 @@ TEST(Pacing, WordsArriveAsTheScanProceeds) {
         std::vector<uint16_t> out(4096);
         EXPECT_EQ(fifo.read(out.data(), out.size(), t0, none), 0u);
         EXPECT_GT(fifo.wait(t0), Clock::duration::zero());
-        const auto half = microseconds(static_cast<int64_t>(1404 / speed));
+        const auto half = microseconds(static_cast<int64_t>(912.6 / speed));
         const size_t first = fifo.read(out.data(), out.size(), t0 + half, none);
         EXPECT_NEAR(double(first), blockWords / 2.0, 2) << speed;
         const size_t more = fifo.read(out.data(), out.size(), t0 + 3 * half, none);

@@ -17,9 +17,11 @@ constexpr size_t kMaxPacketWords = 8191;
 constexpr uint16_t kSaturated = 0x8000;
 constexpr int kTempPhases = 4;
 constexpr int kTempPhaseSamples = 40;
-constexpr int kTempSettling = 25;             // samples of each phase before the level settles
-constexpr double kTempBlockSeconds = 0.1;     // the thermistor phases are slow
-constexpr double kVoltageCodesPerVolt = 100;  // voltage channel of two-channel boards
+constexpr int kTempSettling = 25;          // samples of each phase before the level settles
+constexpr double kTempBlockSeconds = 0.1;  // the thermistor phases are slow
+constexpr double kVoltageCodesPerVolt = 100;
+constexpr double kSecondsPerUnit =
+    1e-6 * 0.5 * 1.3;  // normal-scan timing units  // voltage channel of two-channel boards
 constexpr size_t kMaxBufferedWords = size_t(1) << 24;  // a full FIFO stops building blocks
 
 uint16_t code16(double value) {
@@ -254,12 +256,13 @@ double BlockBuilder::blockSeconds() const {
                    ? double(steps_) * channels_.size() * std::max(24 / mult, 1) / s_.syncHz
                    : 0.0;
     }
-    // ADC channel delays, the first settling, samples at 1 us and the step settling.
+    // ADC channel delays, the first settling, the samples and the step settling, counted in
+    // microsecond units; the converter runs at twice that rate and the transfer adds 30%.
     const double c = ch_.adc, s = r.iv_steps, iv = r.setup_iv_delay;
     const double m1 = std::max<double>(r.setup_ns_delay, iv);
     const double m2 = std::max<double>(r.setup_fs_delay, m1);
-    const double us = ((c - 1) * iv + m2 + c * r.samples + (s - 1) * m1) * s;
-    return us * 1e-6 * (r.up_down_scan ? 2 : 1);
+    const double units = ((c - 1) * iv + m2 + c * r.samples + (s - 1) * m1) * s;
+    return units * kSecondsPerUnit * (r.up_down_scan ? 2 : 1);
 }
 
 std::vector<uint16_t> packetize(const std::vector<uint16_t>& samples, uint16_t status1,
