@@ -21,6 +21,7 @@ const char kUsage[] =
     "  --link vendor|virtual|auto  USB link (default: virtual, or TOLMAR_LINK when set)\n"
     "  --device NAME               connect to this QuickUSB module (default: search)\n"
     "  --force                     connect even when the unit's record is not recognised\n"
+    "  --firmware-dir DIR          look for FPGA firmware files in DIR (sets TOLMAR_FIRMWARE_DIR)\n"
     "  --record-file PATH          also write the calibration record to PATH\n"
     "  --help                      show this text\n";
 
@@ -28,6 +29,7 @@ struct Options {
     const char* link = nullptr;
     const char* device = nullptr;
     const char* recordFile = nullptr;
+    const char* firmwareDir = nullptr;
     bool force = false;
 };
 
@@ -42,6 +44,8 @@ bool parse(int argc, char** argv, Options& o) {
             o.link = argv[++i];
         } else if (arg == "--device" && hasValue) {
             o.device = argv[++i];
+        } else if (arg == "--firmware-dir" && hasValue) {
+            o.firmwareDir = argv[++i];
         } else if (arg == "--record-file" && hasValue) {
             o.recordFile = argv[++i];
         } else if (arg == "--force") {
@@ -136,6 +140,8 @@ int main(int argc, char** argv) {
     } else {
         setenv("TOLMAR_LINK", "virtual", 0);
     }
+    if (o.firmwareDir)
+        setenv("TOLMAR_FIRMWARE_DIR", o.firmwareDir, 1);
     TolmarCntrl::setLogging(0);  // the library's log goes to standard error only
 
     TolmarCntrl c;

@@ -383,6 +383,7 @@ TEST_F(ScanSetupBoardTest, RelaysPauseOnlyWhenTheyChange) {
         if (!log.empty()) {
             EXPECT_TRUE(log[0].clearFifo);
             EXPECT_EQ(log[0].registers.relays, (std::min(s.range, 3u) >= 2 ? 0x23 : 0x20));
+            EXPECT_EQ(log[0].registers.gain, s.range % 2 == 0);
         }
         EXPECT_EQ(sleeps_.waits(), s.waits);
     }
@@ -505,32 +506,42 @@ TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
 }
 
 TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
-    // Single unit, 1 kHz sync, 8 steps of 2 ADC values. The board reports 192,000 counts:
-    // p = 1000 us, usable = (24000 - 1 - 93) / 24 = 996 slots.
-    connect("single");
-    ASSERT_TRUE(c_->setScanType(false, true, true));
+    // 1 kHz sync, 8 steps of C ADC values: p = 1000 us, usable = (24000 - 1 - 93) / 24 = 996
+    // slots, whichever rate the firmware counts at (192,000 counts on the single unit, 384,000
+    // on the disc).
+    for (const auto& unit : {std::make_pair("single", 2), std::make_pair("disc13", 24)}) {
+        SCOPED_TRACE(unit.first);
+        const int C = unit.second;
+        connect(unit.first);
+        vsensor::setSyncFrequency(1000);
+        ASSERT_TRUE(c_->setScanType(false, true, true));
+        double rate, duration, frequency;
+        long values;
+        ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
+        EXPECT_DOUBLE_EQ(frequency, 1000);
+        // Whole microseconds over the whole period: end = 1000 + 1.
+        double timeRes = 1;
+        unsigned start = 0, window = 0, phase = 250;
+        ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
+        EXPECT_EQ(vsensor::boardState().registers.samples, 1001u);
+        EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, 750u);
+        ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
+        // T = 8 * C * 1000, dead time 4 us: + 7 * 1000 (m1 = 200) + 1000 (m2 = 1000).
+        const double T = 8.0 * C * 1000 + 8000;
+        EXPECT_DOUBLE_EQ(rate, 1e6 / T);
+        EXPECT_DOUBLE_EQ(duration, T * 1e-6 * 0.65);
+        EXPECT_EQ(values, C * 996 * 8);
+        EXPECT_EQ(c_->ScanLimits.samplesExpected, static_cast<uint32_t>(C * 996 * 8));
+    }
     double rate, duration, frequency;
     long values;
-    ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-    EXPECT_DOUBLE_EQ(frequency, 1000);
-    // Whole microseconds over the whole period: end = 1000 + 1.
-    double timeRes = 1;
-    unsigned start = 0, window = 0, phase = 250;
-    ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
-    EXPECT_EQ(vsensor::boardState().registers.samples, 1001u);
-    EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, 750u);
-    ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-    // T = 8 * 2 * 1000 = 16000, dead time 4 us: + 7 * 1000 (m1 = 200) + 1000 (m2 = 1000).
-    EXPECT_DOUBLE_EQ(rate, 1e6 / 24000);
-    EXPECT_DOUBLE_EQ(duration, 24000e-6 * 0.65);
-    EXPECT_EQ(values, 2 * 996 * 8);
-    EXPECT_EQ(c_->ScanLimits.samplesExpected, 2u * 996u * 8u);
+    const long last = 24 * 996 * 8;
 
     // While the scan runs the last estimate stands, whatever changes.
     c_->run_en = true;
     c_->iv_steps = 100;
     ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-    EXPECT_EQ(values, 2 * 996 * 8);
+    EXPECT_EQ(values, last);
 
     // A failed read-back leaves nothing known.
     c_->run_en = false;
@@ -538,23 +549,6 @@ TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
     EXPECT_FALSE(c_->getScanResources(rate, duration, frequency, values));
     EXPECT_EQ(values, -1);
     EXPECT_TRUE(logged("Failed to read FPGA config parameters from Fpga\n"));
-}
-
-TEST_F(ScanSetupBoardTest, SyncFrequencyFromProfileEnvironmentAndControl) {
-    EXPECT_EQ(vsensor::syncFrequency(), 1000);  // the single unit's default
-    vsensor::loadProfile("disc13");
-    EXPECT_EQ(vsensor::syncFrequency(), 0);
-    setenv("TOLMAR_VSENSOR_SYNC_HZ", "250", 1);
-    vsensor::reset();
-    EXPECT_EQ(vsensor::syncFrequency(), 250);
-    vsensor::loadProfile("ar");
-    EXPECT_EQ(vsensor::syncFrequency(), 250);
-    vsensor::setSyncFrequency(42);
-    EXPECT_EQ(vsensor::syncFrequency(), 42);
-    setenv("TOLMAR_VSENSOR_SYNC_HZ", "fast", 1);
-    vsensor::reset();
-    EXPECT_EQ(vsensor::syncFrequency(), 1000);
-    unsetenv("TOLMAR_VSENSOR_SYNC_HZ");
 }
 
 }  // namespace

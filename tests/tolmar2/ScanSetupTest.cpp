@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <memory>
+#include <random>
 #include <string>
 
 #include "ScanTestSupport.h"
@@ -279,6 +282,41 @@ TEST_F(ScanSetupTest, PointCountsAtFixedVoltages) {
     EXPECT_FALSE(logged("Minimal number of steps (1.000000)"));
 }
 
+// Whatever is asked, with whatever calibration: the voltages handed back are those of the codes
+// stored, and the lead's end is its start plus the steps handed back.
+TEST_F(ScanSetupTest, HandedBackVoltagesAreThoseOfTheStoredCodes) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> volts(-120, 120);
+    const double odd[] = {0.0, -0.0, 1e-9, 1e300, -1e300, std::nan(""), HUGE_VAL, -HUGE_VAL};
+    const auto pick = [&](int oddEvery) {
+        return rng() % oddEvery == 0 ? odd[rng() % std::size(odd)] : volts(rng);
+    };
+    for (int round = 0; round < 2000; ++round) {
+        SCOPED_TRACE(round);
+        setRoundCalibration(*c_, round % 2 == 0);
+        c_->cal_dac[round % 3][1] *= (round % 7 == 0) ? -1.0 : 1.0;  // inverted DACs exist
+        double vs[3] = {pick(9), pick(9), pick(9)};
+        double ve[3] = {pick(9), pick(9), pick(9)};
+        int lead = static_cast<int>(rng() % 5) - 1;
+        double step = (lead >= 0 && lead <= 2) ? pick(5) / 10 : std::abs(pick(5)) * 20;
+        const int ivSteps = c_->setScanVoltages(vs, ve, lead, step);
+        if (!logged("Scan Voltages set to") || ivSteps == 0)
+            continue;
+        std::remove("tarvo.log");
+        const uint16_t start[3] = {c_->v_a_start, c_->v_b_start, c_->v_c_start};
+        const int32_t inc[3] = {c_->v_a_inc, c_->v_b_inc, c_->v_c_inc};
+        const int steps = ivSteps - (c_->vcScannable ? 1 : 0);
+        for (int k = 0; k < (c_->vcScannable ? 3 : 2); ++k) {
+            const double* cal = c_->cal_dac[k];
+            EXPECT_DOUBLE_EQ(vs[k], (start[k] - cal[0]) / cal[1]) << k;
+            EXPECT_NEAR(ve[k], (start[k] + steps * inc[k] - cal[0]) / cal[1], 1e-9) << k;
+        }
+        if (lead >= 0 && lead <= 2) {
+            EXPECT_NEAR(ve[lead], vs[lead] + steps * step, 1e-6);
+        }
+    }
+}
+
 // ---- the other two forms ----
 
 TEST_F(ScanSetupTest, TwoSegmentSweepOfOutputA) {
@@ -372,21 +410,6 @@ TEST_F(ScanSetupTest, FixedSupplyCodesStayWithinTheDac) {
     EXPECT_DOUBLE_EQ(v[2], 9.5 / 131);
 }
 
-TEST_F(ScanSetupTest, MeasuringRangesSetRelaysAndGain) {
-    const struct {
-        unsigned range;
-        uint8_t relays;
-        bool gain;
-    } cases[] = {
-        {2, 0x23, true}, {3, 0x23, false}, {0, 0x20, true}, {1, 0x20, false}, {7, 0x23, false}};
-    for (const auto& rc : cases) {
-        SCOPED_TRACE(rc.range);
-        EXPECT_TRUE(c_->setMeasuringRange(rc.range));
-        EXPECT_EQ(c_->relays, rc.relays);
-        EXPECT_EQ(c_->gain, rc.gain);
-    }
-}
-
 TEST_F(ScanSetupTest, ChannelEnablesNeedTheHardware) {
     bool en[24];
     for (int i = 0; i < 24; ++i) en[i] = i % 5 != 0;  // 0, 5, 10, 15, 20 disabled
@@ -443,7 +466,7 @@ TEST_F(ScanSetupTest, AveragingCounts) {
     EXPECT_EQ(c_->averageCount, 12u);
 }
 
-TEST_F(ScanSetupTest, ScanTypeAndTemperatureMode) {
+TEST_F(ScanSetupTest, ScanTypeResetsTheOtherKindsGrid) {
     c_->sync_smpl_mult = 4;
     c_->sync_aux_d = 77;
     EXPECT_TRUE(c_->setScanType(true, false, true));
@@ -458,13 +481,6 @@ TEST_F(ScanSetupTest, ScanTypeAndTemperatureMode) {
     EXPECT_TRUE(c_->sync_edge_r_f);
     EXPECT_EQ(c_->sync_smpl_mult, 4);
     EXPECT_EQ(c_->sync_aux_d, 0u);
-
-    c_->gain = false;
-    c_->read_csr_md = true;
-    c_->setTemperatureScan(true);
-    EXPECT_TRUE(c_->read_temp);
-    EXPECT_TRUE(c_->gain);
-    EXPECT_FALSE(c_->read_csr_md);
 }
 
 TEST_F(ScanSetupTest, SyncTimeGrid) {
@@ -575,6 +591,7 @@ TEST_F(ScanSetupTest, NormalScanEstimate) {
 struct SyncEstimateCase {
     const char* name;
     uint16_t firmware;
+    uint32_t period;
     uint8_t mult, div;
     bool trmAvg;
     uint32_t trmAvgDiv;
@@ -594,13 +611,14 @@ TEST_F(ScanSetupTest, SynchronisedScanEstimate) {
     // Software averaging of 4 slots: ceil(996 / 4) = 249 -> 2 * 10 * 249 = 4980 values.
     // Divider 3: ceil(996 / 3) = 332 slots -> 6640 samples.
     const SyncEstimateCase cases[] = {
-        {"whole microseconds", 0xAC59, 24, 0, false, 0, 30000, 1000, 19920, 19920},
-        {"twelfth microseconds", 0xAC59, 2, 0, false, 0, 260000, 1000, 239040, 239040},
-        {"software averaging", 0xAC59, 24, 0, true, 4, 30000, 1000, 19920, 4980},
-        {"divided", 0xAC59, 24, 3, false, 0, 30000, 1000, 6640, 6640},
-        // This firmware counts at twice the rate: the same count is twice the frequency.
-        {"double-rate firmware", 0xACE2, 24, 0, false, 0, 30000, 2000, 19920, 19920},
-        {"exception to the double rate", 0xACF1, 24, 0, false, 0, 30000, 1000, 19920, 19920},
+        {"whole microseconds", 0xAC59, 192000, 24, 0, false, 0, 30000, 1000, 19920, 19920},
+        {"twelfth microseconds", 0xAC59, 192000, 2, 0, false, 0, 260000, 1000, 239040, 239040},
+        {"software averaging", 0xAC59, 192000, 24, 0, true, 4, 30000, 1000, 19920, 4980},
+        {"divided", 0xAC59, 192000, 24, 3, false, 0, 30000, 1000, 6640, 6640},
+        // This firmware counts at twice the rate: 384,000 counts are the same 1 ms period.
+        {"double-rate firmware", 0xACE2, 384000, 24, 0, false, 0, 30000, 1000, 19920, 19920},
+        {"exception to the double rate", 0xACF1, 192000, 24, 0, false, 0, 30000, 1000, 19920,
+         19920},
     };
     for (const SyncEstimateCase& sc : cases) {
         SCOPED_TRACE(sc.name);
@@ -609,7 +627,7 @@ TEST_F(ScanSetupTest, SynchronisedScanEstimate) {
         c_->sync_mode = true;
         c_->sync_samples = 1001;
         c_->sync_f_smpl_d = 0;
-        c_->sync_frq8 = 192000;
+        c_->sync_frq8 = sc.period;
         c_->sync_frq_locked = true;
         c_->fpgaFirmwareID = sc.firmware;
         c_->sync_smpl_mult = sc.mult;

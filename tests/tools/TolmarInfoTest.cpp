@@ -56,7 +56,8 @@ TEST(TolmarInfo, ReportsAUnitThatDoesNotConnect) {
     const ToolRun run = runTool("TOLMAR_VSENSOR_PROFILE=blank", "");
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.out.find("System SN: -\n"), std::string::npos);
-    const ToolRun forced = runTool("TOLMAR_VSENSOR_PROFILE=blank", "--force --device QUSB-0");
+    const ToolRun forced = runTool("TOLMAR_VSENSOR_PROFILE=blank TOLMAR_FIRMWARE_DIR=/nonexistent",
+                                   "--force --device QUSB-0 --firmware-dir " FIRMWARE_SOURCE_DIR);
     EXPECT_EQ(forced.status, 0);
     EXPECT_NE(forced.out.find("fpgaFirmwareID: AC45\n"), std::string::npos);
 }

@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 void resetWithCleanEnvironment() {
-    for (const char* name :
-         {"TOLMAR_VSENSOR_PROFILE", "TOLMAR_VSENSOR_MODULES", "TOLMAR_VSENSOR_FAULTS"}) {
+    for (const char* name : {"TOLMAR_VSENSOR_PROFILE", "TOLMAR_VSENSOR_MODULES",
+                             "TOLMAR_VSENSOR_FAULTS", "TOLMAR_VSENSOR_SYNC_HZ"}) {
         unsetenv(name);
     }
     vsensor::reset();

@@ -313,6 +313,7 @@ int TolmarCntrl::connectTo(char* devName, bool force, bool checkSerialLink) {
 }
 
 bool TolmarCntrl::programFPGA(const char* path) {
+    if (!path) path = "";  // fails to open, with its message
     abortRequested = false;
     TOLMAR_LOG_ERROR("Fpga Firmware used :%s\n", path);
     if (!call::QuickUsbStartFpgaConfiguration(qusbHandle)) {

@@ -290,7 +290,8 @@ void TolmarCntrl::estimateScanResources() {
         const int mult = sync_smpl_mult == 0 ? kWholeMicrosecond : sync_smpl_mult;
         const int div = sync_smpl_div;
         const double slotsPerUs = static_cast<double>(kWholeMicrosecond) / mult;
-        const int64_t count = sync_frq8;
+        // The period in counts of the 192 MHz clock, whatever rate the firmware counts at.
+        const int64_t count = countsAtDoubleRate(fpgaFirmwareID) ? sync_frq8 / 2 : sync_frq8;
         const double p = count / 192.0;  // microseconds per sync period
         const int64_t usable = std::min<int64_t>(
             (count / 8 - 1 - std::min<int64_t>(count / 2048, 11999)) / 24, sync_samples);

@@ -148,7 +148,7 @@ bool TolmarCntrl::getElectrodeVoltage(double* mean, double* minScanMean) {
     const bool savedSyncMode = sync_mode;
     if (locked) {
         setScanType(false, true, false);
-        const double frequency = 384000000.0 / sync_frq8;
+        const double frequency = syncPeriodToHz(sync_frq8);
         const unsigned period = static_cast<unsigned>(1e6 / frequency + 1);
         double timeRes = period / 10;
         unsigned acqStart = 0, window = period, phase = 0;

@@ -42,8 +42,8 @@ void scheduleFault(Fault fault, int nth, int repeat) {
 void clearFaults() {
     emu().clearFaults();
 }
-bool scheduleFaults(const std::string& spec) {
-    return emu().scheduleFaults(spec);
+bool scheduleFaults(const std::string& text) {
+    return emu().scheduleFaults(text);
 }
 std::vector<I2cTransfer> i2cLog() {
     return emu().i2cLog();

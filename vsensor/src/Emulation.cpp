@@ -570,9 +570,9 @@ void Emulation::clearFaults() {
     faults_.clear();
 }
 
-bool Emulation::scheduleFaults(const std::string& spec) {
+bool Emulation::scheduleFaults(const std::string& text) {
     auto l = lock();
-    return faults_.parse(spec);
+    return faults_.parse(text);
 }
 
 std::vector<I2cTransfer> Emulation::i2cLog() {

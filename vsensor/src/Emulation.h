@@ -69,7 +69,7 @@ public:
     void fillMemory(uint8_t value, int module);
     void scheduleFault(Fault fault, int nth, int repeat);
     void clearFaults();
-    bool scheduleFaults(const std::string& spec);
+    bool scheduleFaults(const std::string& text);
     std::vector<I2cTransfer> i2cLog();
     void clearI2cLog();
     void unplug();

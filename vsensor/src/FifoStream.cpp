@@ -20,6 +20,7 @@ constexpr int kTempPhaseSamples = 40;
 constexpr int kTempSettling = 25;          // samples of each phase before the level settles
 constexpr double kTempBlockSeconds = 0.1;  // the thermistor phases are slow
 constexpr double kVoltageCodesPerVolt = 100;
+constexpr double kSyncClockHz = 192e6;
 constexpr double kSecondsPerUnit =
     1e-6 * 0.5 * 1.3;  // normal-scan timing units  // voltage channel of two-channel boards
 constexpr size_t kMaxBufferedWords = size_t(1) << 24;  // a full FIFO stops building blocks
@@ -146,15 +147,16 @@ std::vector<uint16_t> BlockBuilder::normalSamples() {
     return out;
 }
 
-std::vector<uint16_t> BlockBuilder::syncSamples(uint32_t period) {
+std::vector<uint16_t> BlockBuilder::syncSamples() {
     const BoardRegisters& r = s_.registers;
     // The time grid: one slot per microsecond of the usable part of the period (or per
     // sync_smpl_div microseconds), from the acquisition start; 24 / sync_smpl_mult phases per
-    // slot, sent one after the other.
+    // slot, sent one after the other. It follows the period in counts of the 192 MHz clock,
+    // whatever rate the detector reports it at.
+    const int64_t count = s_.syncHz > 0 ? std::llround(kSyncClockHz / s_.syncHz) : 0;
     const int64_t usable = std::max<int64_t>(
-        0,
-        std::min<int64_t>((int64_t(period) / 8 - 1 - std::min<int64_t>(period / 2048, 11999)) / 24,
-                          r.samples));
+        0, std::min<int64_t>((count / 8 - 1 - std::min<int64_t>(count / 2048, 11999)) / 24,
+                             r.samples));
     const uint64_t div = r.sync_smpl_div;
     const uint64_t start = r.sync_f_smpl_d;
     uint64_t slots = 0, first = start;
@@ -227,7 +229,7 @@ std::vector<uint16_t> BlockBuilder::next(FaultSchedule& faults) {
     } else if (r.sync_mode) {
         const uint32_t period = s_.syncPeriod + periodOffset_;
         out = {0x4002, static_cast<uint16_t>(period), static_cast<uint16_t>(period >> 16)};
-        samples = syncSamples(period);
+        samples = syncSamples();
     } else {
         samples = normalSamples();
     }

@@ -55,7 +55,7 @@ public:
 
 private:
     std::vector<uint16_t> normalSamples();
-    std::vector<uint16_t> syncSamples(uint32_t period);
+    std::vector<uint16_t> syncSamples();
     std::vector<uint16_t> temperatureSamples();
     uint16_t currentCode(int channel, double amperes);
     uint16_t monitorCode(int monitor, double volts);

@@ -47,20 +47,21 @@ UnitProfile baseProfile(const char* name, const char* devName, uint32_t options,
     return p;
 }
 
-// DAC k maps [lo, hi] volts onto codes 768..64768 of its 16 bits (48..4048 of 12 bits), with a
-// small individual gain and zero error (code = slope * volts + offset).
-void setDac(UnitProfile& p, int k, double lo, double hi, int bits = 16) {
-    const double scale = (bits == 12) ? 1.0 / 16 : 1.0;
-    const double slope = 64000.0 * scale / (hi - lo) * (1.0 + spread(k, 0.003));
+// Outputs A and B are driven by 12-bit DACs, output C by a 16-bit one. DAC k maps [lo, hi]
+// volts onto the middle 98 % of its codes, with a small individual gain and zero error
+// (code = slope * volts + offset).
+void setDac(UnitProfile& p, int k, double lo, double hi) {
+    const double fullScale = k < 2 ? 4096.0 : 65536.0;
+    const double slope = 0.98 * fullScale / (hi - lo) * (1.0 + spread(k, 0.003));
     p.cal_dac[k][1] = slope;
-    p.cal_dac[k][0] = 32768.0 * scale - slope * (hi + lo) / 2.0 + spread(k + 7, 4.0 * scale);
+    p.cal_dac[k][0] = fullScale / 2 - slope * (hi + lo) / 2.0 + spread(k + 7, fullScale / 16384);
 }
 
-// Output k spans [lo, hi] volts through DAC k: outputs A and B are 12-bit DACs, C a 16-bit one.
+// Output k (A, B or C) spans [lo, hi] volts through DAC k.
 void setOutput(UnitProfile& p, int k, double lo, double hi) {
     p.vRange[k][0] = lo;
     p.vRange[k][1] = hi;
-    setDac(p, k, lo, hi, k < 2 ? 12 : 16);
+    setDac(p, k, lo, hi);
 }
 
 // Probe rows and monitors: ADC codes (signed 16-bit) to amperes per calibration range and to

@@ -128,7 +128,8 @@ public:
     // Sends the firmware file to the FPGA in chunks of up to 64 bytes; true when the FPGA then
     // reports itself configured.
     bool programFPGA(const char* path);
-    // Switches the high-voltage outputs off and closes the module; 1 when it closed cleanly.
+    // Resets the identity and record mirror, switches the high-voltage outputs off and closes
+    // the module; 1 when it closed cleanly (or none was open).
     int disconnect();
     // Writes the identity fields to the log.
     void print();
@@ -144,8 +145,8 @@ public:
     QRETURN flushRS232(unsigned char port);
     QRETURN readRS232(unsigned char port, char* data, unsigned short* length);
     QRETURN writeRS232(unsigned char port, char* data, unsigned short length);
-    // Probe counts: setNProbes also resets the first n probe rows and the voltage monitors to
-    // offset 0 and gain 1.
+    // Probe counts: setNProbes (n held to 0..MAX_CAL_ROWS) also resets the first n probe rows
+    // and the voltage monitors to offset 0 and gain 1.
     void setNProbes(int n);
     int getNProbes();
     int getNVchan();
@@ -319,7 +320,8 @@ public:
     // restarts the sync detector and waits up to SYNC_LOCK_TIMEOUT_MS for it to lock.
     int getSyncFreq(double* freq, bool resync);
     // Frequency in Hz of a sync period count as the board reports it in sync_frq8: firmware
-    // above 0xACDF (except 0xACF1) counts at twice the 192 MHz clock.
+    // above 0xACDF (except 0xACF1) counts at twice the 192 MHz clock. The estimates read the
+    // period length from the count by the same rule.
     double syncPeriodToHz(uint32_t periodCount) const;
     // Fills ScanLimits from the stored fields; never talks to the board.
     void estimateScanResources();

@@ -39,7 +39,7 @@ constexpr int kMaxModules = 16;
 
 // What the emulated module reports about itself.
 constexpr const char* kMake = "Virtual Sensor";
-constexpr const char* kModel = "QuickUSB QUSB2 Module (emulated)";
+constexpr const char* kModel = "QuickUSB Module (emulated)";
 constexpr const char* kSerialPrefix = "VS";  // serial descriptor: "VS" + 6 digits (module index)
 constexpr uint16_t kHighSpeedBit = 0x0080;   // setting 17, bit 7
 constexpr uint16_t kChipRevision = 1;        // setting 17, bits 8-15: "CY7C68013A Rev A"
@@ -115,7 +115,7 @@ void unplug();
 void clearFaults();
 // Parses a TOLMAR_VSENSOR_FAULTS text and schedules its entries; false (nothing scheduled) on a
 // syntax error.
-bool scheduleFaults(const std::string& spec);
+bool scheduleFaults(const std::string& text);
 
 // Every I2C transfer on the bus, in order, for tests.
 struct I2cTransfer {
