@@ -57,6 +57,15 @@ void unplug() {
 BoardState boardState(int module) {
     return emu().boardState(module);
 }
+PlasmaModel plasmaModel() {
+    return emu().plasmaModel();
+}
+void setPlasmaModel(const PlasmaModel& model) {
+    emu().setPlasmaModel(model);
+}
+void setStreamSpeed(double speed) {
+    emu().setStreamSpeed(speed);
+}
 void setSyncFrequency(double hz, int module) {
     emu().setSyncFrequency(hz, module);
 }

@@ -51,9 +51,15 @@ SyncInput::Status SyncInput::readBack(uint16_t firmwareId) {
     s.locked = true;
     s.tooLow = hz_ < kSyncMinHz;
     s.tooHigh = hz_ > kSyncMaxHz;
-    const double counts = kSyncClockHz * (countsAtDoubleRate(firmwareId) ? 2 : 1) / hz_;
-    s.period = counts >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(std::lround(counts));
+    s.period = periodCounts(firmwareId);
     return s;
+}
+
+uint32_t SyncInput::periodCounts(uint16_t firmwareId) const {
+    if (hz_ <= 0)
+        return 0;
+    const double counts = kSyncClockHz * (countsAtDoubleRate(firmwareId) ? 2 : 1) / hz_;
+    return counts >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(std::lround(counts));
 }
 
 }  // namespace vsensor::detail

@@ -26,6 +26,8 @@ public:
     void onBlock(bool initFlag, bool syncMode);
     // What a read-back reports; every read-back counts towards the settling.
     Status readBack(uint16_t firmwareId);
+    // The period the detector counts for the signal (0 without one), as a read-back reports it.
+    uint32_t periodCounts(uint16_t firmwareId) const;
     // The FPGA was configured again: the detector is stopped.
     void stop();
 

@@ -6,7 +6,9 @@
 #define TOLMAR2_TOLMARCNTRL_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "tolmar2/QuickUsbApi.h"
 
@@ -347,6 +349,86 @@ public:
 
     int nAdcChannels = 20;
     int nProbes = 17;
+
+    // ---- Scan run, FIFO read-out, physical units and monitors ----
+    // While run_en is set the board streams 16-bit words in packets: a header (bit 15 last packet
+    // of a block, bit 14 scan running, bits 0-12 count of words that follow), then the words. A
+    // block carries one whole scan, step by step, channel by channel, iv_samples samples each; the
+    // last two words of its last packet are the status words. 0x8000 and 0x8001 mark saturated
+    // samples. Result codes of the readers are listed with each reader in ReadOut.cpp.
+    static constexpr int PACKET_BUFFER_WORDS = 65536;
+    static constexpr int TEMP_CHANNELS = 13;
+    static constexpr int TEMP_BLOCK_SAMPLES = 2080;  // 13 channels x 4 phases x 40 samples
+
+    // Starts a normal or synchronised scan (the latter only once the sync input is locked).
+    bool startScan();
+    // Stops the scan; returns 1 also when not connected.
+    bool stopScan();
+    // Asks a reader polling abortRequested to return; never touches the board. Always 1.
+    int abortAll();
+    // Reads one (software-averaged) normal scan. data points into scanData: averaged, K arrays of
+    // nPoints values (channel c, step i at c * nPoints + i); raw, K arrays of every sample. With
+    // fewer enabled channels than nAdcChannels the arrays are expanded, disabled ones all zero.
+    int readFpgaFifoData(double*& data, bool averaged, unsigned& nPoints, unsigned& status);
+    // Self-test readers for two-channel boards: groups of iv_samples samples alternating between
+    // a and b, and (readFpgaFifoData2) words alternating, with a parity bit in bit 0.
+    int readFpgaFifoData(double*& a, double*& b, bool averaged, unsigned& nPoints,
+                         unsigned& status);
+    int readFpgaFifoData2(double*& a, double*& b, bool averaged, unsigned& nPoints,
+                          unsigned& status);
+    // Reads one packet (header bits 0-11 as its length) into samples (room for 4095 words).
+    int readPacket(short* samples, int& count, bool& running, bool& last, unsigned& status,
+                   bool reserved);
+    // Mean of the samples that are not -32768; 0 when there are none.
+    double doAverageWithSaturate(short* samples, int n, int* reserved);
+    void getScanProgress(int& percent, double& duration, int& elapsed);
+
+    // One complete scan of either kind, converted to amperes and volts; 24-value frames are
+    // compacted to nExtProbes probes and nVchan monitors.
+    int getDataFromOneScan(double*& data, unsigned& nScans, unsigned& nPoints, int& nChannels,
+                           double& timeRes, unsigned& acqStart, unsigned& status, bool averaged);
+    // One time-resolved scan: nScans frames (time points) of K arrays of nPoints values.
+    int readFpgaFifoDataTRM(double*& data, unsigned& nScans, unsigned& nPoints,
+                            unsigned& status);
+    // One temperature block converted to 13 temperatures in degrees Celsius.
+    int getDataFromOneTempScan(double* data, unsigned& n, unsigned& status);
+    int readFpgaFifoDataTEMP(double* data, unsigned& n, unsigned& status);
+
+    // Converts nScans frames of ADC codes in place to amperes and volts and rewrites the monitor
+    // rows so that the last row is the swept voltage and the one before it the electrode voltage.
+    int toPhysicalUnits(double* data, unsigned nScans, unsigned nPoints);
+    // Between scans a short measurement; during a scan (or not connected) the last results.
+    bool getElectrodeVoltage(double* mean, double* minScanMean);
+    int getBaseVoltages(double* m0, double* m1, double* m2, double* m3);
+    int getPrecalVals(double* out, int size);
+    static void fitLinear(const double* x, const double* y, unsigned n, double* intercept,
+                          double* slope);
+    static void fitLinear(double x0, double dx, double* y, unsigned n, double* intercept,
+                          double* slope);
+    // Finds the linear stretch of a monotonic curve around its midpoint: start and n (in/out).
+    static void findLinearRange(double* y, int& n, int& start);
+    int calibrate();
+    int getCalibrationProgress() const;
+
+    // Result arrays, owned here; the pointer handed out stays valid until the next read.
+    std::unique_ptr<double[]> scanData;
+    std::unique_ptr<double[]> scanSum;
+    size_t scanDataCapacity = 0;  // elements in each of the two
+    // Programmed swept voltage per step, built by startScan.
+    std::unique_ptr<double[]> monitorVoltages;
+    size_t monitorVoltagesCapacity = 0;
+    uint16_t packetBuffer[PACKET_BUFFER_WORDS] = {};
+    int packetBufferFill = 0;  // words
+    uint32_t lastPacketCount = 0;
+    std::atomic<uint32_t> samplesRead{0};  // progress, read from another thread
+    double scanStartTime = 0;              // seconds (monotonic clock)
+
+    double baseVoltages[4] = {0, 0, 0, 0};
+    double electrodeVoltageMean = 0;
+    double electrodeVoltageMinScan = 0;
+    double precalVals[MAX_CHANNELS] = {};
+    int calibrationProgress = 0;
+    // ---- end of scan run, read-out and units ----
 
     bool connected = false;
     bool recordLoaded = false;

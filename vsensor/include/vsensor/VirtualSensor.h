@@ -10,7 +10,10 @@
 //                           data-read-fail, fpga-chunk-fail, transceiver-busy, unplug; nth >= 1
 //                           counts the events of that kind (1 = the next one), repeat >= 1
 //                           (default 1) consecutive events are hit, e.g.
-//                           "i2c-write-fail@3x2,i2c-short-read@1,unplug@40".
+//                           "i2c-write-fail@3x2,i2c-short-read@1,unplug@40"; stream faults
+//                           short-block, stream-stop, sync-loss, sync-period-change count blocks.
+//   TOLMAR_VSENSOR_SPEED    pace of the FIFO stream: 1 (default) real time as the scan timing
+//                           gives it, 2 twice as fast, 0 as fast as it is read.
 //   TOLMAR_VSENSOR_SYNC_HZ  frequency of the signal at every board's sync input in Hz, over the
 //                           profile's own (0: no signal)
 // A value that cannot be used is reported once on standard error and the default is taken (a
@@ -98,6 +101,13 @@ enum class Fault {
     Unplug,           // the cable is pulled: this call and every later one that reaches the
                       // module fails (counts such calls: module list, open, and every call
                       // with a handle) until reset()
+    // FIFO stream faults; each counts the measured data blocks the board starts.
+    ShortBlock,        // the block's last packet comes one sample early
+    StreamStop,        // instead of the block, a header with count 0 and bit 14 clear; the
+                       // board then sends nothing until the scan is started again
+    SyncLoss,          // the block breaks off with a last packet whose bit 14 is clear, then
+                       // nothing until the scan is started again
+    SyncPeriodChange,  // the sync period grows by one count from this block on
 };
 void scheduleFault(Fault fault, int nth, int repeat = 1);
 // Pulls the cable at once (as Unplug does when its call comes).
@@ -224,6 +234,69 @@ struct UnitProfile {
 const std::vector<UnitProfile>& unitProfiles();
 // nullptr for an unknown name.
 const UnitProfile* findProfile(const std::string& name);
+
+// ---- The FIFO stream and the plasma model behind it ----
+// While run_en is set the board streams measured data blocks: a normal scan gives step by step,
+// channel by channel (the enabled ones on boards with channel enables), iv_samples samples each,
+// twice the steps with up_down_scan; with run_aux every value is iv_samples two-word entries (high
+// half first), all zero but the last, which carries the 32-bit sum. A synchronised scan sends a
+// period packet (the sync period, low half first) and then, per step and channel, the sampling
+// phases one after the other, each over the slots of the sync period. A temperature scan sends 13
+// channels of four phases of 40 samples. Packets hold at most 8191 words after the header; the
+// last packet of a block ends with two status words.
+//
+// The samples come from a plasma model: each sensor of the disc sees an ion energy distribution
+// of Gaussian peaks; the collector current is the flux above the retarding energy of the step,
+// set by the swept output's DAC code. The flux and the peak energies fall off towards the edge of
+// the disc. Monitor channels carry what, after the library's conversion, gives the electrode
+// voltage in the row before the last and the swept voltage in the last row.
+
+struct IonPeak {
+    double energy;  // eV
+    double width;   // eV, standard deviation
+    double weight;  // share of the flux
+};
+
+struct PlasmaModel {
+    static constexpr int kThermistors = 13;
+    double flux = 1e-6;  // A at the collector without retarding field, disc centre
+    IonPeak peaks[2] = {{40, 3, 0.5}, {60, 3, 0.5}};
+    double edgeFluxDrop = 0.3;     // the disc edge sees (1 - edgeFluxDrop) of the centre's flux
+    double edgeEnergyDrop = 0.1;   // and peak energies lower by this share
+    double noise = 2e-9;           // A rms on every current sample
+    double saturatedShare = 1e-4;  // share of current samples sent saturated (0x8000)
+    double electrodeVoltage = 75;  // V
+    double monitorReference = 5;   // V on monitor 1 (monitor 0 = electrode - reference,
+                                   // monitor 2 = swept voltage + reference)
+    double monitorAux = 1;         // V on monitor 3
+    double monitorNoise = 0.002;   // V rms
+    // Pulsed plasma, seen by synchronised scans: during the first pulseDuty of each sync period
+    // the distribution above; in the rest the flux drops to pulseOffFlux of it and only the
+    // first peak remains.
+    double pulseDuty = 0.5;
+    double pulseOffFlux = 0.3;
+    double thermistors[kThermistors] = {25.0, 25.0, 25.0, 27.5, 25.0, 25.0, 30.0,
+                                        25.0, 25.0, 22.5, 25.0, 25.0, 25.0};  // deg C
+    uint32_t seed = 1;  // noise and saturation are pseudo-random from this seed
+};
+
+// The model every board uses (reset() restores the default).
+PlasmaModel plasmaModel();
+void setPlasmaModel(const PlasmaModel& model);
+
+// Radial position (0 centre .. 1 edge) of sensor k of n on the disc.
+double sensorRadius(int sensor, int sensors);
+// Collector current (A) of a sensor at a retarding voltage; syncPhase in [0, 1) for a
+// synchronised scan, negative for the time average over the sync period.
+double collectorCurrent(const PlasmaModel& model, int sensor, int sensors, double retardingVolts,
+                        double syncPhase = -1);
+// Resistance of thermistor k of the unit at the model's temperature (B-parameter equation with
+// the profile's tempCoef row: B, R25, series resistance).
+double thermistorResistance(const PlasmaModel& model, const UnitProfile& profile, int k);
+
+// Pace of the stream (see TOLMAR_VSENSOR_SPEED); reset() reads the environment again.
+void setStreamSpeed(double speed);
+// ---- end of the FIFO stream ----
 
 }  // namespace vsensor
 
