@@ -1,0 +1,308 @@
+#include "ivtrace.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "LinearFit.h"
+#include "traceaverager.h"
+
+namespace {
+
+std::atomic<int> processDerivativeMethod{1};
+
+constexpr double kNoMinimum = 1e35;
+constexpr double kNoMaximum = -1e35;
+
+// Voltage rows must rise along the sweep; a sample below its predecessor is a glitch of the
+// read-back and is replaced from its neighbours, first walking forwards, then once more from
+// the start for glitches that only show against the following point.
+void smoothVoltageRow(double* v, int n) {
+    for (int u = 1; u < n; ++u) {
+        if (v[u] < v[u - 1]) {
+            v[u] = (u == n - 1) ? v[u] + std::fabs(v[u - 1] - v[u - 2]) : (v[u - 1] + v[u + 1]) / 2;
+        }
+    }
+    for (int u = 0; u < n - 1; ++u) {
+        if (v[u + 1] < v[u]) {
+            v[u] = (u == 0) ? v[0] + std::fabs(v[1] - v[2]) : (v[u + 1] + v[u - 1]) / 2;
+        }
+    }
+}
+
+}  // namespace
+
+int voltageRowsFor(int totalRows) {
+    switch (totalRows) {
+        case 2:
+            return 1;
+        case 4:
+        case 16:
+        case 20:
+            return 3;
+        default:
+            return 4;
+    }
+}
+
+ivTrace::ivTrace(int points, int rows, bool collectorDiscriminator, bool unfilteredEnergy, int)
+    : derivative(derivatives::routineFor(processDerivativeMethod)),
+      useCollectorDiscriminator(collectorDiscriminator),
+      useUnfilteredEnergy(unfilteredEnergy) {
+    if (points < 0 || rows < 0 || rows > MAX_ROWS) {
+        points = 0;
+        rows = 0;
+    }
+    reshape(points, rows);
+}
+
+ivTrace::ivTrace(const double* block, int points, int rows, int, bool collectorDiscriminator,
+                 bool unfilteredEnergy, bool alternate)
+    : ivTrace(points, rows, collectorDiscriminator, unfilteredEnergy, 0) {
+    alternateRows = alternate;
+    const int n = static_cast<int>(nPoints);
+    const int r = static_cast<int>(nRows);
+    if (n == 0 || block == nullptr) {
+        return;
+    }
+    for (int row = 0; row < r; ++row) {
+        // A 2-row block arrives voltage first; the trace keeps currents first.
+        const int source = (r == 2) ? 1 - row : row;
+        const double* in = block + static_cast<long>(source) * n;
+        double* out = currents[row].data();
+        for (int j = 0; j < n; ++j) {
+            out[j] = std::isnan(in[j]) ? 0.0 : in[j];
+        }
+    }
+    if (n >= 4 && r >= 4) {
+        for (int row = r - std::min<int>(4, nVoltageRows); row < r; ++row) {
+            smoothVoltageRow(currents[row].data(), n);
+        }
+    }
+    rebuildCurves();
+}
+
+void ivTrace::reshape(int points, int rows) {
+    nPoints = static_cast<unsigned>(points);
+    nRows = static_cast<unsigned>(rows);
+    nVoltageRows = static_cast<unsigned>(voltageRowsFor(rows));
+    voltageRowIndex = rows > 0 ? nRows - 1 : 0;
+    allocated = points > 0;
+    for (int r = 0; r < MAX_ROWS; ++r) {
+        if (allocated && r < rows) {
+            currents[r].fill(0.0, points);
+            dIdE[r].fill(0.0, points);
+        } else {
+            currents[r].clear();
+            dIdE[r].clear();
+        }
+    }
+    energy.fill(0.0, allocated ? points : 0);
+    fluxValues.fill(0.0);
+}
+
+int ivTrace::derivativeMethod() { return processDerivativeMethod; }
+
+void ivTrace::selectDerivativeMethod(int method) { processDerivativeMethod = method; }
+
+void ivTrace::setDerivativeMethod(int method, int voltageRow) {
+    processDerivativeMethod = method;
+    derivative = derivatives::routineFor(method);
+    const int n = static_cast<int>(nPoints);
+    const int r = static_cast<int>(nRows);
+    if (!allocated || r == 0) {
+        return;
+    }
+    // The routine sees the current and voltage rows with the energy axis in place of the swept
+    // voltage, so the curves are dI/dE rather than dI/dV.
+    std::vector<double> in(static_cast<size_t>(r) * n);
+    const int outRows = derivatives::outputRows(r);
+    std::vector<double> out(static_cast<size_t>(std::max(outRows, 1)) * n);
+    for (int row = 0; row < r - 1; ++row) {
+        std::copy(currents[row].cbegin(), currents[row].cend(), in.begin() + long(row) * n);
+    }
+    std::copy(energy.cbegin(), energy.cend(), in.begin() + long(r - 1) * n);
+    derivative(in.data(), out.data(), n, r, 1, voltageRow);
+    for (int row = 0; row < r; ++row) {
+        double* d = dIdE[row].data();
+        if (row < outRows) {
+            std::copy(out.cbegin() + long(row) * n, out.cbegin() + long(row + 1) * n, d);
+        } else {
+            std::fill(d, d + n, 0.0);
+        }
+    }
+}
+
+void ivTrace::rebuildCurves() {
+    buildEnergyAxis();
+    setDerivativeMethod(processDerivativeMethod);
+}
+
+void ivTrace::buildEnergyAxis() {
+    const int n = static_cast<int>(nPoints);
+    const int r = static_cast<int>(nRows);
+    if (!allocated || r == 0) {
+        return;
+    }
+    if (r == 2) {
+        energy = currents[1];
+        return;
+    }
+    const double* minuend = currents[r - 1].constData();
+    const double* subtrahend = nullptr;
+    if (useCollectorDiscriminator && r >= 4) {
+        minuend = currents[r - 4].constData();
+        subtrahend = currents[r - 2].constData();
+    } else if (alternateRows && r >= 3) {
+        minuend = currents[r - 3].constData();
+        subtrahend = currents[r - 2].constData();
+    }
+    double* e = energy.data();
+    for (int i = 0; i < n; ++i) {
+        e[i] = subtrahend ? minuend[i] - subtrahend[i] : minuend[i];
+    }
+    if (useUnfilteredEnergy) {
+        return;
+    }
+    LinearFit fit;
+    for (int i = 0; i < n; ++i) {
+        fit.add(i, e[i]);
+    }
+    const double slope = fit.slope();
+    const double intercept = fit.intercept();
+    for (int i = 0; i < n; ++i) {
+        e[i] = i * slope + intercept;
+    }
+}
+
+bool ivTrace::setCrop(unsigned start, unsigned end) {
+    if (static_cast<unsigned long long>(start) + end > nPoints) {
+        return false;
+    }
+    cropStart = start;
+    cropEnd = end;
+    return true;
+}
+
+int ivTrace::croppedLength() const {
+    return static_cast<int>(nPoints) - static_cast<int>(cropStart + cropEnd);
+}
+
+int ivTrace::derivativeLength() const { return croppedLength() - 6; }
+
+int ivTrace::currentRows() const { return std::max(0, int(nRows) - int(nVoltageRows)); }
+
+const double* ivTrace::rowAt(const QVector<double>& row, long offset) const {
+    if (row.isEmpty()) {
+        return nullptr;
+    }
+    return row.constData() + std::min<long>(offset, row.size());
+}
+
+const double* ivTrace::energyView() const { return rowAt(energy, cropStart); }
+
+const double* ivTrace::currentView(int row) const {
+    return (row >= 0 && row < MAX_ROWS) ? rowAt(currents[row], cropStart) : nullptr;
+}
+
+const double* ivTrace::dIdEView(int row) const {
+    return (row >= 0 && row < MAX_ROWS) ? rowAt(dIdE[row], long(cropStart) + 3) : nullptr;
+}
+
+const double* ivTrace::sweptVoltageView() const {
+    return nRows > 0 ? rowAt(currents[nRows - 1], long(cropStart) + 3) : nullptr;
+}
+
+const double* ivTrace::electrodeVoltageView() const {
+    return nRows > 1 ? rowAt(currents[nRows - 2], cropStart) : nullptr;
+}
+
+double ivTrace::currentExtreme(bool cropped, bool wantMax) const {
+    double result = wantMax ? kNoMaximum : kNoMinimum;
+    const int from = cropped ? static_cast<int>(cropStart) : 0;
+    const int to = cropped ? static_cast<int>(nPoints) - static_cast<int>(cropEnd)
+                           : static_cast<int>(nPoints);
+    for (int r = 0; r < currentRows(); ++r) {
+        const double* row = currents[r].constData();
+        for (int j = from; j < to && allocated; ++j) {
+            result = wantMax ? std::max(result, row[j]) : std::min(result, row[j]);
+        }
+    }
+    return result;
+}
+
+double ivTrace::minCurrent(bool cropped) const { return currentExtreme(cropped, false); }
+
+double ivTrace::maxCurrent(bool cropped) const { return currentExtreme(cropped, true); }
+
+double ivTrace::energyExtreme(bool wantMax) const {
+    double result = wantMax ? kNoMaximum : kNoMinimum;
+    const double* e = energy.constData();
+    const int to = static_cast<int>(nPoints) - static_cast<int>(cropEnd);
+    for (int j = static_cast<int>(cropStart); j < to && allocated; ++j) {
+        result = wantMax ? std::max(result, e[j]) : std::min(result, e[j]);
+    }
+    return result;
+}
+
+double ivTrace::minEnergy() const { return energyExtreme(false); }
+
+double ivTrace::maxEnergy() const { return energyExtreme(true); }
+
+double ivTrace::ionFlux(int channel) const {
+    return (channel >= 0 && channel < MAX_ROWS) ? fluxValues[channel] : 0.0;
+}
+
+void ivTrace::computeIonFlux(const FluxFactors& factors) {
+    fluxValues.fill(0.0);
+    const int m = derivativeLength();
+    const double* v = sweptVoltageView();
+    for (int c = 0; c < static_cast<int>(nRows); ++c) {
+        double sum = 0.0;
+        if (m > 3 && allocated) {
+            const double* d = dIdEView(c);
+            for (int i = 1; i < m; ++i) {
+                sum += (d[i] + d[i - 1]) * (v[i] - v[i - 1]);
+            }
+        }
+        fluxValues[c] = sum * factors[c] * 0.5;
+    }
+}
+
+double ivTrace::averageEnergy(int channel) const {
+    const int m = derivativeLength();
+    if (m < 1 || channel < 0 || channel >= static_cast<int>(nRows) || !allocated) {
+        return 0.0;
+    }
+    const double* d = dIdEView(channel);
+    const double* v = sweptVoltageView();
+    double weighted = 0.0;
+    double total = 0.0;
+    for (int i = 0; i < m; ++i) {
+        if (!std::isnan(d[i])) {
+            weighted += v[i] * d[i];
+            total += d[i];
+        }
+    }
+    return total == 0.0 ? 0.0 : weighted / total;
+}
+
+double ivTrace::averageElectrodeVoltage() const {
+    if (nRows < 4) {
+        return 0.0;
+    }
+    const int len = std::max(0, croppedLength());
+    const double* v = electrodeVoltageView();
+    double sum = 0.0;
+    for (int i = 0; i < len && v; ++i) {
+        sum += v[i];
+    }
+    return sum / len;
+}
+
+void ivTrace::averageTraces(const QList<ivTrace*>& traces) {
+    TraceAverager averager;
+    averager.rebuild(*this, traces);
+}

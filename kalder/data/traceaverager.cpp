@@ -1,0 +1,165 @@
+#include "traceaverager.h"
+
+#include <climits>
+#include <cmath>
+#include <limits>
+
+#include "ivtrace.h"
+
+namespace {
+
+// Outlier rejection only starts once a scan holds this many traces.
+constexpr int kRejectionMinimum = 10;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+TraceAverager::Stats TraceAverager::statsOf(const ivTrace& trace) {
+    return {trace.minCurrent(true), trace.maxCurrent(true), trace.minEnergy(),
+            trace.maxEnergy()};
+}
+
+std::array<double, TraceAverager::kStats> TraceAverager::thresholds() const {
+    std::array<double, kStats> result;
+    const int n = static_cast<int>(stats.size());
+    for (int s = 0; s < kStats; ++s) {
+        const double mean = statSums[s] / n;
+        const double limit = std::fabs(mean) + std::fabs(0.3 * mean);
+        // A NaN limit compares false with everything: nothing deviates.
+        result[s] = (n < kRejectionMinimum || std::isnan(limit)) ? kInfinity : limit;
+    }
+    return result;
+}
+
+int TraceAverager::exceeded(const Stats& s, const std::array<double, kStats>& l) const {
+    int count = 0;
+    for (int k = 0; k < kStats; ++k) {
+        count += std::fabs(s[k]) > l[k] ? 1 : 0;
+    }
+    return count;
+}
+
+bool TraceAverager::used(int index) const {
+    return shapeMatches[index] && exceedCount[index] == 0;
+}
+
+void TraceAverager::addRows(const ivTrace& trace) {
+    const int n = shapePoints;
+    for (int r = 0; r < shapeRows; ++r) {
+        const double* row = trace.currents[r].constData();
+        double* sum = rowSums.data() + static_cast<long>(r) * n;
+        for (int j = 0; j < n; ++j) {
+            sum[j] += row[j];
+        }
+    }
+    ++usedCount;
+}
+
+void TraceAverager::resum(const QList<ivTrace*>& traces) {
+    rowSums.assign(static_cast<size_t>(shapeRows) * shapePoints, 0.0);
+    usedCount = 0;
+    for (int i = 0; i < traces.size(); ++i) {
+        if (used(i)) {
+            addRows(*traces[i]);
+        }
+    }
+}
+
+void TraceAverager::rebuild(ivTrace& average, const QList<ivTrace*>& traces) {
+    const int n = traces.size();
+    stats.assign(n, Stats{});
+    exceedCount.assign(n, 0);
+    shapeMatches.assign(n, false);
+    statSums.fill(0.0);
+    for (auto& set : sorted) {
+        set.clear();
+    }
+    if (n > 0) {
+        shapePoints = static_cast<int>(traces[0]->nPoints);
+        shapeRows = static_cast<int>(traces[0]->nRows);
+    }
+    for (int i = 0; i < n; ++i) {
+        const ivTrace& t = *traces[i];
+        stats[i] = statsOf(t);
+        shapeMatches[i] = int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows;
+        for (int s = 0; s < kStats; ++s) {
+            statSums[s] += stats[i][s];
+            if (!std::isnan(stats[i][s])) {
+                sorted[s].emplace(std::fabs(stats[i][s]), i);
+            }
+        }
+    }
+    limits = thresholds();
+    for (int i = 0; i < n; ++i) {
+        exceedCount[i] = exceeded(stats[i], limits);
+    }
+    resum(traces);
+    valid = true;
+    finish(average, traces);
+}
+
+void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces) {
+    const int index = traces.size() - 1;
+    if (!valid || index != static_cast<int>(stats.size()) || index == 0) {
+        rebuild(average, traces);
+        return;
+    }
+    const ivTrace& t = *traces[index];
+    const Stats s = statsOf(t);
+    stats.push_back(s);
+    shapeMatches.push_back(int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows);
+    exceedCount.push_back(0);
+    for (int k = 0; k < kStats; ++k) {
+        statSums[k] += s[k];
+    }
+    const auto next = thresholds();
+    bool changed = false;
+    // Only traces whose statistic lies between the old and the new limit change side.
+    for (int k = 0; k < kStats; ++k) {
+        if (next[k] == limits[k]) {
+            continue;
+        }
+        const bool tighter = next[k] < limits[k];
+        const double low = tighter ? next[k] : limits[k];
+        const double high = tighter ? limits[k] : next[k];
+        auto from = sorted[k].upper_bound({low, INT_MAX});
+        const auto to = sorted[k].upper_bound({high, INT_MAX});
+        for (; from != to; ++from) {
+            const int i = from->second;
+            const bool wasUsed = used(i);
+            exceedCount[i] += tighter ? 1 : -1;
+            changed = changed || wasUsed != used(i);
+        }
+    }
+    limits = next;
+    for (int k = 0; k < kStats; ++k) {
+        if (!std::isnan(s[k])) {
+            sorted[k].emplace(std::fabs(s[k]), index);
+        }
+    }
+    exceedCount[index] = exceeded(s, limits);
+    if (changed) {
+        resum(traces);
+    } else if (used(index)) {
+        addRows(t);
+    }
+    finish(average, traces);
+}
+
+void TraceAverager::finish(ivTrace& average, const QList<ivTrace*>& traces) {
+    if (traces.isEmpty()) {
+        average.reshape(static_cast<int>(average.nPoints), static_cast<int>(average.nRows));
+        return;
+    }
+    average.alternateRows = traces[0]->alternateRows;
+    average.reshape(shapePoints, shapeRows);
+    const int n = shapePoints;
+    for (int r = 0; r < shapeRows; ++r) {
+        const double* sum = rowSums.data() + static_cast<long>(r) * n;
+        double* row = average.currents[r].data();
+        for (int j = 0; j < n; ++j) {
+            row[j] = sum[j] / usedCount;
+        }
+    }
+    average.rebuildCurves();
+}
