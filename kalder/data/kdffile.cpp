@@ -39,7 +39,7 @@ qint64 findDataStart(QFile& file) {
     QByteArray window;
     qint64 windowStart = 0;
     while (true) {
-        const QByteArray chunk = file.read(kChunk);
+        const QByteArray chunk = file.read(std::min(kChunk, file.bytesAvailable()));
         if (chunk.isEmpty()) {
             return -1;
         }

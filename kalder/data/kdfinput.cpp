@@ -102,7 +102,8 @@ std::unique_ptr<ivTrace> kdfInput::readTrace(bool useCollectorDiscriminator,
     const qint32 header = readInt();
     const qint32 points = readInt();
     const int rows = header & 0xFF;
-    if (!ok() || rows > MAX_ROWS || points < 0 ||
+    // A trace without rows has no points either: nothing of the file would back them.
+    if (!ok() || rows > MAX_ROWS || points < 0 || (rows == 0 && points != 0) ||
         !fits(static_cast<qint64>(rows) * points, sizeof(double))) {
         failed = true;
         return nullptr;
