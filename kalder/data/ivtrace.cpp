@@ -90,16 +90,29 @@ void ivTrace::reshape(int points, int rows) {
     nVoltageRows = static_cast<unsigned>(voltageRowsFor(rows));
     voltageRowIndex = rows > 0 ? nRows - 1 : 0;
     allocated = points > 0;
+    // A new vector of `points` values is zero already; filling it again would write every
+    // value twice.
+    const auto zeros = [points](QVector<double>& row) {
+        if (row.size() == points) {
+            row.fill(0.0);
+        } else {
+            row = QVector<double>(points);
+        }
+    };
     for (int r = 0; r < MAX_ROWS; ++r) {
         if (allocated && r < rows) {
-            currents[r].fill(0.0, points);
-            dIdE[r].fill(0.0, points);
+            zeros(currents[r]);
+            zeros(dIdE[r]);
         } else {
             currents[r].clear();
             dIdE[r].clear();
         }
     }
-    energy.fill(0.0, allocated ? points : 0);
+    if (allocated) {
+        zeros(energy);
+    } else {
+        energy.clear();
+    }
     fluxValues.fill(0.0);
 }
 
@@ -117,9 +130,12 @@ void ivTrace::setDerivativeMethod(int method, int voltageRow) {
     }
     // The routine sees the current and voltage rows with the energy axis in place of the swept
     // voltage, so the curves are dI/dE rather than dI/dV.
-    std::vector<double> in(static_cast<size_t>(r) * n);
     const int outRows = derivatives::outputRows(r);
-    std::vector<double> out(static_cast<size_t>(std::max(outRows, 1)) * n);
+    // Scratch arrays of the calling thread, reused so that a trace costs no allocation here.
+    thread_local std::vector<double> in;
+    thread_local std::vector<double> out;
+    in.resize(static_cast<size_t>(r) * n);
+    out.resize(static_cast<size_t>(std::max(outRows, 1)) * n);
     for (int row = 0; row < r - 1; ++row) {
         std::copy(currents[row].cbegin(), currents[row].cend(), in.begin() + long(row) * n);
     }
@@ -219,37 +235,60 @@ const double* ivTrace::electrodeVoltageView() const {
     return nRows > 1 ? rowAt(currents[nRows - 2], cropStart) : nullptr;
 }
 
-double ivTrace::currentExtreme(bool cropped, bool wantMax) const {
-    double result = wantMax ? kNoMaximum : kNoMinimum;
-    const int from = cropped ? static_cast<int>(cropStart) : 0;
-    const int to = cropped ? static_cast<int>(nPoints) - static_cast<int>(cropEnd)
-                           : static_cast<int>(nPoints);
-    for (int r = 0; r < currentRows(); ++r) {
-        const double* row = currents[r].constData();
-        for (int j = from; j < to && allocated; ++j) {
-            result = wantMax ? std::max(result, row[j]) : std::min(result, row[j]);
+namespace {
+
+// Smallest and largest of n values, widened into lo and hi. Four independent lanes keep the
+// comparisons from waiting on each other; min and max ignore NaN values and do not depend on
+// the order, so the result is the same as a plain walk.
+void widenRange(const double* v, int n, double& lo, double& hi) {
+    double l[4] = {lo, lo, lo, lo};
+    double h[4] = {hi, hi, hi, hi};
+    int j = 0;
+    for (; j + 4 <= n; j += 4) {
+        for (int k = 0; k < 4; ++k) {
+            l[k] = std::min(l[k], v[j + k]);
+            h[k] = std::max(h[k], v[j + k]);
         }
     }
-    return result;
-}
-
-double ivTrace::minCurrent(bool cropped) const { return currentExtreme(cropped, false); }
-
-double ivTrace::maxCurrent(bool cropped) const { return currentExtreme(cropped, true); }
-
-double ivTrace::energyExtreme(bool wantMax) const {
-    double result = wantMax ? kNoMaximum : kNoMinimum;
-    const double* e = energy.constData();
-    const int to = static_cast<int>(nPoints) - static_cast<int>(cropEnd);
-    for (int j = static_cast<int>(cropStart); j < to && allocated; ++j) {
-        result = wantMax ? std::max(result, e[j]) : std::min(result, e[j]);
+    for (; j < n; ++j) {
+        l[0] = std::min(l[0], v[j]);
+        h[0] = std::max(h[0], v[j]);
     }
-    return result;
+    lo = std::min(std::min(l[0], l[1]), std::min(l[2], l[3]));
+    hi = std::max(std::max(h[0], h[1]), std::max(h[2], h[3]));
 }
 
-double ivTrace::minEnergy() const { return energyExtreme(false); }
+}  // namespace
 
-double ivTrace::maxEnergy() const { return energyExtreme(true); }
+std::pair<double, double> ivTrace::currentRange(bool cropped) const {
+    double lo = kNoMinimum;
+    double hi = kNoMaximum;
+    const int from = cropped ? static_cast<int>(cropStart) : 0;
+    const int to = static_cast<int>(nPoints) - (cropped ? static_cast<int>(cropEnd) : 0);
+    for (int r = 0; allocated && r < currentRows() && to > from; ++r) {
+        widenRange(currents[r].constData() + from, to - from, lo, hi);
+    }
+    return {lo, hi};
+}
+
+double ivTrace::minCurrent(bool cropped) const { return currentRange(cropped).first; }
+
+double ivTrace::maxCurrent(bool cropped) const { return currentRange(cropped).second; }
+
+std::pair<double, double> ivTrace::energyRange() const {
+    double lo = kNoMinimum;
+    double hi = kNoMaximum;
+    const int from = static_cast<int>(cropStart);
+    const int to = static_cast<int>(nPoints) - static_cast<int>(cropEnd);
+    if (allocated && to > from) {
+        widenRange(energy.constData() + from, to - from, lo, hi);
+    }
+    return {lo, hi};
+}
+
+double ivTrace::minEnergy() const { return energyRange().first; }
+
+double ivTrace::maxEnergy() const { return energyRange().second; }
 
 double ivTrace::ionFlux(int channel) const {
     return (channel >= 0 && channel < MAX_ROWS) ? fluxValues[channel] : 0.0;

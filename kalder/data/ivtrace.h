@@ -5,6 +5,7 @@
 #include <QList>
 #include <QVector>
 #include <array>
+#include <utility>
 
 #include "data/derivatives.h"
 
@@ -59,6 +60,9 @@ public:
     double maxCurrent(bool cropped) const;
     double minEnergy() const;
     double maxEnergy() const;
+    // Both extremes in one pass: (smallest, largest).
+    std::pair<double, double> currentRange(bool cropped) const;
+    std::pair<double, double> energyRange() const;
 
     double ionFlux(int channel) const;
     void computeIonFlux(const FluxFactors& factors);
@@ -92,8 +96,6 @@ public:
 
 private:
     const double* rowAt(const QVector<double>& row, long offset) const;
-    double currentExtreme(bool cropped, bool wantMax) const;
-    double energyExtreme(bool wantMax) const;
 };
 
 #endif  // KALDER_DATA_IVTRACE_H

@@ -257,7 +257,6 @@ bool tarvoDataSet::readBody(kdfInput& in, int kind, bool hasAltVoltageRow) {
     dataKind = kind == 1 ? 3 : kind;
     acquisitionIndex = 0;
     hasData = true;
-    computeRanges();
     return true;
 }
 
@@ -283,9 +282,11 @@ bool tarvoDataSet::readSweepScans(kdfInput& in) {
             if (!trace) {
                 return false;
             }
-            scan->traces->append(trace.release());
+            // Statistics, sums and ranges are taken while the trace is still in the cache.
+            mergeRanges(*trace);
+            scan->appendTrace(trace.release(), false);
         }
-        scan->reaverage();
+        scan->updateAverage();
         scan->average->computeIonFlux(factors);
         sweepScans.append(scan.release());
     }

@@ -7,12 +7,12 @@
 #include "ivtrace.h"
 
 kdfInput::kdfInput(QIODevice& dev, int streamVersion)
-    : device(dev), in(&dev), itemBudget(dev.size()) {
+    : device(dev), in(&dev), deviceSize(dev.size()), itemBudget(deviceSize) {
     in.setVersion(streamVersion);
     in.setByteOrder(QDataStream::BigEndian);
 }
 
-qint64 kdfInput::remaining() const { return device.size() - device.pos(); }
+qint64 kdfInput::remaining() const { return deviceSize - device.pos(); }
 
 bool kdfInput::seek(qint64 position) {
     if (!device.seek(position)) {
@@ -120,14 +120,29 @@ std::unique_ptr<ivTrace> kdfInput::readTrace(bool useCollectorDiscriminator,
     return trace;
 }
 
-void writeDoubles(QDataStream& out, const double* values, qint64 count) {
-    std::vector<quint64> buffer(static_cast<size_t>(count));
-    std::memcpy(buffer.data(), values, static_cast<size_t>(count) * sizeof(double));
-    for (quint64& word : buffer) {
-        word = qToBigEndian(word);
+namespace {
+
+// Big-endian copy of `count` doubles appended to `buffer`.
+void appendBigEndian(std::vector<quint64>& buffer, const double* values, qint64 count) {
+    const size_t start = buffer.size();
+    buffer.resize(start + static_cast<size_t>(count));
+    std::memcpy(buffer.data() + start, values, static_cast<size_t>(count) * sizeof(double));
+    for (size_t i = start; i < buffer.size(); ++i) {
+        buffer[i] = qToBigEndian(buffer[i]);
     }
+}
+
+void writeWords(QDataStream& out, const std::vector<quint64>& buffer) {
     out.writeRawData(reinterpret_cast<const char*>(buffer.data()),
-                     static_cast<int>(count * sizeof(double)));
+                     static_cast<int>(buffer.size() * sizeof(quint64)));
+}
+
+}  // namespace
+
+void writeDoubles(QDataStream& out, const double* values, qint64 count) {
+    std::vector<quint64> buffer;
+    appendBigEndian(buffer, values, count);
+    writeWords(out, buffer);
 }
 
 void writeTrace(QDataStream& out, const ivTrace* trace) {
@@ -138,7 +153,11 @@ void writeTrace(QDataStream& out, const ivTrace* trace) {
     const qint32 rows = static_cast<qint32>(trace->nRows);
     const qint32 points = static_cast<qint32>(trace->nPoints);
     out << qint32(rows | (trace->alternateRows ? 0xFF00 : 0)) << points;
+    // All rows in one block: one write per trace instead of one per value.
+    thread_local std::vector<quint64> buffer;
+    buffer.clear();
     for (int r = 0; r < rows && points > 0; ++r) {
-        writeDoubles(out, trace->currents[r].constData(), points);
+        appendBigEndian(buffer, trace->currents[r].constData(), points);
     }
+    writeWords(out, buffer);
 }

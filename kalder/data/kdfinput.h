@@ -42,6 +42,8 @@ private:
     QIODevice& device;
     QDataStream in;
     bool failed = false;
+    // The file does not change while it is read; asking the device would stat it each time.
+    qint64 deviceSize;
     qint64 itemBudget;
 };
 

@@ -103,10 +103,11 @@ void tarvoDataSet::setIonFluxFactors(const double* factors, int count) {
     for (int i = 0; i < count; ++i) {
         list.append(factors[i]);
     }
-    settingsMap.insert(QStringLiteral("ionFluxFactor"), list);
-    const FluxFactors table = fluxFactorTable();
     {
+        // The acquisition thread reads the factors under the lock while it adds sweeps.
         QMutexLocker locker(&mutex);
+        settingsMap.insert(QStringLiteral("ionFluxFactor"), list);
+        const FluxFactors table = fluxFactorTable();
         for (tarvoScan* scan : sweepScans) {
             scan->average->computeIonFlux(table);
         }
@@ -127,10 +128,12 @@ QVector<bool> tarvoDataSet::enabledSensors() const {
 }
 
 void tarvoDataSet::mergeRanges(const ivTrace& trace) {
-    ranges[0] = std::min(ranges[0], trace.minCurrent(true));
-    ranges[1] = std::min(ranges[1], trace.minCurrent(false));
-    ranges[2] = std::max(ranges[2], trace.maxCurrent(true));
-    ranges[3] = std::max(ranges[3], trace.maxCurrent(false));
+    const auto cropped = trace.currentRange(true);
+    const auto all = trace.currentRange(false);
+    ranges[0] = std::min(ranges[0], cropped.first);
+    ranges[1] = std::min(ranges[1], all.first);
+    ranges[2] = std::max(ranges[2], cropped.second);
+    ranges[3] = std::max(ranges[3], all.second);
 }
 
 void tarvoDataSet::computeRangesLocked() {
@@ -333,10 +336,11 @@ bool tarvoDataSet::setCrop(int start, int end) {
             scan->cropChanged();
         }
         computeRangesLocked();
+        // Stored under the lock: the acquisition thread crops new sweeps with these values.
+        cropStart = start;
+        cropEnd = end;
     }
     emit dataUpdated(false);
-    cropStart = start;
-    cropEnd = end;
     return true;
 }
 

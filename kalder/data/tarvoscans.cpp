@@ -14,9 +14,15 @@ tarvoScan::~tarvoScan() {
     delete average;
 }
 
-void tarvoScan::appendTrace(ivTrace* trace) {
+void tarvoScan::appendTrace(ivTrace* trace, bool updateAverage) {
     traces->append(trace);
-    averager.append(*average, *traces);
+    averager.append(*average, *traces, updateAverage);
+}
+
+void tarvoScan::updateAverage() {
+    if (!traces->isEmpty()) {
+        averager.update(*average, *traces);
+    }
 }
 
 void tarvoScan::reaverage() {

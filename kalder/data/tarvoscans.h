@@ -19,8 +19,10 @@ public:
     tarvoScan& operator=(const tarvoScan&) = delete;
 
     // Appends a sweep and brings the average up to date (cost independent of the number of
-    // sweeps already held, unless the set of rejected sweeps changes).
-    void appendTrace(ivTrace* trace);
+    // sweeps already held, unless the set of rejected sweeps changes). Without
+    // `updateAverage` the average is made later by updateAverage(), once for many sweeps.
+    void appendTrace(ivTrace* trace, bool updateAverage = true);
+    void updateAverage();
     // Recomputes the average from all sweeps (after a crop or derivative method change).
     void reaverage();
     // The sweeps' crop changed: their statistics must be taken again on the next sweep.

@@ -15,8 +15,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 }  // namespace
 
 TraceAverager::Stats TraceAverager::statsOf(const ivTrace& trace) {
-    return {trace.minCurrent(true), trace.maxCurrent(true), trace.minEnergy(),
-            trace.maxEnergy()};
+    const auto current = trace.currentRange(true);
+    const auto energy = trace.energyRange();
+    return {current.first, current.second, energy.first, energy.second};
 }
 
 std::array<double, TraceAverager::kStats> TraceAverager::thresholds() const {
@@ -98,7 +99,7 @@ void TraceAverager::rebuild(ivTrace& average, const QList<ivTrace*>& traces) {
     finish(average, traces);
 }
 
-void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces) {
+void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces, bool update) {
     const int index = traces.size() - 1;
     if (!valid || index != static_cast<int>(stats.size()) || index == 0) {
         rebuild(average, traces);
@@ -142,6 +143,16 @@ void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces) {
         resum(traces);
     } else if (used(index)) {
         addRows(t);
+    }
+    if (update) {
+        finish(average, traces);
+    }
+}
+
+void TraceAverager::update(ivTrace& average, const QList<ivTrace*>& traces) {
+    if (!valid || traces.size() != static_cast<int>(stats.size())) {
+        rebuild(average, traces);
+        return;
     }
     finish(average, traces);
 }

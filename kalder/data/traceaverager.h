@@ -22,8 +22,10 @@ class TraceAverager {
 public:
     // Makes `average` the mean of `traces`, recomputing everything.
     void rebuild(ivTrace& average, const QList<ivTrace*>& traces);
-    // `traces` is the list last passed with one trace appended.
-    void append(ivTrace& average, const QList<ivTrace*>& traces);
+    // `traces` is the list last passed with one trace appended. Without `update` only the
+    // sums are brought up to date; update() then makes the average from them.
+    void append(ivTrace& average, const QList<ivTrace*>& traces, bool update = true);
+    void update(ivTrace& average, const QList<ivTrace*>& traces);
     // Forgets the cached statistics (after a crop change); the next append rebuilds.
     void invalidate() { valid = false; }
 

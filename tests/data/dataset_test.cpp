@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <cmath>
+#include <thread>
 #include <vector>
 
 #include "data/tarvodataset.h"
@@ -234,6 +236,35 @@ TEST(DataSetTest, EmptyDataSetAccessors) {
     std::vector<double> block(25 * 4);
     set.addTrace(block.data(), 0.0, 4, 25, 0, 0, false);
     EXPECT_FALSE(set.hasData);
+}
+
+}  // namespace
+
+namespace {
+
+// The acquisition thread adds sweeps while the display thread reads under the lock and
+// changes crop and flux factors (run under ThreadSanitizer in the sanitizer build).
+TEST(DataSetConcurrencyTest, ReadersAndWritersShareTheLock) {
+    tarvoDataSet set(1, 3, 0);
+    const auto block = sweep(4, 20, 100.0, 1);
+    std::thread acquisition([&] {
+        for (int i = 0; i < 300; ++i) set.addTrace(block.data(), i / 100, 20, 4, 0, 0, false);
+    });
+    double total = 0.0;
+    for (int i = 0; i < 300; ++i) {
+        set.lock();
+        if (const ivTrace* average = set.currentAverage()) total += average->ionFlux(0);
+        set.unlock();
+        if (i % 50 == 0) {
+            set.setCrop(i % 100 == 0 ? 1 : 0, 0);
+            const double factor = 1000.0 + i;
+            set.setIonFluxFactors(&factor, 1);
+        }
+    }
+    acquisition.join();
+    EXPECT_EQ(set.scanCount(), 3);
+    EXPECT_EQ(set.sweepScans.at(2)->traces->size(), 100);
+    EXPECT_TRUE(std::isfinite(total));
 }
 
 }  // namespace
