@@ -28,9 +28,9 @@ const std::vector<std::vector<double>>& sampleBlocks() {
                 for (int j = 0; j < kPoints; ++j) {
                     const double v = 2.0 * j;
                     block[r * kPoints + j] =
-                        r < kCurrentRows ? 1e-6 * (1.0 + noise(random)) /
-                                               (1.0 + std::exp((v - 120.0) / 10.0))
-                                         : v + 0.01 * r + noise(random);
+                        r < kCurrentRows
+                            ? 1e-6 * (1.0 + noise(random)) / (1.0 + std::exp((v - 120.0) / 10.0))
+                            : v + 0.01 * r + noise(random);
                 }
             }
         }
@@ -62,8 +62,8 @@ void BM_TraceIngest(benchmark::State& state) {
             added = 0;
             state.ResumeTiming();
         }
-        set->addTrace(sampleBlocks()[next++ % sampleBlocks().size()].data(), 0.0, kPoints, kRows,
-                      0, 0, false);
+        set->addTrace(sampleBlocks()[next++ % sampleBlocks().size()].data(), 0.0, kPoints, kRows, 0,
+                      0, false);
         ++added;
     }
     state.SetItemsProcessed(state.iterations());
@@ -94,7 +94,8 @@ void BM_KdfSave(benchmark::State& state) {
     const QString path = dir.filePath("large.kdf");
     tarvoDataSet& set = largeSet();
     for (auto _ : state) {
-        if (!set.save(path)) state.SkipWithError("save failed");
+        if (!set.save(path))
+            state.SkipWithError("save failed");
     }
     state.SetBytesProcessed(state.iterations() * QFileInfo(path).size());
 }
@@ -104,7 +105,8 @@ void BM_KdfLoad(benchmark::State& state) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     QTemporaryDir dir(benchDirectory());
     const QString path = dir.filePath("large.kdf");
-    if (!largeSet().save(path)) state.SkipWithError("save failed");
+    if (!largeSet().save(path))
+        state.SkipWithError("save failed");
     for (auto _ : state) {
         tarvoDataSet loaded(path);
         benchmark::DoNotOptimize(loaded.sweepScans.size());

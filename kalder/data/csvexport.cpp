@@ -69,8 +69,8 @@ void writeSweepScans(QTextStream& out, const QList<tarvoScan*>& scans, int volta
     }
 }
 
-void writeChannelHeader(QTextStream& out, const char* first, const char* label,
-                        const char* closing, int channels, QChar s) {
+void writeChannelHeader(QTextStream& out, const char* first, const char* label, const char* closing,
+                        int channels, QChar s) {
     out << first << s;
     for (int c = 1; c <= channels; ++c) {
         out << label << c << closing << s;

@@ -29,7 +29,8 @@ struct exportChoices {
     static exportChoices load(QSettings& settings) {
         exportChoices c;
         settings.beginGroup(QStringLiteral("exportOptions"));
-        const QString text = settings.value(QStringLiteral("separator"), QStringLiteral(",")).toString();
+        const QString text =
+            settings.value(QStringLiteral("separator"), QStringLiteral(",")).toString();
         c.separatorChar = text.isEmpty() ? QChar(0) : text.at(0);
         c.exportMode = settings.value(QStringLiteral("exportMode"), 0).toInt();
         c.dataMode = settings.value(QStringLiteral("dataMode"), 0).toInt();

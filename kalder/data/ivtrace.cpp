@@ -116,9 +116,13 @@ void ivTrace::reshape(int points, int rows) {
     fluxValues.fill(0.0);
 }
 
-int ivTrace::derivativeMethod() { return processDerivativeMethod; }
+int ivTrace::derivativeMethod() {
+    return processDerivativeMethod;
+}
 
-void ivTrace::selectDerivativeMethod(int method) { processDerivativeMethod = method; }
+void ivTrace::selectDerivativeMethod(int method) {
+    processDerivativeMethod = method;
+}
 
 void ivTrace::setDerivativeMethod(int method, int voltageRow) {
     processDerivativeMethod = method;
@@ -206,9 +210,13 @@ int ivTrace::croppedLength() const {
     return static_cast<int>(nPoints) - static_cast<int>(cropStart + cropEnd);
 }
 
-int ivTrace::derivativeLength() const { return croppedLength() - 6; }
+int ivTrace::derivativeLength() const {
+    return croppedLength() - 6;
+}
 
-int ivTrace::currentRows() const { return std::max(0, int(nRows) - int(nVoltageRows)); }
+int ivTrace::currentRows() const {
+    return std::max(0, int(nRows) - int(nVoltageRows));
+}
 
 const double* ivTrace::rowAt(const QVector<double>& row, long offset) const {
     if (row.isEmpty()) {
@@ -217,7 +225,9 @@ const double* ivTrace::rowAt(const QVector<double>& row, long offset) const {
     return row.constData() + std::min<long>(offset, row.size());
 }
 
-const double* ivTrace::energyView() const { return rowAt(energy, cropStart); }
+const double* ivTrace::energyView() const {
+    return rowAt(energy, cropStart);
+}
 
 const double* ivTrace::currentView(int row) const {
     return (row >= 0 && row < MAX_ROWS) ? rowAt(currents[row], cropStart) : nullptr;
@@ -271,9 +281,13 @@ std::pair<double, double> ivTrace::currentRange(bool cropped) const {
     return {lo, hi};
 }
 
-double ivTrace::minCurrent(bool cropped) const { return currentRange(cropped).first; }
+double ivTrace::minCurrent(bool cropped) const {
+    return currentRange(cropped).first;
+}
 
-double ivTrace::maxCurrent(bool cropped) const { return currentRange(cropped).second; }
+double ivTrace::maxCurrent(bool cropped) const {
+    return currentRange(cropped).second;
+}
 
 std::pair<double, double> ivTrace::energyRange() const {
     double lo = kNoMinimum;
@@ -286,9 +300,13 @@ std::pair<double, double> ivTrace::energyRange() const {
     return {lo, hi};
 }
 
-double ivTrace::minEnergy() const { return energyRange().first; }
+double ivTrace::minEnergy() const {
+    return energyRange().first;
+}
 
-double ivTrace::maxEnergy() const { return energyRange().second; }
+double ivTrace::maxEnergy() const {
+    return energyRange().second;
+}
 
 double ivTrace::ionFlux(int channel) const {
     return (channel >= 0 && channel < MAX_ROWS) ? fluxValues[channel] : 0.0;

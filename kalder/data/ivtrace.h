@@ -29,8 +29,7 @@ public:
             bool useUnfilteredEnergy, bool alternateRows);
     // An empty trace of nPoints × nRows zeros (used for averages and by the file reader);
     // with nPoints 0 no arrays are made.
-    ivTrace(int nPoints, int nRows, bool useCollectorDiscriminator, bool useUnfilteredEnergy,
-            int);
+    ivTrace(int nPoints, int nRows, bool useCollectorDiscriminator, bool useUnfilteredEnergy, int);
     ivTrace(const ivTrace&) = delete;
     ivTrace& operator=(const ivTrace&) = delete;
 

@@ -105,8 +105,7 @@ bool tarvoDataSet::save(const QString& target) {
 
 void tarvoDataSet::writeBody(QDataStream& out) {
     if (dataKind == 0) {
-        out << qint32(sweepScans.size()) << qint32(nChannels + nVoltageChannels)
-            << qint32(nPoints);
+        out << qint32(sweepScans.size()) << qint32(nChannels + nVoltageChannels) << qint32(nPoints);
         for (const tarvoScan* scan : sweepScans) {
             out << scan->time << qint32(scan->traces->size());
             for (const ivTrace* trace : *scan->traces) {

@@ -12,7 +12,9 @@ kdfInput::kdfInput(QIODevice& dev, int streamVersion)
     in.setByteOrder(QDataStream::BigEndian);
 }
 
-qint64 kdfInput::remaining() const { return deviceSize - device.pos(); }
+qint64 kdfInput::remaining() const {
+    return deviceSize - device.pos();
+}
 
 bool kdfInput::seek(qint64 position) {
     if (!device.seek(position)) {

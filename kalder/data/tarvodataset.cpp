@@ -8,7 +8,8 @@
 namespace {
 
 bool validBlock(const double* block, int points, int rows) {
-    return rows >= 0 && rows <= MAX_ROWS && points >= 0 && (block != nullptr || points == 0 || rows == 0);
+    return rows >= 0 && rows <= MAX_ROWS && points >= 0 &&
+           (block != nullptr || points == 0 || rows == 0);
 }
 
 template <typename T, typename Key>
@@ -45,7 +46,9 @@ tarvoDataSet::tarvoDataSet(const QString& filePath, QObject* parent)
     }
 }
 
-tarvoDataSet::~tarvoDataSet() { clearData(); }
+tarvoDataSet::~tarvoDataSet() {
+    clearData();
+}
 
 void tarvoDataSet::clearData() {
     qDeleteAll(sweepScans);
@@ -210,8 +213,8 @@ void tarvoDataSet::addPrescanPoint(double voltage, double time, const double* cu
     scan->addPrescanTrace(voltage, currents, count);
 }
 
-ivTrace* tarvoDataSet::addReferenceTrace(const double* block, double key, int points, int rows,
-                                         int, int) {
+ivTrace* tarvoDataSet::addReferenceTrace(const double* block, double key, int points, int rows, int,
+                                         int) {
     if (!validBlock(block, points, rows)) {
         qWarning() << "tarvoDataSet::addReferenceTrace: invalid sweep block";
         return nullptr;
@@ -230,8 +233,8 @@ ivTrace* tarvoDataSet::addReferenceTrace(const double* block, double key, int po
             index = arScans.size() - 1;
         }
         kalderAspectRatioScan* scan = arScans[index];
-        trace = new ivTrace(block, points, rows, 0, useCollectorDiscriminator,
-                            useUnfilteredEnergy, false);
+        trace = new ivTrace(block, points, rows, 0, useCollectorDiscriminator, useUnfilteredEnergy,
+                            false);
         delete scan->reference;
         scan->reference = trace;
         scan->electrodeVoltage = trace->averageElectrodeVoltage();
@@ -386,7 +389,9 @@ void tarvoDataSet::setMainScan(int index) {
     emit dataUpdated(false);
 }
 
-void tarvoDataSet::isMultiScan(bool value) { multiScan = value; }
+void tarvoDataSet::isMultiScan(bool value) {
+    multiScan = value;
+}
 
 bool tarvoDataSet::isMultiScan() {
     {
@@ -419,8 +424,7 @@ ivTrace* tarvoDataSet::currentAverage() const {
 
 ivTrace* tarvoDataSet::currentTrace(int index) const {
     const tarvoScan* scan = currentScan();
-    return (scan && index >= 0 && index < scan->traces->size()) ? scan->traces->at(index)
-                                                                 : nullptr;
+    return (scan && index >= 0 && index < scan->traces->size()) ? scan->traces->at(index) : nullptr;
 }
 
 ivTrace* tarvoDataSet::lastTrace() const {
@@ -509,23 +513,37 @@ const double* tarvoDataSet::energyAxisFor(int channel) {
     return shiftedEnergy.constData();
 }
 
-int tarvoDataSet::scanCount() const { return currentListSize(); }
+int tarvoDataSet::scanCount() const {
+    return currentListSize();
+}
 
-bool tarvoDataSet::hasSweepScans() const { return dataKind != 3 && !sweepScans.isEmpty(); }
+bool tarvoDataSet::hasSweepScans() const {
+    return dataKind != 3 && !sweepScans.isEmpty();
+}
 
-bool tarvoDataSet::hasArScans() const { return dataKind == 2 && !arScans.isEmpty(); }
+bool tarvoDataSet::hasArScans() const {
+    return dataKind == 2 && !arScans.isEmpty();
+}
 
-bool tarvoDataSet::isMultiChannel() const { return dataKind == 3 || nChannels > 1; }
+bool tarvoDataSet::isMultiChannel() const {
+    return dataKind == 3 || nChannels > 1;
+}
 
-bool tarvoDataSet::isTemperature() const { return dataKind == 3; }
+bool tarvoDataSet::isTemperature() const {
+    return dataKind == 3;
+}
 
 int tarvoDataSet::totalRows() const {
     return dataKind == 3 ? nChannels : nChannels + nVoltageChannels;
 }
 
-void tarvoDataSet::announceNewScan() { emit dataUpdated(true); }
+void tarvoDataSet::announceNewScan() {
+    emit dataUpdated(true);
+}
 
-void tarvoDataSet::announceUpdate(int, int) { emit dataUpdated(false); }
+void tarvoDataSet::announceUpdate(int, int) {
+    emit dataUpdated(false);
+}
 
 void tarvoDataSet::completeGroup(double scanKey, double aspectRatio) {
     QMutexLocker locker(&mutex);

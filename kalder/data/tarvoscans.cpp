@@ -56,8 +56,7 @@ void tarvoScan::analysePrescan() {
         for (int k = 0; k < current.size() && k < prescanVoltages.size(); ++k) {
             if (current[k] >= 0.0) {
                 const double previous = k > 0 ? prescanVoltages[k - 1] : 0.0;
-                const double offset =
-                    prescanVoltages[k] - (prescanVoltages[k] - previous) * 0.5;
+                const double offset = prescanVoltages[k] - (prescanVoltages[k] - previous) * 0.5;
                 prescanOffsets[c] = std::isnan(offset) ? 0.0 : offset;
                 break;
             }
@@ -73,7 +72,9 @@ double tarvoScan::prescanOffset(int channel) const {
 arPoint::arPoint(double v, double second, bool alt)
     : voltage(v), secondValue(second), altVoltageRow(alt) {}
 
-arPoint::~arPoint() { qDeleteAll(traces); }
+arPoint::~arPoint() {
+    qDeleteAll(traces);
+}
 
 void arPoint::update(int ch) {
     if (cacheValid && cacheChannel == ch) {
@@ -111,7 +112,9 @@ double arPoint::meanSlopeFor(int ch) {
 
 arGroup::arGroup(double ratio, bool alt) : aspectRatio(ratio), altVoltageRow(alt) {}
 
-arGroup::~arGroup() { qDeleteAll(points); }
+arGroup::~arGroup() {
+    qDeleteAll(points);
+}
 
 void arGroup::update(int ch) {
     if (cacheValid && cacheChannel == ch) {

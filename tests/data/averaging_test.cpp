@@ -50,7 +50,9 @@ TEST_P(RejectionTest, OutlierLeftOutFromTenTraces) {
 INSTANTIATE_TEST_SUITE_P(NineAndTen, RejectionTest,
                          ::testing::Values(RejectionCase{8, true}, RejectionCase{9, false}));
 
-bool sameValue(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+bool sameValue(double a, double b) {
+    return a == b || (std::isnan(a) && std::isnan(b));
+}
 
 void expectSameRows(const ivTrace& a, const ivTrace& b, int step) {
     ASSERT_EQ(a.nRows, b.nRows) << step;
@@ -75,9 +77,12 @@ TEST(IncrementalAverageTest, EqualsFullRecomputationAfterEveryTrace) {
     for (int step = 0; step < 120; ++step) {
         const int k = kind(random);
         double scale = jitter(random);
-        if (k == 0) scale *= 2.5;           // clear outlier
-        if (k == 1) scale *= 1.32;          // close to the rejection limit
-        if (k == 2) scale = -scale;         // sign change moves the means
+        if (k == 0)
+            scale *= 2.5;  // clear outlier
+        if (k == 1)
+            scale *= 1.32;  // close to the rejection limit
+        if (k == 2)
+            scale = -scale;                                           // sign change moves the means
         ivTrace* trace = k == 3 ? makeTrace(scale, 0.0, kPoints + 1)  // other shape
                                 : makeTrace(scale, jitter(random));
         scan.appendTrace(trace);

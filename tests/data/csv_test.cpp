@@ -25,7 +25,9 @@ std::vector<double> sweep(double level) {
     return block;
 }
 
-std::string text(const QString& s) { return s.toStdString(); }
+std::string text(const QString& s) {
+    return s.toStdString();
+}
 
 QString table(double level) {
     QString text = "V;I_1;I_2;I_3;I_4;dI/dE_1;dI/dE_2;dI/dE_3;dI/dE_4;\n";
@@ -36,8 +38,9 @@ QString table(double level) {
 }
 
 QString results(int frame, const char* time) {
-    return QString("Frame ;%1;Time;%2\nElectrode Voltage ;5\nChannel;1\nAverage Energy;4.5\n"
-                   "Ion Flux;-2.58e+06\n")
+    return QString(
+               "Frame ;%1;Time;%2\nElectrode Voltage ;5\nChannel;1\nAverage Energy;4.5\n"
+               "Ion Flux;-2.58e+06\n")
         .arg(frame)
         .arg(time);
 }
@@ -45,8 +48,10 @@ QString results(int frame, const char* time) {
 class CsvTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (double level : {10.0, 12.0}) set.addTrace(sweep(level).data(), 1.5, kPoints, 4, 0, 0, false);
-        for (double level : {20.0, 22.0}) set.addTrace(sweep(level).data(), 3.0, kPoints, 4, 0, 0, false);
+        for (double level : {10.0, 12.0})
+            set.addTrace(sweep(level).data(), 1.5, kPoints, 4, 0, 0, false);
+        for (double level : {20.0, 22.0})
+            set.addTrace(sweep(level).data(), 3.0, kPoints, 4, 0, 0, false);
     }
 
     std::string exported(tarvoDataSet& data, int mode) {
@@ -74,11 +79,12 @@ TEST_F(CsvTest, IncludeAveragedTraces) {
 }
 
 TEST_F(CsvTest, IncludeAllTraces) {
-    const QString scan1 = results(1, "1.5") + "trace ;1\n" + table(10) + "\ntrace ;2\n" +
-                          table(12) + "\n\n";
-    const QString scan2 = results(2, "3") + "trace ;1\n" + table(20) + "\ntrace ;2\n" +
-                          table(22) + "\n\n";
-    EXPECT_EQ(exported(set, exportChoices::IncludeAll), text("Time Averaged IV scan\n" + scan1 + scan2));
+    const QString scan1 =
+        results(1, "1.5") + "trace ;1\n" + table(10) + "\ntrace ;2\n" + table(12) + "\n\n";
+    const QString scan2 =
+        results(2, "3") + "trace ;1\n" + table(20) + "\ntrace ;2\n" + table(22) + "\n\n";
+    EXPECT_EQ(exported(set, exportChoices::IncludeAll),
+              text("Time Averaged IV scan\n" + scan1 + scan2));
 }
 
 TEST_F(CsvTest, DefaultSeparatorAndUnwritableTarget) {
@@ -87,6 +93,24 @@ TEST_F(CsvTest, DefaultSeparatorAndUnwritableTarget) {
     ASSERT_TRUE(set.toCSV(QString::fromStdString(path), options));
     EXPECT_EQ(QString::fromStdString(readWholeFile(path)).section('\n', 1, 1), "Frame ,1,Time,1.5");
     EXPECT_FALSE(set.toCSV(QString::fromStdString(dir.file("no/such/dir.csv")), options));
+}
+
+TEST(ExportChoicesTest, ReadsTheStoredChoices) {
+    TempDir dir;
+    QSettings settings(QString::fromStdString(dir.file("k.ini")), QSettings::IniFormat);
+    exportChoices defaults = exportChoices::load(settings);
+    EXPECT_EQ(defaults.separator(), QChar(','));
+    EXPECT_TRUE(defaults.isCSV());
+    EXPECT_TRUE(defaults.onlyResults());
+    settings.setValue("exportOptions/separator", ";");
+    settings.setValue("exportOptions/exportMode", 1);
+    settings.setValue("exportOptions/dataMode", 2);
+    const exportChoices stored = exportChoices::load(settings);
+    EXPECT_EQ(stored.separator(), QChar(';'));
+    EXPECT_TRUE(stored.isMatlab());
+    EXPECT_TRUE(stored.includeAll());
+    settings.setValue("exportOptions/separator", "");
+    EXPECT_EQ(exportChoices::load(settings).separator(), QChar(0));
 }
 
 TEST_F(CsvTest, TemperatureRecords) {
@@ -112,7 +136,8 @@ TEST_F(CsvTest, AspectRatioScans) {
     const double b[] = {2, 1, 0, 0, 0, 0, 20, 22};
     ar.addAspectRatioTrace(a, 1.0, 0.5, 10.0, 0.0, 2, 4, 0);
     ar.addAspectRatioTrace(b, 1.0, 0.5, 20.0, 0.0, 2, 4, 0);
-    const QStringList lines = QString::fromStdString(exported(ar, exportChoices::OnlyResults)).split('\n');
+    const QStringList lines =
+        QString::fromStdString(exported(ar, exportChoices::OnlyResults)).split('\n');
     ASSERT_GE(lines.size(), 20);
     EXPECT_EQ(lines[0], "Kalder Scan");
     EXPECT_EQ(lines[1], "AR;Ion Flux chan(1);Ion Flux chan(2);Ion Flux chan(3);Ion Flux chan(4);");

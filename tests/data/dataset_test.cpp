@@ -253,7 +253,8 @@ TEST(DataSetConcurrencyTest, ReadersAndWritersShareTheLock) {
     double total = 0.0;
     for (int i = 0; i < 300; ++i) {
         set.lock();
-        if (const ivTrace* average = set.currentAverage()) total += average->ionFlux(0);
+        if (const ivTrace* average = set.currentAverage())
+            total += average->ionFlux(0);
         set.unlock();
         if (i % 50 == 0) {
             set.setCrop(i % 100 == 0 ? 1 : 0, 0);

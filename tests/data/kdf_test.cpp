@@ -34,7 +34,9 @@ std::vector<double> flatten(const Rows& rows) {
     return block;
 }
 
-QVector<double> qvec(const std::vector<double>& v) { return QVector<double>(v.begin(), v.end()); }
+QVector<double> qvec(const std::vector<double>& v) {
+    return QVector<double>(v.begin(), v.end());
+}
 
 QString filePath(const TempDir& dir, const char* name) {
     return QString::fromStdString(dir.file(name));
@@ -226,7 +228,8 @@ TEST_P(KdfVersion17And18, AspectRatioBody) {
     image.markerAndMagic().i32(version).i32(2).i32(9).zeros(16);
     image.i32(1).i32(4).i32(0);
     image.f64(3.0).trace(reference).i32(1);
-    if (version >= 18) image.u8(GetParam().altByte ? 1 : 0);
+    if (version >= 18)
+        image.u8(GetParam().altByte ? 1 : 0);
     image.f64(0.5).i32(1).f64(10.0).f64(0.25).i32(1).trace(point);
     const QString path = filePath(dir, "ar.kdf");
     ASSERT_TRUE(writeFile(path, image.bytes()));
@@ -269,9 +272,8 @@ QByteArray version16File(const QVariantMap& map, const std::vector<Rows>& traces
 TEST(KdfOldVersions, Version16RestoresMapAndUsesItsFluxFactors) {
     TempDir dir;
     const std::vector<Rows> traces = {sweepRows(4, 10, 1, 50.0), sweepRows(4, 10, 1, 52.0)};
-    QVariantMap map{{"ionFluxFactor", QVariantList{2.0}},
-                    {"name", "probe"},
-                    {"useUnfilteredEnergy", true}};
+    QVariantMap map{
+        {"ionFluxFactor", QVariantList{2.0}}, {"name", "probe"}, {"useUnfilteredEnergy", true}};
     const QString withFactor = filePath(dir, "a.kdf");
     const QString without = filePath(dir, "b.kdf");
     ASSERT_TRUE(writeFile(withFactor, version16File(map, traces)));
@@ -287,6 +289,32 @@ TEST(KdfOldVersions, Version16RestoresMapAndUsesItsFluxFactors) {
     ASSERT_NE(b.currentAverage()->ionFlux(0), 0.0);
     EXPECT_DOUBLE_EQ(a.currentAverage()->ionFlux(0) / b.currentAverage()->ionFlux(0),
                      2.0 / 860000.0);
+}
+
+// Settings maps of version 16 files that Qt's own reader must not see: a list announcing two
+// billion entries (the reader would reserve them) and a type a settings map never holds.
+TEST(KdfOldVersions, Version16HostileMapsAreSkipped) {
+    TempDir dir;
+    const auto mapWithValue = [](const ByteImage& value) {
+        return ByteImage().i32(1).i32(2).i16('k').raw(value.bytes());
+    };
+    const ByteImage maps[] = {
+        mapWithValue(ByteImage().i32(QMetaType::QVariantList).u8(0).i32(0x7FFFFFFF)),
+        mapWithValue(ByteImage().i32(QMetaType::QStringList).u8(0).i32(0x40000000)),
+        mapWithValue(ByteImage().i32(QMetaType::QDateTime).u8(0).zeros(13)),
+        ByteImage().i32(0x7FFFFFFF),
+    };
+    for (const ByteImage& map : maps) {
+        ByteImage image;
+        image.raw(map.bytes()).markerAndMagic().i32(16).i32(0).zeros(16);
+        image.i32(1).i32(4).i32(10).f64(7.0).i32(1).trace(sweepRows(4, 10, 1, 50.0));
+        const QString path = filePath(dir, "v16.kdf");
+        ASSERT_TRUE(writeFile(path, image.bytes()));
+        tarvoDataSet set(path);
+        EXPECT_TRUE(set.settingsMap.isEmpty());
+        ASSERT_EQ(set.sweepScans.size(), 1);
+        EXPECT_EQ(set.sweepScans[0]->traces->size(), 1);
+    }
 }
 
 struct TimeAveragedCase {
@@ -310,7 +338,9 @@ TEST_P(KdfTimeAveraged, EverySweepInOneScan) {
         image.magic();
     }
     image.i32(c.version).i32(0).f64(1.25).i32(0).i32(points).i32(0).i32(c.rows).i32(3);
-    for (int s = 0; s < 3; ++s) image.raw(ByteImage().trace(sweepRows(c.rows, points, c.currents, 10.0 * s)).bytes().mid(8));
+    for (int s = 0; s < 3; ++s)
+        image.raw(
+            ByteImage().trace(sweepRows(c.rows, points, c.currents, 10.0 * s)).bytes().mid(8));
     const QString path = filePath(dir, "old.kdf");
     ASSERT_TRUE(writeFile(path, image.bytes()));
     tarvoDataSet set(path);
@@ -346,8 +376,8 @@ TEST_P(KdfTimeResolved, FramesBecomeScansByTimeStamp) {
     image.i32(0).f64(0.5).i32(100).i32(points).i32(frames).i32(sweeps);
     for (int s = 0; s < sweeps; ++s) {
         for (int f = 0; f < frames; ++f) {
-            for (int j = 0; j < points; ++j) image.f64(2.0 * j);              // voltage
-            for (int j = 0; j < points; ++j) image.f64(100.0 * f + s - j);    // current
+            for (int j = 0; j < points; ++j) image.f64(2.0 * j);            // voltage
+            for (int j = 0; j < points; ++j) image.f64(100.0 * f + s - j);  // current
         }
     }
     const QString path = filePath(dir, "tr.kdf");
@@ -398,7 +428,8 @@ TEST(KdfDispatch, TemperatureKindsAndHeaders) {
         SCOPED_TRACE(c.name);
         ByteImage image = temperatureFile(c.header, c.kind);
         QByteArray bytes = image.bytes();
-        if (c.header.isEmpty()) bytes = bytes.mid(10);  // no marker: starts with the magic
+        if (c.header.isEmpty())
+            bytes = bytes.mid(10);  // no marker: starts with the magic
         const QString path = filePath(dir, "t.kdf");
         ASSERT_TRUE(writeFile(path, bytes));
         tarvoDataSet set(path);
@@ -469,14 +500,16 @@ TEST(KdfDispatch, InvalidContentsThrow) {
         {"tracePointsNegative", v18(0).i32(1).i32(4).i32(4).f64(0).i32(1).i32(4).i32(-5)},
         {"truncatedTrace", v18(0).i32(1).i32(4).i32(4).f64(0).i32(1).i32(4).i32(4).f64(1)},
         {"groupCountHuge", v18(2).i32(1).i32(4).i32(0).f64(1).trace(one).i32(50000000).u8(0)},
-        {"pointCountHuge", v18(2).i32(1).i32(4).i32(0).f64(1).trace(one).i32(1).u8(0).f64(1).i32(0x7FFFFFF0)},
+        {"pointCountHuge",
+         v18(2).i32(1).i32(4).i32(0).f64(1).trace(one).i32(1).u8(0).f64(1).i32(0x7FFFFFF0)},
         {"recordCountHuge", v18(3).i32(0x40000000).i32(0)},
         {"rowCountHuge", v18(3).i32(1).i32(0).f64(0).i32(24).i32(0x7FFFFFFF)},
         {"emptyRowsHuge", v18(3).i32(1).i32(0).f64(0).i32(0).i32(0x7FFFFFFF)},
         {"columnsNegative", v18(3).i32(1).i32(0).f64(0).i32(-2).i32(1)},
         {"v14SweepsHuge", oldHeader(14).i32(0).f64(0).i32(0).i32(100).i32(0).i32(20).i32(1000000)},
         {"v14Rows30", oldHeader(14).i32(0).f64(0).i32(0).i32(4).i32(0).i32(30).i32(0)},
-        {"v14EmptySweeps", oldHeader(14).i32(0).f64(0).i32(0).i32(0).i32(0).i32(20).i32(0x7FFFFFFF)},
+        {"v14EmptySweeps",
+         oldHeader(14).i32(0).f64(0).i32(0).i32(0).i32(0).i32(20).i32(0x7FFFFFFF)},
         {"v12FramesHuge", oldHeader(12).i32(0).f64(1).i32(0).i32(0).i32(0x7FFFFFFF).i32(1)},
         {"v12PointsHuge", oldHeader(13).i32(0).f64(1).i32(0).i32(0x7FFFFFFF).i32(2).i32(1)},
         {"v16KindHigh", ByteImage().i32(0).markerAndMagic().i32(16).i32(7).zeros(16)},

@@ -38,7 +38,9 @@ ByteImage& ByteImage::zeros(int count) {
     return *this;
 }
 
-ByteImage& ByteImage::magic() { return u8(0xAC).u8(0xDC).u8(0xB0).u8(0x70); }
+ByteImage& ByteImage::magic() {
+    return u8(0xAC).u8(0xDC).u8(0xB0).u8(0x70);
+}
 
 ByteImage& ByteImage::markerAndMagic() {
     return u8(0x0D).u8(0x0A).raw("[DATA]").u8(0x0D).u8(0x0A).magic();

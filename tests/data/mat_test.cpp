@@ -31,7 +31,8 @@ std::vector<Variable> readAll(const std::string& path) {
         EXPECT_FALSE(var->isComplex);
         const size_t count = v.dims.empty() ? 0 : v.dims[0] * v.dims[1];
         const double* data = static_cast<const double*>(var->data);
-        if (data) v.values.assign(data, data + count);
+        if (data)
+            v.values.assign(data, data + count);
         result.push_back(v);
         Mat_VarFree(var);
     }

@@ -17,7 +17,7 @@ struct DerivativeCase {
     const char* name;
     int method;
     std::vector<double> x;
-    std::vector<double> y;  // used for both y rows
+    std::vector<double> y;         // used for both y rows
     std::vector<double> expected;  // second row; NaN marks the points without a value
     bool succeeds;
 };
@@ -68,30 +68,53 @@ INSTANTIATE_TEST_SUITE_P(
         DerivativeCase{"forward", 1, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
         DerivativeCase{"method0", 0, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
         // Middle x above both ends: the point after the turn repeats the one before it.
-        DerivativeCase{"forwardTurning", 1, {0, 1, 2, 1, 0}, {0, 1, 3, 6, 10}, {1, 2, 2, -4, -4},
-                       true},
+        DerivativeCase{
+            "forwardTurning", 1, {0, 1, 2, 1, 0}, {0, 1, 3, 6, 10}, {1, 2, 2, -4, -4}, true},
         DerivativeCase{"forwardTooShort", 1, {0}, {5}, {0}, false},
         DerivativeCase{"forwardTurningTooShort", 1, {0, 2, 1}, {1, 2, 3}, {0, 0, 0}, false},
-        DerivativeCase{"central1", 2, {0, 1, 2, 4, 8}, {0, 1, 4, 9, 16}, {N, 2, 8.0 / 3, 2, N},
+        DerivativeCase{
+            "central1", 2, {0, 1, 2, 4, 8}, {0, 1, 4, 9, 16}, {N, 2, 8.0 / 3, 2, N}, true},
+        DerivativeCase{"central1Turning",
+                       2,
+                       {0, 1, 2, 3, 2, 1},
+                       {0, 1, 4, 9, 16, 25},
+                       {N, 2, N, N, -8, N},
                        true},
-        DerivativeCase{"central1Turning", 2, {0, 1, 2, 3, 2, 1}, {0, 1, 4, 9, 16, 25},
-                       {N, 2, N, N, -8, N}, true},
-        DerivativeCase{"central1TurningTooShort", 2, {0, 1, 2, 1, 0}, {1, 2, 3, 4, 5},
-                       {0, 0, 0, 0, 0}, false},
+        DerivativeCase{
+            "central1TurningTooShort", 2, {0, 1, 2, 1, 0}, {1, 2, 3, 4, 5}, {0, 0, 0, 0, 0}, false},
         DerivativeCase{"central2", 3, {0, 1, 2, 3, 5}, {1, 2, 4, 8, 16}, {N, N, 3, N, N}, true},
         DerivativeCase{"central2TooShort", 3, {0, 1, 2, 3}, {1, 2, 4, 8}, {0, 0, 0, 0}, false},
-        DerivativeCase{"central2Turning", 3, {0, 1, 2, 3, 4, 5, 4, 3, 2, 1},
-                       {0, 1, 4, 9, 16, 25, 36, 49, 64, 81}, {N, N, 4, N, N, N, N, -14, N, N},
+        DerivativeCase{"central2Turning",
+                       3,
+                       {0, 1, 2, 3, 4, 5, 4, 3, 2, 1},
+                       {0, 1, 4, 9, 16, 25, 36, 49, 64, 81},
+                       {N, N, 4, N, N, N, N, -14, N, N},
                        true},
-        DerivativeCase{"central3", 4, {0, 1, 2, 3, 4, 5, 6}, {0, 2, 4, 6, 8, 10, 12},
-                       {N, N, N, 2, N, N, N}, true},
-        DerivativeCase{"central3Turning", 4, kTriangle14, times(kTriangle14, 2),
-                       {N, N, N, 2, N, N, N, N, N, N, 2, N, N, N}, true},
+        DerivativeCase{"central3",
+                       4,
+                       {0, 1, 2, 3, 4, 5, 6},
+                       {0, 2, 4, 6, 8, 10, 12},
+                       {N, N, N, 2, N, N, N},
+                       true},
+        DerivativeCase{"central3Turning",
+                       4,
+                       kTriangle14,
+                       times(kTriangle14, 2),
+                       {N, N, N, 2, N, N, N, N, N, N, 2, N, N, N},
+                       true},
         // Fewer than nine points: the nine-point form gives nothing.
-        DerivativeCase{"central4TooShort", 5, {0, 1, 2, 3, 4, 5, 6, 7}, {0, 1, 2, 3, 4, 5, 6, 7},
-                       {0, 0, 0, 0, 0, 0, 0, 0}, false},
-        DerivativeCase{"methodAboveFive", 9, {0, 1, 2, 3, 4, 5, 6, 7, 8},
-                       {0, 3, 6, 9, 12, 15, 18, 21, 24}, {N, N, N, N, 3, N, N, N, N}, true}),
+        DerivativeCase{"central4TooShort",
+                       5,
+                       {0, 1, 2, 3, 4, 5, 6, 7},
+                       {0, 1, 2, 3, 4, 5, 6, 7},
+                       {0, 0, 0, 0, 0, 0, 0, 0},
+                       false},
+        DerivativeCase{"methodAboveFive",
+                       9,
+                       {0, 1, 2, 3, 4, 5, 6, 7, 8},
+                       {0, 3, 6, 9, 12, 15, 18, 21, 24},
+                       {N, N, N, N, 3, N, N, N, N},
+                       true}),
     [](const ::testing::TestParamInfo<DerivativeCase>& info) { return info.param.name; });
 
 TEST(LinearFitTest, FitsAndDegenerateCounts) {
@@ -166,11 +189,12 @@ TEST(LiveBlockTest, TwoRowBlockIsStoredCurrentFirstAndGivesTheEnergy) {
 TEST(LiveBlockTest, SmoothsVoltageRowsOnlyAndReplacesNaN) {
     // 4 rows: one current and three voltage rows, six points.
     const std::vector<double> current = {10, 9, 12, 7, N, 5};
-    const std::vector<double> v1 = {0, 1, 5, 3, 4, 5};  // glitch inside
-    const std::vector<double> v2 = {0, 1, 2, 3, 4, 2};  // glitch at the last point
+    const std::vector<double> v1 = {0, 1, 5, 3, 4, 5};    // glitch inside
+    const std::vector<double> v2 = {0, 1, 2, 3, 4, 2};    // glitch at the last point
     const std::vector<double> v3 = {5, 1, 2, 3, 3.5, 4};  // glitch at the first point
     std::vector<double> block;
-    for (const auto* row : {&current, &v1, &v2, &v3}) block.insert(block.end(), row->begin(), row->end());
+    for (const auto* row : {&current, &v1, &v2, &v3})
+        block.insert(block.end(), row->begin(), row->end());
     ivTrace trace(block.data(), 6, 4, 0, false, true, false);
     EXPECT_EQ(trace.currents[0], QVector<double>({10, 9, 12, 7, 0, 5}));
     EXPECT_EQ(trace.currents[1], QVector<double>({0, 1, 2.75, 4.5, 4.75, 5}));
@@ -189,15 +213,17 @@ TEST_P(GaussianTrace, FluxAndEnergyMatchClosedForm) {
     ivTrace::selectDerivativeMethod(method);
     const int n = 401;
     const double mu = 50.0, sigma = 5.0, i0 = 2e-6;
-    auto current = [&](double v) { return i0 * 0.5 * std::erfc((v - mu) / (sigma * std::sqrt(2.0))); };
+    auto current = [&](double v) {
+        return i0 * 0.5 * std::erfc((v - mu) / (sigma * std::sqrt(2.0)));
+    };
     std::vector<double> block(5 * n);
     for (int j = 0; j < n; ++j) {
         const double v = 100.0 * j / (n - 1);
         block[j] = current(v);
-        block[n + j] = 2 * v + 1;     // other voltage rows, rising
+        block[n + j] = 2 * v + 1;  // other voltage rows, rising
         block[2 * n + j] = v + 3;
-        block[3 * n + j] = 7.0;       // electrode voltage
-        block[4 * n + j] = v;         // swept voltage
+        block[3 * n + j] = 7.0;  // electrode voltage
+        block[4 * n + j] = v;    // swept voltage
     }
     ivTrace trace(block.data(), n, 5, 0, false, false, false);
     FluxFactors factors;
@@ -221,7 +247,7 @@ TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
         block[j] = 100.0 - 3 * j;  // current
         block[n + j] = j;
         block[2 * n + j] = 2.0 + j;  // electrode
-        block[3 * n + j] = j;  // swept
+        block[3 * n + j] = j;        // swept
     }
     ivTrace trace(block.data(), n, 4, 0, false, false, false);
     EXPECT_FALSE(trace.setCrop(7, 6)) << "more than the points";
