@@ -78,26 +78,24 @@ void writeChannelHeader(QTextStream& out, const char* first, const char* label, 
     out << '\n';
 }
 
+// One line per group: its aspect ratio and the value of every channel, then two empty lines.
+void writeGroupValues(QTextStream& out, kalderAspectRatioScan& scan, const char* label,
+                      double (arGroup::*value)(int), QChar s) {
+    writeChannelHeader(out, "AR", label, ")", scan.nChannels, s);
+    for (arGroup* group : scan.groups) {
+        out << group->aspectRatio << s;
+        for (int c = 0; c < scan.nChannels; ++c) {
+            out << (group->*value)(c) << s;
+        }
+        out << '\n';
+    }
+    out << "\n\n";
+}
+
 void writeArScan(QTextStream& out, kalderAspectRatioScan& scan, QChar s) {
     const int channels = scan.nChannels;
-    writeChannelHeader(out, "AR", "Ion Flux chan(", ")", channels, s);
-    for (arGroup* group : scan.groups) {
-        out << group->aspectRatio << s;
-        for (int c = 0; c < channels; ++c) {
-            out << group->ionFlux(c) << s;
-        }
-        out << '\n';
-    }
-    out << "\n\n";
-    writeChannelHeader(out, "AR", "Average Energy chan(", ")", channels, s);
-    for (arGroup* group : scan.groups) {
-        out << group->aspectRatio << s;
-        for (int c = 0; c < channels; ++c) {
-            out << group->getAverageEnergy(c) << s;
-        }
-        out << '\n';
-    }
-    out << "\n\n";
+    writeGroupValues(out, scan, "Ion Flux chan(", &arGroup::ionFlux, s);
+    writeGroupValues(out, scan, "Average Energy chan(", &arGroup::getAverageEnergy, s);
     out << "Prescan\n";
     writeChannelHeader(out, "Voltage", "dI_", "", channels, s);
     if (const ivTrace* reference = scan.reference) {

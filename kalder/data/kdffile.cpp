@@ -55,6 +55,11 @@ qint64 findDataStart(QFile& file) {
     }
 }
 
+// Opens a data file for reading, positioned at `position`.
+bool openAt(QFile& file, qint64 position) {
+    return file.open(QIODevice::ReadOnly) && file.seek(position);
+}
+
 }  // namespace
 
 bool tarvoDataSet::saveHeader(QIODevice& device) {
@@ -369,11 +374,10 @@ bool tarvoDataSet::readTemperatureRecords(kdfInput& in) {
 
 bool tarvoDataSet::loadV14(const QString& filePath, qint64 position, int) {
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!openAt(file, position)) {
         return false;
     }
     kdfInput in(file, kOldStreamVersion);
-    in.seek(position);
     dataKind = 0;
     in.readInt();
     in.readDouble();
@@ -407,11 +411,10 @@ bool tarvoDataSet::loadV14(const QString& filePath, qint64 position, int) {
 
 bool tarvoDataSet::loadV12(const QString& filePath, qint64 position, int) {
     QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!openAt(file, position)) {
         return false;
     }
     kdfInput in(file, kOldStreamVersion);
-    in.seek(position);
     dataKind = 0;
     unit = QStringLiteral("Usec");
     in.readInt();

@@ -251,6 +251,7 @@ void tarvoDataSet::addAspectRatioTrace(const double* block, double key, double a
         return;
     }
     bool wasEmpty;
+    std::pair<int, int> crop;
     {
         QMutexLocker locker(&mutex);
         wasEmpty = !hasData;
@@ -284,17 +285,16 @@ void tarvoDataSet::addAspectRatioTrace(const double* block, double key, double a
         point->traces.append(trace);
         point->invalidate();
         group->invalidate();
+        crop = {cropStart, cropEnd};
     }
-    emit dataUpdated(wasEmpty);
-    if (cropStart != 0 || cropEnd != 0) {
-        setCrop(cropStart, cropEnd);
-    }
+    announceAdded(wasEmpty, crop);
 }
 
 void tarvoDataSet::addTemperatureRow(const double* values, double time, int count, int) {
     const QVector<double> row =
         (values && count > 0) ? QVector<double>(values, values + count) : QVector<double>();
     bool wasEmpty;
+    std::pair<int, int> crop;
     {
         QMutexLocker locker(&mutex);
         wasEmpty = !hasData;
@@ -319,10 +319,15 @@ void tarvoDataSet::addTemperatureRow(const double* values, double time, int coun
             temperatureRecords.append(record);
             acquisitionIndex = temperatureRecords.size() - 1;
         }
+        crop = {cropStart, cropEnd};
     }
+    announceAdded(wasEmpty, crop);
+}
+
+void tarvoDataSet::announceAdded(bool wasEmpty, std::pair<int, int> crop) {
     emit dataUpdated(wasEmpty);
-    if (cropStart != 0 || cropEnd != 0) {
-        setCrop(cropStart, cropEnd);
+    if (crop.first != 0 || crop.second != 0) {
+        setCrop(crop.first, crop.second);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <QVariantMap>
 #include <QVector>
 #include <array>
+#include <utility>
 
 #include "data/exportchoices.h"
 #include "data/ivtrace.h"
@@ -148,6 +149,8 @@ private:
     void computeRangesLocked();
     void mergeRanges(const ivTrace& trace);
     void clearData();
+    // Emits the update after an add and re-applies a crop in force (read under the lock).
+    void announceAdded(bool wasEmpty, std::pair<int, int> crop);
     int currentListSize() const;
 
     // kdf reading; each returns false when the file's contents are invalid.

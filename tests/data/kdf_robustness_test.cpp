@@ -14,18 +14,19 @@
 #include "data/tarvodataset.h"
 #include "kdf_writer.h"
 
-// The allocator of this test program records the largest request while a load runs.
-extern "C" {
-void* __libc_malloc(size_t size);
-void* __libc_calloc(size_t count, size_t size);
-void* __libc_realloc(void* pointer, size_t size);
-}
+// The allocator of this test program records the largest request while a load runs. The
+// sanitizers bring their own allocator; under them the sizes are not recorded.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KALDER_RECORD_ALLOCATIONS 0
+#else
+#define KALDER_RECORD_ALLOCATIONS 1
+#endif
 
 namespace {
 std::atomic<bool> tracking{false};
 std::atomic<size_t> largestRequest{0};
 
-void note(size_t size) {
+[[maybe_unused]] void note(size_t size) {
     if (tracking.load(std::memory_order_relaxed)) {
         size_t previous = largestRequest.load(std::memory_order_relaxed);
         while (size > previous && !largestRequest.compare_exchange_weak(previous, size)) {
@@ -34,20 +35,28 @@ void note(size_t size) {
 }
 }  // namespace
 
-extern "C" void* malloc(size_t size) {
+#if KALDER_RECORD_ALLOCATIONS
+extern "C" {
+void* __libc_malloc(size_t size);
+void* __libc_calloc(size_t count, size_t size);
+void* __libc_realloc(void* pointer, size_t size);
+
+void* malloc(size_t size) {
     note(size);
     return __libc_malloc(size);
 }
 
-extern "C" void* calloc(size_t count, size_t size) {
+void* calloc(size_t count, size_t size) {
     note(count * size);
     return __libc_calloc(count, size);
 }
 
-extern "C" void* realloc(void* pointer, size_t size) {
+void* realloc(void* pointer, size_t size) {
     note(size);
     return __libc_realloc(pointer, size);
 }
+}
+#endif
 
 namespace {
 
