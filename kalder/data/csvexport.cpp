@@ -1,8 +1,8 @@
 // Delimited-text export of a data set.
 #include <QDebug>
-#include <QMutexLocker>
 #include <QSaveFile>
 #include <QTextStream>
+#include <mutex>
 
 #include "tarvodataset.h"
 
@@ -173,7 +173,7 @@ bool tarvoDataSet::toCSV(const QString& target, const exportChoices& options) {
     }
     QTextStream out(&file);
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         if (dataKind == 0) {
             writeSweepScans(out, sweepScans, nVoltageChannels, options);
         } else if (dataKind == 2) {

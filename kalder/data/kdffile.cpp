@@ -3,10 +3,10 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QMutexLocker>
 #include <QSaveFile>
 #include <QtEndian>
 #include <memory>
+#include <mutex>
 
 #include "kdfinput.h"
 #include "tarvodataset.h"
@@ -93,7 +93,7 @@ bool tarvoDataSet::save(const QString& target) {
     }
     out << qint16(0x0D0A);
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         out << kMagic << qint32(FILE_VERSION) << qint32(dataKind) << qint32(sensorCode);
         for (int i = 0; i < 8; ++i) {
             out << QChar(0);

@@ -2,8 +2,8 @@
 #include <QDataStream>
 #include <QDateTime>
 #include <QDebug>
-#include <QMutexLocker>
 #include <QSaveFile>
+#include <mutex>
 
 #include "tarvodataset.h"
 
@@ -75,7 +75,7 @@ bool tarvoDataSet::toMatFile(const QString& target) {
     out.setFloatingPointPrecision(QDataStream::DoublePrecision);
     writeHeader(out);
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         if (dataKind == 0) {
             for (const tarvoScan* scan : sweepScans) {
                 writeScan(out, *scan->average);

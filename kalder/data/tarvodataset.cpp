@@ -1,9 +1,9 @@
 #include "tarvodataset.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 #include <algorithm>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -108,7 +108,7 @@ void tarvoDataSet::setIonFluxFactors(const double* factors, int count) {
     }
     {
         // The acquisition thread reads the factors under the lock while it adds sweeps.
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         settingsMap.insert(QStringLiteral("ionFluxFactor"), list);
         const FluxFactors table = fluxFactorTable();
         for (tarvoScan* scan : sweepScans) {
@@ -149,7 +149,7 @@ void tarvoDataSet::computeRangesLocked() {
 }
 
 void tarvoDataSet::computeRanges() {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     computeRangesLocked();
 }
 
@@ -161,7 +161,7 @@ void tarvoDataSet::addTrace(const double* block, double time, int points, int ro
     }
     bool wasEmpty;
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         wasEmpty = !hasData;
         acquisitionIndex = -1;
         if (wasEmpty) {
@@ -196,7 +196,7 @@ void tarvoDataSet::addTrace(const double* block, double time, int points, int ro
 
 void tarvoDataSet::addPrescanPoint(double voltage, double time, const double* currents,
                                    unsigned count) {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     tarvoScan* scan = nullptr;
     for (tarvoScan* s : sweepScans) {
         if (s->time == time) {
@@ -221,7 +221,7 @@ ivTrace* tarvoDataSet::addReferenceTrace(const double* block, double key, int po
     }
     ivTrace* trace;
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         dataKind = 2;
         hasData = true;
         nPoints = 0;
@@ -253,7 +253,7 @@ void tarvoDataSet::addAspectRatioTrace(const double* block, double key, double a
     bool wasEmpty;
     std::pair<int, int> crop;
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         wasEmpty = !hasData;
         if (wasEmpty) {
             dataKind = 2;
@@ -296,7 +296,7 @@ void tarvoDataSet::addTemperatureRow(const double* values, double time, int coun
     bool wasEmpty;
     std::pair<int, int> crop;
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         wasEmpty = !hasData;
         if (wasEmpty) {
             nPoints = 0;
@@ -334,7 +334,7 @@ void tarvoDataSet::announceAdded(bool wasEmpty, std::pair<int, int> crop) {
 bool tarvoDataSet::setCrop(int start, int end) {
     const FluxFactors factors = fluxFactorTable();
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         for (tarvoScan* scan : sweepScans) {
             scan->average->setCrop(start, end);
             scan->average->computeIonFlux(factors);
@@ -355,7 +355,7 @@ bool tarvoDataSet::setCrop(int start, int end) {
 void tarvoDataSet::setDerivativeMethod(int method) {
     ivTrace::selectDerivativeMethod(method);
     const FluxFactors factors = fluxFactorTable();
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     if (dataKind == 2) {
         for (kalderAspectRatioScan* scan : arScans) {
             if (scan->reference) {
@@ -388,7 +388,7 @@ int tarvoDataSet::currentListSize() const {
 
 void tarvoDataSet::setMainScan(int index) {
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         mainScanIndex = (index == currentListSize() - 1) ? -1 : index;
     }
     emit dataUpdated(false);
@@ -400,7 +400,7 @@ void tarvoDataSet::isMultiScan(bool value) {
 
 bool tarvoDataSet::isMultiScan() {
     {
-        QMutexLocker locker(&mutex);
+        std::lock_guard<std::mutex> locker(mutex);
         if (sweepScans.size() > 1 || arScans.size() > 1 || temperatureRecords.size() > 1) {
             return true;
         }
@@ -551,7 +551,7 @@ void tarvoDataSet::announceUpdate(int, int) {
 }
 
 void tarvoDataSet::completeGroup(double scanKey, double aspectRatio) {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     for (kalderAspectRatioScan* scan : arScans) {
         if (scan->key != scanKey) {
             continue;
@@ -564,7 +564,7 @@ void tarvoDataSet::completeGroup(double scanKey, double aspectRatio) {
 }
 
 void tarvoDataSet::analysePrescan(double time) {
-    QMutexLocker locker(&mutex);
+    std::lock_guard<std::mutex> locker(mutex);
     const int index = indexByKey(sweepScans, &tarvoScan::time, time);
     if (index >= 0) {
         sweepScans[index]->analysePrescan();

@@ -8,12 +8,12 @@
 #define KALDER_DATA_TARVODATASET_H
 
 #include <QList>
-#include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
 #include <QVector>
 #include <array>
+#include <mutex>
 #include <utility>
 
 #include "data/exportchoices.h"
@@ -115,7 +115,9 @@ public:
     int nVoltageChannels = 0;
     int nPoints = 0;
     bool reservedFlag = false;
-    QMutex mutex;
+    // Non-recursive. A standard mutex rather than QMutex: Qt's lock is opaque to the thread
+    // sanitizer, under which the threaded tests run.
+    std::mutex mutex;
     int acquisitionIndex = 0;
     int mainScanIndex = -1;
     // Smallest current inside the crop, over all points; largest inside the crop, over all.

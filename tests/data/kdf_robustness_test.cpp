@@ -61,7 +61,7 @@ void* realloc(void* pointer, size_t size) {
 namespace {
 
 // Fixed buffers of the reader and of Qt's file layer, independent of the file.
-constexpr size_t kFixedBuffers = 128 * 1024;
+constexpr size_t kFixedBuffers = 64 * 1024;
 
 using Rows = std::vector<std::vector<double>>;
 
