@@ -51,7 +51,8 @@ ivTrace::ivTrace(int points, int rows, bool collectorDiscriminator, bool unfilte
     : derivative(derivatives::routineFor(processDerivativeMethod)),
       useCollectorDiscriminator(collectorDiscriminator),
       useUnfilteredEnergy(unfilteredEnergy) {
-    if (points < 0 || rows < 0 || rows > MAX_ROWS) {
+    // Without rows there is nothing to hold: no arrays, whatever the point count.
+    if (points < 0 || rows <= 0 || rows > MAX_ROWS) {
         points = 0;
         rows = 0;
     }

@@ -385,7 +385,7 @@ bool tarvoDataSet::loadV14(const QString& filePath, qint64 position, int) {
     const qint32 points = in.readInt();
     in.readInt();
     const qint32 rows = in.readInt();
-    if (!in.ok() || points < 0 || rows < 0 || rows > MAX_ROWS) {
+    if (!in.ok() || points < 0 || rows < 0 || rows > MAX_ROWS || (rows == 0 && points != 0)) {
         return false;
     }
     const qint64 blockSize = static_cast<qint64>(points) * rows;

@@ -507,6 +507,8 @@ TEST(KdfDispatch, InvalidContentsThrow) {
         {"emptyRowsHuge", v18(3).i32(1).i32(0).f64(0).i32(0).i32(0x7FFFFFFF)},
         {"columnsNegative", v18(3).i32(1).i32(0).f64(0).i32(-2).i32(1)},
         {"v14SweepsHuge", oldHeader(14).i32(0).f64(0).i32(0).i32(100).i32(0).i32(20).i32(1000000)},
+        {"v14NoRowsManyPoints",
+         oldHeader(14).i32(0).f64(0).i32(0).i32(0x50000000).i32(0).i32(0).i32(4).zeros(32)},
         {"v14Rows30", oldHeader(14).i32(0).f64(0).i32(0).i32(4).i32(0).i32(30).i32(0)},
         {"v14EmptySweeps",
          oldHeader(14).i32(0).f64(0).i32(0).i32(0).i32(0).i32(20).i32(0x7FFFFFFF)},
