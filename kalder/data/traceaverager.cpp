@@ -66,23 +66,30 @@ void TraceAverager::resum(const QList<ivTrace*>& traces) {
     }
 }
 
-void TraceAverager::rebuild(ivTrace& average, const QList<ivTrace*>& traces) {
-    const int n = traces.size();
-    stats.assign(n, Stats{});
-    exceedCount.assign(n, 0);
-    shapeMatches.assign(n, false);
+void TraceAverager::reset(int points, int rows) {
+    stats.clear();
+    exceedCount.clear();
+    shapeMatches.clear();
     statSums.fill(0.0);
     for (auto& set : sorted) {
         set.clear();
     }
-    if (n > 0) {
-        shapePoints = static_cast<int>(traces[0]->nPoints);
-        shapeRows = static_cast<int>(traces[0]->nRows);
-    }
+    shapePoints = points;
+    shapeRows = rows;
+    rowSums.assign(static_cast<size_t>(shapeRows) * shapePoints, 0.0);
+    usedCount = 0;
+}
+
+void TraceAverager::rebuild(ivTrace& average, const QList<ivTrace*>& traces) {
+    const int n = traces.size();
+    deferred = false;
+    reset(n > 0 ? static_cast<int>(traces[0]->nPoints) : 0,
+          n > 0 ? static_cast<int>(traces[0]->nRows) : 0);
     for (int i = 0; i < n; ++i) {
         const ivTrace& t = *traces[i];
-        stats[i] = statsOf(t);
-        shapeMatches[i] = int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows;
+        stats.push_back(statsOf(t));
+        shapeMatches.push_back(int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows);
+        exceedCount.push_back(0);
         for (int s = 0; s < kStats; ++s) {
             statSums[s] += stats[i][s];
             if (!std::isnan(stats[i][s])) {
@@ -99,7 +106,35 @@ void TraceAverager::rebuild(ivTrace& average, const QList<ivTrace*>& traces) {
     finish(average, traces);
 }
 
+void TraceAverager::accumulate(const QList<ivTrace*>& traces) {
+    const int index = traces.size() - 1;
+    if (index == 0) {
+        reset(static_cast<int>(traces[0]->nPoints), static_cast<int>(traces[0]->nRows));
+        deferred = true;
+    }
+    valid = false;
+    if (!deferred || index != static_cast<int>(stats.size())) {
+        deferred = false;  // update() recomputes everything
+        return;
+    }
+    const ivTrace& t = *traces[index];
+    stats.push_back(statsOf(t));
+    shapeMatches.push_back(int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows);
+    exceedCount.push_back(0);
+    for (int k = 0; k < kStats; ++k) {
+        statSums[k] += stats.back()[k];
+    }
+    // Summed as if used; update() sums again only when some trace turns out unused.
+    if (shapeMatches.back()) {
+        addRows(t);
+    }
+}
+
 void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces, bool update) {
+    if (!update) {
+        accumulate(traces);
+        return;
+    }
     const int index = traces.size() - 1;
     if (!valid || index != static_cast<int>(stats.size()) || index == 0) {
         rebuild(average, traces);
@@ -123,9 +158,8 @@ void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces, bool
         const bool tighter = next[k] < limits[k];
         const double low = tighter ? next[k] : limits[k];
         const double high = tighter ? limits[k] : next[k];
-        auto from = sorted[k].upper_bound({low, INT_MAX});
-        const auto to = sorted[k].upper_bound({high, INT_MAX});
-        for (; from != to; ++from) {
+        for (auto from = sorted[k].upper_bound({low, INT_MAX});
+             from != sorted[k].end() && from->first <= high; ++from) {
             const int i = from->second;
             const bool wasUsed = used(i);
             exceedCount[i] += tighter ? 1 : -1;
@@ -150,6 +184,21 @@ void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces, bool
 }
 
 void TraceAverager::update(ivTrace& average, const QList<ivTrace*>& traces) {
+    if (deferred && traces.size() == static_cast<int>(stats.size())) {
+        limits = thresholds();
+        bool allUsed = true;
+        for (size_t i = 0; i < stats.size(); ++i) {
+            exceedCount[i] = exceeded(stats[i], limits);
+            allUsed = allUsed && used(static_cast<int>(i));
+        }
+        if (!allUsed) {
+            resum(traces);
+        }
+        // The sorted sets were not kept: a later append starts from scratch.
+        deferred = false;
+        finish(average, traces);
+        return;
+    }
     if (!valid || traces.size() != static_cast<int>(stats.size())) {
         rebuild(average, traces);
         return;

@@ -23,7 +23,8 @@ public:
     // Makes `average` the mean of `traces`, recomputing everything.
     void rebuild(ivTrace& average, const QList<ivTrace*>& traces);
     // `traces` is the list last passed with one trace appended. Without `update` only the
-    // sums are brought up to date; update() then makes the average from them.
+    // statistics and sums are taken (for a whole list read at once, starting from an empty
+    // one); update() then decides which traces are used and makes the average.
     void append(ivTrace& average, const QList<ivTrace*>& traces, bool update = true);
     void update(ivTrace& average, const QList<ivTrace*>& traces);
     // Forgets the cached statistics (after a crop change); the next append rebuilds.
@@ -39,9 +40,13 @@ private:
     bool used(int index) const;
     void addRows(const ivTrace& trace);
     void resum(const QList<ivTrace*>& traces);
+    void accumulate(const QList<ivTrace*>& traces);
+    void reset(int points, int rows);
     void finish(ivTrace& average, const QList<ivTrace*>& traces);
 
     bool valid = false;
+    // Traces taken by accumulate(): statistics and sums without the sorted sets.
+    bool deferred = false;
     std::vector<Stats> stats;
     std::vector<int> exceedCount;
     std::vector<bool> shapeMatches;
