@@ -80,22 +80,32 @@ void TraceAverager::reset(int points, int rows) {
     usedCount = 0;
 }
 
+void TraceAverager::pushStats(const ivTrace& trace) {
+    stats.push_back(statsOf(trace));
+    shapeMatches.push_back(int(trace.nPoints) == shapePoints && int(trace.nRows) == shapeRows);
+    exceedCount.push_back(0);
+    for (int k = 0; k < kStats; ++k) {
+        statSums[k] += stats.back()[k];
+    }
+}
+
+void TraceAverager::insertSorted(int index) {
+    for (int k = 0; k < kStats; ++k) {
+        const double value = stats[index][k];
+        if (!std::isnan(value)) {
+            sorted[k].emplace(std::fabs(value), index);
+        }
+    }
+}
+
 void TraceAverager::rebuild(ivTrace& average, const QList<ivTrace*>& traces) {
     const int n = traces.size();
     deferred = false;
     reset(n > 0 ? static_cast<int>(traces[0]->nPoints) : 0,
           n > 0 ? static_cast<int>(traces[0]->nRows) : 0);
     for (int i = 0; i < n; ++i) {
-        const ivTrace& t = *traces[i];
-        stats.push_back(statsOf(t));
-        shapeMatches.push_back(int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows);
-        exceedCount.push_back(0);
-        for (int s = 0; s < kStats; ++s) {
-            statSums[s] += stats[i][s];
-            if (!std::isnan(stats[i][s])) {
-                sorted[s].emplace(std::fabs(stats[i][s]), i);
-            }
-        }
+        pushStats(*traces[i]);
+        insertSorted(i);
     }
     limits = thresholds();
     for (int i = 0; i < n; ++i) {
@@ -118,12 +128,7 @@ void TraceAverager::accumulate(const QList<ivTrace*>& traces) {
         return;
     }
     const ivTrace& t = *traces[index];
-    stats.push_back(statsOf(t));
-    shapeMatches.push_back(int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows);
-    exceedCount.push_back(0);
-    for (int k = 0; k < kStats; ++k) {
-        statSums[k] += stats.back()[k];
-    }
+    pushStats(t);
     // Summed as if used; update() sums again only when some trace turns out unused.
     if (shapeMatches.back()) {
         addRows(t);
@@ -141,13 +146,7 @@ void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces, bool
         return;
     }
     const ivTrace& t = *traces[index];
-    const Stats s = statsOf(t);
-    stats.push_back(s);
-    shapeMatches.push_back(int(t.nPoints) == shapePoints && int(t.nRows) == shapeRows);
-    exceedCount.push_back(0);
-    for (int k = 0; k < kStats; ++k) {
-        statSums[k] += s[k];
-    }
+    pushStats(t);
     const auto next = thresholds();
     bool changed = false;
     // Only traces whose statistic lies between the old and the new limit change side.
@@ -167,12 +166,8 @@ void TraceAverager::append(ivTrace& average, const QList<ivTrace*>& traces, bool
         }
     }
     limits = next;
-    for (int k = 0; k < kStats; ++k) {
-        if (!std::isnan(s[k])) {
-            sorted[k].emplace(std::fabs(s[k]), index);
-        }
-    }
-    exceedCount[index] = exceeded(s, limits);
+    insertSorted(index);
+    exceedCount[index] = exceeded(stats[index], limits);
     if (changed) {
         resum(traces);
     } else if (used(index)) {

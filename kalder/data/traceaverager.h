@@ -41,6 +41,9 @@ private:
     void addRows(const ivTrace& trace);
     void resum(const QList<ivTrace*>& traces);
     void accumulate(const QList<ivTrace*>& traces);
+    // Takes the statistics of the next trace; insertSorted() files them in the sorted sets.
+    void pushStats(const ivTrace& trace);
+    void insertSorted(int index);
     void reset(int points, int rows);
     void finish(ivTrace& average, const QList<ivTrace*>& traces);
 
