@@ -1,0 +1,454 @@
+// kdf data files: writing the current version and reading versions 10 and later.
+#include <QDebug>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QtEndian>
+#include <memory>
+#include <mutex>
+
+#include "kdfinput.h"
+#include "tarvodataset.h"
+#include "variantcheck.h"
+
+namespace {
+
+constexpr quint32 kMagic = 0xACDCB070u;
+// Stream version of the files written here, and of the readers of versions 10 to 15.
+constexpr int kWriteStreamVersion = 15;
+constexpr int kOldStreamVersion = 11;
+constexpr qint32 kMaxJsonLength = 19999;
+constexpr qint64 kReservedBytes = 16;
+
+// The marker line and the magic number as they appear in the file.
+const QByteArray& markerAndMagic() {
+    static const QByteArray bytes("\r\n[DATA]\r\n\xAC\xDC\xB0\x70", 14);
+    return bytes;
+}
+
+// Position just after the magic number: at offset 4 when the file starts with it, otherwise
+// after the first marker followed by the magic. -1 when neither exists.
+qint64 findDataStart(QFile& file) {
+    const QByteArray& pattern = markerAndMagic();
+    const QByteArray head = file.peek(4);
+    if (head == pattern.right(4)) {
+        return 4;
+    }
+    constexpr qint64 kChunk = 1 << 16;
+    QByteArray window;
+    qint64 windowStart = 0;
+    while (true) {
+        const QByteArray chunk = file.read(std::min(kChunk, file.bytesAvailable()));
+        if (chunk.isEmpty()) {
+            return -1;
+        }
+        window += chunk;
+        const int found = window.indexOf(pattern);
+        if (found >= 0) {
+            return windowStart + found + pattern.size();
+        }
+        // Keep the tail that could start a marker split across two chunks.
+        const int keep = std::min<int>(window.size(), pattern.size() - 1);
+        windowStart += window.size() - keep;
+        window = window.right(keep);
+    }
+}
+
+// Opens a data file for reading, positioned at `position`.
+bool openAt(QFile& file, qint64 position) {
+    return file.open(QIODevice::ReadOnly) && file.seek(position);
+}
+
+}  // namespace
+
+bool tarvoDataSet::saveHeader(QIODevice& device) {
+    settingsMap.insert(QStringLiteral("useUnfilteredEnergy"), useUnfilteredEnergy);
+    settingsMap.insert(QStringLiteral("useCollectorDiscriminator"), useCollectorDiscriminator);
+    const QByteArray json =
+        QJsonDocument(QJsonObject::fromVariantMap(settingsMap)).toJson(QJsonDocument::Indented);
+    QDataStream out(&device);
+    out.setVersion(kWriteStreamVersion);
+    out << qint32(json.size());
+    out.writeRawData(json.constData(), json.size());
+    out << qint8('\n');
+    return out.status() == QDataStream::Ok;
+}
+
+bool tarvoDataSet::save(const QString& target) {
+    QSaveFile file(target);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning() << "tarvoDataSet::save: cannot open" << target << file.errorString();
+        return false;
+    }
+    if (!saveHeader(file)) {
+        qWarning() << "tarvoDataSet::save: cannot write" << target << file.errorString();
+        return false;
+    }
+    QDataStream out(&file);
+    out.setVersion(kWriteStreamVersion);
+    out << qint16(0x0D0A);
+    for (char c : QByteArray("[DATA]")) {
+        out << qint8(c);
+    }
+    out << qint16(0x0D0A);
+    {
+        std::lock_guard<std::mutex> locker(mutex);
+        out << kMagic << qint32(FILE_VERSION) << qint32(dataKind) << qint32(sensorCode);
+        for (int i = 0; i < 8; ++i) {
+            out << QChar(0);
+        }
+        writeBody(out);
+    }
+    if (out.status() != QDataStream::Ok || !file.commit()) {
+        qWarning() << "tarvoDataSet::save: cannot write" << target << file.errorString();
+        return false;
+    }
+    path = target;
+    return true;
+}
+
+void tarvoDataSet::writeBody(QDataStream& out) {
+    if (dataKind == 0) {
+        out << qint32(sweepScans.size()) << qint32(nChannels + nVoltageChannels) << qint32(nPoints);
+        for (const tarvoScan* scan : sweepScans) {
+            out << scan->time << qint32(scan->traces->size());
+            for (const ivTrace* trace : *scan->traces) {
+                writeTrace(out, trace);
+            }
+        }
+    } else if (dataKind == 2) {
+        out << qint32(arScans.size()) << qint32(nChannels + nVoltageChannels) << qint32(0);
+        for (const kalderAspectRatioScan* scan : arScans) {
+            out << scan->key;
+            writeTrace(out, scan->reference);
+            out << qint32(scan->groups.size()) << scan->altVoltageRow;
+            for (const arGroup* group : scan->groups) {
+                out << group->aspectRatio << qint32(group->points.size());
+                for (const arPoint* point : group->points) {
+                    out << point->voltage << point->secondValue << qint32(point->traces.size());
+                    for (const ivTrace* trace : point->traces) {
+                        writeTrace(out, trace);
+                    }
+                }
+            }
+        }
+    } else {
+        out << qint32(temperatureRecords.size()) << qint32(0);
+        for (const temperatureRecord* record : temperatureRecords) {
+            const int columns = record->average.size();
+            out << record->time << qint32(columns) << qint32(record->rows.size());
+            for (QVector<double> row : record->rows) {
+                row.resize(columns);
+                writeDoubles(out, row.constData(), columns);
+            }
+        }
+    }
+}
+
+bool tarvoDataSet::loadFile(const QString& filePath) {
+    if (filePath.endsWith(QLatin1String("dat"), Qt::CaseInsensitive)) {
+        return true;
+    }
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        qDebug() << "cannot open" << filePath;
+        return true;
+    }
+    const qint64 start = findDataStart(file);
+    if (start < 0 || !file.seek(start)) {
+        return true;
+    }
+    QDataStream in(&file);
+    qint32 version = 0;
+    in >> version;
+    if (in.status() != QDataStream::Ok || version <= 9) {
+        qDebug() << "wrong version";
+        return true;
+    }
+    qDebug() << "VERSION =" << version;
+    const qint64 position = file.pos();
+    file.close();
+    bool ok;
+    if (version >= 17) {
+        ok = loadCurrentFormat(filePath, position, version);
+    } else if (version == 16) {
+        ok = loadV16(filePath, position, version);
+    } else if (version == 12 || version == 13) {
+        ok = loadV12(filePath, position, version);
+    } else {
+        ok = loadV14(filePath, position, version);
+    }
+    if (ok && (cropStart != 0 || cropEnd != 0)) {
+        setCrop(cropStart, cropEnd);
+    }
+    return ok;
+}
+
+bool tarvoDataSet::loadCurrentFormat(const QString& filePath, qint64 position, int version) {
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    kdfInput in(file, kWriteStreamVersion);
+    const qint32 jsonLength = in.readInt();
+    if (jsonLength >= 1 && jsonLength <= kMaxJsonLength && in.fits(jsonLength, 1)) {
+        QJsonParseError error;
+        const QJsonDocument json = QJsonDocument::fromJson(in.readBytes(jsonLength), &error);
+        if (error.error == QJsonParseError::NoError && json.isObject()) {
+            settingsMap = json.object().toVariantMap();
+            useUnfilteredEnergy = settingsMap.value(QStringLiteral("useUnfilteredEnergy")).toBool();
+            useCollectorDiscriminator =
+                settingsMap.value(QStringLiteral("useCollectorDiscriminator")).toBool();
+        } else {
+            qDebug() << "FAILEd to load json";
+        }
+    }
+    if (!in.seek(position)) {
+        return false;
+    }
+    const qint32 kind = in.readInt();
+    sensorCode = in.readInt();
+    in.skip(kReservedBytes);
+    return readBody(in, kind, version >= 18);
+}
+
+bool tarvoDataSet::loadV16(const QString& filePath, qint64 position, int) {
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    // The settings map precedes the marker in Qt's own serialisation. It is only handed to
+    // the Qt reader after a bounded walk has shown that its counts fit the bytes, since the
+    // Qt reader reserves list storage by the stored count.
+    const QByteArray head = file.read(position);
+    if (isSerializedVariantMap(head, kWriteStreamVersion)) {
+        QDataStream mapStream(head);
+        mapStream.setVersion(kWriteStreamVersion);
+        mapStream >> settingsMap;
+        if (mapStream.status() != QDataStream::Ok) {
+            settingsMap.clear();
+        }
+    } else {
+        qDebug() << "FAILEd to load settings";
+    }
+    kdfInput in(file, kWriteStreamVersion);
+    if (!in.seek(position)) {
+        return false;
+    }
+    const qint32 kind = in.readInt();
+    in.skip(kReservedBytes);
+    return readBody(in, kind, false);
+}
+
+bool tarvoDataSet::readBody(kdfInput& in, int kind, bool hasAltVoltageRow) {
+    if (!in.ok() || kind < 0 || kind > 3) {
+        qWarning() << "tarvoDataSet: invalid data kind" << kind;
+        return false;
+    }
+    bool ok;
+    if (kind == 0) {
+        ok = readSweepScans(in);
+    } else if (kind == 2) {
+        ok = readArScans(in, hasAltVoltageRow);
+    } else {
+        ok = readTemperatureRecords(in);
+    }
+    if (!ok || !in.ok()) {
+        qWarning() << "tarvoDataSet: the file's data is damaged";
+        return false;
+    }
+    dataKind = kind == 1 ? 3 : kind;
+    acquisitionIndex = 0;
+    hasData = true;
+    return true;
+}
+
+bool tarvoDataSet::readSweepScans(kdfInput& in) {
+    // Time stamp and trace count of a scan; header and point count of a trace.
+    const int scanCount = in.readCount(12);
+    const qint32 rows = in.readInt();
+    if (!in.ok() || rows < 0 || rows > MAX_ROWS) {
+        return false;
+    }
+    const FluxFactors factors = fluxFactorTable();
+    initChannels(rows);
+    nPoints = in.readInt();
+    for (int s = 0; s < scanCount && in.ok(); ++s) {
+        const double time = in.readDouble();
+        const int traceCount = in.readCount(8);
+        auto scan = std::make_unique<tarvoScan>(
+            new QList<ivTrace*>,
+            new ivTrace(0, 0, useCollectorDiscriminator, useUnfilteredEnergy, 0), time);
+        for (int t = 0; t < traceCount; ++t) {
+            std::unique_ptr<ivTrace> trace =
+                in.readTrace(useCollectorDiscriminator, useUnfilteredEnergy);
+            if (!trace) {
+                return false;
+            }
+            // Statistics, sums and ranges are taken while the trace is still in the cache.
+            mergeRanges(*trace);
+            scan->appendTrace(trace.release(), false);
+        }
+        scan->updateAverage();
+        scan->average->computeIonFlux(factors);
+        sweepScans.append(scan.release());
+    }
+    return in.ok();
+}
+
+bool tarvoDataSet::readArScans(kdfInput& in, bool hasAltVoltageRow) {
+    // Key, reference trace header and group count of a scan.
+    const int scanCount = in.readCount(20);
+    const qint32 rows = in.readInt();
+    if (!in.ok() || rows < 0 || rows > MAX_ROWS) {
+        return false;
+    }
+    initChannels(rows);
+    in.readInt();
+    for (int s = 0; s < scanCount && in.ok(); ++s) {
+        auto scan = std::make_unique<kalderAspectRatioScan>();
+        scan->nChannels = nChannels + nVoltageChannels;
+        scan->key = in.readDouble();
+        std::unique_ptr<ivTrace> reference = in.readTrace(false, false);
+        if (!reference) {
+            return false;
+        }
+        if (reference->nRows > 0 || reference->nPoints > 0) {
+            scan->electrodeVoltage = reference->averageElectrodeVoltage();
+            scan->reference = reference.release();
+        }
+        const int groupCount = in.readCount(12);
+        scan->altVoltageRow = hasAltVoltageRow && in.readBool();
+        for (int g = 0; g < groupCount && in.ok(); ++g) {
+            const double ratio = in.readDouble();
+            const int pointCount = in.readCount(20);
+            auto* group = new arGroup(ratio, scan->altVoltageRow);
+            group->complete = true;
+            scan->groups.append(group);
+            for (int p = 0; p < pointCount && in.ok(); ++p) {
+                const double voltage = in.readDouble();
+                const double second = in.readDouble();
+                const int traceCount = in.readCount(8);
+                auto* point = new arPoint(voltage, second, scan->altVoltageRow);
+                group->points.append(point);
+                for (int t = 0; t < traceCount; ++t) {
+                    std::unique_ptr<ivTrace> trace = in.readTrace(false, false);
+                    if (!trace) {
+                        return false;
+                    }
+                    point->traces.append(trace.release());
+                }
+            }
+        }
+        arScans.append(scan.release());
+        qDebug() << "Importing kalder scan" << s;
+    }
+    return in.ok();
+}
+
+bool tarvoDataSet::readTemperatureRecords(kdfInput& in) {
+    // Time stamp, column count and row count of a record.
+    const int recordCount = in.readCount(16);
+    in.readInt();
+    for (int i = 0; i < recordCount && in.ok(); ++i) {
+        const double time = in.readDouble();
+        const qint32 columns = in.readInt();
+        if (columns < 0) {
+            return false;
+        }
+        const int rowCount = in.readCount(static_cast<qint64>(columns) * 8);
+        nChannels = columns;
+        nVoltageChannels = 0;
+        auto record = std::make_unique<temperatureRecord>(time);
+        for (int r = 0; r < rowCount && in.ok(); ++r) {
+            QVector<double> row(columns);
+            in.readDoubles(row.data(), columns);
+            record->rows.append(row);
+        }
+        record->recomputeAverage();
+        temperatureRecords.append(record.release());
+    }
+    return in.ok();
+}
+
+bool tarvoDataSet::loadV14(const QString& filePath, qint64 position, int) {
+    QFile file(filePath);
+    if (!openAt(file, position)) {
+        return false;
+    }
+    kdfInput in(file, kOldStreamVersion);
+    dataKind = 0;
+    in.readInt();
+    in.readDouble();
+    in.readInt();
+    const qint32 points = in.readInt();
+    in.readInt();
+    const qint32 rows = in.readInt();
+    if (!in.ok() || points < 0 || rows < 0 || rows > MAX_ROWS || (rows == 0 && points != 0)) {
+        return false;
+    }
+    const qint64 blockSize = static_cast<qint64>(points) * rows;
+    // Every sweep must occupy bytes of the file, whatever its stored size.
+    const int sweeps = in.readCount(std::max<qint64>(blockSize * 8, 8));
+    if (!in.ok()) {
+        return false;
+    }
+    QVector<double> block(sweeps > 0 ? static_cast<int>(blockSize) : 0);
+    for (int s = 0; s < sweeps; ++s) {
+        if (!in.readDoubles(block.data(), blockSize)) {
+            return false;
+        }
+        addTrace(block.constData(), 0.0, points, rows, 0, 1, false);
+    }
+    nPoints = points;
+    initChannels(rows);
+    qDebug() << "Finished open v14";
+    hasData = true;
+    emit dataUpdated(false);
+    return true;
+}
+
+bool tarvoDataSet::loadV12(const QString& filePath, qint64 position, int) {
+    QFile file(filePath);
+    if (!openAt(file, position)) {
+        return false;
+    }
+    kdfInput in(file, kOldStreamVersion);
+    dataKind = 0;
+    unit = QStringLiteral("Usec");
+    in.readInt();
+    const double timeStep = in.readDouble();
+    const quint32 startTime = static_cast<quint32>(in.readInt());
+    const qint32 points = in.readInt();
+    const qint32 frames = in.readInt();
+    if (!in.ok() || points < 0 || frames < 0) {
+        return false;
+    }
+    // Every frame must occupy bytes of the file, whatever its stored size.
+    const qint64 frameSize = 2 * static_cast<qint64>(points);
+    const qint64 frameBytes = std::max<qint64>(frameSize * 8, 8);
+    if (!in.fits(frames, frameBytes)) {
+        return false;
+    }
+    const int sweeps = in.readCount(std::max<qint64>(frames * frameBytes, 8));
+    if (!in.ok()) {
+        return false;
+    }
+    nChannels = 1;
+    nVoltageChannels = 1;
+    nPoints = points;
+    QVector<double> block(sweeps > 0 ? static_cast<int>(frames * frameSize) : 0);
+    for (int s = 0; s < sweeps; ++s) {
+        if (!in.readDoubles(block.data(), block.size())) {
+            return false;
+        }
+        for (int f = 0; f < frames; ++f) {
+            addTrace(block.constData() + f * frameSize, f * timeStep + startTime, points, 2, 0, 1,
+                     false);
+        }
+    }
+    hasData = true;
+    emit dataUpdated(false);
+    return true;
+}
