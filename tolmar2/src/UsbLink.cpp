@@ -106,7 +106,8 @@ bool reselect() {
 }
 
 Kind kind() {
-    backend();
+    std::lock_guard<std::mutex> lock(selectMutex);
+    if (!state.selected) selectLocked();
     return state.kind;
 }
 

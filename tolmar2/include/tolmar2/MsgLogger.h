@@ -2,6 +2,8 @@
 // Every line goes to standard error and, by the logging mode, to a log file in the working
 // directory ("tarvo.log" for mode 1, "tarvo_%Y%m%d%H%M%S.log" for mode 2, none for mode 0).
 // The file is opened and closed for every line so it stays complete if the process dies.
+// Texts beyond MESSAGE_SIZE - 1 and lines beyond LINE_SIZE - 1 characters are cut, keeping a
+// trailing newline. All calls are safe from several threads at once.
 #ifndef TOLMAR2_MSGLOGGER_H
 #define TOLMAR2_MSGLOGGER_H
 

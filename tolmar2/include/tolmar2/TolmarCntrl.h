@@ -5,23 +5,40 @@
 #ifndef TOLMAR2_TOLMARCNTRL_H
 #define TOLMAR2_TOLMARCNTRL_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "tolmar2/QuickUsbApi.h"
 
 class TolmarCntrl {
 public:
-    static const char* const API_VERSION;        // "2.9.0"
+    static const char* const API_VERSION;  // "2.9.0"
     static constexpr uint32_t I2C_MAGIC_STRING = 0xB070AAA0u;
-    static const unsigned char ENCKEY[16];       // key constant offered to cipher clients
+    static const unsigned char ENCKEY[16];  // key constant offered to cipher clients
 
     // Room in the record mirror.
-    static constexpr int MAX_CAL_ROWS = 20;      // rows of cal_adc
-    static constexpr int MAX_CAL_RANGES = 2;     // ranges per cal_adc row, entries of rangeValue
-    static constexpr int MAX_VCHAN = 4;          // voltage monitor channels
-    static constexpr int MAX_TEMP_ROWS = 20;     // rows of tempCoef
+    static constexpr int MAX_CAL_ROWS = 20;   // rows of cal_adc
+    static constexpr int MAX_CAL_RANGES = 2;  // ranges per cal_adc row, entries of rangeValue
+    static constexpr int MAX_VCHAN = 4;       // voltage monitor channels
+    static constexpr int MAX_TEMP_ROWS = 20;  // rows of tempCoef
     static constexpr uint16_t RECORD_ADDRESS = 0x2000;
     static constexpr uint16_t I2C_DEVICE = 0x51;
+
+    // Result codes of the record operations (1 = success).
+    //   read:  -2 the magic read was 1; -3 address write failed; -4 header could not be read
+    //          (also: record file missing or shorter than 8 bytes); -5 unknown format version;
+    //          -7 record body could not be read (a failed or empty read; a short read is
+    //          continued) or record file shorter than its format's size; -8 the record does not
+    //          fit the mirror (see below); any other value is the magic found instead of
+    //          I2C_MAGIC_STRING. The record is read into a fixed buffer, so no allocation fails.
+    //   write: -3 five failures in a row on one chunk; -4 unknown format version in the mirror;
+    //          -5 temporary open failed; -6 not connected and no device name; -7 the record file
+    //          could not be written (an existing file is left intact); -8 the mirror's counts do
+    //          not fit the record layout.
+    // A record is refused (-8, mirror unchanged) when it has more than MAX_CAL_ROWS calibration
+    // rows, more than MAX_CAL_RANGES ranges, more than MAX_VCHAN voltage monitors, or more than
+    // MAX_TEMP_ROWS extended probes: those counts index the fixed tables of the mirror.
+    static constexpr int RECORD_DOES_NOT_FIT = -8;
 
     TolmarCntrl();
     ~TolmarCntrl();
@@ -29,6 +46,7 @@ public:
     TolmarCntrl& operator=(const TolmarCntrl&) = delete;
 
     // ---- Link, logging (library-wide) ----
+    // Fills names with the NUL-terminated module names (buffer zeroed first); returns the count.
     static unsigned long getDevNames(char* names, unsigned long size);
     static void setUsbLink(bool genuine);
     static bool isGenuineUsbLink();
@@ -38,16 +56,18 @@ public:
     // ---- Non-volatile configuration record ----
     // Reads the record from fileName, or from the I2C memory of the open module when null.
     int readTolmarConfigParameters(char* fileName = nullptr);
-    // Writes the mirror to fileName, else to the connected unit, else to module devName opened
-    // for the purpose.
-    int writeTolmarConfigParameters(char* devName = nullptr, char* fileName = nullptr);
+    // Writes the mirror, in the layout of i2cFormatVersion, to fileName, else to the connected
+    // unit, else to the module named moduleName opened for the purpose.
+    int writeTolmarConfigParameters(char* moduleName = nullptr, char* fileName = nullptr);
+    // Writes `value` to `count` bytes of the I2C memory from `address`, each verified; 1 or -1.
     int eraseI2C(unsigned int address, unsigned int count, char value);
+    // Prints the mirror to standard output.
     void printI2cMem();
     // Sets the record mirror back to its defaults.
     void setRecordDefaults();
 
     // ---- Identity and link ----
-    QHANDLE qusbHandle = 0;       // 0 = no module open
+    QHANDLE qusbHandle = 0;  // 0 = no module open
     char qDevName[10];
     char qusbMake[128];
     char qusbModel[128];
@@ -85,8 +105,141 @@ public:
     uint32_t extWord;
     uint32_t deviceOptions;
 
-    // Flags derived from deviceOptions after a decode.
-    bool vcScannable = false;     // bit 1: output C is a scanned DAC
+    // Flags derived from deviceOptions after every decode.
+    bool lowTopCurrentRange = false;  // bit 0 (0x001): top current range is 10 uA
+    bool vcScannable = false;         // bit 1 (0x002): output C is a scanned DAC
+    bool extendedProbes = false;      // bit 4 (0x010): extended board (nExtProbes, tempCoef)
+    bool channelEnableHw = false;     // bit 6 (0x040): per-channel enable hardware
+    bool alternateRows = false;       // bit 8 (0x100): probe rows in alternate order
+    bool kalderSensor = false;        // bit 9 (0x200): aspect-ratio sensor
+
+    // ---- Connection (discovery, firmware, identity texts, RS-232 pass-through) ----
+    // Lists the modules, opens each in turn and reads its record; name points at the last module
+    // that could be opened (inside fifoBuffer), recognized tells whether its record was read.
+    bool findTarvoDevice(char*& name, bool& recognized);
+    // Finds a unit and connects to it; force connects to an unrecognised unit as well.
+    int connectTo(bool force);
+    // Opens module devName, checks its record (unless force), loads the FPGA firmware chosen by
+    // the unit's options, writes the initial block and, with checkSerialLink, tests the board's
+    // serial link. 1 when connected; every failure ends disconnected and returns 0.
+    int connectTo(char* devName, bool force, bool checkSerialLink);
+    // Sends the firmware file to the FPGA in chunks of up to 64 bytes; true when the FPGA then
+    // reports itself configured.
+    bool programFPGA(const char* path);
+    // Resets the identity and record mirror, switches the high-voltage outputs off and closes
+    // the module; 1 when it closed cleanly (or none was open).
+    int disconnect();
+    // Writes the identity fields to the log.
+    void print();
+    // Description texts. size: in, the buffer's capacity; out, the text's length. With too small
+    // a buffer (less than 800, or less than the text and its terminating NUL) nothing is written,
+    // size is set to the capacity needed and the result is false.
+    bool getSystemShortDescription(char* buffer, int& size);
+    bool getSystemDescription(char* buffer, int& size);
+    static constexpr int MIN_DESCRIPTION_SIZE = 800;
+    // RS-232 pass-through to the module's serial ports.
+    QRETURN setRS232BaudRate(unsigned long baud);
+    QRETURN getNumRS232(unsigned char port, unsigned short* count);
+    QRETURN flushRS232(unsigned char port);
+    QRETURN readRS232(unsigned char port, char* data, unsigned short* length);
+    QRETURN writeRS232(unsigned char port, char* data, unsigned short length);
+    // Probe counts: setNProbes (n held to 0..MAX_CAL_ROWS) also resets the first n probe rows
+    // and the voltage monitors to offset 0 and gain 1.
+    void setNProbes(int n);
+    int getNProbes();
+    int getNVchan();
+
+    std::atomic<bool> abortRequested{false};  // stops firmware loading and FIFO reads
+
+    // ---- FPGA configuration register block ----
+    // Every setting of the measuring electronics lives in one 64-byte block that is always sent
+    // as a whole: change a field, then call writeFpgaConfigParameters. readFpgaConfigParameters
+    // fetches the block the board holds (with its status fields) into the same fields.
+    static constexpr int CONFIG_BLOCK_SIZE = 64;
+    static constexpr int MAX_CHANNELS = 24;
+    static constexpr int FIFO_BUFFER_WORDS = 65536;
+    static constexpr uint32_t OPTION_CHANNEL_ENABLE = 0x40;  // board has per-channel enables
+
+    // Loads the register defaults (DAC idle and start codes from the calibration's zero codes).
+    // Sends nothing.
+    void setDefaultConfigParameters();
+    // Packs the fields and sends the block. clearFifo also discards the words buffered in
+    // fifoBuffer; initFlag is set only by the first write of a connection.
+    bool writeFpgaConfigParameters(bool clearFifo, bool initFlag);
+    // Reads the block back from the board (switching read-back mode on around the read when it
+    // was off) and unpacks it. A failed read leaves the fields as they were.
+    bool readFpgaConfigParameters();
+    // Switches the high-voltage supply enables (only when output A has a nonzero idle code) and
+    // sends the block; a failure disconnects.
+    bool setHVPSEnabled(bool on);
+    // Packing into and unpacking from fpgaTransferBuffer, without any transfer.
+    void packFpgaConfigBlock(bool clearFifo, bool initFlag);
+    void unpackFpgaConfigBlock();
+
+    uint8_t fpgaTransferBuffer[CONFIG_BLOCK_SIZE] = {};  // block image, sent and read back
+
+    uint16_t fifoBuffer[FIFO_BUFFER_WORDS] = {};
+    int fifoWordsInBuffer = FIFO_BUFFER_WORDS;
+    int fifoReadBytes = 2 * FIFO_BUFFER_WORDS;
+    int fifoReadPos = FIFO_BUFFER_WORDS;  // all words consumed
+
+    uint8_t relays = 0x20;           // 7 bits: relay outputs 6..0
+    bool soft_adc = false;           // software ADC control bit
+    uint8_t cnvst_pw = 12;           // 5 bits: convert-start pulse width
+    bool aux_sw0 = false;
+    bool aux_sw1 = false;            // positive high-voltage select of output C
+    bool aux_sw2 = false;            // negative high-voltage select of output C
+    uint8_t sync_lead_dtime = 3;     // 6 bits
+    bool sync_edge_r_f = false;
+    bool sync_mode = false;          // synchronised (time-resolved) acquisition
+    bool up_down_scan = false;
+    bool gain = true;
+    std::atomic<bool> run_en{false};  // polled by readers while another thread may clear it
+    bool run_aux = false;            // doubles the sample count; not read back
+    bool read_csr_md = false;        // the next data read returns the block
+    uint16_t iv_steps = 8;           // 12 bits
+    int32_t iv_samples = 32;         // 20 bits
+    uint32_t sync_samples = 0xFFFFF; // 20 bits, sent instead of iv_samples in sync_mode
+    uint8_t hvps_en0 = 0;            // 3 bits each: high-voltage supply enable groups
+    uint8_t hvps_en1 = 0;
+    uint8_t hvps_en2 = 0;
+    uint32_t setup_zs_delay = 1000;  // 20 bits each
+    uint32_t setup_fs_delay = 1000;
+    uint32_t setup_ns_delay = 200;
+    uint8_t setup_iv_delay = 4;
+    uint8_t sync_smpl_div = 0;
+    uint8_t sync_smpl_mult = 24;     // 5 bits
+    uint32_t sync_f_smpl_d = 0;      // 20 bits
+    uint16_t v_a_def = 0;            // 12-bit DAC codes of output A
+    int16_t v_a_inc = 64;            // 13-bit signed
+    uint16_t v_a_start = 0;
+    uint16_t v_b_def = 0;            // 12-bit DAC codes of output B
+    int16_t v_b_inc = -64;           // 13-bit signed
+    uint16_t v_b_start = 0;
+    uint16_t v_c_def = 0;            // 16-bit DAC codes of output C
+    int32_t v_c_inc = 0;             // 17-bit signed
+    uint16_t v_c_start = 0;
+    uint16_t iv_steps2 = 8;          // second scan segment
+    int32_t iv_samples2 = 32;
+    int16_t v_a_inc2 = 64;
+    uint32_t sync_aux_d = 0;         // 20 bits
+    bool read_temp = false;          // temperature acquisition mode
+
+    // Status, read back only.
+    uint16_t fpgaFirmwareID = 0;
+    bool serialTrasceiverBusy = false;
+    bool sync_frq_high = false;
+    bool sync_frq_low = false;
+    bool sync_frq_locked = false;
+    uint32_t sync_frq8 = 0;          // sync period in counts of the 192 MHz clock
+
+    // Channel enables; carried by the block only on boards with OPTION_CHANNEL_ENABLE, counted
+    // again from every read-back.
+    bool channelEnabled[MAX_CHANNELS] = {true, true, true, true, true, true, true, true,
+                                         true, true, true, true, true, true, true, true,
+                                         true, true, true, true, true, true, true, true};
+    int nEnabledChannels = MAX_CHANNELS;
+    // ---- end of the FPGA configuration register block ----
 
     int nAdcChannels = 20;
     int nProbes = 17;

@@ -1,0 +1,213 @@
+// The link layer: backend choice from the environment, the run-time loader, the most recently
+// opened module and the I2C pause.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "Platform.h"
+#include "UsbLink.h"
+#include "tolmar2/MsgLogger.h"
+#include "vsensor/VirtualSensor.h"
+
+namespace {
+
+namespace link = tolmar2::link;
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MsgLogger::setMode(0);  // stderr only; no log files from these tests
+        unsetenv("TOLMAR_VSENSOR_MODULES");
+        unsetenv("TOLMAR_VSENSOR_PROFILE");
+        unsetenv("TOLMAR_VSENSOR_FAULTS");
+        vsensor::reset();
+    }
+    void TearDown() override {
+        unsetenv("TOLMAR_LINK");
+        unsetenv("TOLMAR_QUICKUSB_LIBRARY");
+        link::reselect();
+        vsensor::reset();
+    }
+
+    static bool select(const char* linkType, const char* library) {
+        setenv("TOLMAR_LINK", linkType, 1);
+        if (library) {
+            setenv("TOLMAR_QUICKUSB_LIBRARY", library, 1);
+        } else {
+            unsetenv("TOLMAR_QUICKUSB_LIBRARY");
+        }
+        return link::reselect();
+    }
+
+    static QHANDLE openModule(const char* name) {
+        std::string n = name;
+        QHANDLE h = 0;
+        EXPECT_NE(link::call::QuickUsbOpen(&h, n.data()), 0) << name;
+        return h;
+    }
+};
+
+// The record header (magic, format version) read over I2C through the forwarding calls.
+std::vector<uint8_t> readRecordHeader(QHANDLE h) {
+    QBYTE address[] = {0x20, 0x00};
+    EXPECT_NE(link::call::QuickUsbWriteI2C(h, 0x51, address, 2), 0);
+    std::vector<uint8_t> header(8, 0);
+    QWORD n = 8;
+    EXPECT_NE(link::call::QuickUsbReadI2C(h, 0x51, header.data(), &n), 0);
+    EXPECT_EQ(n, 8);
+    return header;
+}
+
+const std::vector<uint8_t> kFormat16Header = {0xA0, 0xAA, 0x70, 0xB0, 16, 0, 0, 0};
+
+TEST_F(LinkTest, VirtualSelectsTheBuiltInSensor) {
+    ASSERT_TRUE(select("virtual", "/nonexistent/libquickusb.so"));
+    EXPECT_EQ(link::kind(), link::Kind::Virtual);
+    EXPECT_STREQ(link::kindName(), "virtual");
+    char names[32] = {};
+    ASSERT_NE(link::call::QuickUsbFindModules(names, sizeof names), 0);
+    EXPECT_STREQ(names, "QUSB-0");
+    const QHANDLE h = openModule("QUSB-0");
+    char make[128] = {};
+    ASSERT_NE(link::call::QuickUsbGetStringDescriptor(h, 1, make, sizeof make), 0);
+    EXPECT_STREQ(make, "Virtual Sensor");
+    EXPECT_EQ(readRecordHeader(h), kFormat16Header);
+    EXPECT_NE(link::call::QuickUsbClose(h), 0);
+}
+
+// Any library exporting the full call set serves as the vendor backend: here the virtual
+// sensor's own shared library, loaded with dlopen.
+TEST_F(LinkTest, VendorLoadsTheNamedLibrary) {
+    ASSERT_TRUE(select("vendor", VSENSOR_LIBRARY_PATH));
+    EXPECT_EQ(link::kind(), link::Kind::Vendor);
+    EXPECT_STREQ(link::kindName(), "vendor");
+    QWORD major = 0, minor = 0, build = 0;
+    ASSERT_NE(link::call::QuickUsbGetDllVersion(&major, &minor, &build), 0);
+    EXPECT_EQ(major, vsensor::kDllVersion[0]);
+    const QHANDLE h = openModule("QUSB-0");
+    EXPECT_EQ(readRecordHeader(h), kFormat16Header);
+    QWORD chip = 0;
+    ASSERT_NE(link::call::QuickUsbReadSetting(h, 17, &chip), 0);
+    EXPECT_EQ(chip, 0x0180);
+    EXPECT_NE(link::call::QuickUsbClose(h), 0);
+    QULONG error = 0;
+    EXPECT_EQ(link::call::QuickUsbClose(h), 0);
+    ASSERT_NE(link::call::QuickUsbGetLastError(&error), 0);
+    EXPECT_EQ(error, vsensor::kErrorInvalidHandle);
+}
+
+TEST_F(LinkTest, LoaderFillsEveryCall) {
+    link::Backend b;
+    std::string error;
+    ASSERT_TRUE(link::loadLibrary(VSENSOR_LIBRARY_PATH, b, error)) << error;
+#define EXPECT_RESOLVED(name, params, args) EXPECT_NE(b.name, nullptr) << #name;
+    QUICKUSB_API_CALLS(EXPECT_RESOLVED)
+#undef EXPECT_RESOLVED
+}
+
+TEST_F(LinkTest, LibraryMissingACallIsRefusedByName) {
+    link::Backend b;
+    std::string error;
+    EXPECT_FALSE(link::loadLibrary(INCOMPLETE_LIBRARY_PATH, b, error));
+    EXPECT_NE(error.find("QuickUsbReadI2C"), std::string::npos) << error;
+    EXPECT_EQ(b.QuickUsbOpen, nullptr);  // nothing half-loaded
+
+    // Asked for explicitly, the vendor backend reports the failure (naming the call in the
+    // log) and the link falls back to the virtual sensor.
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(select("vendor", INCOMPLETE_LIBRARY_PATH));
+    const std::string log = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(log.find("QuickUsbReadI2C"), std::string::npos) << log;
+    EXPECT_EQ(link::kind(), link::Kind::Virtual);
+}
+
+TEST_F(LinkTest, ModeSelectionTable) {
+    const struct {
+        const char* linkType;
+        const char* library;
+        bool ok;
+        link::Kind kind;
+    } cases[] = {
+        {"auto", VSENSOR_LIBRARY_PATH, true, link::Kind::Vendor},
+        {"auto", "/nonexistent/libquickusb.so", true, link::Kind::Virtual},
+        {"auto", INCOMPLETE_LIBRARY_PATH, true, link::Kind::Virtual},
+        {"vendor", "/nonexistent/libquickusb.so", false, link::Kind::Virtual},
+        {"virtual", VSENSOR_LIBRARY_PATH, true, link::Kind::Virtual},
+        {"Virtual", VSENSOR_LIBRARY_PATH, false, link::Kind::Virtual},
+        {"usb", VSENSOR_LIBRARY_PATH, false, link::Kind::Virtual},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.linkType) + " " + c.library);
+        EXPECT_EQ(select(c.linkType, c.library), c.ok);
+        EXPECT_EQ(link::kind(), c.kind);
+        char names[16] = {};
+        EXPECT_NE(link::call::QuickUsbFindModules(names, sizeof names), 0);  // always usable
+    }
+    // Unset means auto; the default library name is not on this machine.
+    unsetenv("TOLMAR_LINK");
+    unsetenv("TOLMAR_QUICKUSB_LIBRARY");
+    EXPECT_TRUE(link::reselect());
+    EXPECT_EQ(link::kind(), link::Kind::Virtual);
+}
+
+TEST_F(LinkTest, LastOpenedFollowsOpenAndClose) {
+    ASSERT_TRUE(select("virtual", nullptr));
+    vsensor::setModuleCount(2);
+    EXPECT_EQ(link::lastOpened(), 0);
+    const QHANDLE a = openModule("QUSB-0");
+    EXPECT_EQ(link::lastOpened(), a);
+    const QHANDLE b = openModule("QUSB-1");
+    EXPECT_EQ(link::lastOpened(), b);
+    ASSERT_NE(link::call::QuickUsbClose(a), 0);  // another module: b stays the last opened
+    EXPECT_EQ(link::lastOpened(), b);
+    ASSERT_NE(link::call::QuickUsbClose(b), 0);
+    EXPECT_EQ(link::lastOpened(), 0);
+
+    QHANDLE failed = 0;
+    char unknown[] = "QUSB-7";
+    EXPECT_EQ(link::call::QuickUsbOpen(&failed, unknown), 0);  // a failed open records nothing
+    EXPECT_EQ(link::lastOpened(), 0);
+
+    const QHANDLE c = openModule("QUSB-1");
+    link::closeLastOpened();
+    EXPECT_EQ(link::lastOpened(), 0);
+    EXPECT_EQ(link::call::QuickUsbClose(c), 0);  // closed by closeLastOpened
+    const QHANDLE again = openModule("QUSB-1");  // and free to open again
+    EXPECT_NE(again, 0);
+    link::closeLastOpened();
+    link::closeLastOpened();  // nothing left: no effect
+    EXPECT_EQ(link::lastOpened(), 0);
+}
+
+TEST_F(LinkTest, GenuineFlagIsStored) {
+    EXPECT_TRUE(link::isGenuine());
+    link::setGenuine(false);
+    EXPECT_FALSE(link::isGenuine());
+    link::setGenuine(true);
+    EXPECT_TRUE(link::isGenuine());
+}
+
+std::vector<unsigned> sleeps;
+void recordSleep(unsigned ms) {
+    sleeps.push_back(ms);
+}
+
+TEST_F(LinkTest, I2cPauseGoesThroughTheSleepFunction) {
+    const auto previous = tolmar2::platform::setSleepFunction(&recordSleep);
+    const std::chrono::milliseconds initial = link::i2cPause();
+    EXPECT_EQ(initial.count(), 10);
+    sleeps.clear();
+    link::pauseAfterI2c();
+    link::setI2cPause(std::chrono::milliseconds(3));
+    EXPECT_EQ(link::i2cPause().count(), 3);
+    link::pauseAfterI2c();
+    link::setI2cPause(std::chrono::milliseconds(0));
+    link::pauseAfterI2c();  // no pause at all
+    EXPECT_EQ(sleeps, (std::vector<unsigned>{10, 3}));
+    link::setI2cPause(initial);
+    tolmar2::platform::setSleepFunction(previous);
+}
+
+}  // namespace

@@ -1,0 +1,11 @@
+# Link layer tests: backend selection, the run-time loader and the link-wide state.
+# A library lacking one QuickUSB call, for the loader's symbol check.
+add_library(incomplete_quickusb SHARED IncompleteQuickUsb.cpp)
+target_include_directories(incomplete_quickusb PRIVATE "${CMAKE_SOURCE_DIR}/tolmar2/include")
+target_compile_options(incomplete_quickusb PRIVATE -Wno-unused-parameter)
+
+kalder_add_test(tolmar2_link_tests SOURCES LinkTest.cpp LIBS tolmar2 tolmar2_internal vsensor)
+add_dependencies(tolmar2_link_tests incomplete_quickusb)
+target_compile_definitions(tolmar2_link_tests PRIVATE
+  VSENSOR_LIBRARY_PATH="$<TARGET_FILE:vsensor>"
+  INCOMPLETE_LIBRARY_PATH="$<TARGET_FILE:incomplete_quickusb>")
