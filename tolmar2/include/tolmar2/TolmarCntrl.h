@@ -6,7 +6,9 @@
 #define TOLMAR2_TOLMARCNTRL_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "tolmar2/QuickUsbApi.h"
 
@@ -241,8 +243,187 @@ public:
     int nEnabledChannels = MAX_CHANNELS;
     // ---- end of the FPGA configuration register block ----
 
+    // ---- Scan voltages and ranges ----
+    // Voltages become DAC codes through the output's cal_dac pair (code = slope * volts +
+    // offset, rounded half away from zero); every voltage handed back is the one its code
+    // produces. Each setter changes the fields and sends the block only when connected; a
+    // running scan is stopped, rewritten and restarted around the change.
+    //
+    // Sweep of outputs A, B and C from vs[k] to ve[k] (both clamped into vRange[k], in/out).
+    // With leadCh 0..2, step is the lead output's step in volts (in/out, its sign follows the
+    // direction of the sweep) and the other outputs follow in as many steps; with any other
+    // leadCh, step is a number of points (1..4096) at fixed voltages. Returns iv_steps, or 0
+    // when refused (a step that converts to no code change is refused like a zero step).
+    int setScanVoltages(double* vs, double* ve, int& leadCh, double& step);
+    // Two-segment sweep of output ch (0 = A, 1 = B): start -> mid with step1, mid -> end with
+    // step2; a segment with equal ends holds its voltage for |step| points. Output B has no
+    // second increment: its second segment keeps the first segment's step.
+    bool setScanVoltages(unsigned ch, double start, double step1, double mid, double step2,
+                         double end);
+    // Outputs A and B swept together (each from its own start, step and end; the scan runs the
+    // shorter of the two step counts), output C held at vc. All values in/out.
+    bool setScanVoltages(double& vaStart, double& vaStep, double& vaEnd, double& vbStart,
+                         double& vbStep, double& vbEnd, double& vc);
+    // Idle voltages of outputs A, B and C (in/out). On a board whose output C is a fixed supply,
+    // a change of polarity switches the supply off and waits OUTPUT_C_SWITCH_MS first.
+    bool setDefVoltages(double* v);
+    // Current range 0..3 (above 3 acts as 3): relay bits 0-1 and the gain bit. A relay change
+    // waits RELAY_SETTLE_MS before a running scan restarts.
+    bool setMeasuringRange(unsigned range);
+    // Channel enables (boards with OPTION_CHANNEL_ENABLE only, else -1): 24 flags in; the count
+    // of enabled channels as the board reports it, or -1.
+    int setEnabledChannels(const bool* en);
+    // Copies the 24 flags (read back from the board when connected) to en; -1 when size < 24
+    // or the read-back fails.
+    int getEnabledChannels(bool* en, int size);
+    // Masks of disabled channels 0-15 and 16-23, as the block carries them (0 without
+    // OPTION_CHANNEL_ENABLE).
+    uint32_t getFirstChannelEnableBitMask();
+    uint32_t getSecondChannelEnableBitMask();
+    // When connected with a scan running: clear run_en and write with clearFifo (logging
+    // `failure` when that fails), set run_en and write again (clearFifo as given). True when
+    // both writes succeeded or nothing needed sending.
+    bool rewriteRunningScan(const char* failure, bool clearFifoOnRestart = false);
+
+    static constexpr unsigned RELAY_SETTLE_MS = 300;
+    static constexpr unsigned OUTPUT_C_SWITCH_MS = 1000;
+    static constexpr int MAX_SCAN_POINTS = 4096;
+    // ---- end of scan voltages and ranges ----
+
+    // ---- Scan timing, synchronisation and resource estimates ----
+    // Settling delays in microseconds: zero, first, next step (each at most MAX_SETTLING_DELAY)
+    // and per ADC channel (at most 255). In automatic mode only the per-channel delay is taken.
+    bool setSettlingDelays(unsigned zsd, unsigned fsd, unsigned nsd, unsigned ivd);
+    bool setSettlingDelays();
+    bool setSettlingDelaysAuto(bool on);
+    void getSettlingDelays(unsigned* zsd, unsigned* fsd, unsigned* nsd, unsigned* ivd);
+    // Single or double-ended, normal or synchronised scan; edge selects the sync edge. A
+    // synchronised scan needs the sync input to lock.
+    bool setScanType(bool doubleEnded, bool synchronized, bool edge);
+    // Whole scans averaged in software (0 counts as 1).
+    void setAverage(unsigned n);
+    // ADC samples per step for the two scan segments (samples2 0: as samples), at most 0xFFFFF.
+    bool setAverageHW(unsigned samples, unsigned samples2);
+    // Time grid of a synchronised scan: resolution in us (in/out: 1/24 us steps below 1 us,
+    // whole us above), acquisition start after the sync edge in us (in/out), window length in
+    // us (0: the whole period), phase in us, and averaging of consecutive slots in software.
+    bool setSyncScanParameters(double& timeRes, unsigned& acqStart, unsigned& acqWindow,
+                               unsigned& phase, bool trmAvg);
+    // Temperature acquisition mode; sent with the next block write.
+    void setTemperatureScan(bool on);
+    // Measures the sync input: 1 with the frequency in *freq (may be null); 0 not connected or a
+    // transfer failed; -1 not locked, -2 too low, -3 too high, -4 no period measured. resync
+    // restarts the sync detector and waits up to SYNC_LOCK_TIMEOUT_MS for it to lock.
+    int getSyncFreq(double* freq, bool resync);
+    // Frequency in Hz of a sync period count as the board reports it in sync_frq8: firmware
+    // above 0xACDF (except 0xACF1) counts at twice the 192 MHz clock.
+    double syncPeriodToHz(uint32_t periodCount) const;
+    // Fills ScanLimits from the stored fields; never talks to the board.
+    void estimateScanResources();
+    // The estimate (refreshed while no scan runs; a synchronised scan reads the board first).
+    bool getScanResources(double& rate, double& duration, double& syncFreq, long& values);
+
+    struct ScanLimitsRecord {
+        double scanRate = -1;          // scans per second, or -1
+        double scanDuration = -1;      // seconds of the whole averaged acquisition, or -1
+        double syncFrequency = -1;     // Hz, or a negative status of the sync input
+        uint32_t valuesPerScan = 0xFFFFFFFFu;  // all ones when not estimated
+        uint32_t samplesExpected = 0;  // raw samples of the whole averaged acquisition
+    };
+    ScanLimitsRecord ScanLimits;
+
+    bool settlingAuto = false;   // settling delays chosen automatically
+    uint32_t averageCount = 1;   // whole scans averaged in software
+    bool trmAvg = false;         // consecutive sync slots averaged in software ...
+    uint32_t trmAvgDiv = 0;      // ... this many at a time
+
+    static constexpr uint32_t MAX_SETTLING_DELAY = 1000000;
+    static constexpr unsigned SYNC_LOCK_TIMEOUT_MS = 4000;
+    static constexpr unsigned SYNC_LOCK_POLL_MS = 10;
+    // ---- end of scan timing ----
+
     int nAdcChannels = 20;
     int nProbes = 17;
+
+    // ---- Scan run, FIFO read-out, physical units and monitors ----
+    // While run_en is set the board streams 16-bit words in packets: a header (bit 15 last packet
+    // of a block, bit 14 scan running, bits 0-12 count of words that follow), then the words. A
+    // block carries one whole scan, step by step, channel by channel, iv_samples samples each; the
+    // last two words of its last packet are the status words. 0x8000 and 0x8001 mark saturated
+    // samples. Result codes of the readers are listed with each reader in ReadOut.cpp.
+    static constexpr int PACKET_BUFFER_WORDS = 65536;
+    static constexpr int TEMP_CHANNELS = 13;
+    static constexpr int TEMP_BLOCK_SAMPLES = 2080;  // 13 channels x 4 phases x 40 samples
+
+    // Starts a normal or synchronised scan (the latter only once the sync input is locked).
+    bool startScan();
+    // Stops the scan; returns 1 also when not connected.
+    bool stopScan();
+    // Asks a reader polling abortRequested to return; never touches the board. Always 1.
+    int abortAll();
+    // Reads one (software-averaged) normal scan. data points into scanData: averaged, K arrays of
+    // nPoints values (channel c, step i at c * nPoints + i); raw, K arrays of every sample. With
+    // fewer enabled channels than nAdcChannels the arrays are expanded, disabled ones all zero.
+    int readFpgaFifoData(double*& data, bool averaged, unsigned& nPoints, unsigned& status);
+    // Self-test readers for two-channel boards: groups of iv_samples samples alternating between
+    // a and b, and (readFpgaFifoData2) words alternating, with a parity bit in bit 0.
+    int readFpgaFifoData(double*& a, double*& b, bool averaged, unsigned& nPoints,
+                         unsigned& status);
+    int readFpgaFifoData2(double*& a, double*& b, bool averaged, unsigned& nPoints,
+                          unsigned& status);
+    // Reads one packet (header bits 0-11 as its length) into samples (room for 4095 words).
+    int readPacket(short* samples, int& count, bool& running, bool& last, unsigned& status,
+                   bool reserved);
+    // Mean of the samples that are not -32768; 0 when there are none.
+    double doAverageWithSaturate(short* samples, int n, int* reserved);
+    void getScanProgress(int& percent, double& duration, int& elapsed);
+
+    // One complete scan of either kind, converted to amperes and volts; 24-value frames are
+    // compacted to nExtProbes probes and nVchan monitors.
+    int getDataFromOneScan(double*& data, unsigned& nScans, unsigned& nPoints, int& nChannels,
+                           double& timeRes, unsigned& acqStart, unsigned& status, bool averaged);
+    // One time-resolved scan: nScans frames (time points) of K arrays of nPoints values.
+    int readFpgaFifoDataTRM(double*& data, unsigned& nScans, unsigned& nPoints,
+                            unsigned& status);
+    // One temperature block converted to 13 temperatures in degrees Celsius.
+    int getDataFromOneTempScan(double* data, unsigned& n, unsigned& status);
+    int readFpgaFifoDataTEMP(double* data, unsigned& n, unsigned& status);
+
+    // Converts nScans frames of ADC codes in place to amperes and volts and rewrites the monitor
+    // rows so that the last row is the swept voltage and the one before it the electrode voltage.
+    int toPhysicalUnits(double* data, unsigned nScans, unsigned nPoints);
+    // Between scans a short measurement; during a scan (or not connected) the last results.
+    bool getElectrodeVoltage(double* mean, double* minScanMean);
+    int getBaseVoltages(double* m0, double* m1, double* m2, double* m3);
+    int getPrecalVals(double* out, int size);
+    static void fitLinear(const double* x, const double* y, unsigned n, double* intercept,
+                          double* slope);
+    static void fitLinear(double x0, double dx, double* y, unsigned n, double* intercept,
+                          double* slope);
+    // Finds the linear stretch of a monotonic curve around its midpoint: start and n (in/out).
+    static void findLinearRange(double* y, int& n, int& start);
+    int calibrate();
+    int getCalibrationProgress() const;
+
+    // Result arrays, owned here; the pointer handed out stays valid until the next read.
+    std::unique_ptr<double[]> scanData;
+    std::unique_ptr<double[]> scanSum;
+    size_t scanDataCapacity = 0;  // elements in each of the two
+    // Programmed swept voltage per step, built by startScan.
+    std::unique_ptr<double[]> monitorVoltages;
+    size_t monitorVoltagesCapacity = 0;
+    uint16_t packetBuffer[PACKET_BUFFER_WORDS] = {};
+    int packetBufferFill = 0;  // words
+    uint32_t lastPacketCount = 0;
+    std::atomic<uint32_t> samplesRead{0};  // progress, read from another thread
+    double scanStartTime = 0;              // seconds (monotonic clock)
+
+    double baseVoltages[4] = {0, 0, 0, 0};
+    double electrodeVoltageMean = 0;
+    double electrodeVoltageMinScan = 0;
+    double precalVals[MAX_CHANNELS] = {};
+    int calibrationProgress = 0;
+    // ---- end of scan run, read-out and units ----
 
     bool connected = false;
     bool recordLoaded = false;
