@@ -384,6 +384,65 @@ INSTANTIATE_TEST_SUITE_P(Modes, SplitTest,
                                            SplitCase{"Accumulated", true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// ---- the two-channel self-test readers ----
+
+struct SelfTestResult {
+    int code = 0;
+    std::vector<double> a, b;
+    unsigned nPoints = 0;
+};
+
+TEST_F(NormalReaderTest, GroupsAlternateBetweenTheTwoChannels) {
+    shape(2, 3);
+    // Step 0: a 10 11 12, b 20 21 0x4000 (skipped when averaging); step 1: a 13 14 15, b 0x7FFE
+    // 30 32.
+    const Words samples = {10, 11, 12, 20, 21, 0x4000, 13, 14, 15, 0x7FFE, 30, 32};
+    for (bool averaged : {true, false}) {
+        board_.reset();
+        board_.addSegment(blockPackets(samples, 0, 0));
+        SelfTestResult r;
+        double *a = nullptr, *b = nullptr;
+        unsigned status = 0;
+        r.code = c_->readFpgaFifoData(a, b, averaged, r.nPoints, status);
+        ASSERT_EQ(r.code, 1);
+        r.a.assign(a, a + r.nPoints);
+        r.b.assign(b, b + r.nPoints);
+        if (averaged) {
+            EXPECT_EQ(r.a, (std::vector<double>{11, 14}));
+            EXPECT_EQ(r.b, (std::vector<double>{20.5, 31}));
+        } else {
+            EXPECT_EQ(r.a, (std::vector<double>{10, 11, 12, 13, 14, 15}));
+            EXPECT_EQ(r.b, (std::vector<double>{20, 21, 0x4000, 0x7FFE, 30, 32}));
+        }
+    }
+}
+
+TEST_F(NormalReaderTest, ParityReaderClearsBitZeroAndAveragesPerSegment) {
+    // Segment one: one step of 2 samples per channel; segment two: one step of 3.
+    c_->iv_steps = 2;
+    c_->iv_steps2 = 1;
+    c_->iv_samples = 2;
+    c_->iv_samples2 = 3;
+    const Words samples = {10, 20, 12, 21 /* parity set */, 30, 40, 32, 40, 34, 40};
+    for (bool averaged : {true, false}) {
+        board_.reset();
+        board_.addSegment(blockPackets(samples, 0, 0));
+        double *a = nullptr, *b = nullptr;
+        unsigned nPoints = 0, status = 0;
+        ASSERT_EQ(c_->readFpgaFifoData2(a, b, averaged, nPoints, status), 1);
+        if (averaged) {
+            ASSERT_EQ(nPoints, 2u);
+            EXPECT_EQ(std::vector<double>(a, a + 2), (std::vector<double>{11, 32}));
+            EXPECT_EQ(std::vector<double>(b, b + 2), (std::vector<double>{20, 40}));
+        } else {
+            ASSERT_EQ(nPoints, 5u);
+            EXPECT_EQ(std::vector<double>(a, a + 5), (std::vector<double>{10, 12, 30, 32, 34}));
+            EXPECT_EQ(std::vector<double>(b, b + 5), (std::vector<double>{20, 20, 40, 40, 40}));
+        }
+    }
+    EXPECT_TRUE(logged("Sample parity error:0015, scan:000, sample:003"));
+}
+
 // ---- readPacket ----
 
 TEST_F(ReadOutFixture, ReadPacketTakesOnePacketAndKeepsTheRest) {

@@ -59,6 +59,10 @@ void ScriptedBoard::setStall(bool on) {
     fn<void (*)(bool)>("scripted_setStall")(on);
 }
 
+void ScriptedBoard::setLoop(bool on) {
+    fn<void (*)(bool)>("scripted_setLoop")(on);
+}
+
 std::vector<std::array<uint8_t, 64>> ScriptedBoard::blocks() {
     const size_t n = fn<size_t (*)()>("scripted_blockCount")();
     std::vector<std::array<uint8_t, 64>> all(n);

@@ -16,6 +16,7 @@ void scripted_failRead(int nth);
 void scripted_failWrite(int nth);
 void scripted_setStatus(const uint8_t* bytes50to57);
 void scripted_setStall(bool on);
+void scripted_setLoop(bool on);
 size_t scripted_blockCount();
 void scripted_block(size_t index, uint8_t* out64);
 size_t scripted_segmentsLeft();
@@ -38,6 +39,7 @@ public:
     // Read-back status: sync lock bits (byte 52) and the sync period (bytes 54-57).
     void setSyncStatus(bool locked, uint32_t period, bool high = false, bool low = false);
     void setStall(bool on);
+    void setLoop(bool on);
     std::vector<std::array<uint8_t, 64>> blocks();
     size_t segmentsLeft();
     int readCount();

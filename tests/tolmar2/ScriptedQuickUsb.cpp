@@ -4,9 +4,9 @@
 // The stream is a list of segments. Data reads serve the current segment in chunks of the sizes
 // given (then of the size asked for); an exhausted segment makes the read fail. A register
 // block written with clearFifo after some of the current segment was read moves to the next
-// segment, as a board drops its FIFO. With stall set an exhausted segment answers with no bytes. A
-// block written with read-back mode set makes the next read answer with that block and the status
-// bytes the test set.
+// segment, as a board drops its FIFO. With stall set an exhausted segment answers with no bytes;
+// with loop set it starts again. A block written with read-back mode set makes the next read
+// answer with that block and the status bytes the test set.
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -31,6 +31,7 @@ struct Board {
     uint8_t status[8] = {};                    // bytes 50-57 of the read-back
     bool readBack = false;
     bool stall = false;  // an exhausted segment answers with nothing instead of failing
+    bool loop = false;   // an exhausted segment starts again (benchmarks)
 };
 
 Board board;
@@ -80,6 +81,10 @@ EXPORT void scripted_block(size_t index, uint8_t* out64) {
 
 EXPORT void scripted_setStall(bool on) {
     board.stall = on;
+}
+
+EXPORT void scripted_setLoop(bool on) {
+    board.loop = on;
 }
 
 EXPORT size_t scripted_segmentsLeft() {
@@ -170,6 +175,8 @@ QRETURN QuickUsbReadData(QHANDLE, QBYTE* data, QULONG* length) {
         *length = 0;
         return 0;
     }
+    if (board.loop && !board.segments.empty() && board.position >= board.segments.front().size())
+        board.position = 0;
     if (board.segments.empty() || board.position >= board.segments.front().size()) {
         *length = 0;
         return board.stall ? 1 : 0;

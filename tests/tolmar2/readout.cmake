@@ -9,3 +9,10 @@ kalder_add_test(tolmar2_readout_test
 add_dependencies(tolmar2_readout_test scripted_quickusb)
 target_compile_definitions(tolmar2_readout_test PRIVATE
   SCRIPTED_LIBRARY_PATH="$<TARGET_FILE:scripted_quickusb>")
+
+# Known-answer scans against the virtual sensor's plasma model.
+kalder_add_test(tolmar2_virtual_scan_test
+  SOURCES VirtualScanTest.cpp
+  LIBS tolmar2 tolmar2_internal vsensor)
+target_compile_definitions(tolmar2_virtual_scan_test PRIVATE
+  FIRMWARE_SOURCE_DIR="${CMAKE_SOURCE_DIR}/tolmar2/firmware")

@@ -2,3 +2,9 @@
 kalder_add_test(tolmar2_scansetup_test
   SOURCES ScanSetupTest.cpp ScanTestSupport.cpp
   LIBS tolmar2 tolmar2_internal)
+
+kalder_add_test(tolmar2_scansetup_board_test
+  SOURCES ScanSetupBoardTest.cpp ScanTestSupport.cpp
+  LIBS tolmar2 tolmar2_internal vsensor)
+target_compile_definitions(tolmar2_scansetup_board_test PRIVATE
+  FIRMWARE_SOURCE_DIR="${CMAKE_SOURCE_DIR}/tolmar2/firmware")

@@ -38,10 +38,6 @@ constexpr unsigned kRestartPauseMs = 100;
 // Largest result the readers allocate, in doubles per array (1 GiB each).
 constexpr uint64_t kMaxResultValues = uint64_t(1) << 27;
 
-bool invalidSample(uint16_t word) {
-    return word == tolmar2::fifo::kInvalid || word == tolmar2::fifo::kInvalid2;
-}
-
 // Puts one value per step and channel: channel after channel, then the next step. Values
 // beyond the last step are dropped.
 struct ValuePlacer {
@@ -70,15 +66,6 @@ struct OutlierMean {
     int lo = 32767;
     int hi = -32768;
 
-    void add(uint16_t word) {
-        if (invalidSample(word))
-            return;
-        const int s = static_cast<int16_t>(word);
-        sum += s;
-        ++valid;
-        lo = std::min(lo, s);
-        hi = std::max(hi, s);
-    }
     double value() const {
         if (valid == 0)
             return -32768.0;
@@ -93,7 +80,8 @@ struct OutlierMean {
     }
 };
 
-// Averaged mode: iv_samples samples per value.
+// Averaged mode: iv_samples samples per value. The samples of one value are taken in runs
+// without branches, so the compiler can vectorise the loop.
 struct AveragingSink {
     AveragingSink(const ValuePlacer& p, uint32_t n) : place(p), perValue(n) {}
     ValuePlacer place;
@@ -102,9 +90,26 @@ struct AveragingSink {
     OutlierMean mean;
 
     void operator()(const uint16_t* w, size_t n) {
-        for (size_t i = 0; i < n; ++i) {
-            mean.add(w[i]);
-            if (++taken == perValue) {
+        while (n > 0 && perValue > 0) {
+            const size_t run = std::min<size_t>(n, perValue - taken);
+            int64_t sum = 0;
+            int valid = 0, lo = mean.lo, hi = mean.hi;
+            for (size_t i = 0; i < run; ++i) {
+                const int s = static_cast<int16_t>(w[i]);
+                const bool ok = (w[i] & 0xFFFE) != 0x8000;
+                sum += ok ? s : 0;
+                valid += ok;
+                lo = std::min(lo, ok ? s : 32767);
+                hi = std::max(hi, ok ? s : -32768);
+            }
+            mean.sum += sum;
+            mean.valid += valid;
+            mean.lo = lo;
+            mean.hi = hi;
+            w += run;
+            n -= run;
+            taken += static_cast<uint32_t>(run);
+            if (taken == perValue) {
                 place.put(mean.value());
                 mean = OutlierMean();
                 taken = 0;
@@ -207,8 +212,10 @@ int restartNormalScan(TolmarCntrl& c) {
     return 1;
 }
 
-// Result code of a normal-scan block, with its log line.
-int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat) {
+// Codes every reader gives alike: 1 complete; -1 a failed read (logged where it failed) or an
+// abort; -2 the board stopped producing data (logged). 0 for the ends each reader treats its own
+// way.
+int commonBlockCode(BlockEnd end) {
     switch (end) {
         case BlockEnd::Complete:
             return 1;
@@ -219,6 +226,16 @@ int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat)
             TOLMAR_LOG_ERROR(
                 "Either device lost USB connection to PC or scan doesn't run anymore\n");
             return -2;
+        default:
+            return 0;
+    }
+}
+
+// Result code of a normal-scan block, with its log line.
+int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat) {
+    if (const int code = commonBlockCode(end))
+        return code;
+    switch (end) {
         case BlockEnd::EndedEarly:
             if (!b.running) {
                 TOLMAR_LOG_ERROR(
@@ -234,8 +251,9 @@ int normalBlockCode(BlockEnd end, const Block& b, const char* terminationFormat)
             return -4;
         case BlockEnd::RunCleared:
             return -5;
+        default:
+            return -1;
     }
-    return -1;
 }
 
 bool resultTooLarge(uint64_t values) {
@@ -333,27 +351,53 @@ int TolmarCntrl::readFpgaFifoData(double*& data, bool averaged, unsigned& nPoint
     return code;
 }
 
-int TolmarCntrl::readFpgaFifoData(double*& a, double*& b, bool averaged, unsigned& nPoints,
-                                  unsigned& status) {
+namespace {
+
+// The frame of the two-channel self-test readers: without a normal scan 1 and no data; else
+// arrays a and b of `length` values each in scanData, filled from one block by
+// readBlock(reader, block, out), which returns the block's code; failed blocks are read again
+// after a restart.
+template <class ReadBlock>
+int readTwoChannels(TolmarCntrl& c, uint64_t length, const char* errorFormat, double*& a,
+                    double*& b, unsigned& nPoints, unsigned& status, ReadBlock&& readBlock) {
     a = b = nullptr;
     nPoints = 0;
     status = 0;
-    if (sync_mode || !run_en) {
+    if (c.sync_mode || !c.run_en) {
         TOLMAR_LOG_ERROR("Scan wasn't started\n");
         return 1;
     }
+    if (resultTooLarge(2 * length) || !tolmar2::scan::ensureScanArrays(c, 2 * length))
+        return 0;
+    double* out = c.scanData.get();
+    auto readOne = [&](unsigned) {
+        std::fill(out, out + 2 * length, 0.0);
+        FifoReader reader(c, Polls{true, false});
+        Block block;
+        const int code = readBlock(reader, block, out);
+        if (code == 1) {
+            nPoints = static_cast<unsigned>(length);
+            status = block.status();
+        }
+        return code;
+    };
+    const int code = readWithRestarts(
+        1, kMaxErrors, errorFormat, readOne, [](int code) { return code == -5; },
+        [&c] { return restartNormalScan(c); });
+    a = out;
+    b = out + length;
+    return code;
+}
+
+}  // namespace
+
+int TolmarCntrl::readFpgaFifoData(double*& a, double*& b, bool averaged, unsigned& nPoints,
+                                  unsigned& status) {
     const uint32_t n = static_cast<uint32_t>(std::max(iv_samples, 1));
     const uint64_t p = uint64_t(iv_steps) * (up_down_scan ? 2 : 1);
     const uint64_t length = averaged ? p : p * n;
-    if (resultTooLarge(2 * length) || !tolmar2::scan::ensureScanArrays(*this, 2 * length))
-        return 0;
-    double* out = scanData.get();
-
     // Groups of n samples alternate between the two channels.
-    auto readOne = [&](unsigned) {
-        std::fill(out, out + 2 * length, 0.0);
-        FifoReader reader(*this, Polls{true, false});
-        Block blk;
+    auto readBlock = [&](FifoReader& reader, Block& blk, double* out) {
         blk.expected = 2 * p * n;
         uint64_t index = 0;
         double sum = 0;
@@ -380,47 +424,25 @@ int TolmarCntrl::readFpgaFifoData(double*& a, double*& b, bool averaged, unsigne
                 }
             }
         });
-        const int code = normalBlockCode(
+        return normalBlockCode(
             end, blk,
             "Unexpected termination of measured data block (rxd %d of %d expected) NUm : %d\n");
-        if (code == 1) {
-            nPoints = static_cast<unsigned>(length);
-            status = blk.status();
-        }
-        return code;
     };
-    const int code = readWithRestarts(
-        1, kMaxErrors, "error #%d happened in iteration #%d with code %d\n", readOne,
-        [](int c) { return c == -5; }, [this] { return restartNormalScan(*this); });
-    a = out;
-    b = out + length;
-    return code;
+    return readTwoChannels(*this, length, "error #%d happened in iteration #%d with code %d\n", a,
+                           b, nPoints, status, readBlock);
 }
 
 int TolmarCntrl::readFpgaFifoData2(double*& a, double*& b, bool averaged, unsigned& nPoints,
                                    unsigned& status) {
-    a = b = nullptr;
-    nPoints = 0;
-    status = 0;
-    if (sync_mode || !run_en) {
-        TOLMAR_LOG_ERROR("Scan wasn't started\n");
-        return 1;
-    }
     // Two segments: iv_steps2 steps of iv_samples samples, then the rest of iv_samples2.
     const uint64_t steps = iv_steps;
     const uint64_t first = std::min<uint64_t>(iv_steps2, steps);
     const uint64_t n1 = static_cast<uint32_t>(std::max(iv_samples, 1));
     const uint64_t n2 = static_cast<uint32_t>(std::max(iv_samples2, 1));
     const uint64_t length = averaged ? steps : first * n1 + (steps - first) * n2;
-    if (resultTooLarge(2 * length) || !tolmar2::scan::ensureScanArrays(*this, 2 * length))
-        return 0;
-    double* out = scanData.get();
-
     int scan = 0;
-    auto readOne = [&](unsigned) {
-        std::fill(out, out + 2 * length, 0.0);
-        FifoReader reader(*this, Polls{true, false});
-        Block blk;
+    // Samples alternate word by word between the channels; bit 0 is a parity bit.
+    auto readBlock = [&](FifoReader& reader, Block& blk, double* out) {
         blk.expected = 2 * (first * n1 + (steps - first) * n2);
         uint64_t step = 0, inStep = 0, position = 0;
         double sums[2] = {0, 0};
@@ -452,29 +474,18 @@ int TolmarCntrl::readFpgaFifoData2(double*& a, double*& b, bool averaged, unsign
                 }
             }
         });
+        ++scan;
+        const char* termination =
+            "Unexpected termination of measured data block (rxd %d of %d expected) in scan %d";
         if (end == BlockEnd::EndedEarly && blk.running) {
-            TOLMAR_LOG_ERROR(
-                "Unexpected termination of measured data block (rxd %d of %d expected) in scan "
-                "%d",
-                static_cast<int>(blk.taken), static_cast<int>(blk.expected), scan);
+            TOLMAR_LOG_ERROR(termination, static_cast<int>(blk.taken),
+                             static_cast<int>(blk.expected), scan - 1);
             return -3;
         }
-        const int code = normalBlockCode(
-            end, blk,
-            "Unexpected termination of measured data block (rxd %d of %d expected) in scan %d");
-        if (code == 1) {
-            nPoints = static_cast<unsigned>(length);
-            status = blk.status();
-        }
-        ++scan;
-        return code;
+        return normalBlockCode(end, blk, termination);
     };
-    const int code = readWithRestarts(
-        1, kMaxErrors, "error #%d happened in scan #%d with code %d\n", readOne,
-        [](int c) { return c == -5; }, [this] { return restartNormalScan(*this); });
-    a = out;
-    b = out + length;
-    return code;
+    return readTwoChannels(*this, length, "error #%d happened in scan #%d with code %d\n", a, b,
+                           nPoints, status, readBlock);
 }
 
 namespace {
@@ -560,16 +571,9 @@ struct TimeResolvedSink {
 };
 
 int trmBlockCode(BlockEnd end, const Block& b) {
+    if (const int code = commonBlockCode(end))
+        return code;
     switch (end) {
-        case BlockEnd::Complete:
-            return 1;
-        case BlockEnd::ReadFailed:
-        case BlockEnd::Aborted:
-            return -1;
-        case BlockEnd::Stopped:
-            TOLMAR_LOG_ERROR(
-                "Either device lost USB connection to PC or scan doesn't run anymore\n");
-            return -2;
         case BlockEnd::EndedEarly:
             if (!b.running) {
                 TOLMAR_LOG_ERROR(
@@ -586,8 +590,9 @@ int trmBlockCode(BlockEnd end, const Block& b) {
             return -5;
         case BlockEnd::RunCleared:
             return -7;
+        default:
+            return -1;
     }
-    return -1;
 }
 
 // Restart of a synchronised scan after a failed block: 1, -9, -10 or -11.
@@ -836,29 +841,16 @@ int TolmarCntrl::readFpgaFifoDataTEMP(double* data, unsigned& n, unsigned& statu
         const BlockEnd end = reader.readBlock(b, [&](const uint16_t* w, size_t count) {
             std::memcpy(samples + b.taken, w, count * sizeof(uint16_t));
         });
-        switch (end) {
-            case BlockEnd::Complete:
-                code = 1;
-                status = b.status();
-                break;
-            case BlockEnd::EndedEarly:
-            case BlockEnd::Overlong:
-                TOLMAR_LOG_ERROR(
-                    "Unexpected termination of measured data block 1 (rxd %d of %d expected)\n",
-                    static_cast<int>(b.taken + b.extra - 1), TEMP_BLOCK_SAMPLES);
-                code = end == BlockEnd::EndedEarly ? -3 : -4;
-                break;
-            case BlockEnd::Stopped:
-                TOLMAR_LOG_ERROR(
-                    "Either device lost USB connection to PC or scan doesn't run anymore\n");
-                code = -2;
-                break;
-            case BlockEnd::RunCleared:
-                code = -5;
-                break;
-            default:
-                code = -1;
-                break;
+        code = commonBlockCode(end);
+        if (code == 1) {
+            status = b.status();
+        } else if (end == BlockEnd::EndedEarly || end == BlockEnd::Overlong) {
+            TOLMAR_LOG_ERROR(
+                "Unexpected termination of measured data block 1 (rxd %d of %d expected)\n",
+                static_cast<int>(b.taken + b.extra - 1), TEMP_BLOCK_SAMPLES);
+            code = end == BlockEnd::EndedEarly ? -3 : -4;
+        } else if (end == BlockEnd::RunCleared) {
+            code = -5;
         }
         if (code == 1)
             break;

@@ -117,23 +117,15 @@ bool TolmarCntrl::setScanType(bool doubleEnded, bool synchronized, bool edge) {
     if (!connected)
         return true;
 
-    const bool wasRunning = run_en;
-    run_en = false;
-    if (!writeFpgaConfigParameters(true, false)) {
-        TOLMAR_LOG_ERROR("Failed to update new scan type into Tolmar\n");
+    bool wasRunning = false;
+    if (!stopScanForChange("Failed to update new scan type into Tolmar\n", wasRunning))
         return false;
-    }
     if (synchronized && getSyncFreq(nullptr, true) <= 0) {
         TOLMAR_LOG_ERROR("Failed to resynchronize\n");
         return false;
     }
-    if (wasRunning) {
-        run_en = true;
-        if (!writeFpgaConfigParameters(true, false)) {
-            TOLMAR_LOG_ERROR("Failed to rerun scan\n");
-            return false;
-        }
-    }
+    if (!restartScanAfterChange(wasRunning, true))
+        return false;
     TOLMAR_LOG_MESSAGE("Scan type set to %s %s scan\n",
                        doubleEnded ? "double ended" : "single ended",
                        synchronized ? "synchronized" : "normal");

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "ScanSupport.h"
 #include "tolmar2/MsgLogger.h"
@@ -15,7 +16,38 @@ constexpr int kMonitors = 4;
 // Short measurement of the electrode voltage between scans.
 constexpr int32_t kShortSamples = 4000;
 constexpr uint32_t kShortDelayUs = 10;
+constexpr uint8_t kShortIvDelayUs = 10;
 constexpr uint32_t kShortAverages = 10;
+
+// The fields the short electrode-voltage measurement sets for itself.
+struct ShortMeasurement {
+    uint16_t vaStart, vbStart, vcStart;
+    int16_t vaInc, vbInc;
+    int32_t vcInc;
+    uint16_t steps, steps2;
+    int32_t samples, samples2;
+    uint32_t zsDelay, fsDelay, nsDelay;
+    uint8_t ivDelay;
+    uint32_t averages;
+
+    void exchange(TolmarCntrl& c) {
+        std::swap(vaStart, c.v_a_start);
+        std::swap(vbStart, c.v_b_start);
+        std::swap(vcStart, c.v_c_start);
+        std::swap(vaInc, c.v_a_inc);
+        std::swap(vbInc, c.v_b_inc);
+        std::swap(vcInc, c.v_c_inc);
+        std::swap(steps, c.iv_steps);
+        std::swap(steps2, c.iv_steps2);
+        std::swap(samples, c.iv_samples);
+        std::swap(samples2, c.iv_samples2);
+        std::swap(zsDelay, c.setup_zs_delay);
+        std::swap(fsDelay, c.setup_fs_delay);
+        std::swap(nsDelay, c.setup_ns_delay);
+        std::swap(ivDelay, c.setup_iv_delay);
+        std::swap(averages, c.averageCount);
+    }
+};
 
 void applyCalibration(double* values, size_t n, const double pair[2]) {
     for (size_t i = 0; i < n; ++i) values[i] = pair[1] * values[i] + pair[0];
@@ -93,25 +125,24 @@ bool TolmarCntrl::getElectrodeVoltage(double* mean, double* minScanMean) {
         return true;
     }
 
-    // A one-step scan at the idle voltages, restored afterwards.
-    const uint16_t saved[] = {v_a_start, v_b_start, v_c_start, iv_steps, iv_steps2};
-    const int16_t savedIncAB[] = {v_a_inc, v_b_inc};
-    const int32_t savedIncC = v_c_inc;
-    const int32_t savedSamples[] = {iv_samples, iv_samples2};
-    const uint32_t savedDelays[] = {setup_zs_delay, setup_fs_delay, setup_ns_delay};
-    const uint8_t savedIvDelay = setup_iv_delay;
-    const auto savedAverage = averageCount;
-
-    v_a_start = v_a_def;
-    v_b_start = v_b_def;
-    v_c_start = v_c_def;
-    v_a_inc = v_b_inc = 0;
-    v_c_inc = 0;
-    iv_steps = iv_steps2 = 1;
-    iv_samples = iv_samples2 = kShortSamples;
-    setup_zs_delay = setup_fs_delay = setup_ns_delay = kShortDelayUs;
-    setup_iv_delay = kShortDelayUs;
-    averageCount = kShortAverages;
+    // A one-step scan at the idle voltages: its settings are exchanged with the scan's, and
+    // exchanged back afterwards.
+    ShortMeasurement settings{v_a_def,
+                              v_b_def,
+                              v_c_def,
+                              0,
+                              0,
+                              0,
+                              1,
+                              1,
+                              kShortSamples,
+                              kShortSamples,
+                              kShortDelayUs,
+                              kShortDelayUs,
+                              kShortDelayUs,
+                              kShortIvDelayUs,
+                              kShortAverages};
+    settings.exchange(*this);
 
     const bool locked = sync_frq_locked && sync_frq8 != 0;
     const bool savedSyncMode = sync_mode;
@@ -135,22 +166,7 @@ bool TolmarCntrl::getElectrodeVoltage(double* mean, double* minScanMean) {
         ok = code == 1 && data && toPhysicalUnits(data, nScans, nPoints) == 1;
     }
     stopScan();
-
-    v_a_start = saved[0];
-    v_b_start = saved[1];
-    v_c_start = saved[2];
-    iv_steps = saved[3];
-    iv_steps2 = saved[4];
-    v_a_inc = savedIncAB[0];
-    v_b_inc = savedIncAB[1];
-    v_c_inc = savedIncC;
-    iv_samples = savedSamples[0];
-    iv_samples2 = savedSamples[1];
-    setup_zs_delay = savedDelays[0];
-    setup_fs_delay = savedDelays[1];
-    setup_ns_delay = savedDelays[2];
-    setup_iv_delay = savedIvDelay;
-    averageCount = savedAverage;
+    settings.exchange(*this);
     handOut();
     if (locked)
         setScanType(false, savedSyncMode, false);

@@ -86,20 +86,33 @@ const double* outputCCalibration(const TolmarCntrl& c, double volts) {
 
 }  // namespace
 
-bool TolmarCntrl::rewriteRunningScan(const char* failure, bool clearFifoOnRestart) {
-    if (!connected || !run_en)
-        return true;
+bool TolmarCntrl::stopScanForChange(const char* failure, bool& wasRunning) {
+    wasRunning = run_en;
     run_en = false;
     if (!writeFpgaConfigParameters(true, false)) {
         TOLMAR_LOG_ERROR("%s", failure);
         return false;
     }
+    return true;
+}
+
+bool TolmarCntrl::restartScanAfterChange(bool wasRunning, bool clearFifo) {
+    if (!wasRunning)
+        return true;
     run_en = true;
-    if (!writeFpgaConfigParameters(clearFifoOnRestart, false)) {
+    if (!writeFpgaConfigParameters(clearFifo, false)) {
         TOLMAR_LOG_ERROR("Failed to rerun scan\n");
         return false;
     }
     return true;
+}
+
+bool TolmarCntrl::rewriteRunningScan(const char* failure, bool clearFifoOnRestart) {
+    if (!connected || !run_en)
+        return true;
+    bool wasRunning = false;
+    return stopScanForChange(failure, wasRunning) &&
+           restartScanAfterChange(wasRunning, clearFifoOnRestart);
 }
 
 int TolmarCntrl::setScanVoltages(double* vs, double* ve, int& leadCh, double& step) {
@@ -412,22 +425,12 @@ bool TolmarCntrl::setMeasuringRange(unsigned range) {
     if (!connected || (!relaysChanged && !gainChanged))
         return true;
 
-    const bool wasRunning = run_en;
-    run_en = false;
-    if (!writeFpgaConfigParameters(true, false)) {
-        TOLMAR_LOG_ERROR("Failed to update new measuring range into Tolmar\n");
+    bool wasRunning = false;
+    if (!stopScanForChange("Failed to update new measuring range into Tolmar\n", wasRunning))
         return false;
-    }
     if (relaysChanged)
         tolmar2::platform::sleepMs(RELAY_SETTLE_MS);
-    if (wasRunning) {
-        run_en = true;
-        if (!writeFpgaConfigParameters(false, false)) {
-            TOLMAR_LOG_ERROR("Failed to rerun scan\n");
-            return false;
-        }
-    }
-    return true;
+    return restartScanAfterChange(wasRunning, false);
 }
 
 int TolmarCntrl::setEnabledChannels(const bool* en) {

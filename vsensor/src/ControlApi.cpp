@@ -57,5 +57,26 @@ void unplug() {
 BoardState boardState(int module) {
     return emu().boardState(module);
 }
+PlasmaModel plasmaModel() {
+    return emu().plasmaModel();
+}
+void setPlasmaModel(const PlasmaModel& model) {
+    emu().setPlasmaModel(model);
+}
+void setStreamSpeed(double speed) {
+    emu().setStreamSpeed(speed);
+}
+void setSyncFrequency(double hz, int module) {
+    emu().setSyncFrequency(hz, module);
+}
+double syncFrequency(int module) {
+    return emu().syncFrequency(module);
+}
+std::vector<BlockWrite> blockWriteLog(int module) {
+    return emu().blockWriteLog(module);
+}
+void clearBlockWriteLog(int module) {
+    emu().clearBlockWriteLog(module);
+}
 
 }  // namespace vsensor

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "Profiles.h"
 
@@ -51,6 +52,8 @@ void Emulation::resetLocked() {
     log_.clear();
     faults_.clear();
     unplugged_ = false;
+    model_ = PlasmaModel();
+    streamSpeed_ = FifoStream::speedFromEnvironment();
 
     profile_ = findProfile("single");
     if (const char* name = envText("TOLMAR_VSENSOR_PROFILE")) {
@@ -73,6 +76,18 @@ void Emulation::resetLocked() {
             warnOnce(std::string("bad TOLMAR_VSENSOR_MODULES \"") + text + "\", using 1");
         }
     }
+    syncOverride_ = -1;
+    if (const char* text = envText("TOLMAR_VSENSOR_SYNC_HZ")) {
+        char* end = nullptr;
+        errno = 0;
+        const double hz = std::strtod(text, &end);
+        if (errno == 0 && *end == '\0' && hz >= 0 && hz < 1e9) {
+            syncOverride_ = hz;
+        } else {
+            warnOnce(std::string("bad TOLMAR_VSENSOR_SYNC_HZ \"") + text +
+                     "\", using the profile's");
+        }
+    }
     buildModulesLocked(count);
 
     if (const char* text = envText("TOLMAR_VSENSOR_FAULTS")) {
@@ -93,9 +108,12 @@ void Emulation::buildModulesLocked(int count) {
 void Emulation::loadProfileLocked(const UnitProfile& profile) {
     profile_ = &profile;
     const std::vector<uint8_t> record = encodeRecord(profile);
+    const DacCalibration dac = dacCalibration(profile);
     for (Module& m : modules_) {
         m.memory.fill(0xFF);
         m.memory.poke(kRecordAddress, record);
+        m.board.setCalibration(dac);
+        m.board.syncInput().setFrequency(syncOverride_ >= 0 ? syncOverride_ : profile.syncHz);
     }
 }
 
@@ -303,9 +321,29 @@ QRETURN Emulation::writeData(QHANDLE hDevice, const QBYTE* data, QULONG length) 
         return fail(kErrorInvalidParameter);
     if (faults_.onEvent(Fault::DataWriteFail))
         return fail(kErrorTransferFailed);
+    const bool wasRunning = m->board.state().registers.run_en;
     m->board.writeBlock(data, length);
+    updateStreamLocked(*m, wasRunning);
     return 1;
 }
+
+void Emulation::updateStreamLocked(Module& m, bool wasRunning) {
+    const BoardState state = m.board.state();
+    if (!state.configured)
+        return;
+    const BoardRegisters& r = state.registers;
+    if (state.clearFifo)
+        m.fifo.clear();
+    if (r.run_en && (!wasRunning || state.clearFifo || !m.fifo.running())) {
+        m.fifo.setSpeed(streamSpeed_);
+        m.fifo.start(ScanSetup{r, profile_, m.board.syncInput().periodCounts(state.firmwareId),
+                               m.board.syncInput().frequency(), model_},
+                     Clock::now());
+    } else if (!r.run_en && m.fifo.running()) {
+        m.fifo.stop(Clock::now());
+    }
+}
+
 
 QRETURN Emulation::readData(QHANDLE hDevice, QBYTE* data, QULONG* length) {
     auto l = lock();
@@ -326,8 +364,24 @@ QRETURN Emulation::readData(QHANDLE hDevice, QBYTE* data, QULONG* length) {
         *length = n;
         return 1;
     }
-    // Nothing else is sent yet.
-    return fail(kErrorNotConfigured);
+    // The FIFO: what the board has produced by now. While a scan runs and nothing is ready the
+    // read waits a little for it, without holding the lock, as a USB read waits for data.
+    constexpr auto kLongestWait = std::chrono::milliseconds(20);
+    const Clock::duration wait = m->fifo.wait(Clock::now());
+    if (wait > Clock::duration::zero()) {
+        l.unlock();
+        std::this_thread::sleep_for(std::min<Clock::duration>(wait, kLongestWait));
+        l.lock();
+        m = moduleLocked(hDevice);
+        if (!m)
+            return 0;
+    }
+    const size_t words =
+        m->fifo.read(reinterpret_cast<uint16_t*>(data), wanted / 2, Clock::now(), faults_);
+    if (words == 0 && !m->fifo.running())
+        return fail(kErrorNotConfigured);
+    *length = words * 2;
+    return 1;
 }
 
 QRETURN Emulation::getLastError(QULONG* error) {
@@ -536,10 +590,52 @@ void Emulation::unplug() {
     unplugged_ = true;
 }
 
+PlasmaModel Emulation::plasmaModel() {
+    auto l = lock();
+    return model_;
+}
+
+void Emulation::setPlasmaModel(const PlasmaModel& model) {
+    auto l = lock();
+    model_ = model;
+}
+
+void Emulation::setStreamSpeed(double speed) {
+    auto l = lock();
+    streamSpeed_ = std::max(speed, 0.0);
+    for (Module& m : modules_) m.fifo.setSpeed(streamSpeed_);
+}
+
 BoardState Emulation::boardState(int module) {
     auto l = lock();
     const Module* m = moduleAt(module);
     return m ? m->board.state() : BoardState{};
+}
+
+void Emulation::setSyncFrequency(double hz, int module) {
+    auto l = lock();
+    for (int i = 0; i < static_cast<int>(modules_.size()); ++i) {
+        if (module < 0 || module == i)
+            modules_[i].board.syncInput().setFrequency(hz);
+    }
+}
+
+double Emulation::syncFrequency(int module) {
+    auto l = lock();
+    Module* m = moduleAt(module);
+    return m ? m->board.syncInput().frequency() : 0;
+}
+
+std::vector<BlockWrite> Emulation::blockWriteLog(int module) {
+    auto l = lock();
+    const Module* m = moduleAt(module);
+    return m ? m->board.blockWriteLog() : std::vector<BlockWrite>{};
+}
+
+void Emulation::clearBlockWriteLog(int module) {
+    auto l = lock();
+    if (Module* m = moduleAt(module))
+        m->board.clearBlockWriteLog();
 }
 
 }  // namespace vsensor::detail

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "FaultSchedule.h"
+#include "FifoStream.h"
 #include "FpgaBoard.h"
 #include "I2cMemory.h"
 #include "tolmar2/QuickUsbApi.h"
@@ -25,6 +26,7 @@ struct Module {
     I2cMemory memory;
     std::array<QWORD, kSettingCount> settings{};
     FpgaBoard board;
+    FifoStream fifo;  // the board's measured data
     std::array<std::deque<QBYTE>, kRs232Ports> rs232;  // each port loops back to itself
 };
 
@@ -72,6 +74,13 @@ public:
     void clearI2cLog();
     void unplug();
     BoardState boardState(int module);
+    PlasmaModel plasmaModel();
+    void setPlasmaModel(const PlasmaModel& model);
+    void setStreamSpeed(double speed);
+    void setSyncFrequency(double hz, int module);
+    double syncFrequency(int module);
+    std::vector<BlockWrite> blockWriteLog(int module);
+    void clearBlockWriteLog(int module);
 
 private:
     using Lock = std::unique_lock<std::mutex>;
@@ -88,18 +97,23 @@ private:
     Module* moduleAt(int index);
     QRETURN portLocked(QHANDLE hDevice, QBYTE portNum, std::deque<QBYTE>*& port);
     void warnOnce(const std::string& text);
+    // Starts, stops or clears the module's stream after a block write.
+    void updateStreamLocked(Module& m, bool wasRunning);
 
     std::mutex mutex_;
     bool initialised_ = false;
     std::vector<Module> modules_;
     const UnitProfile* profile_ = nullptr;
     bool highSpeed_ = true;
+    double syncOverride_ = -1;  // TOLMAR_VSENSOR_SYNC_HZ, over the profile's (-1: not given)
     QULONG lastError_ = kErrorNone;
     QHANDLE nextHandle_ = 1;
     FaultSchedule faults_;
     bool unplugged_ = false;
     std::vector<I2cTransfer> log_;
     std::set<std::string> warned_;
+    PlasmaModel model_;
+    double streamSpeed_ = 1;
 };
 
 }  // namespace vsensor::detail

@@ -31,11 +31,18 @@ bool parseKind(const std::string& text, Fault& out) {
     static const struct {
         const char* name;
         Fault fault;
-    } kKinds[] = {
-        {"i2c-write-fail", Fault::I2cWriteFail},      {"i2c-read-fail", Fault::I2cReadFail},
-        {"i2c-short-read", Fault::I2cShortRead},      {"data-write-fail", Fault::DataWriteFail},
-        {"data-read-fail", Fault::DataReadFail},      {"fpga-chunk-fail", Fault::FpgaChunkFail},
-        {"transceiver-busy", Fault::TransceiverBusy}, {"unplug", Fault::Unplug}};
+    } kKinds[] = {{"i2c-write-fail", Fault::I2cWriteFail},
+                  {"i2c-read-fail", Fault::I2cReadFail},
+                  {"i2c-short-read", Fault::I2cShortRead},
+                  {"data-write-fail", Fault::DataWriteFail},
+                  {"data-read-fail", Fault::DataReadFail},
+                  {"fpga-chunk-fail", Fault::FpgaChunkFail},
+                  {"transceiver-busy", Fault::TransceiverBusy},
+                  {"unplug", Fault::Unplug},
+                  {"short-block", Fault::ShortBlock},
+                  {"stream-stop", Fault::StreamStop},
+                  {"sync-loss", Fault::SyncLoss},
+                  {"sync-period-change", Fault::SyncPeriodChange}};
     for (const auto& k : kKinds) {
         if (text == k.name) {
             out = k.fault;

@@ -132,6 +132,8 @@ void FpgaBoard::startConfiguration() {
     blockWrites_ = 0;
     lastInitFlag_ = lastClearFifo_ = false;
     busyReads_ = 0;
+    sync_.stop();
+    writeLog_.clear();
 }
 
 bool FpgaBoard::takeConfigurationChunk(const uint8_t* data, size_t length) {
@@ -180,6 +182,10 @@ bool FpgaBoard::writeBlock(const uint8_t* data, size_t length) {
     lastInitFlag_ = registers_[kInitFlag] != 0;
     lastClearFifo_ = registers_[kClearFifo] != 0;
     ++blockWrites_;
+    sync_.onBlock(lastInitFlag_, registers_[kSyncMode] != 0);
+    writeLog_.push_back({state().registers, lastInitFlag_, lastClearFifo_});
+    if (writeLog_.size() > kBlockWriteLogSize)
+        writeLog_.pop_front();
     // The soft ADC bit goes out over the board's serial link, which is busy for a while.
     if ((registers_[kSoftAdc] != 0) != softAdcBefore)
         busyReads_ = kTransceiverBusyReads;
@@ -194,9 +200,11 @@ void FpgaBoard::readBack(uint8_t* out, bool busy) {
     std::array<uint32_t, kRegisterCount> image = registers_;
     image[kFirmwareId] = firmwareId_;
     image[kTransceiverBusy] = (busy || busyReads_ > 0) ? 1 : 0;
-    // No sync input is wired: the sync detector is not locked and measures no period.
-    image[kSyncTooHigh] = image[kSyncTooLow] = image[kSyncLocked] = 0;
-    image[kSyncPeriod] = 0;
+    const SyncInput::Status sync = sync_.readBack(firmwareId_);
+    image[kSyncTooHigh] = sync.tooHigh;
+    image[kSyncTooLow] = sync.tooLow;
+    image[kSyncLocked] = sync.locked;
+    image[kSyncPeriod] = sync.period;
     if (busyReads_ > 0)
         --busyReads_;
 
@@ -261,7 +269,12 @@ BoardState FpgaBoard::state() const {
     o.iv_samples2 = r[kIvSamples2];
     o.sync_aux_d = r[kSyncAuxD];
     o.channels_disabled = r[kChannelsDisabled];
+    setOutputVoltages(dac_, s);
     return s;
+}
+
+std::vector<BlockWrite> FpgaBoard::blockWriteLog() const {
+    return {writeLog_.begin(), writeLog_.end()};
 }
 
 }  // namespace vsensor::detail

@@ -7,8 +7,11 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <vector>
 
+#include "DacOutputs.h"
+#include "SyncInput.h"
 #include "vsensor/VirtualSensor.h"
 
 namespace vsensor::detail {
@@ -97,6 +100,12 @@ public:
 
     BoardState state() const;
 
+    // The unit's DAC calibration, for the output voltages.
+    void setCalibration(const DacCalibration& dac) { dac_ = dac; }
+    SyncInput& syncInput() { return sync_; }
+    std::vector<BlockWrite> blockWriteLog() const;
+    void clearBlockWriteLog() { writeLog_.clear(); }
+
     static constexpr size_t kBlockSize = 64;
 
 private:
@@ -111,6 +120,9 @@ private:
     bool lastInitFlag_ = false;
     bool lastClearFifo_ = false;
     int busyReads_ = 0;
+    SyncInput sync_;
+    DacCalibration dac_;
+    std::deque<BlockWrite> writeLog_;
 };
 
 }  // namespace vsensor::detail

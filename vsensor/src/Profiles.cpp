@@ -47,21 +47,20 @@ UnitProfile baseProfile(const char* name, const char* devName, uint32_t options,
     return p;
 }
 
-// Outputs A and B are driven by 12-bit DACs, output C by a 16-bit one. DAC k maps [lo, hi]
-// volts onto the middle 98 % of its codes, with a small individual gain and zero error
-// (code = slope * volts + offset).
-void setDac(UnitProfile& p, int k, double lo, double hi) {
-    const double fullScale = k < 2 ? 4096.0 : 65536.0;
-    const double slope = 0.98 * fullScale / (hi - lo) * (1.0 + spread(k, 0.003));
+// DAC k maps [lo, hi] volts onto codes 768..64768 of its 16 bits (48..4048 of 12 bits), with a
+// small individual gain and zero error (code = slope * volts + offset).
+void setDac(UnitProfile& p, int k, double lo, double hi, int bits = 16) {
+    const double scale = (bits == 12) ? 1.0 / 16 : 1.0;
+    const double slope = 64000.0 * scale / (hi - lo) * (1.0 + spread(k, 0.003));
     p.cal_dac[k][1] = slope;
-    p.cal_dac[k][0] = fullScale / 2 - slope * (hi + lo) / 2.0 + spread(k + 7, fullScale / 16384);
+    p.cal_dac[k][0] = 32768.0 * scale - slope * (hi + lo) / 2.0 + spread(k + 7, 4.0 * scale);
 }
 
-// Output k (A, B or C) spans [lo, hi] volts through DAC k.
+// Output k spans [lo, hi] volts through DAC k: outputs A and B are 12-bit DACs, C a 16-bit one.
 void setOutput(UnitProfile& p, int k, double lo, double hi) {
     p.vRange[k][0] = lo;
     p.vRange[k][1] = hi;
-    setDac(p, k, lo, hi);
+    setDac(p, k, lo, hi, k < 2 ? 12 : 16);
 }
 
 // Probe rows and monitors: ADC codes (signed 16-bit) to amperes per calibration range and to
@@ -92,6 +91,7 @@ std::vector<UnitProfile> buildProfiles() {
     setOutput(single, 2, -60, 60);
     setDac(single, 3, -10, 10);
     setChannels(single, 1, 0, 1);
+    single.syncHz = 1000;
     all.push_back(single);
 
     // 13 sensors on a 300 mm carrier disc: extended probe board with channel enables, four
@@ -105,6 +105,7 @@ std::vector<UnitProfile> buildProfiles() {
     for (int k = 0; k < 13; ++k) disc.tempCoef[k][2] = 49900 + spread(k, 150.0);
     disc.extTag = 0x80;
     disc.extWord = 2;
+    disc.syncHz = 0;  // no sync signal wired
     all.push_back(disc);
 
     // Aspect-ratio sensor: 16 ADC values (13 probes), scanned collector.
@@ -116,6 +117,7 @@ std::vector<UnitProfile> buildProfiles() {
     setChannels(ar, 13, 3, 13);
     ar.extTag = 0x80;
     ar.extWord = 3;
+    ar.syncHz = 5000;
     all.push_back(ar);
 
     // Older unit: output C is a fixed high-voltage supply, negative side through cal_dac[2],
@@ -139,6 +141,7 @@ std::vector<UnitProfile> buildProfiles() {
     setOutput(unusable, 2, -60, 60);
     setDac(unusable, 3, -10, 10);
     setChannels(unusable, 1, 0, 1);
+    unusable.syncHz = 1000;
     all.push_back(unusable);
 
     UnitProfile blank;

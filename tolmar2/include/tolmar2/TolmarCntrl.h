@@ -280,10 +280,14 @@ public:
     // OPTION_CHANNEL_ENABLE).
     uint32_t getFirstChannelEnableBitMask();
     uint32_t getSecondChannelEnableBitMask();
-    // When connected with a scan running: clear run_en and write with clearFifo (logging
-    // `failure` when that fails), set run_en and write again (clearFifo as given). True when
-    // both writes succeeded or nothing needed sending.
+    // When connected with a scan running: stop it, write with clearFifo and restart it (below).
+    // True when both writes succeeded or nothing needed sending.
     bool rewriteRunningScan(const char* failure, bool clearFifoOnRestart = false);
+    // Clears run_en (wasRunning tells what it was) and writes the block with clearFifo; logs
+    // `failure` when the write fails.
+    bool stopScanForChange(const char* failure, bool& wasRunning);
+    // When the scan was running: sets run_en and writes again ("Failed to rerun scan").
+    bool restartScanAfterChange(bool wasRunning, bool clearFifo);
 
     static constexpr unsigned RELAY_SETTLE_MS = 300;
     static constexpr unsigned OUTPUT_C_SWITCH_MS = 1000;

@@ -10,7 +10,12 @@
 //                           data-read-fail, fpga-chunk-fail, transceiver-busy, unplug; nth >= 1
 //                           counts the events of that kind (1 = the next one), repeat >= 1
 //                           (default 1) consecutive events are hit, e.g.
-//                           "i2c-write-fail@3x2,i2c-short-read@1,unplug@40".
+//                           "i2c-write-fail@3x2,i2c-short-read@1,unplug@40"; stream faults
+//                           short-block, stream-stop, sync-loss, sync-period-change count blocks.
+//   TOLMAR_VSENSOR_SPEED    pace of the FIFO stream: 1 (default) real time as the scan timing
+//                           gives it, 2 twice as fast, 0 as fast as it is read.
+//   TOLMAR_VSENSOR_SYNC_HZ  frequency of the signal at every board's sync input in Hz, over the
+//                           profile's own (0: no signal)
 // A value that cannot be used is reported once on standard error and the default is taken (a
 // fault text with any bad entry schedules nothing).
 //
@@ -96,6 +101,13 @@ enum class Fault {
     Unplug,           // the cable is pulled: this call and every later one that reaches the
                       // module fails (counts such calls: module list, open, and every call
                       // with a handle) until reset()
+    // FIFO stream faults; each counts the measured data blocks the board starts.
+    ShortBlock,        // the block's last packet comes one sample early
+    StreamStop,        // instead of the block, a header with count 0 and bit 14 clear; the
+                       // board then sends nothing until the scan is started again
+    SyncLoss,          // the block breaks off with a last packet whose bit 14 is clear, then
+                       // nothing until the scan is started again
+    SyncPeriodChange,  // the sync period grows by one count from this block on
 };
 void scheduleFault(Fault fault, int nth, int repeat = 1);
 // Pulls the cable at once (as Unplug does when its call comes).
@@ -115,6 +127,19 @@ struct I2cTransfer {
 };
 std::vector<I2cTransfer> i2cLog();
 void clearI2cLog();
+
+// The sync input. The detector runs once a block with the init flag or with sync_mode set
+// arrives, and locks after a short settling time (two read-backs of the block). It follows signals
+// from kSyncMinHz to kSyncMaxHz; outside that it still locks but flags the frequency too low or
+// too high. The period is counted at kSyncClockHz; firmware from 0xACE0 on (except 0xACF1)
+// counts at twice that rate.
+constexpr double kSyncClockHz = 192e6;
+constexpr double kSyncMinHz = 10;
+constexpr double kSyncMaxHz = 250e3;
+// Sets the signal at the sync input of one module, or of all with module -1 (0: no signal).
+// Loading a profile sets its default again (or TOLMAR_VSENSOR_SYNC_HZ when given).
+void setSyncFrequency(double hz, int module = -1);
+double syncFrequency(int module = 0);
 
 // The FPGA board's registers as it decoded them from the last block it took. Names are those of
 // the register fields; `samples` is what the block carried in bytes 6-9 (the sync sample count
@@ -146,6 +171,9 @@ struct BoardRegisters {
 
 // The board as a whole. The FPGA is configured only by a complete, intact stand-in firmware
 // image (tolmar2/firmware); its firmware ID is the one that image carries.
+// The outputs' voltages follow the DAC codes through the unit's own calibration (outputs A and
+// B from 12-bit codes; a fixed output C supply from the side aux_sw1 or aux_sw2 selects, 0 V
+// with neither).
 struct BoardState {
     bool configured = false;
     uint16_t firmwareId = 0;
@@ -153,8 +181,24 @@ struct BoardState {
     bool initFlag = false;   // flags of the last block taken
     bool clearFifo = false;
     BoardRegisters registers;
+    double idleVolts[3] = {};   // outputs A, B and C at their idle codes
+    double startVolts[3] = {};  // at the first step of the sweep
+    double stepVolts[3] = {};   // change per step
+    // Output k's voltage at step i of the sweep.
+    double sweepVolts(int k, int i) const { return startVolts[k] + i * stepVolts[k]; }
 };
 BoardState boardState(int module = 0);
+
+// The register blocks a board took, oldest first (since its configuration or the last clear;
+// the oldest are dropped beyond kBlockWriteLogSize).
+struct BlockWrite {
+    BoardRegisters registers;
+    bool initFlag = false;
+    bool clearFifo = false;
+};
+constexpr size_t kBlockWriteLogSize = 4096;
+std::vector<BlockWrite> blockWriteLog(int module = 0);
+void clearBlockWriteLog(int module = 0);
 
 // The calibration record a profile puts at kRecordAddress, with the numbers it encodes (format
 // 16 layout; arrays beyond the counts are unused and zero). Tests use these as known inputs.
@@ -185,10 +229,74 @@ struct UnitProfile {
     double rangeValue[2] = {};
     uint32_t extTag = 0;   // 0x80 when the record carries a configuration entry
     uint32_t extWord = 0;  // the entry's value (the sensor code)
+    double syncHz = 0;     // signal at the sync input (0: none wired)
 };
 const std::vector<UnitProfile>& unitProfiles();
 // nullptr for an unknown name.
 const UnitProfile* findProfile(const std::string& name);
+
+// ---- The FIFO stream and the plasma model behind it ----
+// While run_en is set the board streams measured data blocks: a normal scan gives step by step,
+// channel by channel (the enabled ones on boards with channel enables), iv_samples samples each,
+// twice the steps with up_down_scan; with run_aux every value is iv_samples two-word entries (high
+// half first), all zero but the last, which carries the 32-bit sum. A synchronised scan sends a
+// period packet (the sync period, low half first) and then, per step and channel, the sampling
+// phases one after the other, each over the slots of the sync period. A temperature scan sends 13
+// channels of four phases of 40 samples. Packets hold at most 8191 words after the header; the
+// last packet of a block ends with two status words.
+//
+// The samples come from a plasma model: each sensor of the disc sees an ion energy distribution
+// of Gaussian peaks; the collector current is the flux above the retarding energy of the step,
+// set by the swept output's DAC code. The flux and the peak energies fall off towards the edge of
+// the disc. Monitor channels carry what, after the library's conversion, gives the electrode
+// voltage in the row before the last and the swept voltage in the last row.
+
+struct IonPeak {
+    double energy;  // eV
+    double width;   // eV, standard deviation
+    double weight;  // share of the flux
+};
+
+struct PlasmaModel {
+    static constexpr int kThermistors = 13;
+    double flux = 1e-6;  // A at the collector without retarding field, disc centre
+    IonPeak peaks[2] = {{40, 3, 0.5}, {60, 3, 0.5}};
+    double edgeFluxDrop = 0.3;     // the disc edge sees (1 - edgeFluxDrop) of the centre's flux
+    double edgeEnergyDrop = 0.1;   // and peak energies lower by this share
+    double noise = 2e-9;           // A rms on every current sample
+    double saturatedShare = 1e-4;  // share of current samples sent saturated (0x8000)
+    double electrodeVoltage = 75;  // V
+    double monitorReference = 5;   // V on monitor 1 (monitor 0 = electrode - reference,
+                                   // monitor 2 = swept voltage + reference)
+    double monitorAux = 1;         // V on monitor 3
+    double monitorNoise = 0.002;   // V rms
+    // Pulsed plasma, seen by synchronised scans: during the first pulseDuty of each sync period
+    // the distribution above; in the rest the flux drops to pulseOffFlux of it and only the
+    // first peak remains.
+    double pulseDuty = 0.5;
+    double pulseOffFlux = 0.3;
+    double thermistors[kThermistors] = {25.0, 25.0, 25.0, 27.5, 25.0, 25.0, 30.0,
+                                        25.0, 25.0, 22.5, 25.0, 25.0, 25.0};  // deg C
+    uint32_t seed = 1;  // noise and saturation are pseudo-random from this seed
+};
+
+// The model every board uses (reset() restores the default).
+PlasmaModel plasmaModel();
+void setPlasmaModel(const PlasmaModel& model);
+
+// Radial position (0 centre .. 1 edge) of sensor k of n on the disc.
+double sensorRadius(int sensor, int sensors);
+// Collector current (A) of a sensor at a retarding voltage; syncPhase in [0, 1) for a
+// synchronised scan, negative for the time average over the sync period.
+double collectorCurrent(const PlasmaModel& model, int sensor, int sensors, double retardingVolts,
+                        double syncPhase = -1);
+// Resistance of thermistor k of the unit at the model's temperature (B-parameter equation with
+// the profile's tempCoef row: B, R25, series resistance).
+double thermistorResistance(const PlasmaModel& model, const UnitProfile& profile, int k);
+
+// Pace of the stream (see TOLMAR_VSENSOR_SPEED); reset() reads the environment again.
+void setStreamSpeed(double speed);
+// ---- end of the FIFO stream ----
 
 }  // namespace vsensor
 
