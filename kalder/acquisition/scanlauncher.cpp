@@ -1,0 +1,107 @@
+#include "acquisition/scanlauncher.h"
+
+#include <QDateTime>
+#include <QVariantList>
+
+#include "acquisition/kalderscancontroller.h"
+#include "acquisition/scancontroller.h"
+#include "acquisition/syncscancontroller.h"
+#include "acquisition/temperaturescancontroller.h"
+#include "data/tarvodataset.h"
+#include "tolmar2/TolmarCntrl.h"
+
+#ifndef KALDER_VERSION
+#define KALDER_VERSION "unknown"
+#endif
+
+scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electrodeVoltage) {
+    scanLaunch launch;
+    // The step count of the bias sweep decides whether the unit can take the scan; the
+    // controllers program their own arrangement of the outputs later.
+    double vs[3] = {settings->secElSup(), settings->collector(), settings->biasStart()};
+    double ve[3] = {settings->secElSup(), settings->collector(), settings->biasEnd()};
+    int lead = 2;
+    double step = settings->biasStep();
+    launch.steps = cntrl->setScanVoltages(vs, ve, lead, step);
+    if (launch.steps > TolmarCntrl::MAX_SCAN_POINTS) {
+        launch.outcome = scanLaunch::TooManySteps;
+        return launch;
+    }
+    if (launch.steps <= 0) {
+        launch.outcome = scanLaunch::Rejected;
+        return launch;
+    }
+    cntrl->setMeasuringRange(settings->currentRange());
+    cntrl->setSettlingDelays(10, settings->firstStepDelay(), settings->nextStepDelay(), 6);
+    cntrl->setAverageHW(settings->ivAcc(), settings->ivAcc());
+
+    const int nProbes = cntrl->getNProbes();
+    const int nVchan = cntrl->getNVchan();
+    const int sensorCode = static_cast<int>(cntrl->extWord);
+    const int type = settings->scanType();
+    const bool discriminator = settings->collectorDiscriminator();
+    auto sweepDataSet = [&](const char* unit) {
+        auto* set = new tarvoDataSet(nProbes, nVchan, 1.0, discriminator ? 1.0 : 0.0, 0.0,
+                                     sensorCode);
+        set->useCollectorDiscriminator = discriminator;
+        set->setTimeUnit(QString::fromLatin1(unit));
+        return set;
+    };
+    if (type == TemperatureScan) {
+        launch.dataSet = sweepDataSet("sec");
+        launch.controller = new temperatureScanController(launch.dataSet, cntrl, settings);
+    } else if (settings->aspectRatioFamily()) {
+        cntrl->setScanType(false, false, false);
+        launch.dataSet = new tarvoDataSet(nProbes, nVchan, 1.0, settings->aspectRatios().size(),
+                                          electrodeVoltage, sensorCode);
+        launch.dataSet->setTimeUnit(QStringLiteral("sec"));
+        launch.controller = new kalderScanController(launch.dataSet, cntrl, settings);
+    } else if (type == TimeResolvedScan) {
+        cntrl->setScanType(false, true, settings->risingEdge());
+        launch.dataSet = sweepDataSet("usec");
+        launch.controller = new syncScanController(launch.dataSet, cntrl, settings);
+    } else {
+        cntrl->setScanType(false, false, false);
+        launch.dataSet = sweepDataSet("sec");
+        launch.controller = new scanController(launch.dataSet, cntrl, settings);
+    }
+    launch.outcome = scanLaunch::Ready;
+    return launch;
+}
+
+void writeScanMetadata(tarvoDataSet* dataSet, TolmarCntrl* cntrl) {
+    // The per-probe table holds rows of tempBeta, tempRo, tempRs, ionFluxFactor.
+    QVariantList beta, ro, rs, flux;
+    const int rows = std::min<int>(static_cast<int>(cntrl->nExtProbes), TolmarCntrl::MAX_TEMP_ROWS);
+    for (int r = 0; r < rows; ++r) {
+        beta << cntrl->tempCoef[r][0];
+        ro << cntrl->tempCoef[r][1];
+        rs << cntrl->tempCoef[r][2];
+        flux << cntrl->tempCoef[r][3];
+    }
+    QVariantMap& map = dataSet->settingsMap;
+    map.insert(QStringLiteral("ionFluxFactor"), flux);
+    map.insert(QStringLiteral("tempRo"), ro);
+    map.insert(QStringLiteral("tempBeta"), beta);
+    map.insert(QStringLiteral("tempRs"), rs);
+    map.insert(QStringLiteral("activeSensors"), cntrl->getNProbes());
+    map.insert(QStringLiteral("voltageChans"), cntrl->getNVchan());
+    map.insert(QStringLiteral("scanDate"), QDateTime::currentDateTime());
+
+    map.insert(QStringLiteral("softwareVersion"), QStringLiteral(KALDER_VERSION));
+    map.insert(QStringLiteral("sensorSerial"),
+               QString::fromLatin1(cntrl->devName, static_cast<int>(qstrnlen(
+                                                       cntrl->devName, sizeof cntrl->devName))));
+    map.insert(QStringLiteral("firmwareId"),
+               QStringLiteral("0x%1").arg(cntrl->fpgaFirmwareID, 4, 16, QLatin1Char('0')));
+    map.insert(QStringLiteral("calibrationDate"),
+               QDateTime::fromSecsSinceEpoch(cntrl->calTime, Qt::UTC).toString(Qt::ISODate));
+    map.insert(QStringLiteral("linkBackend"), TolmarCntrl::isGenuineUsbLink()
+                                                  ? QStringLiteral("vendor")
+                                                  : QStringLiteral("virtual"));
+}
+
+QString autosaveName(const QString& directory, const QString& prefix, const QString& typeName,
+                     const QString& timestamp, const QString& suffix) {
+    return QStringLiteral("%1/%2_%3_%4.").arg(directory, prefix, typeName, timestamp) + suffix;
+}

@@ -1,0 +1,60 @@
+#include "acquisition/sensorhandler.h"
+
+#include <algorithm>
+
+#include "acquisition/pacing.h"
+#include "tolmar2/TolmarCntrl.h"
+
+SensorPollThread::SensorPollThread(sensorHandler* handler) : handler(handler) {}
+
+void SensorPollThread::doze(int ms) {
+    constexpr int slice = 50;
+    for (int left = ms; left > 0 && running; left -= slice) {
+        pacing::pause(std::min(slice, left));
+    }
+}
+
+void SensorPollThread::run() {
+    doze(POLL_INTERVAL_MS);
+    while (running) {
+        if (!handler->connected) {
+            handler->poll();
+            doze(POLL_INTERVAL_MS);
+        } else {
+            doze(CONNECTED_INTERVAL_MS);
+        }
+    }
+}
+
+sensorHandler::sensorHandler(TolmarCntrl* cntrl, QObject* parent)
+    : QObject(parent), cntrl(cntrl), thread(new SensorPollThread(this)) {
+    thread->start(QThread::LowPriority);
+}
+
+sensorHandler::~sensorHandler() {
+    // The thread ends within one sleep slice or one connection attempt; it is not terminated,
+    // which could leave the instrument half configured.
+    thread->finish();
+    thread->wait();
+    delete thread;
+}
+
+void sensorHandler::poll() {
+    if (cntrl->connectTo(true) != 1) {
+        return;
+    }
+    // Bit 9 marks the aspect-ratio family; bit 8 alone marks a unit this program cannot drive.
+    if (cntrl->kalderSensor || !cntrl->alternateRows) {
+        connected = true;
+        emit sensorConnection();
+    } else {
+        // Released again so that the next attempt opens it afresh and reports it again.
+        emit invalidSensor();
+        cntrl->disconnect();
+    }
+}
+
+void sensorHandler::sensorDisconnect() {
+    cntrl->disconnect();
+    connected = false;
+}

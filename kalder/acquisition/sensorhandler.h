@@ -1,0 +1,63 @@
+// Notices when the sensor electronics appear: a worker thread tries to connect every two
+// seconds while no sensor is connected, and the handler tells the window when a usable unit
+// (or one this program cannot drive) answered.
+#ifndef KALDER_ACQUISITION_SENSORHANDLER_H
+#define KALDER_ACQUISITION_SENSORHANDLER_H
+
+#include <QObject>
+#include <QThread>
+#include <atomic>
+
+class TolmarCntrl;
+class sensorHandler;
+
+class SensorPollThread : public QThread {
+    Q_OBJECT
+
+public:
+    static constexpr int POLL_INTERVAL_MS = 2000;
+    static constexpr int CONNECTED_INTERVAL_MS = 500;
+
+    explicit SensorPollThread(sensorHandler* handler);
+    void finish() { running = false; }
+
+protected:
+    void run() override;
+
+private:
+    // Sleeps ms in short slices so that finish() takes effect quickly.
+    void doze(int ms);
+
+    sensorHandler* handler;
+    std::atomic<bool> running{true};
+};
+
+class sensorHandler : public QObject {
+    Q_OBJECT
+
+public:
+    // Starts polling at once.
+    explicit sensorHandler(TolmarCntrl* cntrl, QObject* parent = nullptr);
+    ~sensorHandler() override;
+
+    bool isConnected() const { return connected; }
+
+signals:
+    void sensorConnection();
+    void invalidSensor();
+
+public slots:
+    // Closes the connection and resumes polling.
+    void sensorDisconnect();
+
+private:
+    friend class SensorPollThread;
+    // One connection attempt, from the poll thread.
+    void poll();
+
+    TolmarCntrl* cntrl;
+    std::atomic<bool> connected{false};
+    SensorPollThread* thread;
+};
+
+#endif  // KALDER_ACQUISITION_SENSORHANDLER_H

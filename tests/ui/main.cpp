@@ -1,0 +1,15 @@
+// The widget tests run inside one QApplication (offscreen platform) with a private settings
+// store.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "QtTestSupport.h"
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    isolateSettings();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
