@@ -1,0 +1,31 @@
+// Rendering a plot into an image or document file, shared by the plots that offer it.
+#ifndef KALDER_PLOTS_PLOTRENDER_H
+#define KALDER_PLOTS_PLOTRENDER_H
+
+#include <QSizeF>
+#include <QString>
+
+class QWidget;
+class QwtPlot;
+
+namespace plotRender {
+
+// The file types a plot can be written as, for the file dialog.
+extern const char* const FILE_FILTER;
+constexpr int RESOLUTION_DPI = 85;
+
+// Asks for the file to write, starting at startPath; empty when the user cancels.
+QString askFileName(QWidget* parent, const QString& startPath);
+
+// The start path kept under settings group/key (default "./"), and storing a new one.
+QString screenshotPath(const QString& group);
+void storeScreenshotPath(const QString& group, const QString& path);
+
+// Renders the plot at sizeMm and RESOLUTION_DPI; the format follows the file name's suffix
+// (pdf, svg, ps, png, bmp). Without background and canvas frame when `bare` is set. False
+// when the file could not be written.
+bool render(QwtPlot* plot, const QString& path, const QSizeF& sizeMm, bool bare = false);
+
+}  // namespace plotRender
+
+#endif  // KALDER_PLOTS_PLOTRENDER_H
