@@ -7,6 +7,7 @@
 #include <qwt_plot_zoomer.h>
 #include <qwt_text.h>
 
+#include <QDebug>
 #include <QKeySequence>
 #include <QShortcut>
 
@@ -215,13 +216,10 @@ void kalderPlot::CheckZoom(const QRectF&) {
 }
 
 void kalderPlot::renderToFile() {
-    const QString path = plotRender::askFileName(this, screenshotPath);
-    if (path.isEmpty()) {
-        return;
+    const QString path = plotRender::chooseFile(this, screenshotPath, QStringLiteral("kalderplot"));
+    if (!path.isEmpty() && !renderToFile(path)) {
+        qDebug() << Q_FUNC_INFO << "could not write" << path;
     }
-    screenshotPath = path;
-    plotRender::storeScreenshotPath(QStringLiteral("kalderplot"), path);
-    renderToFile(path);
 }
 
 bool kalderPlot::renderToFile(const QString& path) {

@@ -419,13 +419,8 @@ QSizeF MultiSensorSpectrogramDisplay::pageSize(double width, double height) {
 }
 
 void MultiSensorSpectrogramDisplay::renderToFile() {
-    const QString path = plotRender::askFileName(this, screenshotPath);
-    if (path.isEmpty()) {
-        return;
-    }
-    screenshotPath = path;
-    plotRender::storeScreenshotPath(QStringLiteral("contour"), path);
-    if (!renderToFile(path)) {
+    const QString path = plotRender::chooseFile(this, screenshotPath, QStringLiteral("contour"));
+    if (!path.isEmpty() && !renderToFile(path)) {
         qDebug() << Q_FUNC_INFO << "could not write" << path;
     }
 }

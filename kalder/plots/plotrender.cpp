@@ -23,9 +23,14 @@ QString screenshotPath(const QString& group) {
     return settings.value(group + QStringLiteral("/screenshot"), QStringLiteral("./")).toString();
 }
 
-void storeScreenshotPath(const QString& group, const QString& path) {
-    QSettings settings;
-    settings.setValue(group + QStringLiteral("/screenshot"), path);
+QString chooseFile(QWidget* parent, QString& lastPath, const QString& group) {
+    const QString path = askFileName(parent, lastPath);
+    if (!path.isEmpty()) {
+        lastPath = path;
+        QSettings settings;
+        settings.setValue(group + QStringLiteral("/screenshot"), path);
+    }
+    return path;
 }
 
 bool render(QwtPlot* plot, const QString& path, const QSizeF& sizeMm, bool bare) {

@@ -17,9 +17,11 @@ constexpr int RESOLUTION_DPI = 85;
 // Asks for the file to write, starting at startPath; empty when the user cancels.
 QString askFileName(QWidget* parent, const QString& startPath);
 
-// The start path kept under settings group/key (default "./"), and storing a new one.
+// The start path kept under settings group/"screenshot" (default "./").
 QString screenshotPath(const QString& group);
-void storeScreenshotPath(const QString& group, const QString& path);
+// Asks for the file to write, starting at lastPath; a chosen file becomes lastPath and is
+// kept under the settings group. Empty when the user cancels (nothing is stored then).
+QString chooseFile(QWidget* parent, QString& lastPath, const QString& group);
 
 // Renders the plot at sizeMm and RESOLUTION_DPI; the format follows the file name's suffix
 // (pdf, svg, ps, png, bmp). Without background and canvas frame when `bare` is set. False
