@@ -12,10 +12,10 @@
 
 #include "TempDir.h"
 #include "acquisition/scansettings.h"
+#include "data/tarvodataset.h"
 #include "tolmar2/TolmarCntrl.h"
 
 class scanController;
-class tarvoDataSet;
 
 // The virtual clock: every reading advances it by one millisecond and every pause by its
 // length, so intervals pass after a known amount of work and nothing waits for real time.
