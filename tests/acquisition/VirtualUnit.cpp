@@ -2,36 +2,14 @@
 
 #include <QEventLoop>
 #include <QThread>
-#include <atomic>
-#include <chrono>
 #include <cmath>
-#include <thread>
 
+#include "VirtualClock.h"
 #include "VirtualLink.h"
-#include "acquisition/pacing.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scanlauncher.h"
 #include "data/tarvodataset.h"
 #include "vsensor/VirtualSensor.h"
-
-namespace {
-
-std::atomic<qint64> clockMs{0};
-
-void virtualPause(int ms) {
-    clockMs.fetch_add(ms);
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-}
-
-}  // namespace
-
-qint64 virtualNow() {
-    return clockMs.fetch_add(1) + 1;
-}
-
-void useVirtualClock() {
-    pacing::setClock(virtualNow, virtualPause);
-}
 
 void VirtualUnit::SetUp() {
     ASSERT_TRUE(useVirtualLink(FIRMWARE_SOURCE_DIR));
@@ -44,7 +22,7 @@ void VirtualUnit::TearDown() {
     cntrl.reset();
     settings.reset();
     dir.reset();
-    pacing::setClock(nullptr, nullptr);
+    releaseVirtualClock();
     releaseVirtualLink();
 }
 

@@ -17,12 +17,6 @@
 
 class scanController;
 
-// The virtual clock: every reading advances it by one millisecond and every pause by its
-// length, so intervals pass after a known amount of work and nothing waits for real time.
-// A pause also yields the processor briefly, so that threads that poll do not starve others.
-void useVirtualClock();
-qint64 virtualNow();
-
 // What a scan run reported.
 struct scanRecord {
     bool ended = false;
