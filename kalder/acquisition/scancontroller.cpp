@@ -108,12 +108,12 @@ void scanController::waitForInterval(const pacing::stopwatch& pass) const {
     }
 }
 
-int scanController::sweptOutput() const {
-    return cntrl->vcScannable ? 2 : 0;
+int scanController::sweptOutputOf(const TolmarCntrl& unit) {
+    return unit.vcScannable ? 2 : 0;
 }
 
-void scanController::placeOnOutputs(double v[3]) const {
-    if (sweptOutput() == 2) {
+void scanController::placeOnOutputsOf(const TolmarCntrl& unit, double v[3]) {
+    if (sweptOutputOf(unit) == 2) {
         std::swap(v[0], v[2]);
     }
 }

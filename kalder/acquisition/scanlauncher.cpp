@@ -16,11 +16,13 @@
 
 scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electrodeVoltage) {
     scanLaunch launch;
-    // The step count of the bias sweep decides whether the unit can take the scan; the
-    // controllers program their own arrangement of the outputs later.
-    double vs[3] = {settings->secElSup(), settings->collector(), settings->biasStart()};
-    double ve[3] = {settings->secElSup(), settings->collector(), settings->biasEnd()};
-    int lead = 2;
+    // The step count of the bias sweep decides whether the unit can take the scan: counted on
+    // the output that will sweep it, as the controllers program it.
+    double vs[3] = {settings->biasStart(), settings->collector(), settings->secElSup()};
+    double ve[3] = {settings->biasEnd(), settings->collector(), settings->secElSup()};
+    scanController::placeOnOutputsOf(*cntrl, vs);
+    scanController::placeOnOutputsOf(*cntrl, ve);
+    int lead = scanController::sweptOutputOf(*cntrl);
     double step = settings->biasStep();
     launch.steps = cntrl->setScanVoltages(vs, ve, lead, step);
     if (launch.steps > TolmarCntrl::MAX_SCAN_POINTS) {
