@@ -4,10 +4,12 @@
 // again, and the read-outs.
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
@@ -16,6 +18,7 @@
 #include <cmath>
 #include <memory>
 
+#include "QtTestSupport.h"
 #include "TempDir.h"
 #include "VirtualClock.h"
 #include "VirtualLink.h"
@@ -44,6 +47,18 @@ struct recordingNotifier : userNotifier {
                                               [&](const box& b) { return b.title == title; }));
     }
 };
+
+bool highVoltageOn() {
+    const vsensor::BoardRegisters r = vsensor::boardState().registers;
+    return r.hvps_en0 != 0 || r.hvps_en1 != 0 || r.hvps_en2 != 0;
+}
+
+void expectIdleVolts(double a, double b, double c) {
+    const vsensor::BoardState board = vsensor::boardState();
+    EXPECT_NEAR(board.idleVolts[0], a, 0.1);
+    EXPECT_NEAR(board.idleVolts[1], b, 0.1);
+    EXPECT_NEAR(board.idleVolts[2], c, 0.1);
+}
 
 // Runs the event loop until `signal` of `sender` arrives.
 template <class Sender, class Signal>
@@ -134,6 +149,19 @@ protected:
         EXPECT_EQ(sync.count(), 1);
     }
 
+    // Wakes the monitor until the sync input reads valid (its detector locks after a few
+    // readings); the last status.
+    int readUntilSynchronised() {
+        int status = 0;
+        for (int i = 0; i < 10 && status <= 0; ++i) {
+            QSignalSpy sync(panel.get(), &instrumentPanel::syncFreq);
+            QMetaObject::invokeMethod(panel.get(), "refreshElectrodeVoltage");
+            waitFor(panel.get(), &instrumentPanel::syncFreq);
+            status = sync.last().at(1).toInt();
+        }
+        return status;
+    }
+
     std::unique_ptr<TempDir> dir;
     std::unique_ptr<TolmarCntrl> cntrl;
     std::unique_ptr<sensorHandler> handler;
@@ -164,9 +192,7 @@ TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesItInANewDirectory) {
     // High voltage was switched on first, and the panel is back in the HV state.
     ASSERT_EQ(hv.count(), 1);
     EXPECT_TRUE(hv.at(0).at(0).toBool());
-    EXPECT_TRUE(vsensor::boardState().registers.hvps_en0 != 0 ||
-                vsensor::boardState().registers.hvps_en1 != 0 ||
-                vsensor::boardState().registers.hvps_en2 != 0);
+    EXPECT_TRUE(highVoltageOn());
     EXPECT_EQ(panel->statusImage(), instrumentPanel::HV_IMAGE);
     EXPECT_TRUE(button("scanButton")->isEnabled());
     EXPECT_FALSE(button("stopScanButton")->isEnabled());
@@ -327,6 +353,111 @@ TEST_F(PanelTest, StopButtonEndsARunningScan) {
     ASSERT_EQ(dataSets.size(), 1);
     EXPECT_EQ(dataSets[0]->scanCount(), 1);
 }
+
+TEST_F(PanelTest, HighVoltageSwitchSendsTheIdleVoltages) {
+    QSettings s;
+    s.setValue("IdleVoltagesDialog/biasGrid", "12");
+    s.setValue("IdleVoltagesDialog/collector", "-30");
+    s.setValue("IdleVoltagesDialog/secondaryElectronSuppression", "-40");
+    connectUnit("disc13");
+    QSignalSpy hv(panel.get(), &instrumentPanel::HVtoggled);
+
+    button("enableHV")->click();
+    ASSERT_EQ(hv.count(), 1);
+    EXPECT_TRUE(hv.at(0).at(0).toBool());
+    EXPECT_TRUE(highVoltageOn());
+    EXPECT_EQ(panel->statusImage(), instrumentPanel::HV_IMAGE);
+    // Bias grid, collector and secondary electron suppression on outputs A, B and C.
+    expectIdleVolts(12.0, -30.0, -40.0);
+
+    button("enableHV")->click();
+    ASSERT_EQ(hv.count(), 2);
+    EXPECT_FALSE(hv.at(1).at(0).toBool());
+    EXPECT_FALSE(highVoltageOn());
+    EXPECT_EQ(panel->statusImage(), instrumentPanel::ENABLED_IMAGE);
+    EXPECT_TRUE(button("enableHV")->isEnabled());
+}
+
+TEST_F(PanelTest, AcceptedIdleVoltagesGoToTheInstrument) {
+    connectUnit("disc13");
+    modalScript script;
+    script.on("idleVoltagesDialog", [](QWidget* w) {
+        w->findChild<QLineEdit*>("biasGridEdit")->setText("5");
+        w->findChild<QLineEdit*>("collectorEdit")->setText("-20");
+        w->findChild<QLineEdit*>("secElSupEdit")->setText("-25");
+        static_cast<QDialog*>(w)->accept();
+    });
+    button("idleVoltages")->click();
+    EXPECT_TRUE(script.finished());
+    expectIdleVolts(5.0, -20.0, -25.0);
+}
+
+TEST_F(PanelTest, MonitorReadingsReachTheDisplaysAndTheWizard) {
+    connectUnit("ar");  // 5 kHz at the sync input
+    panel->show();
+    QMetaObject::invokeMethod(panel.get(), "toggleSecretDisplay");
+    ASSERT_TRUE(panel->findChild<QWidget*>("secretBox")->isVisible());
+    const int status = readUntilSynchronised();
+    ASSERT_GT(status, 0);
+    expectMonitorReads();  // once more, now that the sync is valid
+
+    EXPECT_TRUE(panel->findChild<QLabel*>("evDisplay")->text().contains(">75.0 </span>"));
+    EXPECT_TRUE(panel->findChild<QLabel*>("trEVmin")->isVisible());
+    EXPECT_NEAR(panel->wizard().electrodeVoltage(), 75.0, 0.5);
+    EXPECT_TRUE(
+        panel->wizard().settingsDialog().findChild<QLabel*>("syncFreq")->text().endsWith(" hz"));
+    EXPECT_FALSE(panel->findChild<QLabel*>("cDisp")->text().isEmpty());
+}
+
+// Scans of the other kinds through the panel, named in their automatic save files.
+struct scanKind {
+    const char* name;
+    const char* profile;
+    int selection;
+    int scanType;
+    const char* typeName;
+};
+
+class PanelScanTest : public PanelTest, public ::testing::WithParamInterface<scanKind> {};
+
+TEST_P(PanelScanTest, RunsAndSavesUnderItsTypeName) {
+    const scanKind& k = GetParam();
+    QSettings s;
+    s.setValue("scanmodeselectiondialog/selectionmode", k.selection);
+    s.setValue("scanmodedialog/scanType", k.scanType);
+    s.setValue("scansettingdialog/kalderIvAcc", "16");
+    s.setValue("scansettingdialog/aspectRatioStepCount", "2");
+    const QString target = QString::fromStdString(dir->file("out"));
+    setAutosave(target);
+    connectUnit(k.profile);
+    if (k.scanType == TimeResolvedScan) {
+        ASSERT_GT(readUntilSynchronised(), 0);
+    }
+    QSignalSpy ratios(panel.get(), &instrumentPanel::ARCounter);
+
+    runScan();
+
+    ASSERT_EQ(dataSets.size(), 1);
+    EXPECT_TRUE(notes.boxes.isEmpty());
+    const QStringList saved = QDir(target).entryList({QString("run_%1_*.kdf").arg(k.typeName)});
+    EXPECT_EQ(saved.size(), 1);
+    const tarvoDataSet& data = *dataSets[0];
+    if (k.selection == 1) {
+        // Start 1 and one step of 5, then the extra ratio 1.0 of an empty list.
+        EXPECT_EQ(ratios.count(), 3);
+        EXPECT_EQ(data.arScans.size(), 1);
+    } else {
+        EXPECT_EQ(data.timeUnit(), "usec");
+        EXPECT_GE(data.scanCount(), 1);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, PanelScanTest,
+    ::testing::Values(scanKind{"timeResolved", "single", 0, TimeResolvedScan,
+                               "Time Resolved IV scan"},
+                      scanKind{"aspectRatio", "ar", 1, TimeAveragedScan, "Kalder"}),
+    [](const ::testing::TestParamInfo<scanKind>& info) { return std::string(info.param.name); });
 
 TEST_F(PanelTest, ReadOutsAndCountdown) {
     panel = std::make_unique<instrumentPanel>();
