@@ -13,15 +13,17 @@ QString kalderScanController::typeName() const {
 
 int kalderScanController::sweep(double* vs, double* ve, double step, double*& data,
                                 unsigned& nPoints, int& nChannels) {
-    int lead = 0;
+    placeOnOutputs(vs);
+    placeOnOutputs(ve);
+    int lead = sweptOutput();
     cntrl->setScanVoltages(vs, ve, lead, step);
     if (!cntrl->startScan()) {
         return -1;
     }
     unsigned nScans = 0, acqStart = 0, status = 0;
     double timeRes = 0.0;
-    const bool read = cntrl->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes,
-                                                acqStart, status, true) == 1;
+    const bool read = cntrl->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes, acqStart,
+                                                status, true) == 1;
     if (!cntrl->stopScan()) {
         return -1;
     }
@@ -49,6 +51,7 @@ void kalderScanController::measureRatio(double key, double aspectRatio, bool& lo
         } else {
             const double top = std::max(c, b + POINT_SWEEP_WIDTH - r);
             double idle[3] = {b, c, top};
+            placeOnOutputs(idle);
             cntrl->setDefVoltages(idle);
             double vs[3] = {b, c, top};
             double ve[3] = {b + POINT_SWEEP_WIDTH, c, top};
@@ -95,6 +98,9 @@ void kalderScanController::startScan() {
         if (lost) {
             emit sensorDisconnected(0);
             return;
+        }
+        if (stopRequested) {
+            break;
         }
     }
     running = false;

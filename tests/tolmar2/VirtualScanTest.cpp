@@ -8,35 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "Platform.h"
 #include "TempDir.h"
-#include "UsbLink.h"
+#include "VirtualLink.h"
 #include "tolmar2/TolmarCntrl.h"
 #include "vsensor/VirtualSensor.h"
 
 namespace {
 
-void noSleep(unsigned) {}
-
 class VirtualScanTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR, 1);
-        setenv("TOLMAR_LINK", "virtual", 1);
-        ASSERT_TRUE(tolmar2::link::reselect());
-        tolmar2::platform::setSleepFunction(&noSleep);
-        tolmar2::link::setI2cPause(std::chrono::milliseconds(0));
-        vsensor::reset();
-        vsensor::setStreamSpeed(0);
+        ASSERT_TRUE(useVirtualLink(FIRMWARE_SOURCE_DIR));
         dir_ = std::make_unique<TempDir>(true);
     }
     void TearDown() override {
         c_.reset();
         dir_.reset();
-        vsensor::reset();
-        tolmar2::platform::setSleepFunction(nullptr);
-        unsetenv("TOLMAR_LINK");
-        tolmar2::link::reselect();
+        releaseVirtualLink();
     }
 
     void connect(const char* profile) {
