@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <cmath>
 
 #include "data/ivtrace.h"
 #include "data/tarvodataset.h"
@@ -31,12 +32,13 @@ int kalderScanController::sweep(double* vs, double* ve, double step, double*& da
 }
 
 double kalderScanController::referenceCurrent(int i) const {
-    // The first probe's collector current, the row every unit of this family has.
+    // The first probe's collector current in µA, the row every unit of this family has. Ion
+    // current reads negative at the collector, so its size is what scales the third electrode.
     const QVector<double>& row = reference->currents[0];
     if (row.isEmpty()) {
         return 0.0;
     }
-    return row[std::min(i, row.size() - 1)] * 1e6;
+    return std::fabs(row[std::min(i, row.size() - 1)]) * 1e6;
 }
 
 void kalderScanController::measureRatio(double key, double aspectRatio, bool& lost) {

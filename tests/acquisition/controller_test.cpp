@@ -276,7 +276,7 @@ TEST_F(ControllerTest, AspectRatioScanMeasuresEachRatioAboveTheCurrentThreshold)
     connectUnit("ar");
     fixedScanSettings* s = quickSettings();
     s->values().aspectRatioFamily = true;
-    // The reference current of the centre probe in microamperes, scaled by 1/A^2, decides
+    // The size of the centre probe's reference current in microamperes, scaled by 1/A^2, decides
     // which bias voltages are measured: those where it reaches 0.1. At A = 4 it never does.
     const QVector<double> ratios = {1.0, 2.5, 4.0};
     s->values().aspectRatios = ratios;
@@ -284,7 +284,8 @@ TEST_F(ControllerTest, AspectRatioScanMeasuresEachRatioAboveTheCurrentThreshold)
     QMap<double, int> expected;
     for (double a : ratios) {
         for (double b = 0.0; b < 58.0; b += 2.0) {
-            const double scaled = vsensor::collectorCurrent(model, 0, 13, b) * 1e6 / (a * a);
+            const double scaled =
+                std::fabs(vsensor::collectorCurrent(model, 0, 13, b)) * 1e6 / (a * a);
             // No voltage lies so close to the threshold that noise could decide it.
             ASSERT_GT(std::abs(scaled - 0.1), 0.005) << a << " " << b;
             expected[a] += scaled >= 0.1 ? 1 : 0;
