@@ -13,6 +13,8 @@ constexpr uint32_t kOptionFourChannelsMissing = 0x04;  // clear: a two-channel b
 constexpr uint32_t kOptionTwenty = 0x08;
 constexpr uint32_t kOptionExtended = 0x10;
 constexpr uint32_t kOptionChannelEnable = 0x40;
+constexpr uint32_t kOptionAlternateRows = 0x100;
+constexpr uint32_t kOptionKalder = 0x200;
 constexpr size_t kMaxPacketWords = 8191;
 constexpr uint16_t kSaturated = 0x8000;
 constexpr int kTempPhases = 4;
@@ -120,8 +122,12 @@ uint16_t BlockBuilder::sampleCode(int channel, size_t step, double syncPhase) {
         return currentCode(probe, amperes);
     }
     const int monitor = channel - ch_.probes;
+    // Units that order their rows the alternate way (option bits 8 and 9) take the energy axis
+    // from monitor 3 less monitor 1, so there monitor 3 senses the swept grid as monitor 2 does.
+    const bool alternate = s_.profile->deviceOptions & (kOptionAlternateRows | kOptionKalder);
     const double levels[4] = {m.electrodeVoltage - m.monitorReference, m.monitorReference,
-                              volts + m.monitorReference, m.monitorAux};
+                              volts + m.monitorReference,
+                              alternate ? volts + m.monitorReference : m.monitorAux};
     return monitorCode(monitor, levels[monitor] + gaussian(m.monitorNoise));
 }
 

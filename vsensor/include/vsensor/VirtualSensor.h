@@ -268,7 +268,8 @@ struct PlasmaModel {
     double electrodeVoltage = 75;  // V
     double monitorReference = 5;   // V on monitor 1 (monitor 0 = electrode - reference,
                                    // monitor 2 = swept voltage + reference)
-    double monitorAux = 1;         // V on monitor 3
+    double monitorAux = 1;         // V on monitor 3 (on units with the alternate row order
+                                   // monitor 3 carries the swept voltage + reference)
     double monitorNoise = 0.002;   // V rms
     // Pulsed plasma, seen by synchronised scans: during the first pulseDuty of each sync period
     // the distribution above; in the rest the flux drops to pulseOffFlux of it and only the
