@@ -73,6 +73,16 @@ Rows rowsOf(int rows, int points, double level) {
     return r;
 }
 
+// A version 14 file (magic first, no marker) of two sweeps.
+QByteArray version14File(int rows, int points) {
+    ByteImage v14;
+    v14.magic().i32(14).i32(0).f64(0).i32(0).i32(points).i32(0).i32(rows).i32(2);
+    for (int s = 0; s < 2; ++s)
+        for (const auto& row : rowsOf(rows, points, s))
+            for (double v : row) v14.f64(v);
+    return v14.bytes();
+}
+
 std::vector<QByteArray> sampleFiles() {
     std::vector<QByteArray> files;
     ByteImage iv;
@@ -105,12 +115,7 @@ std::vector<QByteArray> sampleFiles() {
     v16.f64(0).i32(1).trace(rowsOf(4, 6, 1));
     files.push_back(v16.bytes());
 
-    ByteImage v14;
-    v14.magic().i32(14).i32(0).f64(0).i32(0).i32(6).i32(0).i32(4).i32(2);
-    for (int s = 0; s < 2; ++s)
-        for (const auto& row : rowsOf(4, 6, s))
-            for (double v : row) v14.f64(v);
-    files.push_back(v14.bytes());
+    files.push_back(version14File(4, 6));
 
     ByteImage v12;
     v12.markerAndMagic().i32(12).i32(0).f64(0.5).i32(10).i32(5).i32(2).i32(2);
@@ -187,12 +192,7 @@ namespace {
 TEST_F(KdfRobustness, LoadedDamagedFilesExportAndSaveAgain) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     std::vector<QByteArray> files = sampleFiles();
-    ByteImage v14;
-    v14.magic().i32(14).i32(0).f64(0).i32(0).i32(5).i32(0).i32(3).i32(2);
-    for (int s = 0; s < 2; ++s)
-        for (const auto& row : rowsOf(3, 5, s))
-            for (double v : row) v14.f64(v);
-    files.push_back(v14.bytes());
+    files.push_back(version14File(3, 5));
 
     std::mt19937 random(7);
     const QString path = QString::fromStdString(dir.file("in.kdf"));
