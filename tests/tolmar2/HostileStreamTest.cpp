@@ -161,6 +161,9 @@ TEST_F(HostileStreamTest, ConvertedScansStayInTheirArrays) {
         SCOPED_TRACE(round);
         randomShape();
         c_->sync_mode = false;
+        // The record's probe and monitor counts decide the compaction of 24-value frames.
+        c_->nExtProbes = static_cast<uint32_t>(below(40));
+        c_->nVchan = static_cast<uint8_t>(below(10));
         script(blockWords(), false);
         double* data = nullptr;
         unsigned nScans = 0, nPoints = 0, acqStart = 0, status = 0;
