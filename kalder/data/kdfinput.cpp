@@ -126,6 +126,9 @@ namespace {
 
 // Big-endian copy of `count` doubles appended to `buffer`.
 void appendBigEndian(std::vector<quint64>& buffer, const double* values, qint64 count) {
+    if (count <= 0) {
+        return;  // an empty row may have no storage at all
+    }
     const size_t start = buffer.size();
     buffer.resize(start + static_cast<size_t>(count));
     std::memcpy(buffer.data() + start, values, static_cast<size_t>(count) * sizeof(double));

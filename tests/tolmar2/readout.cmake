@@ -4,7 +4,7 @@ add_library(scripted_quickusb SHARED ScriptedQuickUsb.cpp)
 target_include_directories(scripted_quickusb PRIVATE "${CMAKE_SOURCE_DIR}/tolmar2/include")
 
 kalder_add_test(tolmar2_readout_test
-  SOURCES ReadOutTest.cpp TimeResolvedTest.cpp UnitsTest.cpp ScriptedBoard.cpp
+  SOURCES ReadOutTest.cpp TimeResolvedTest.cpp UnitsTest.cpp HostileStreamTest.cpp ScriptedBoard.cpp
   LIBS tolmar2 tolmar2_internal ${CMAKE_DL_LIBS})
 add_dependencies(tolmar2_readout_test scripted_quickusb)
 target_compile_definitions(tolmar2_readout_test PRIVATE
