@@ -1,9 +1,12 @@
 #include "VirtualUnit.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 #include <cmath>
 
+#include "QuickScan.h"
 #include "VirtualClock.h"
 #include "VirtualLink.h"
 #include "acquisition/scancontroller.h"
@@ -33,18 +36,7 @@ void VirtualUnit::connectUnit(const char* profile) {
 }
 
 fixedScanSettings* VirtualUnit::quickSettings() {
-    scanParameters p;
-    p.aspectRatioFamily = false;
-    p.tracesPerScan = 3;
-    p.biasStart = 0.0;
-    p.biasEnd = 58.0;
-    p.biasStep = 2.0;
-    p.collector = -50.0;
-    p.supGrid = -50.0;
-    p.secElSup = -50.0;
-    p.ivAcc = 16;
-    p.kalderIvAcc = 16;
-    p.firstStepDelay = 1000;
+    const scanParameters p = quickScanParameters();
     settings = std::make_unique<fixedScanSettings>(p);
     return settings.get();
 }
@@ -61,6 +53,9 @@ scanRecord VirtualUnit::runScan(scanSettings* scan,
     dataSet.reset(launch.dataSet);
     std::unique_ptr<scanController> controller(launch.controller);
     typeName = controller->typeName();
+    if (beforeStart) {
+        beforeStart(*controller);
+    }
 
     QThread thread;
     QEventLoop loop;
@@ -99,11 +94,39 @@ scanRecord VirtualUnit::runScan(scanSettings* scan,
                      [&](double d) { record.durations << d; });
     QObject::connect(c, &scanController::estimatedDelay, &context,
                      [&](double) { ++record.estimates; });
+    // A hung run fails the test; stopping it and pulling the cable then ends it, so that the
+    // remaining tests still run.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, &context, [&] {
+        ADD_FAILURE() << "the scan did not end within " << watchdogMs << " ms";
+        record.hung = true;
+        c->stopScan();
+        vsensor::unplug();
+    });
     c->moveToThread(&thread);
     QObject::connect(&thread, &QThread::started, c, &scanController::startScan);
     thread.start();
+    watchdog.start(watchdogMs);
     loop.exec();
+    watchdog.stop();
     thread.quit();
     thread.wait();
     return record;
+}
+
+int threadCount() {
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/task"))
+                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                .size());
+}
+
+bool threadsReturnTo(int count) {
+    for (int i = 0; i < 100000; ++i) {
+        if (threadCount() <= count) {
+            return true;
+        }
+        QThread::yieldCurrentThread();
+    }
+    return false;
 }

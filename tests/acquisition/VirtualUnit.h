@@ -27,6 +27,7 @@ struct scanRecord {
     QVector<double> electrodeVoltages;
     QVector<double> durations;
     int estimates = 0;
+    bool hung = false;  // the watchdog ended the run
     bool disconnected() const { return disconnectedCode != 1; }
 };
 
@@ -44,7 +45,8 @@ protected:
     // Programs the scan as the panel does (prepareScan), runs its controller in a new thread
     // until it reports its end or a lost sensor, and returns what it reported. `onSignal` runs
     // in the test thread after each recorded signal, with the controller and the record so far
-    // (to stop the scan or pull the cable at a chosen moment).
+    // (to stop the scan or pull the cable at a chosen moment). A run that has not ended after
+    // watchdogMs fails the test; it is then stopped and the cable pulled, so that it ends.
     scanRecord runScan(scanSettings* settings,
                        std::function<void(scanController&, const scanRecord&)> onSignal = {});
 
@@ -53,6 +55,16 @@ protected:
     std::unique_ptr<tarvoDataSet> dataSet;
     std::unique_ptr<fixedScanSettings> settings;
     QString typeName;
+    // Runs after the scan is programmed, right before its thread starts (to connect to the
+    // controller directly, in its own thread).
+    std::function<void(scanController&)> beforeStart;
+    int watchdogMs = 120000;
 };
+
+// Threads of this process (from /proc/self/task).
+int threadCount();
+// Whether the thread count comes back to `count`: a thread that has finished may take a moment
+// to leave the process, so this yields up to a generous number of times before it says no.
+bool threadsReturnTo(int count);
 
 #endif  // TESTS_ACQUISITION_VIRTUALUNIT_H
