@@ -63,10 +63,23 @@ bool openAt(QFile& file, qint64 position) {
 }  // namespace
 
 bool tarvoDataSet::saveHeader(QIODevice& device) {
-    settingsMap.insert(QStringLiteral("useUnfilteredEnergy"), useUnfilteredEnergy);
-    settingsMap.insert(QStringLiteral("useCollectorDiscriminator"), useCollectorDiscriminator);
+    return saveHeader(device, QVariantMap());
+}
+
+bool tarvoDataSet::saveHeader(QIODevice& device, const QVariantMap& extraSettings) {
+    // Under the lock: a scan thread reads the map (the ion flux factors) while it appends.
+    QVariantMap header;
+    {
+        std::lock_guard<std::mutex> locker(mutex);
+        settingsMap.insert(QStringLiteral("useUnfilteredEnergy"), useUnfilteredEnergy);
+        settingsMap.insert(QStringLiteral("useCollectorDiscriminator"), useCollectorDiscriminator);
+        header = settingsMap;
+    }
+    for (auto it = extraSettings.begin(); it != extraSettings.end(); ++it) {
+        header.insert(it.key(), it.value());
+    }
     const QByteArray json =
-        QJsonDocument(QJsonObject::fromVariantMap(settingsMap)).toJson(QJsonDocument::Indented);
+        QJsonDocument(QJsonObject::fromVariantMap(header)).toJson(QJsonDocument::Indented);
     QDataStream out(&device);
     out.setVersion(kWriteStreamVersion);
     out << qint32(json.size());
@@ -76,12 +89,24 @@ bool tarvoDataSet::saveHeader(QIODevice& device) {
 }
 
 bool tarvoDataSet::save(const QString& target) {
+    if (!writeFile(target, QVariantMap())) {
+        return false;
+    }
+    path = target;
+    return true;
+}
+
+bool tarvoDataSet::saveCopy(const QString& target, const QVariantMap& extraSettings) {
+    return writeFile(target, extraSettings);
+}
+
+bool tarvoDataSet::writeFile(const QString& target, const QVariantMap& extraSettings) {
     QSaveFile file(target);
     if (!file.open(QIODevice::WriteOnly)) {
         qWarning() << "tarvoDataSet::save: cannot open" << target << file.errorString();
         return false;
     }
-    if (!saveHeader(file)) {
+    if (!saveHeader(file, extraSettings)) {
         qWarning() << "tarvoDataSet::save: cannot write" << target << file.errorString();
         return false;
     }
@@ -104,7 +129,6 @@ bool tarvoDataSet::save(const QString& target) {
         qWarning() << "tarvoDataSet::save: cannot write" << target << file.errorString();
         return false;
     }
-    path = target;
     return true;
 }
 

@@ -101,8 +101,13 @@ public:
     // Writes the kdf file atomically: a failed save returns false and leaves an existing file
     // untouched.
     bool save(const QString& path);
+    // Writes a copy the same way, with extraSettings added to the settings map in the file
+    // only; the data set's own map and file path stay as they are (a recovery checkpoint).
+    // Safe while a scan appends: the data is written under the lock.
+    bool saveCopy(const QString& path, const QVariantMap& extraSettings);
     // Writes the JSON header (length, text, newline) of a kdf file.
     bool saveHeader(QIODevice& device);
+    bool saveHeader(QIODevice& device, const QVariantMap& extraSettings);
     bool toCSV(const QString& path, const exportChoices& options);
     // MATLAB level 5 file with the averaged trace of every IV scan.
     bool toMatFile(const QString& path);
@@ -166,6 +171,7 @@ private:
     bool readArScans(kdfInput& in, bool hasAltVoltageRow);
     bool readTemperatureRecords(kdfInput& in);
     void writeBody(QDataStream& out);
+    bool writeFile(const QString& target, const QVariantMap& extraSettings);
 
     QString unit;
     QString path;

@@ -14,8 +14,10 @@
 
 #include "acquisition/electrodevoltagescanner.h"
 #include "acquisition/pacing.h"
+#include "acquisition/runcheckpoint.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scanlauncher.h"
+#include "data/recovery.h"
 #include "data/tarvodataset.h"
 #include "tolmar2/TolmarCntrl.h"
 #include "ui/instrumentsettingsdialog.h"
@@ -74,6 +76,11 @@ instrumentPanel::instrumentPanel(QWidget* parent)
     connect(ui->scanButton, &QPushButton::clicked, this, &instrumentPanel::doScan);
     connect(ui->stopScanButton, &QPushButton::clicked, this, &instrumentPanel::stopScan);
     connect(&countdownTimer, &QTimer::timeout, this, &instrumentPanel::scanAdvance);
+    connect(&checkpointTimer, &QTimer::timeout, this, [this] {
+        if (checkpoint) {
+            checkpoint->tick();
+        }
+    });
     connect(&scanWiz, &scanWizard::resync, this, &instrumentPanel::resetSync);
     connect(&evTimer, &QTimer::timeout, this, &instrumentPanel::refreshElectrodeVoltage);
     evTimer.start(MONITOR_PERIOD_MS);
@@ -82,6 +89,10 @@ instrumentPanel::instrumentPanel(QWidget* parent)
 instrumentPanel::~instrumentPanel() {
     if (activeController) {
         activeController->stopScan();
+        // The run did not end: its recovery file, brought up to date, stays.
+        scanThread->quit();
+        scanThread->wait();
+        checkpoint->save();
         finishController();
         unlockDevice();
     }
@@ -326,14 +337,36 @@ void instrumentPanel::launchController() {
     connect(c, &scanController::ARCounter, this, &instrumentPanel::ARCounter);
     connect(scanThread, &QThread::started, c, &scanController::startScan);
     connect(scanThread, &QThread::finished, scanThread, &QObject::deleteLater);
+    startCheckpoints();
     c->moveToThread(scanThread);
     scanThread->start();
+}
+
+void instrumentPanel::startCheckpoints() {
+    preferencesDialog& prefs = scanWiz.preferences();
+    checkpoint = std::make_unique<runCheckpoint>(
+        activeController->data(), recovery::directoryFor(prefs.useAutosave(), prefs.targetPath()),
+        activeController->typeName());
+    // Pass n starting means pass n - 1 is complete.
+    connect(activeController, &scanController::scanCounter, this, [this](int pass) {
+        if (checkpoint && pass > 1) {
+            checkpoint->passCompleted();
+        }
+    });
+    connect(activeController, &scanController::scanProgress, this, [this] {
+        if (checkpoint) {
+            checkpoint->tick();
+        }
+    });
+    checkpointTimer.start(1000);
 }
 
 void instrumentPanel::finishController() {
     // The controller's last act is its final signal; its thread ends right after.
     scanThread->quit();
     scanThread->wait();
+    checkpointTimer.stop();
+    checkpoint.reset();
     delete activeController;
     activeController = nullptr;
     scanThread = nullptr;
@@ -347,12 +380,19 @@ void instrumentPanel::saveFinishedScan() {
     if (prefs.useAutosave()) {
         const QString path = autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp,
                                           QStringLiteral("kdf"));
-        if (!activeController->saveDataSet(path, &error)) {
+        if (activeController->saveDataSet(path, &error)) {
+            checkpoint->finish();
+        } else {
+            // The recovery file, brought up to date, keeps the run until it is saved.
+            checkpoint->save();
             notifier->critical(this, tr("Automatic save failed"),
                                tr("The scan could not be saved as\n%1\n%2\nThe data stays open "
                                   "and can be saved by hand.")
                                    .arg(path, error));
         }
+    } else {
+        // The run ended and its data is in the user's hands, as without a recovery file.
+        checkpoint->finish();
     }
     if (prefs.useAutoexport()) {
         const QString path = autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp,
@@ -413,6 +453,10 @@ void instrumentPanel::sensorDisconnected(int code) {
     countdownTimer.stop();
     if (activeController) {
         activeController->stopScan();
+        // The run did not end: its recovery file, brought up to date, stays.
+        scanThread->quit();
+        scanThread->wait();
+        checkpoint->save();
         finishController();
         unlockDevice();
         emit scanDone();

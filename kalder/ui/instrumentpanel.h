@@ -23,6 +23,7 @@ class QLineEdit;
 class QThread;
 class TolmarCntrl;
 class electrodeVoltageScanner;
+class runCheckpoint;
 class scanController;
 class tarvoDataSet;
 
@@ -109,6 +110,8 @@ private:
     // Automatic save and export of the finished scan; a failure is reported with the path and
     // leaves the data set with its receiver.
     void saveFinishedScan();
+    // Starts the recovery checkpoints of the run that is being launched.
+    void startCheckpoints();
 
     std::unique_ptr<Ui::instrumentPanel> ui;
     idleVoltagesDialog idleDlg;
@@ -118,6 +121,9 @@ private:
     QThread* scanThread = nullptr;
     QTimer evTimer;
     QTimer countdownTimer;
+    // Recovery file of the running scan, written after each pass and at least once a minute.
+    std::unique_ptr<runCheckpoint> checkpoint;
+    QTimer checkpointTimer;
     double electrodeVoltage;
     bool sensorReady = false;
     bool hvEnabled = false;

@@ -16,6 +16,8 @@ void isolateSettings() {
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, dir.path() + "/system");
     QSettings().clear();
+    // The user's data directory (recovery files) lies in the temporary directory as well.
+    qputenv("XDG_DATA_HOME", (dir.path() + "/data").toLocal8Bit());
 }
 
 modalScript::modalScript() {

@@ -11,8 +11,8 @@
 #include <deque>
 #include <functional>
 
-// Points the settings store (organisation "Corvane", application "Kalder") at a fresh
-// temporary directory and empties it.
+// Points the settings store (organisation "Corvane", application "Kalder") and the user's data
+// directory at a fresh temporary directory and empties the store.
 void isolateSettings();
 
 // Runs on the GUI thread: whenever a modal widget is active, the next step whose check accepts

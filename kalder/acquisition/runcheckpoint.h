@@ -1,0 +1,52 @@
+// Recovery checkpoints of a run in progress: the data set is written atomically, in the kdf
+// format, to the run's recovery file (data/recovery.h) with "unfinished": true in the file's
+// settings map. The owner calls passCompleted() after every completed pass and tick() often
+// (from a timer or on progress); tick() writes when the last checkpoint is older than
+// INTERVAL_MS on the pacing clock. finish() removes the file once the run's data is safe.
+//
+// All calls come from one thread (the panel's); the scan thread may append meanwhile, since
+// the data is written under the data set's lock.
+#ifndef KALDER_ACQUISITION_RUNCHECKPOINT_H
+#define KALDER_ACQUISITION_RUNCHECKPOINT_H
+
+#include <QDateTime>
+#include <QString>
+
+#include "acquisition/pacing.h"
+
+class tarvoDataSet;
+
+class runCheckpoint {
+public:
+    static constexpr qint64 INTERVAL_MS = 60000;
+
+    // The file goes into directory (created when missing) under a name made from the start
+    // time and this process's id. Nothing is written yet.
+    runCheckpoint(tarvoDataSet* dataSet, const QString& directory, const QString& typeName);
+    ~runCheckpoint();
+    runCheckpoint(const runCheckpoint&) = delete;
+    runCheckpoint& operator=(const runCheckpoint&) = delete;
+
+    QString path() const { return file; }
+    // Writes the checkpoint now; false when writing failed (the previous checkpoint stays).
+    // A data set without data writes nothing and counts as done.
+    bool save();
+    bool passCompleted() { return save(); }
+    // Writes when INTERVAL_MS have passed since the last checkpoint (or the start).
+    bool tick();
+    // Removes the recovery file: the run ended and its data is saved or in the user's hands.
+    bool finish();
+    // Checkpoints written so far.
+    int saves() const { return written; }
+
+private:
+    tarvoDataSet* dataSet;
+    QString typeName;
+    QDateTime started;
+    QString file;
+    pacing::stopwatch sinceLast;
+    int written = 0;
+    bool finished = false;
+};
+
+#endif  // KALDER_ACQUISITION_RUNCHECKPOINT_H
