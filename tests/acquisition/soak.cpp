@@ -1,0 +1,124 @@
+// Soak run of the scan controllers: many short time-averaged scans on the virtual sensor, one
+// after the other, each in a thread of its own with a data set that is discarded afterwards.
+// Prints the resident memory after the first 100 scans and after the last, and the counts of
+// open file descriptors and threads before and after; fails (exit code 1) when the memory grew
+// by 5 % or more, or a descriptor or thread was left behind.
+// Usage: acquisition_soak [SCANS]  (default 10000)
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QThread>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "QuickScan.h"
+#include "VirtualClock.h"
+#include "VirtualLink.h"
+#include "acquisition/scancontroller.h"
+#include "acquisition/scanlauncher.h"
+#include "data/tarvodataset.h"
+#include "tolmar2/TolmarCntrl.h"
+#include "vsensor/VirtualSensor.h"
+
+namespace {
+
+// Resident set size in kB (VmRSS of /proc/self/status).
+long residentKb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) {
+        return -1;
+    }
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:")) {
+            return line.mid(6).trimmed().split(' ').first().toLong();
+        }
+    }
+    return -1;
+}
+
+int entries(const char* dir) {
+    return QDir(QString::fromLatin1(dir)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
+}
+
+// One scan to its end; false when it did not end normally.
+bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
+    const scanLaunch launch = prepareScan(&cntrl, &settings, std::nan(""));
+    if (launch.outcome != scanLaunch::Ready) {
+        return false;
+    }
+    std::unique_ptr<tarvoDataSet> dataSet(launch.dataSet);
+    std::unique_ptr<scanController> controller(launch.controller);
+    writeScanMetadata(dataSet.get(), &cntrl);
+    bool ended = false;
+    QEventLoop loop;
+    QThread thread;
+    QObject::connect(controller.get(), &scanController::scanEnded, &loop, [&] {
+        ended = true;
+        loop.quit();
+    });
+    QObject::connect(controller.get(), &scanController::sensorDisconnected, &loop,
+                     &QEventLoop::quit);
+    controller->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::started, controller.get(), &scanController::startScan);
+    thread.start();
+    loop.exec();
+    thread.quit();
+    thread.wait();
+    return ended;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int scans = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
+    if (scans < 100) {
+        std::fprintf(stderr, "at least 100 scans\n");
+        return 2;
+    }
+    // The library's log lines go to standard error; a soak writes no log file.
+    TolmarCntrl::setLogging(0);
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    if (!useVirtualLink(FIRMWARE_SOURCE_DIR)) {
+        return 2;
+    }
+    useVirtualClock();
+    vsensor::loadProfile("single");
+    TolmarCntrl cntrl;
+    if (cntrl.connectTo(false) != 1) {
+        std::fprintf(stderr, "no virtual sensor\n");
+        return 2;
+    }
+    fixedScanSettings settings(quickScanParameters());
+
+    const int fdsBefore = entries("/proc/self/fd");
+    const int threadsBefore = entries("/proc/self/task");
+    long rssAt100 = 0;
+    int failed = 0;
+    for (int i = 1; i <= scans; ++i) {
+        failed += runOnce(cntrl, settings) ? 0 : 1;
+        if (i == 100) {
+            rssAt100 = residentKb();
+        }
+    }
+    const long rssEnd = residentKb();
+    const int fdsAfter = entries("/proc/self/fd");
+    // A finished thread may take a moment to leave the process.
+    int threadsAfter = entries("/proc/self/task");
+    for (int i = 0; i < 100000 && threadsAfter > threadsBefore; ++i) {
+        QThread::yieldCurrentThread();
+        threadsAfter = entries("/proc/self/task");
+    }
+    const double growth = 100.0 * (rssEnd - rssAt100) / rssAt100;
+    std::printf(
+        "scans %d (failed %d)\nRSS after 100: %ld kB, after %d: %ld kB (%+.2f %%)\n"
+        "file descriptors %d -> %d, threads %d -> %d\n",
+        scans, failed, rssAt100, scans, rssEnd, growth, fdsBefore, fdsAfter, threadsBefore,
+        threadsAfter);
+    const bool ok =
+        failed == 0 && growth < 5.0 && fdsAfter <= fdsBefore && threadsAfter <= threadsBefore;
+    std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
+    return ok ? 0 : 1;
+}
