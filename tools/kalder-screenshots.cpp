@@ -1,0 +1,185 @@
+// Takes screenshots of the program for the documentation and for checking how it looks: the
+// main window after a scan on the virtual sensor, the scan wizard's dialogs and every other
+// dialog, as PNG files in the directory given.
+//   kalder-screenshots <directory>
+// It runs with a private settings store, so the user's settings stay as they are.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include "acquisition/scancontroller.h"
+#include "acquisition/scanlauncher.h"
+#include "acquisition/sensorhandler.h"
+#include "data/tarvodataset.h"
+#include "ui/aboutdialog.h"
+#include "ui/abouthardwaredialog.h"
+#include "ui/datapropertiesdialog.h"
+#include "ui/derivativechoicedialog.h"
+#include "ui/exportoptions.h"
+#include "ui/graphcontrols.h"
+#include "ui/idlevoltagesdialog.h"
+#include "ui/instrumentsettingsdialog.h"
+#include "ui/maindataview.h"
+#include "ui/mainwindow.h"
+#include "ui/outputranges.h"
+#include "ui/preferencesdialog.h"
+#include "ui/scanwizard.h"
+
+namespace {
+
+QString outputDir;
+int failures = 0;
+
+// Processes events until done() or the time is up.
+bool waitFor(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+void settle() {
+    waitFor([] { return false; }, 300);
+}
+
+void save(QWidget* w, const QString& name) {
+    settle();
+    const QString path = QDir(outputDir).filePath(name + QStringLiteral(".png"));
+    if (!w->grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        ++failures;
+    } else {
+        std::printf("%s\n", qPrintable(path));
+    }
+}
+
+// Shows a dialog without running its own event loop, takes its picture and closes it.
+void shoot(QDialog& dialog, const QString& name) {
+    dialog.show();
+    dialog.raise();
+    save(&dialog, name);
+    dialog.close();
+}
+
+// Runs a time-averaged scan on the connected (virtual) unit and hands its data set to the
+// window the way a scan started from the instrument panel does.
+bool runScan(mainWindow& window) {
+    QSettings settings;
+    settings.setValue(QStringLiteral("scanmodeselectiondialog/selectionmode"), 0);
+    settings.setValue(QStringLiteral("scanmodedialog/scanType"), 1);
+    settings.setValue(QStringLiteral("scanmodedialog/tracesPerScan"), QStringLiteral("8"));
+    scanWizard wizard;
+    wizard.configureFor(window.controller());
+    wizard.readSettings();
+    TolmarCntrl& cntrl = window.controller();
+    cntrl.setHVPSEnabled(true);
+    scanLaunch launch = prepareScan(&cntrl, &wizard, std::nan(""));
+    if (launch.outcome != scanLaunch::Ready) {
+        return false;
+    }
+    wizard.writeSettingsInto(launch.dataSet);
+    writeScanMetadata(launch.dataSet, &cntrl);
+    QMetaObject::invokeMethod(&window, "newScanStarted", Q_ARG(tarvoDataSet*, launch.dataSet));
+
+    bool ended = false;
+    QThread thread;
+    launch.controller->moveToThread(&thread);
+    QObject::connect(&thread, &QThread::started, launch.controller, &scanController::startScan);
+    QObject::connect(launch.controller, &scanController::scanEnded, [&] { ended = true; });
+    QObject::connect(launch.controller, &scanController::scanProgress, &window,
+                     &mainWindow::scanAdvancement);
+    QObject::connect(launch.controller, &scanController::scanCounter, &window,
+                     &mainWindow::scanNumber);
+    thread.start();
+    const bool finished = waitFor([&] { return ended; }, 120000);
+    thread.quit();
+    thread.wait();
+    delete launch.controller;
+    QMetaObject::invokeMethod(&window, "scanDone");
+    return finished;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+        return 2;
+    }
+    outputDir = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(outputDir);
+
+    QTemporaryDir store;
+    QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
+    QCoreApplication::setApplicationName(QStringLiteral("Kalder"));
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, store.path());
+    // The trace plot gets the larger share of the data view in the pictures.
+    QSettings().setValue(QStringLiteral("mainDataView/plotView"), false);
+
+    mainWindow window;
+    window.resize(1280, 800);
+    window.show();
+    if (!waitFor([&] { return window.handler()->isConnected(); }, 30000)) {
+        std::fprintf(stderr, "no sensor connected\n");
+        return 1;
+    }
+    settle();
+    save(&window, QStringLiteral("main-window-connected"));
+    if (!runScan(window)) {
+        std::fprintf(stderr, "the scan did not finish\n");
+        return 1;
+    }
+    window.findChild<QAction*>(QStringLiteral("actionMulti_Channel_Select"))->setChecked(true);
+    window.dataView()->selectChannels({0, 1, 2, 3, 4, 5, 6});
+    save(&window, QStringLiteral("main-window"));
+
+    // The scan wizard, configured for the unit.
+    scanWizard wizard;
+    wizard.configureFor(window.controller());
+    wizard.readSettings();
+    shoot(wizard.selectionDialog(), QStringLiteral("wizard-1-selection"));
+    shoot(wizard.modeDialog(), QStringLiteral("wizard-2-mode"));
+    shoot(wizard.settingsDialog(), QStringLiteral("wizard-3-settings"));
+    shoot(wizard.preferences(), QStringLiteral("preferences"));
+
+    idleVoltagesDialog idle;
+    idle.setRanges(outputRanges::of(window.controller()));
+    shoot(idle, QStringLiteral("idle-voltages"));
+    instrumentSettingsDialog instrument(&window.controller());
+    shoot(instrument, QStringLiteral("instrument-settings"));
+    aboutHardwareDialog hardware;
+    hardware.setSensorTitle(window.controller().kalderSensor ? QStringLiteral("Kalder Sensor")
+                                                             : QStringLiteral("Tarvo Sensor"));
+    hardware.setDesc(window.description());
+    shoot(hardware, QStringLiteral("instrument-information"));
+    AboutDialog about;
+    shoot(about, QStringLiteral("about"));
+    dataPropertiesDialog properties(window.dataView()->dataSet());
+    shoot(properties, QStringLiteral("data-properties"));
+    derivativeChoiceDialog derivative;
+    shoot(derivative, QStringLiteral("derivative-options"));
+    exportOptions exportDialog;
+    shoot(exportDialog, QStringLiteral("export-options"));
+    graphControls* graphics = window.graphicControls();
+    graphics->show();
+    save(graphics, QStringLiteral("graphical-options"));
+    graphics->hide();
+
+    window.close();
+    return failures == 0 ? 0 : 1;
+}
