@@ -23,7 +23,7 @@
 #include "data/tarvodataset.h"
 #include "ui/exportoptions.h"
 #include "ui/redrawlimiter.h"
-#include "ui/tarvoplot.h"
+#include "plots/tarvoplot.h"
 
 namespace {
 

@@ -25,7 +25,7 @@
 #include "ui/maindataview.h"
 #include "ui/mainwindow.h"
 #include "ui/singleinstance.h"
-#include "ui/tarvoplot.h"
+#include "plots/tarvoplot.h"
 #include "ui/topbanner.h"
 
 namespace {

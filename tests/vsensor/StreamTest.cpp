@@ -254,22 +254,29 @@ TEST(Pacing, SpeedFromTheEnvironment) {
 
 TEST(Model, CurrentFallsWithRetardingVoltageAndTowardsTheEdge) {
     const PlasmaModel m;
-    // Without retarding field every ion arrives: on-phase flux, off-phase first peak only.
-    EXPECT_NEAR(collectorCurrent(m, 0, 13, -100, 0.1), 1e-6, 1e-15);
-    EXPECT_NEAR(collectorCurrent(m, 0, 13, -100, 0.9), 0.3 * 0.5e-6, 1e-15);
-    EXPECT_NEAR(collectorCurrent(m, 0, 13, -100), 0.5 * 1e-6 + 0.5 * 0.15e-6, 1e-15);
+    // Centre sensor: without retarding field every ion arrives: on-phase flux, off-phase first peak only.
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.1), 1e-6, 1e-15);
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.9), 0.3 * 0.5e-6, 1e-15);
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100), 0.5 * 1e-6 + 0.5 * 0.15e-6, 1e-15);
     // Between the peaks half the ions are left; far above both none.
-    EXPECT_NEAR(collectorCurrent(m, 0, 13, 50, 0.1), 0.5e-6, 1e-9);
-    EXPECT_LT(collectorCurrent(m, 0, 13, 100, 0.1), 1e-15);
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, 50, 0.1), 0.5e-6, 1e-9);
+    EXPECT_LT(collectorCurrent(m, 2, 13, 100, 0.1), 1e-15);
     double previous = 1;
     for (double v = 0; v < 80; v += 1) {
-        const double i = collectorCurrent(m, 0, 13, v);
+        const double i = collectorCurrent(m, 2, 13, v);
         EXPECT_LE(i, previous);
         previous = i;
     }
     EXPECT_NEAR(collectorCurrent(m, 12, 13, -100, 0.1), 0.7e-6, 1e-15);
     EXPECT_EQ(sensorRadius(0, 1), 0.0);
+    EXPECT_EQ(sensorRadius(4, 5), 1.0);
+    // On the 13-sensor disc the third sensor is the centre, the ring of eight the edge, and
+    // the row through the centre lies in between.
+    EXPECT_EQ(sensorRadius(2, 13), 0.0);
     EXPECT_EQ(sensorRadius(12, 13), 1.0);
+    EXPECT_EQ(sensorRadius(5, 13), 1.0);
+    EXPECT_NEAR(sensorRadius(1, 13), 0.4167 / 1.2, 1e-12);
+    EXPECT_NEAR(sensorRadius(0, 13), sensorRadius(4, 13), 1e-12);
 }
 
 TEST(Model, ThermistorAtTwentyFiveDegreesIsR25PlusSeriesResistance) {

@@ -7,6 +7,14 @@
 namespace vsensor {
 
 double sensorRadius(int sensor, int sensors) {
+    // The 13-sensor carrier discs: a row of five through the centre (the third sensor sits in
+    // the middle) and a ring of eight at the edge, so the map of a scan shows the profile.
+    static const double disc13[13] = {0.8333 / 1.2, 0.4167 / 1.2, 0.0, 0.4167 / 1.2, 0.8333 / 1.2,
+                                      1.0,          1.0,          1.0, 1.0,          1.0,
+                                      1.0,          1.0,          1.0};
+    if (sensors == 13 && sensor >= 0 && sensor < 13) {
+        return disc13[sensor];
+    }
     return sensors > 1 ? static_cast<double>(sensor) / (sensors - 1) : 0.0;
 }
 

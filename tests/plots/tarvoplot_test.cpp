@@ -1,5 +1,7 @@
-// The trace plot: palette, curves per channel and mode, copies of the samples, reuse of the
-// curve objects, axis modes, legend, prescan view, rendering to files, and the redraw limit.
+// The trace plot: curves per channel and mode with their colours, copies of the samples, reuse
+// of the curve objects, axis modes, legend, prescan view, rendering to files.
+#include "plots/tarvoplot.h"
+
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_legenditem.h>
@@ -13,8 +15,6 @@
 #include "DataSetMaker.h"
 #include "TempDir.h"
 #include "ui/curvepalette.h"
-#include "ui/redrawlimiter.h"
-#include "ui/tarvoplot.h"
 
 namespace {
 
@@ -28,29 +28,6 @@ QList<int> range(int n) {
 
 QString title(const QwtPlotCurve* c) {
     return c->title().text();
-}
-
-TEST(CurvePalette, ChannelsUpToTwelveKeepTheirColoursAndLaterOnesWrapAround) {
-    // (IV, dI/dE) colours of channels 0 to 12, as the palette lists them.
-    const std::vector<std::pair<QColor, QColor>> expected = {
-        {{255, 0, 0}, {0, 0, 0}},          {{102, 153, 0}, {0, 0, 255}},
-        {{100, 130, 100}, {75, 138, 140}}, {{255, 0, 255}, {128, 0, 0}},
-        {{128, 128, 0}, {0, 158, 0}},      {{128, 0, 128}, {0, 128, 128}},
-        {{178, 34, 34}, {0, 0, 128}},      {{230, 115, 0}, {62, 124, 0}},
-        {{0, 100, 0}, {75, 0, 130}},       {{139, 69, 19}, {110, 80, 110}},
-        {{123, 104, 238}, {47, 79, 79}},   {{46, 139, 87}, {218, 165, 32}},
-        {{205, 92, 92}, {129, 123, 47}}};
-    for (int c = 0; c < int(expected.size()); ++c) {
-        EXPECT_EQ(curvePalette::ivColour(c), expected[c].first) << c;
-        EXPECT_EQ(curvePalette::dIdEColour(c), expected[c].second) << c;
-    }
-    // 26 entries: channel 13 starts again at the first pair, and so on up to 24 channels.
-    for (int c = 13; c < 24; ++c) {
-        EXPECT_EQ(curvePalette::ivColour(c), expected[c - 13].first) << c;
-        EXPECT_EQ(curvePalette::dIdEColour(c), expected[c - 13].second) << c;
-    }
-    EXPECT_EQ(curvePalette::entry(26), curvePalette::entry(0));
-    EXPECT_EQ(curvePalette::entry(-1), QColor(129, 123, 47));
 }
 
 class PlotTest : public ::testing::Test {
@@ -70,8 +47,8 @@ TEST_F(PlotTest, TwentyChannelsGetOnePairEachWithTitlesAndWrappedColours) {
         const QwtPlotCurve* dide = curves[2 * c + 1];
         EXPECT_EQ(title(iv), QString("IV Ch%1").arg(c + 1));
         EXPECT_EQ(title(dide), QString("dI/dE Ch%1").arg(c + 1));
-        EXPECT_EQ(iv->pen().color(), curvePalette::entry((2 * c) % 26)) << c;
-        EXPECT_EQ(dide->pen().color(), curvePalette::entry((2 * c + 1) % 26)) << c;
+        EXPECT_EQ(iv->pen().color(), curvePalette::color((2 * c) % 26)) << c;
+        EXPECT_EQ(dide->pen().color(), curvePalette::color((2 * c + 1) % 26)) << c;
         EXPECT_EQ(iv->yAxis(), QwtPlot::yLeft);
         EXPECT_EQ(dide->yAxis(), QwtPlot::yRight);
     }
@@ -324,44 +301,6 @@ TEST_F(PlotTest, AFailedRenderLeavesAnExistingFileAlone) {
     EXPECT_FALSE(plot.renderTo(path));
     EXPECT_EQ(readWholeFile(path.toStdString()), "old contents");
     EXPECT_FALSE(plot.renderTo(QString::fromStdString(dir.file("missing/dir/plot.png"))));
-}
-
-TEST(RedrawLimiter, RunsAtOnceThenFoldsRequestsUntilTheIntervalIsUp) {
-    int runs = 0;
-    // An interval far longer than the test: only the explicit now() may run the second time.
-    redrawLimiter limiter([&] { ++runs; }, 3600 * 1000);
-    limiter.request();
-    EXPECT_EQ(runs, 1);
-    EXPECT_FALSE(limiter.pending());
-    limiter.request();
-    limiter.request();
-    EXPECT_EQ(runs, 1);
-    EXPECT_TRUE(limiter.pending());
-    limiter.now();
-    EXPECT_EQ(runs, 2);
-    EXPECT_FALSE(limiter.pending());
-
-    int unlimited = 0;
-    redrawLimiter every([&] { ++unlimited; }, 0);
-    for (int i = 0; i < 5; ++i) {
-        every.request();
-    }
-    EXPECT_EQ(unlimited, 5);
-}
-
-TEST(RedrawLimiter, AScheduledRedrawRunsWhenTheIntervalIsUp) {
-    int runs = 0;
-    redrawLimiter limiter([&] { ++runs; }, 20);
-    limiter.request();
-    limiter.request();
-    ASSERT_TRUE(limiter.pending());
-    QTimer probe;
-    QSignalSpy spy(&probe, &QTimer::timeout);
-    probe.start(1);
-    while (limiter.pending()) {
-        spy.wait(50);
-    }
-    EXPECT_EQ(runs, 2);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "ui/tarvoplot.h"
+#include "plots/tarvoplot.h"
 
 #include <qwt_legend_data.h>
 #include <qwt_plot_canvas.h>
@@ -9,7 +9,6 @@
 #include <qwt_scale_widget.h>
 
 #include <QDebug>
-#include <QSettings>
 #include <QShortcut>
 #include <algorithm>
 #include <cmath>
@@ -17,13 +16,12 @@
 #include <mutex>
 
 #include "data/tarvodataset.h"
+#include "plots/plotrender.h"
 #include "ui/curvepalette.h"
-#include "ui/plotrender.h"
 
 namespace {
 
 const QString SETTINGS_GROUP = QStringLiteral("tarvoplot");
-const QString SCREENSHOT_KEY = QStringLiteral("screenshot");
 constexpr int INDEX_POINTS = 1500;
 
 void setMousePatterns(QwtPlotZoomer* z) {
@@ -91,9 +89,7 @@ tarvoPlot::tarvoPlot(QWidget* parent)
     for (int i = 0; i < INDEX_POINTS; ++i) {
         indexVector[i] = i;
     }
-    QSettings settings;
-    settings.beginGroup(SETTINGS_GROUP);
-    screenshot = settings.value(SCREENSHOT_KEY, QStringLiteral("./")).toString();
+    screenshot = plotRender::screenshotPath(SETTINGS_GROUP);
 }
 
 tarvoPlot::~tarvoPlot() {
@@ -279,8 +275,8 @@ void tarvoPlot::addPair(const ivTrace& trace, int channel, const double* energy,
         x = resampledX.constData();
     }
 
-    ivPen.setColor(curvePalette::ivColour(channel));
-    dIdEPen.setColor(curvePalette::dIdEColour(channel));
+    ivPen.setColor(curvePalette::channelColor(channel));
+    dIdEPen.setColor(curvePalette::channelColor(channel, true));
     const QString number = QString::number(channel + 1);
 
     QwtPlotCurve* iv = nextCurve();
@@ -378,7 +374,7 @@ void tarvoPlot::showPrescanTraces() {
         for (int c = 0; c + 4 < count; ++c) {
             QwtPlotCurve* curve = nextCurve();
             curve->setAxes(QwtPlot::xBottom, QwtPlot::yLeft);
-            curve->setPen(QPen(curvePalette::ivColour(c)));
+            curve->setPen(QPen(curvePalette::channelColor(c)));
             curve->setTitle(QStringLiteral("Prescan Ch%1").arg(c + 1));
             curve->setItemAttribute(QwtPlotItem::Legend, true);
             const QVector<double>& y = scan->prescanCurrents[c];
@@ -394,19 +390,12 @@ void tarvoPlot::showPrescanTraces() {
 }
 
 bool tarvoPlot::renderTo(const QString& fileName) {
-    return plotRender::toFile(this, fileName, QSizeF(320, 200), 85);
+    return plotRender::render(this, fileName, QSizeF(320, 200));
 }
 
 void tarvoPlot::renderToFile() {
-    const QString name = plotRender::askFileName(this, screenshot);
-    if (name.isEmpty()) {
-        return;
-    }
-    screenshot = name;
-    QSettings settings;
-    settings.beginGroup(SETTINGS_GROUP);
-    settings.setValue(SCREENSHOT_KEY, screenshot);
-    if (!renderTo(name)) {
+    const QString name = plotRender::chooseFile(this, screenshot, SETTINGS_GROUP);
+    if (!name.isEmpty() && !renderTo(name)) {
         plotRender::reportFailure(this, name);
     }
 }

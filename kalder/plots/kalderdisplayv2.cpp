@@ -1,0 +1,191 @@
+#include "plots/kalderdisplayv2.h"
+
+#include <qwt_picker_machine.h>
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_picker.h>
+#include <qwt_symbol.h>
+#include <qwt_text.h>
+
+#include <QGridLayout>
+#include <QLocale>
+
+#include "data/tarvodataset.h"
+
+namespace {
+
+QwtPlot* makePlot(const QString& name, QWidget* parent) {
+    auto* plot = new QwtPlot(parent);
+    plot->setObjectName(name);
+    plot->setAutoReplot(false);
+    plot->setCanvasBackground(Qt::white);
+    return plot;
+}
+
+QwtPlotCurve* makeCurve(const QString& title, const QColor& colour, int yAxis, QwtPlot* plot) {
+    auto* curve = new QwtPlotCurve(title);
+    curve->setPen(QPen(colour, 1.5));
+    curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
+    curve->setYAxis(yAxis);
+    curve->attach(plot);
+    return curve;
+}
+
+// Copies n values starting at p (nothing when p is null or n is not positive).
+QVector<double> copyOf(const double* p, int n) {
+    return (p && n > 0) ? QVector<double>(p, p + n) : QVector<double>();
+}
+
+}  // namespace
+
+kalderDisplayV2::kalderDisplayV2(QWidget* parent) : QWidget(parent) {
+    prescan = makePlot(QStringLiteral("prescanPlot"), this);
+    prescan->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Ion Energy [eV]"));
+    prescan->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Ion Current [A]"));
+    prescan->setAxisTitle(QwtPlot::yRight, QStringLiteral("dI/dE"));
+    prescan->enableAxis(QwtPlot::yRight, true);
+    iv = makeCurve(QStringLiteral("IV Curve"), QColor(164, 0, 26), QwtPlot::yLeft, prescan);
+    didv = makeCurve(QStringLiteral("dIdV"), QColor(69, 85, 115), QwtPlot::yRight, prescan);
+
+    curvesPlot = makePlot(QStringLiteral("kalderPlot"), this);
+    curvesPlot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Ion Energy [eV]"));
+    curvesPlot->setAxisTitle(QwtPlot::yLeft, QStringLiteral("IEDF [a.u.]"));
+
+    summary = makePlot(QStringLiteral("arPlot"), this);
+    summary->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Aspect Ratio"));
+    summary->setAxisScale(QwtPlot::xBottom, 0.0, 20.0, 4.0);
+    summary->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Average Energy [eV]"));
+    summary->setAxisTitle(QwtPlot::yRight, QStringLiteral("Ion Flux [Am^-2]"));
+    summary->enableAxis(QwtPlot::yRight, true);
+    energy =
+        makeCurve(QStringLiteral("Average Energy"), QColor(164, 0, 26), QwtPlot::yLeft, summary);
+    flux = makeCurve(QStringLiteral("Ion Flux"), QColor(69, 85, 115), QwtPlot::yRight, summary);
+    for (QwtPlotCurve* c : {energy, flux}) {
+        c->setStyle(QwtPlotCurve::Lines);
+        // Marks on the points: a summary of one aspect ratio is a single point.
+        c->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(c->pen().color()),
+                                   QPen(c->pen().color()), QSize(7, 7)));
+        c->setRawSamples(nullptr, nullptr, 0);
+    }
+
+    picker = new QwtPlotPicker(QwtPlot::xBottom, QwtPlot::yLeft, QwtPicker::NoRubberBand,
+                               QwtPicker::AlwaysOn, summary->canvas());
+    picker->setStateMachine(new QwtPickerDragPointMachine());
+    connect(picker, qOverload<const QPointF&>(&QwtPlotPicker::selected), this,
+            &kalderDisplayV2::pointSelected);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(prescan, 0, 0);
+    grid->addWidget(curvesPlot, 0, 1);
+    grid->addWidget(summary, 1, 0, 1, 2);
+}
+
+kalderDisplayV2::~kalderDisplayV2() {
+    // Curves that are detached have no plot to delete them.
+    for (QwtPlotCurve* c : arCurves) {
+        if (!c->plot()) {
+            delete c;
+        }
+    }
+}
+
+void kalderDisplayV2::setDataSet(tarvoDataSet* ds) {
+    dataSet = ds;
+    updateDisplay();
+}
+
+void kalderDisplayV2::setCurrentChannel(int nChan) {
+    channel = nChan;
+    updateDisplay();
+}
+
+void kalderDisplayV2::setCurrentScan(int nScan) {
+    scanIndex = nScan;
+    updateDisplay();
+}
+
+void kalderDisplayV2::setCurrentMode(int m) {
+    mode = m;
+    updateDisplay();
+}
+
+void kalderDisplayV2::enableIVCurve(bool on) {
+    iv->setVisible(on);
+    prescan->replot();
+}
+
+void kalderDisplayV2::toggleDICurve(bool on) {
+    didv->setVisible(on);
+    prescan->replot();
+}
+
+void kalderDisplayV2::pointSelected(const QPointF& point) {
+    emit pointPicked(point);
+}
+
+void kalderDisplayV2::updateDisplay() {
+    if (!dataSet) {
+        return;
+    }
+    dataSet->lock();
+    kalderAspectRatioScan* scan = (scanIndex >= 0 && scanIndex < dataSet->arScans.size())
+                                      ? dataSet->arScans[scanIndex]
+                                      : dataSet->currentArScan();
+    if (!scan) {
+        dataSet->unlock();
+        return;
+    }
+
+    // Prescan: the reference sweep of the scan.
+    const ivTrace* ref = scan->reference;
+    const bool refOk = ref && ref->allocated && channel >= 0 && channel < int(ref->nRows);
+    const double* e = refOk ? ref->energyView() : nullptr;
+    iv->setSamples(
+        copyOf(e, ref ? ref->croppedLength() : 0),
+        copyOf(refOk ? ref->currentView(channel) : nullptr, ref ? ref->croppedLength() : 0));
+    didv->setSamples(
+        copyOf(e ? e + 3 : nullptr, ref ? ref->derivativeLength() : 0),
+        copyOf(refOk ? ref->dIdEView(channel) : nullptr, ref ? ref->derivativeLength() : 0));
+
+    // One distribution per aspect ratio, red for the first shading towards green.
+    const int groups = scan->groups.size();
+    while (arCurves.size() < groups) {
+        arCurves.append(new QwtPlotCurve());
+    }
+    for (int i = 0; i < groups; ++i) {
+        arGroup* group = scan->groups[i];
+        const int k = i + 1;
+        QwtPlotCurve* curve = arCurves[i];
+        curve->setSamples(group->curveX(channel), group->curveY(channel));
+        curve->setTitle(QStringLiteral("AR %1").arg(
+            QString::number(group->aspectRatio, 'g', QLocale::FloatingPointShortest)));
+        curve->setPen(QPen(QColor(255 / k, 255 - 255 / k, 0), 1.5));
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased, true);
+        curve->setYAxis(QwtPlot::yLeft);
+        curve->attach(curvesPlot);
+    }
+    for (int i = groups; i < arCurves.size(); ++i) {
+        arCurves[i]->detach();
+    }
+
+    // Summary, up to the first aspect ratio still being measured.
+    aspectRatios.clear();
+    ionFluxes.clear();
+    averageEnergies.clear();
+    for (arGroup* group : scan->groups) {
+        if (!group->complete) {
+            break;
+        }
+        aspectRatios.append(group->aspectRatio);
+        ionFluxes.append(group->ionFlux(channel));
+        averageEnergies.append(group->getAverageEnergy(channel));
+    }
+    dataSet->unlock();
+
+    flux->setRawSamples(aspectRatios.constData(), ionFluxes.constData(), aspectRatios.size());
+    energy->setRawSamples(aspectRatios.constData(), averageEnergies.constData(),
+                          aspectRatios.size());
+    prescan->replot();
+    curvesPlot->replot();
+    summary->replot();
+}
