@@ -1,6 +1,9 @@
 #include "ui/maindataview.h"
 
+#include <qwt_plot.h>
+
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDebug>
 #include <QFileDialog>
@@ -10,7 +13,6 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
@@ -21,9 +23,13 @@
 #include <mutex>
 
 #include "data/tarvodataset.h"
+#include "plots/kalderdisplayv2.h"
+#include "plots/metascanview.h"
+#include "plots/multisensorspectrogramdisplay.h"
+#include "plots/plotrender.h"
+#include "plots/tarvoplot.h"
 #include "ui/exportoptions.h"
 #include "ui/redrawlimiter.h"
-#include "plots/tarvoplot.h"
 
 namespace {
 
@@ -35,14 +41,6 @@ QString richValue(const QString& value, const QString& unit) {
                "<html><head/><body><p><span style=\" font-size:14pt;\">%1 </span><span "
                "style=\" font-size:9pt;\">%2</span></p></body></html>")
         .arg(value, unit);
-}
-
-// A page whose view takes the whole page, given later through the page's layout.
-QWidget* newPage(QVBoxLayout*& layout) {
-    auto* page = new QWidget;
-    layout = new QVBoxLayout(page);
-    layout->setContentsMargins(0, 0, 0, 0);
-    return page;
 }
 
 QLabel* caption(const QString& text) {
@@ -125,31 +123,63 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     monitorToggle->setObjectName(QStringLiteral("monitorToggle"));
     monitorBar->addWidget(monitorToggle);
     monitorBar->addStretch(1);
-    auto* valueSelector = new QComboBox;
-    valueSelector->setObjectName(QStringLiteral("monitorValueSelector"));
-    valueSelector->addItems({QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
-    monitorBar->addWidget(valueSelector);
+    monitorValueSelector = new QComboBox;
+    monitorValueSelector->setObjectName(QStringLiteral("monitorValueSelector"));
+    monitorValueSelector->addItems({QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
+    monitorBar->addWidget(monitorValueSelector);
     fluxUnitLabel = new QLabel;
     fluxUnitLabel->setObjectName(QStringLiteral("fluxUnitLabel"));
     monitorBar->addWidget(fluxUnitLabel);
     mainLayout->addLayout(monitorBar);
-    monitorFrame = new QFrame;
-    monitorFrame->setObjectName(QStringLiteral("fluxMonitor"));
-    monitorFrame->setFrameShape(QFrame::StyledPanel);
-    monitorLayout = new QVBoxLayout(monitorFrame);
-    monitorLayout->setContentsMargins(0, 0, 0, 0);
-    mainLayout->addWidget(monitorFrame, 2);
+    // The ion-flux monitor: one value per scan of a run; a click on it selects the scan.
+    monitor = new metaScanView;
+    monitor->setObjectName(QStringLiteral("fluxMonitor"));
+    mainLayout->addWidget(monitor, 2);
     stack->insertWidget(MainPlotPage, mainPage);
 
-    QVBoxLayout* contourPageLayout = nullptr;
-    QWidget* contourPage = newPage(contourPageLayout);
+    // The contour page: the map with its data type and display options above it.
+    auto* contourPage = new QWidget;
+    auto* contourLayout = new QVBoxLayout(contourPage);
+    contourLayout->setContentsMargins(2, 2, 2, 2);
+    auto* contourBar = new QHBoxLayout;
     contourTypeSelector = new QComboBox;
     contourTypeSelector->setObjectName(QStringLiteral("contourTypeSelector"));
-    contourPageLayout->addWidget(contourTypeSelector, 0, Qt::AlignLeft);
-    contourLayout = new QVBoxLayout;
-    contourPageLayout->addLayout(contourLayout, 1);
+    contourBar->addWidget(contourTypeSelector);
+    auto* interpolate = new QCheckBox(QStringLiteral("Interpolate"));
+    interpolate->setObjectName(QStringLiteral("interpolateBox"));
+    auto* lines = new QCheckBox(QStringLiteral("Contour Lines"));
+    lines->setObjectName(QStringLiteral("contourLinesBox"));
+    auto* hideInfo = new QCheckBox(QStringLiteral("Hide Sensor Values"));
+    hideInfo->setObjectName(QStringLiteral("hideSensorInfoBox"));
+    for (QCheckBox* box : {interpolate, lines, hideInfo}) {
+        contourBar->addWidget(box);
+    }
+    contourBar->addStretch(1);
+    contourLayout->addLayout(contourBar);
+    contour = new MultiSensorSpectrogramDisplay;
+    contour->setObjectName(QStringLiteral("contourMap"));
+    contourLayout->addWidget(contour, 1);
     stack->insertWidget(ContourPage, contourPage);
-    stack->insertWidget(KalderPage, newPage(kalderLayout));
+
+    kalder = new kalderDisplayV2;
+    kalder->setObjectName(QStringLiteral("kalderView"));
+    stack->insertWidget(KalderPage, kalder);
+
+    connect(interpolate, &QCheckBox::toggled, contour,
+            &MultiSensorSpectrogramDisplay::toggleInterpolation);
+    connect(lines, &QCheckBox::toggled, contour, &MultiSensorSpectrogramDisplay::toggleContour);
+    connect(hideInfo, &QCheckBox::toggled, contour,
+            &MultiSensorSpectrogramDisplay::toggleSensorInfo);
+    // A double click on the map goes back to the traces; a sensor picked on it is selected.
+    connect(contour, &MultiSensorSpectrogramDisplay::switchView, this,
+            &mainDataView::spectrogramReleaseView);
+    connect(contour, &MultiSensorSpectrogramDisplay::dataSensorSelected, this,
+            [this](int index) { selectChannels({index}); });
+    connect(monitor, &metaScanView::scanSelected, this, &mainDataView::selectMainScan);
+    connect(monitorValueSelector, qOverload<int>(&QComboBox::currentIndexChanged), monitor,
+            &metaScanView::selectValue);
+    connect(arSelector, qOverload<int>(&QComboBox::activated), contour,
+            &MultiSensorSpectrogramDisplay::selectAR);
 
     limiter =
         new redrawLimiter([this] { redrawViews(); }, redrawLimiter::DEFAULT_INTERVAL_MS, this);
@@ -172,9 +202,10 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     connect(contourTypeSelector, qOverload<int>(&QComboBox::activated), this,
             &mainDataView::switchContourDataType);
     connect(monitorToggle, &QPushButton::clicked, this, &mainDataView::switchPlotMode);
-    connect(valueSelector, qOverload<int>(&QComboBox::currentIndexChanged), this,
+    connect(monitorValueSelector, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &mainDataView::switchAxisTitle);
     connect(this, &mainDataView::switchLegends, ivPlot, &tarvoPlot::switchLegend);
+    connect(this, &mainDataView::switchLegends, monitor, &metaScanView::switchLegend);
 
     auto* next = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Tab")), this);
     connect(next, &QShortcut::activated, this, &mainDataView::nextChannel);
@@ -182,13 +213,17 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     connect(previous, &QShortcut::activated, this, &mainDataView::previousChannel);
 
     readSettings();
-    valueSelector->setCurrentIndex(1);
+    kalderScreenshot = plotRender::screenshotPath(QStringLiteral("kalderDisplay"));
+    monitorValueSelector->setCurrentIndex(1);
     switchAxisTitle(1);
     displayMainPlot();
 }
 
 mainDataView::~mainDataView() {
     ivPlot->setDataSet(nullptr);
+    monitor->setDataSet(nullptr);
+    contour->resetDataSource(nullptr);
+    kalder->setDataSet(nullptr);
     delete data;
 }
 
@@ -216,6 +251,9 @@ void mainDataView::setDataSet(tarvoDataSet* dataSet) {
         return;
     }
     ivPlot->setDataSet(nullptr);
+    monitor->setDataSet(nullptr);
+    contour->resetDataSource(nullptr);
+    kalder->setDataSet(nullptr);
     delete data;
     data = dataSet;
     if (data) {
@@ -224,6 +262,9 @@ void mainDataView::setDataSet(tarvoDataSet* dataSet) {
         connect(data, &tarvoDataSet::checkCurrentView, this, &mainDataView::checkCurrentView);
     }
     ivPlot->setDataSet(data);
+    monitor->setDataSet(data);
+    contour->resetDataSource(data);
+    kalder->setDataSet(data);
     buildSelectors();
     checkCurrentView();
     limiter->now();
@@ -253,9 +294,12 @@ void mainDataView::displayKalder() {
 }
 
 void mainDataView::checkCurrentView() {
-    // Aspect-ratio data has its own page; other data is not shown there.
+    // Aspect-ratio data has its own page and temperatures show on the map; IV data is not
+    // shown on the aspect-ratio page.
     if (data && data->hasArScans()) {
         displayKalder();
+    } else if (data && data->isTemperature()) {
+        displayContour();
     } else if (currentPage() == KalderPage) {
         displayMainPlot();
     }
@@ -328,6 +372,10 @@ void mainDataView::previousChannel() {
 void mainDataView::channelSelectionChanged() {
     const QList<int> channels = selectedChannels();
     ivPlot->setCurrentChannel(channels);
+    monitor->selectChan(channels);
+    if (!channels.isEmpty()) {
+        kalder->setCurrentChannel(channels.first());
+    }
     updatePlotLabels(channels.isEmpty() ? -1 : channels.first());
 }
 
@@ -367,14 +415,26 @@ void mainDataView::buildSelectors() {
     }
     scanSelector->setCurrentIndex(scans - 1);
 
+    // Aspect ratios are offered for aspect-ratio data only; temperature data has one map type.
+    const bool arData = data && data->dataKind == 2;
+    if (!arData) {
+        ratios.clear();
+    }
+    arCount = ratios.size();
     arSelector->clear();
     contourTypeSelector->clear();
     for (const QString& ar : qAsConst(ratios)) {
         arSelector->addItem(QStringLiteral("A.R. %1").arg(ar));
         contourTypeSelector->addItem(QStringLiteral("AR %1").arg(ar));
     }
-    contourTypeSelector->addItems({QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
-    arSelector->setVisible(data && data->dataKind == 2 && !ratios.isEmpty());
+    if (data && data->isTemperature()) {
+        contourTypeSelector->addItem(QStringLiteral("Temperature"));
+    } else {
+        contourTypeSelector->addItems(
+            {QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
+    }
+    arSelector->setVisible(arCount > 0);
+    switchContourDataType(contourTypeSelector->currentIndex());
 }
 
 void mainDataView::updateDisplays(bool newScan) {
@@ -405,6 +465,13 @@ void mainDataView::redrawViews() {
         scanSelector->setCurrentIndex(shown);
     }
     ivPlot->updateDisplay();
+    monitor->updateData();
+    if (data->isMultiChannel()) {
+        contour->updateData();
+    }
+    if (data->hasArScans()) {
+        kalder->updateDisplay();
+    }
     const QList<int> channels = selectedChannels();
     updatePlotLabels(channels.isEmpty() ? -1 : channels.first());
 }
@@ -441,6 +508,10 @@ QString mainDataView::fluxUnitText() const {
 
 void mainDataView::selectMainScan(int index) {
     emit scanSelected(index);
+    if (data && data->isMultiChannel()) {
+        contour->updateData();
+    }
+    kalder->setCurrentScan(index);
 }
 
 void mainDataView::updateCrop(int start, int end) {
@@ -454,7 +525,16 @@ void mainDataView::updateCrop(int start, int end) {
 }
 
 void mainDataView::switchContourDataType(int type) {
+    // The selector lists the aspect ratios first, then the value types.
     contourDataType = type;
+    if (data && data->isTemperature()) {
+        contour->setDataType(MultiSensorSpectrogramDisplay::Temperature);
+    } else if (type >= 0 && type < arCount) {
+        contour->selectAR(type);
+    } else if (type >= arCount) {
+        contour->setDataType(type == arCount ? MultiSensorSpectrogramDisplay::Energy
+                                             : MultiSensorSpectrogramDisplay::IonFlux);
+    }
 }
 
 void mainDataView::updateIonCorrectionFactor(double* factors, int chans) {
@@ -468,33 +548,37 @@ void mainDataView::useGlobalScale(bool on) {
 }
 
 void mainDataView::useFixedContourScale(bool on, double maximum, double minimum) {
-    fixedContourScale = on;
-    fixedMaximum = maximum;
-    fixedMinimum = minimum;
+    contour->setFixedScale(on, maximum, minimum);
 }
 
 void mainDataView::renderToFile() {
-    // Each page's view renders itself when it can; the trace plot otherwise.
-    QWidget* page = stack->currentWidget();
-    if (currentPage() != MainPlotPage) {
-        for (QWidget* view : page->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
-            if (view->metaObject()->indexOfSlot("renderToFile()") >= 0) {
-                QMetaObject::invokeMethod(view, "renderToFile");
-                return;
+    switch (currentPage()) {
+        case ContourPage:
+            contour->renderToFile();
+            break;
+        case KalderPage:
+            // The aspect-ratio page holds several plots: its summary is the one written.
+            if (auto* summary = kalder->findChild<QwtPlot*>(QStringLiteral("arPlot"))) {
+                const QString path =
+                    plotRender::chooseFile(this, kalderScreenshot, QStringLiteral("kalderDisplay"));
+                if (!path.isEmpty() && !plotRender::render(summary, path, QSizeF(320, 200))) {
+                    plotRender::reportFailure(this, path);
+                }
             }
-        }
+            break;
+        default:
+            ivPlot->renderToFile();
     }
-    ivPlot->renderToFile();
 }
 
 void mainDataView::applyPlotView() {
     if (plotView) {
         ivPlot->setMaximumHeight(SMALL_PANE);
-        monitorFrame->setMaximumHeight(QWIDGETSIZE_MAX);
+        monitor->setMaximumHeight(QWIDGETSIZE_MAX);
         monitorToggle->setText(QStringLiteral("Maximise IV Monitor"));
     } else {
         ivPlot->setMaximumHeight(QWIDGETSIZE_MAX);
-        monitorFrame->setMaximumHeight(SMALL_PANE);
+        monitor->setMaximumHeight(SMALL_PANE);
         monitorToggle->setText(QStringLiteral("Maximise Ion Flux Monitor"));
     }
 }

@@ -17,8 +17,10 @@ class QLabel;
 class QListWidget;
 class QPushButton;
 class QStackedWidget;
-class QVBoxLayout;
+class MultiSensorSpectrogramDisplay;
 class exportOptions;
+class kalderDisplayV2;
+class metaScanView;
 class redrawLimiter;
 class tarvoDataSet;
 class tarvoPlot;
@@ -38,6 +40,9 @@ public:
     tarvoDataSet* dataSet() const { return data; }
 
     tarvoPlot* plot() const { return ivPlot; }
+    metaScanView* fluxMonitor() const { return monitor; }
+    MultiSensorSpectrogramDisplay* contourMap() const { return contour; }
+    kalderDisplayV2* kalderView() const { return kalder; }
     int currentPage() const;
     // The channels selected, zero-based, in list order.
     QList<int> selectedChannels() const;
@@ -54,12 +59,6 @@ public:
     QString fileTarget() const { return saveTarget; }
     QString csvTarget() const { return csvPath; }
     QString matlabTarget() const { return matlabPath; }
-
-    // Where the multi-sensor map, the aspect-ratio view and the ion-flux monitor go: each page
-    // keeps a layout for its view.
-    QVBoxLayout* contourPageLayout() const { return contourLayout; }
-    QVBoxLayout* kalderPageLayout() const { return kalderLayout; }
-    QVBoxLayout* fluxMonitorLayout() const { return monitorLayout; }
 
     void readSettings();
     void storeSettings();
@@ -116,24 +115,23 @@ private:
     bool plotView = true;
     bool singleChannel = true;
     int contourDataType = 0;
-    bool fixedContourScale = false;
-    double fixedMaximum = 0.0;
-    double fixedMinimum = 0.0;
+    QString kalderScreenshot;
 
     QStackedWidget* stack;
     QButtonGroup* pageButtons;
     tarvoPlot* ivPlot;
-    QFrame* monitorFrame;
-    QVBoxLayout* monitorLayout;
+    metaScanView* monitor;
     QPushButton* monitorToggle;
     QLabel* fluxUnitLabel;
-    QVBoxLayout* contourLayout;
-    QVBoxLayout* kalderLayout;
+    MultiSensorSpectrogramDisplay* contour;
+    kalderDisplayV2* kalder;
+    int arCount = 0;
     QListWidget* channelSelector;
     QComboBox* scanSelector;
     QComboBox* arSelector;
     QComboBox* contourTypeSelector;
     QComboBox* traceModeSelector;
+    QComboBox* monitorValueSelector;
     QLabel* energyLabel;
     QLabel* fluxLabel;
     redrawLimiter* limiter;
