@@ -507,7 +507,9 @@ QString mainDataView::fluxUnitText() const {
 }
 
 void mainDataView::selectMainScan(int index) {
+    // What the user asks for is shown at once; only data streaming in is paced.
     emit scanSelected(index);
+    limiter->now();
     if (data && data->isMultiChannel()) {
         contour->updateData();
     }
@@ -522,6 +524,7 @@ void mainDataView::updateCrop(int start, int end) {
     if (!data->setCrop(start, end) || excess) {
         qDebug() << Q_FUNC_INFO << "Excess crop";
     }
+    limiter->now();
 }
 
 void mainDataView::switchContourDataType(int type) {
@@ -540,6 +543,7 @@ void mainDataView::switchContourDataType(int type) {
 void mainDataView::updateIonCorrectionFactor(double* factors, int chans) {
     if (data) {
         data->setIonFluxFactors(factors, chans);
+        limiter->now();
     }
 }
 
