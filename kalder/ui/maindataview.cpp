@@ -274,6 +274,10 @@ int mainDataView::currentPage() const {
     return stack->currentIndex();
 }
 
+QWidget* mainDataView::currentPageWidget() const {
+    return stack->currentWidget();
+}
+
 void mainDataView::showPage(Page page, QFrame::Shape frame) {
     stack->setCurrentIndex(page);
     stack->setFrameShape(frame);

@@ -44,6 +44,7 @@ public:
     MultiSensorSpectrogramDisplay* contourMap() const { return contour; }
     kalderDisplayV2* kalderView() const { return kalder; }
     int currentPage() const;
+    QWidget* currentPageWidget() const;
     // The channels selected, zero-based, in list order.
     QList<int> selectedChannels() const;
     void selectChannels(const QList<int>& channels);

@@ -1,5 +1,7 @@
 #include "ui/mainwindow.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -132,6 +134,10 @@ mainWindow::mainWindow(QWidget* parent, bool pollSensor)
     connect(ui->actionPreferences, &QAction::triggered, this, &mainWindow::preferences);
     connect(ui->actionGeneral, &QAction::triggered, this, &mainWindow::preferences);
     connect(ui->actionExport_Options, &QAction::triggered, &exportOpts, &QDialog::exec);
+    // Copy puts the page shown (plot, map or aspect-ratio view) on the clipboard as a picture.
+    connect(ui->actionCopy, &QAction::triggered, this, [this] {
+        QApplication::clipboard()->setPixmap(ui->dataView->currentPageWidget()->grab());
+    });
     connect(ui->actionInstrument_Info, &QAction::triggered, this, &mainWindow::aboutHw);
     connect(ui->actionGraphical_Options, &QAction::triggered, this,
             qOverload<>(&mainWindow::graphControlDisplay));

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -22,10 +24,10 @@
 #include "TempDir.h"
 #include "acquisition/pacing.h"
 #include "acquisition/sensorhandler.h"
+#include "plots/tarvoplot.h"
 #include "ui/maindataview.h"
 #include "ui/mainwindow.h"
 #include "ui/singleinstance.h"
-#include "plots/tarvoplot.h"
 #include "ui/topbanner.h"
 
 namespace {
@@ -367,6 +369,35 @@ TEST_F(WindowTest, HelpOpensTheGuideFromTheWorkingDirectoryOnly) {
     ASSERT_EQ(opened.size(), 2);
     EXPECT_EQ(opened[1], QUrl(mainWindow::WEB_SITE));
     mainWindow::setUrlOpener([](const QUrl&) { return false; });
+}
+
+TEST(UserGuide, IsRenderedToAPdfBesideTheProgram) {
+    const std::string pdf = readWholeFile(KALDER_GUIDE_PDF);
+    ASSERT_GT(pdf.size(), 10000u);
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
+}
+
+TEST_F(WindowTest, AccentLinesFollowTheWindowSize) {
+    window->show();
+    for (const QSize size : {QSize(900, 600), QSize(1300, 820)}) {
+        window->resize(size);
+        QCoreApplication::processEvents();
+        QList<QFrame*> lines;
+        for (QFrame* f : window->findChildren<QFrame*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (f->frameShape() == QFrame::HLine) {
+                lines << f;
+            }
+        }
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[0]->geometry(), QRect(0, 20, window->width(), 4));
+        EXPECT_EQ(lines[1]->geometry(), QRect(0, window->height() - 26, window->width(), 4));
+        EXPECT_EQ(lines[0]->styleSheet(), "color:rgb(164,0,26);");
+    }
+    // Copy puts the page shown on the clipboard.
+    QApplication::clipboard()->clear();
+    window->action("actionCopy")->trigger();
+    EXPECT_FALSE(QApplication::clipboard()->pixmap().isNull());
 }
 
 TEST_F(WindowTest, ClosingStoresTheViewSettings) {
