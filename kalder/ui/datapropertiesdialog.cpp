@@ -3,9 +3,9 @@
 #include <QDialogButtonBox>
 #include <QDoubleValidator>
 #include <QFileInfo>
-#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -37,7 +37,14 @@ QGroupBox* newGroup(QVBoxLayout* layout, const QString& title) {
 dataPropertiesDialog::dataPropertiesDialog(tarvoDataSet* dataSet, QWidget* parent)
     : QDialog(parent) {
     setWindowTitle(QStringLiteral("Scan Properties"));
-    auto* layout = new QVBoxLayout(this);
+    // Scan, sensor and file on the left, the per-sensor factors on the right.
+    auto* outer = new QVBoxLayout(this);
+    auto* columns = new QHBoxLayout;
+    outer->addLayout(columns);
+    auto* layout = new QVBoxLayout;
+    auto* factorsColumn = new QVBoxLayout;
+    columns->addLayout(layout);
+    columns->addLayout(factorsColumn);
 
     QVariantMap map;
     int kind = 0;
@@ -80,8 +87,8 @@ dataPropertiesDialog::dataPropertiesDialog(tarvoDataSet* dataSet, QWidget* paren
     const int sensors = std::clamp(
         map.value(QStringLiteral("activeSensors"), fluxList.size()).toInt(), 0, MAX_FACTORS);
     auto* fluxBox = new QGroupBox(QStringLiteral("Ion Flux Factors"));
-    auto* fluxForm = new QFormLayout(fluxBox);
-    layout->addWidget(fluxBox);
+    auto* fluxGrid = new QGridLayout(fluxBox);
+    factorsColumn->addWidget(fluxBox);
     for (int i = 0; i < sensors; ++i) {
         factors[i] = i < fluxList.size() ? fluxList[i].toDouble() : DEFAULT_FLUX_FACTOR;
         auto* edit = new QLineEdit(QString::number(factors[i], 'g', 10));
@@ -90,13 +97,18 @@ dataPropertiesDialog::dataPropertiesDialog(tarvoDataSet* dataSet, QWidget* paren
         edit->setValidator(validator);
         edit->setObjectName(QStringLiteral("fluxFactor%1").arg(i));
         connect(edit, &QLineEdit::textChanged, this, &dataPropertiesDialog::ionFluxValueChanged);
-        fluxForm->addRow(QStringLiteral("Sensor %1").arg(i + 1), edit);
+        // Two sensors to a row.
+        const int row = i / 2;
+        const int column = 2 * (i % 2);
+        fluxGrid->addWidget(new QLabel(QStringLiteral("Sensor %1").arg(i + 1)), row, column);
+        fluxGrid->addWidget(edit, row, column + 1);
         factorEdits << edit;
     }
 
     auto* tempBox = new QGroupBox(QStringLiteral("Temperature Factors"));
     auto* tempGrid = new QGridLayout(tempBox);
-    layout->addWidget(tempBox);
+    factorsColumn->addWidget(tempBox);
+    factorsColumn->addStretch(1);
     const QStringList keys = {QStringLiteral("tempBeta"), QStringLiteral("tempRo"),
                               QStringLiteral("tempRs")};
     const QStringList headers = {QStringLiteral("Sensor"), QStringLiteral("Beta"),
@@ -130,7 +142,8 @@ dataPropertiesDialog::dataPropertiesDialog(tarvoDataSet* dataSet, QWidget* paren
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::accept);
-    layout->addWidget(buttons);
+    layout->addStretch(1);
+    outer->addWidget(buttons);
 }
 
 QLabel* dataPropertiesDialog::addLine(QWidget* group, const QString& text) {
