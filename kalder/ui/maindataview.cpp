@@ -211,6 +211,8 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     connect(next, &QShortcut::activated, this, &mainDataView::nextChannel);
     auto* previous = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), this);
     connect(previous, &QShortcut::activated, this, &mainDataView::previousChannel);
+    auto* legends = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), this);
+    connect(legends, &QShortcut::activated, this, &mainDataView::switchLegends);
 
     readSettings();
     kalderScreenshot = plotRender::screenshotPath(QStringLiteral("kalderDisplay"));
@@ -443,7 +445,9 @@ void mainDataView::buildSelectors() {
 
 void mainDataView::updateDisplays(bool newScan) {
     if (newScan) {
+        // The first data of a scan decides its kind, and so the page that shows it.
         buildSelectors();
+        checkCurrentView();
         limiter->now();
     } else {
         limiter->request();

@@ -126,6 +126,22 @@ TEST_F(DataViewTest, TheScanSelectorChoosesTheMainScan) {
     EXPECT_EQ(view.dataSet()->mainScanIndex, -1);
 }
 
+TEST_F(DataViewTest, TheFirstDataOfAScanChoosesThePage) {
+    mainDataView view;
+    // A scan hands over an empty data set; its first data decides what it holds.
+    auto* data = new tarvoDataSet(13, 4, -1);
+    view.setDataSet(data);
+    EXPECT_EQ(view.currentPage(), mainDataView::MainPlotPage);
+    const double row[13] = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+    data->addTemperatureRow(row, 1.0, 13, 0);
+    EXPECT_EQ(view.currentPage(), mainDataView::ContourPage);
+    EXPECT_EQ(view.channelCount(), 13);
+
+    // Ctrl+L's signal switches the legends.
+    emit view.switchLegends();
+    EXPECT_FALSE(view.plot()->legendVisible());
+}
+
 TEST_F(DataViewTest, TemperatureDataOpensOnTheMap) {
     mainDataView view;
     auto* data = new tarvoDataSet(13, 4, -1);
