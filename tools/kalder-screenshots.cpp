@@ -154,6 +154,10 @@ int main(int argc, char** argv) {
     wizard.readSettings();
     shoot(wizard.selectionDialog(), QStringLiteral("wizard-1-selection"));
     shoot(wizard.modeDialog(), QStringLiteral("wizard-2-mode"));
+    // As the wizard shows it for a standard time-averaged scan.
+    wizard.settingsDialog().setAspectRatioFamily(wizard.aspectRatioFamily());
+    wizard.settingsDialog().setTimeResolved(false);
+    wizard.settingsDialog().adjustSize();
     shoot(wizard.settingsDialog(), QStringLiteral("wizard-3-settings"));
     shoot(wizard.preferences(), QStringLiteral("preferences"));
 
