@@ -6,18 +6,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
-#include <cmath>
 #include <cstdio>
 #include <functional>
 
-#include "acquisition/scancontroller.h"
-#include "acquisition/scanlauncher.h"
 #include "acquisition/sensorhandler.h"
-#include "data/tarvodataset.h"
 #include "ui/aboutdialog.h"
 #include "ui/abouthardwaredialog.h"
 #include "ui/datapropertiesdialog.h"
@@ -25,10 +22,10 @@
 #include "ui/exportoptions.h"
 #include "ui/graphcontrols.h"
 #include "ui/idlevoltagesdialog.h"
+#include "ui/instrumentpanel.h"
 #include "ui/instrumentsettingsdialog.h"
 #include "ui/maindataview.h"
 #include "ui/mainwindow.h"
-#include "ui/outputranges.h"
 #include "ui/preferencesdialog.h"
 #include "ui/scanwizard.h"
 
@@ -74,42 +71,31 @@ void shoot(QDialog& dialog, const QString& name) {
     dialog.close();
 }
 
-// Runs a time-averaged scan on the connected (virtual) unit and hands its data set to the
-// window the way a scan started from the instrument panel does.
+// The panel's message boxes go to the standard error stream instead of waiting for a click.
+struct printingNotifier : userNotifier {
+    void warning(QWidget*, const QString& title, const QString& text) override {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    }
+    void critical(QWidget* parent, const QString& title, const QString& text) override {
+        warning(parent, title, text);
+    }
+};
+
+// Runs a time-averaged scan from the instrument panel's Re-Scan button, with the settings a
+// user would have entered in the wizard, and waits for its end.
 bool runScan(mainWindow& window) {
     QSettings settings;
     settings.setValue(QStringLiteral("scanmodeselectiondialog/selectionmode"), 0);
     settings.setValue(QStringLiteral("scanmodedialog/scanType"), 1);
     settings.setValue(QStringLiteral("scanmodedialog/tracesPerScan"), QStringLiteral("8"));
-    scanWizard wizard;
-    wizard.configureFor(window.controller());
-    wizard.readSettings();
-    TolmarCntrl& cntrl = window.controller();
-    cntrl.setHVPSEnabled(true);
-    scanLaunch launch = prepareScan(&cntrl, &wizard, std::nan(""));
-    if (launch.outcome != scanLaunch::Ready) {
-        return false;
-    }
-    wizard.writeSettingsInto(launch.dataSet);
-    writeScanMetadata(launch.dataSet, &cntrl);
-    QMetaObject::invokeMethod(&window, "newScanStarted", Q_ARG(tarvoDataSet*, launch.dataSet));
-
-    bool ended = false;
-    QThread thread;
-    launch.controller->moveToThread(&thread);
-    QObject::connect(&thread, &QThread::started, launch.controller, &scanController::startScan);
-    QObject::connect(launch.controller, &scanController::scanEnded, [&] { ended = true; });
-    QObject::connect(launch.controller, &scanController::scanProgress, &window,
-                     &mainWindow::scanAdvancement);
-    QObject::connect(launch.controller, &scanController::scanCounter, &window,
-                     &mainWindow::scanNumber);
-    thread.start();
-    const bool finished = waitFor([&] { return ended; }, 120000);
-    thread.quit();
-    thread.wait();
-    delete launch.controller;
-    QMetaObject::invokeMethod(&window, "scanDone");
-    return finished;
+    settings.setValue(QStringLiteral("scansettingdialog/useAdvancedMode"), true);
+    settings.setValue(QStringLiteral("scansettingdialog/biasStart"), QStringLiteral("-10"));
+    settings.setValue(QStringLiteral("scansettingdialog/biasEnd"), QStringLiteral("100"));
+    settings.setValue(QStringLiteral("scansettingdialog/biasStep"), QStringLiteral("1"));
+    bool done = false;
+    QObject::connect(window.panel(), &instrumentPanel::scanDone, [&] { done = true; });
+    window.panel()->findChild<QPushButton*>(QStringLiteral("scanButton"))->click();
+    return window.dataView()->dataSet() != nullptr && waitFor([&] { return done; }, 300000);
 }
 
 }  // namespace
@@ -132,6 +118,8 @@ int main(int argc, char** argv) {
     QSettings().setValue(QStringLiteral("mainDataView/plotView"), false);
 
     mainWindow window;
+    printingNotifier notifier;
+    window.panel()->setNotifier(&notifier);
     window.resize(1280, 800);
     window.show();
     if (!waitFor([&] { return window.handler()->isConnected(); }, 30000)) {
@@ -148,9 +136,8 @@ int main(int argc, char** argv) {
     window.dataView()->selectChannels({0, 1, 2, 3, 4, 5, 6});
     save(&window, QStringLiteral("main-window"));
 
-    // The scan wizard, configured for the unit.
-    scanWizard wizard;
-    wizard.configureFor(window.controller());
+    // The scan wizard of the panel, configured for the unit.
+    scanWizard& wizard = window.panel()->wizard();
     wizard.readSettings();
     shoot(wizard.selectionDialog(), QStringLiteral("wizard-1-selection"));
     shoot(wizard.modeDialog(), QStringLiteral("wizard-2-mode"));
@@ -161,9 +148,7 @@ int main(int argc, char** argv) {
     shoot(wizard.settingsDialog(), QStringLiteral("wizard-3-settings"));
     shoot(wizard.preferences(), QStringLiteral("preferences"));
 
-    idleVoltagesDialog idle;
-    idle.setRanges(outputRanges::of(window.controller()));
-    shoot(idle, QStringLiteral("idle-voltages"));
+    shoot(window.panel()->idleDialog(), QStringLiteral("idle-voltages"));
     instrumentSettingsDialog instrument(&window.controller());
     shoot(instrument, QStringLiteral("instrument-settings"));
     aboutHardwareDialog hardware;

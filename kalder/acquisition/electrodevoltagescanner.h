@@ -15,8 +15,7 @@ class electrodeVoltageScanner : public QObject {
 
 public:
     // deviceMutex serialises every use of the instrument; it belongs to the caller.
-    electrodeVoltageScanner(TolmarCntrl* cntrl, std::mutex* deviceMutex,
-                            QObject* parent = nullptr);
+    electrodeVoltageScanner(TolmarCntrl* cntrl, std::mutex* deviceMutex, QObject* parent = nullptr);
 
 signals:
     void sensorDisconnected(int code);

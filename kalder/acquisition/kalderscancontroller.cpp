@@ -2,6 +2,7 @@
 
 #include <QDebug>
 #include <algorithm>
+#include <cmath>
 
 #include "data/ivtrace.h"
 #include "data/tarvodataset.h"
@@ -13,15 +14,17 @@ QString kalderScanController::typeName() const {
 
 int kalderScanController::sweep(double* vs, double* ve, double step, double*& data,
                                 unsigned& nPoints, int& nChannels) {
-    int lead = 0;
+    placeOnOutputs(vs);
+    placeOnOutputs(ve);
+    int lead = sweptOutput();
     cntrl->setScanVoltages(vs, ve, lead, step);
     if (!cntrl->startScan()) {
         return -1;
     }
     unsigned nScans = 0, acqStart = 0, status = 0;
     double timeRes = 0.0;
-    const bool read = cntrl->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes,
-                                                acqStart, status, true) == 1;
+    const bool read = cntrl->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes, acqStart,
+                                                status, true) == 1;
     if (!cntrl->stopScan()) {
         return -1;
     }
@@ -29,12 +32,13 @@ int kalderScanController::sweep(double* vs, double* ve, double step, double*& da
 }
 
 double kalderScanController::referenceCurrent(int i) const {
-    // The first probe's collector current, the row every unit of this family has.
+    // The first probe's collector current in µA, the row every unit of this family has. Ion
+    // current reads negative at the collector, so its size is what scales the third electrode.
     const QVector<double>& row = reference->currents[0];
     if (row.isEmpty()) {
         return 0.0;
     }
-    return row[std::min(i, row.size() - 1)] * 1e6;
+    return std::fabs(row[std::min(i, row.size() - 1)]) * 1e6;
 }
 
 void kalderScanController::measureRatio(double key, double aspectRatio, bool& lost) {
@@ -49,6 +53,7 @@ void kalderScanController::measureRatio(double key, double aspectRatio, bool& lo
         } else {
             const double top = std::max(c, b + POINT_SWEEP_WIDTH - r);
             double idle[3] = {b, c, top};
+            placeOnOutputs(idle);
             cntrl->setDefVoltages(idle);
             double vs[3] = {b, c, top};
             double ve[3] = {b + POINT_SWEEP_WIDTH, c, top};
@@ -95,6 +100,9 @@ void kalderScanController::startScan() {
         if (lost) {
             emit sensorDisconnected(0);
             return;
+        }
+        if (stopRequested) {
+            break;
         }
     }
     running = false;

@@ -108,6 +108,16 @@ void scanController::waitForInterval(const pacing::stopwatch& pass) const {
     }
 }
 
+int scanController::sweptOutputOf(const TolmarCntrl& unit) {
+    return unit.vcScannable ? 2 : 0;
+}
+
+void scanController::placeOnOutputsOf(const TolmarCntrl& unit, double v[3]) {
+    if (sweptOutputOf(unit) == 2) {
+        std::swap(v[0], v[2]);
+    }
+}
+
 int scanController::applyChannelEnables(bool all) {
     bool enables[TolmarCntrl::MAX_CHANNELS];
     for (int c = 0; c < TolmarCntrl::MAX_CHANNELS; ++c) {
@@ -139,7 +149,9 @@ void scanController::startScan() {
 
         double vs[3] = {settings.biasStart, settings.collector, settings.secElSup};
         double ve[3] = {settings.biasEnd, settings.collector, settings.secElSup};
-        int lead = 0;
+        placeOnOutputs(vs);
+        placeOnOutputs(ve);
+        int lead = sweptOutput();
         double step = settings.biasStep;
         cntrl->setScanVoltages(vs, ve, lead, step);
         cntrl->setSettlingDelays(10, settings.firstStepDelay, settings.nextStepDelay, 6);

@@ -29,14 +29,20 @@ public:
     ~scanController() override;
 
     virtual QString typeName() const;
+    // The output the unit sweeps (C on units whose output C is a scanned DAC, else A): the one
+    // whose steps the read-out reports as the retarding voltage.
+    static int sweptOutputOf(const TolmarCntrl& unit);
+    // Turns (bias grid, collector, third electrode) into the voltages of outputs A, B and C,
+    // with the bias grid on the unit's swept output.
+    static void placeOnOutputsOf(const TolmarCntrl& unit, double v[3]);
+
     bool isRunning() const { return running.load(); }
     tarvoDataSet* data() const { return dataSet; }
 
     // Save and CSV export of the data set at the end of a run. The directory of path is
     // created when missing; on failure error names what went wrong and the path.
     bool saveDataSet(const QString& path, QString* error = nullptr);
-    bool exportDataSet(const QString& path, const exportChoices& choices,
-                       QString* error = nullptr);
+    bool exportDataSet(const QString& path, const exportChoices& choices, QString* error = nullptr);
 
 public slots:
     virtual void stopScan();
@@ -62,6 +68,8 @@ protected:
     bool alternateRows() const;
     // Waits in 100 ms steps until the pass has lasted the interval or a stop is requested.
     void waitForInterval(const pacing::stopwatch& pass) const;
+    int sweptOutput() const { return sweptOutputOf(*cntrl); }
+    void placeOnOutputs(double v[3]) const { placeOnOutputsOf(*cntrl, v); }
     // Programs every channel enable of the settings (all: every channel on).
     int applyChannelEnables(bool all);
 

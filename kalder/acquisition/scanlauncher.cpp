@@ -16,11 +16,13 @@
 
 scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electrodeVoltage) {
     scanLaunch launch;
-    // The step count of the bias sweep decides whether the unit can take the scan; the
-    // controllers program their own arrangement of the outputs later.
-    double vs[3] = {settings->secElSup(), settings->collector(), settings->biasStart()};
-    double ve[3] = {settings->secElSup(), settings->collector(), settings->biasEnd()};
-    int lead = 2;
+    // The step count of the bias sweep decides whether the unit can take the scan: counted on
+    // the output that will sweep it, as the controllers program it.
+    double vs[3] = {settings->biasStart(), settings->collector(), settings->secElSup()};
+    double ve[3] = {settings->biasEnd(), settings->collector(), settings->secElSup()};
+    scanController::placeOnOutputsOf(*cntrl, vs);
+    scanController::placeOnOutputsOf(*cntrl, ve);
+    int lead = scanController::sweptOutputOf(*cntrl);
     double step = settings->biasStep();
     launch.steps = cntrl->setScanVoltages(vs, ve, lead, step);
     if (launch.steps > TolmarCntrl::MAX_SCAN_POINTS) {
@@ -41,8 +43,8 @@ scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electr
     const int type = settings->scanType();
     const bool discriminator = settings->collectorDiscriminator();
     auto sweepDataSet = [&](const char* unit) {
-        auto* set = new tarvoDataSet(nProbes, nVchan, 1.0, discriminator ? 1.0 : 0.0, 0.0,
-                                     sensorCode);
+        auto* set =
+            new tarvoDataSet(nProbes, nVchan, 1.0, discriminator ? 1.0 : 0.0, 0.0, sensorCode);
         set->useCollectorDiscriminator = discriminator;
         set->setTimeUnit(QString::fromLatin1(unit));
         return set;
@@ -96,9 +98,10 @@ void writeScanMetadata(tarvoDataSet* dataSet, TolmarCntrl* cntrl) {
                QStringLiteral("0x%1").arg(cntrl->fpgaFirmwareID, 4, 16, QLatin1Char('0')));
     map.insert(QStringLiteral("calibrationDate"),
                QDateTime::fromSecsSinceEpoch(cntrl->calTime, Qt::UTC).toString(Qt::ISODate));
-    map.insert(QStringLiteral("linkBackend"), TolmarCntrl::isGenuineUsbLink()
-                                                  ? QStringLiteral("vendor")
-                                                  : QStringLiteral("virtual"));
+    // The virtual sensor names itself in the module's make, whichever backend reached it.
+    const bool simulated = qstrncmp(cntrl->qusbMake, "Virtual Sensor", 14) == 0;
+    map.insert(QStringLiteral("linkBackend"),
+               simulated ? QStringLiteral("virtual") : QStringLiteral("vendor"));
 }
 
 QString autosaveName(const QString& directory, const QString& prefix, const QString& typeName,

@@ -16,8 +16,8 @@ struct scanLaunch {
     enum Outcome { Ready, TooManySteps, Rejected };
     Outcome outcome = Rejected;
     int steps = 0;
-    tarvoDataSet* dataSet = nullptr;        // Ready: new, owned by the caller
-    scanController* controller = nullptr;   // Ready: new, owned by the caller
+    tarvoDataSet* dataSet = nullptr;       // Ready: new, owned by the caller
+    scanController* controller = nullptr;  // Ready: new, owned by the caller
 };
 
 // Builds the scan; electrodeVoltage is the last measured one (NaN when none).

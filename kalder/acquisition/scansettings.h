@@ -15,13 +15,13 @@ struct scanParameters {
     int scanType = TimeAveragedScan;
     bool aspectRatioFamily = true;
     bool multipleScans = false;
-    int tracesPerScan = 0;       // 0 = until stopped
-    double scanLengthMs = 0.0;   // multiple scans: total length of the run
-    double intervalMs = 0.0;     // multiple scans: length of one pass
-    unsigned trStart = 0;        // time-resolved window, microseconds
+    int tracesPerScan = 0;      // 0 = until stopped
+    double scanLengthMs = 0.0;  // multiple scans: total length of the run
+    double intervalMs = 0.0;    // multiple scans: length of one pass
+    unsigned trStart = 0;       // time-resolved window, microseconds
     unsigned trEnd = 100;
     double trRes = 100.0;
-    double biasStart = -10.0;    // volts
+    double biasStart = -10.0;  // volts
     double biasEnd = 100.0;
     double biasStep = 1.0;
     double collector = -60.0;
@@ -30,7 +30,7 @@ struct scanParameters {
     unsigned zeroStepDelay = 1000000;  // microseconds
     unsigned firstStepDelay = 50000;   // microseconds
     unsigned nextStepDelay = 100;
-    unsigned ivAcc = 2000;             // ADC samples per step
+    unsigned ivAcc = 2000;  // ADC samples per step
     unsigned kalderFirstStep = 1;
     unsigned kalderNextStep = 1;
     unsigned kalderIvAcc = 10000;

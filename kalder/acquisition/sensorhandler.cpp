@@ -46,7 +46,17 @@ void sensorHandler::poll() {
     // Bit 9 marks the aspect-ratio family; bit 8 alone marks a unit this program cannot drive.
     if (cntrl->kalderSensor || !cntrl->alternateRows) {
         connected = true;
-        emit sensorConnection();
+        // Announced from the handler's own thread, after it has read the flag again: that
+        // read orders everything connectTo wrote into the instrument object before whatever the
+        // receivers then do with it. A disconnection in between cancels the announcement.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (connected) {
+                    emit sensorConnection();
+                }
+            },
+            Qt::QueuedConnection);
     } else {
         // Released again so that the next attempt opens it afresh and reports it again.
         emit invalidSensor();

@@ -43,7 +43,9 @@ public:
     bool isConnected() const { return connected; }
 
 signals:
+    // Emitted in the handler's thread.
     void sensorConnection();
+    // Emitted in the poll thread.
     void invalidSensor();
 
 public slots:

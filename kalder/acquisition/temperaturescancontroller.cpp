@@ -1,9 +1,9 @@
 #include "acquisition/temperaturescancontroller.h"
 
+#include <vector>
+
 #include "data/tarvodataset.h"
 #include "tolmar2/TolmarCntrl.h"
-
-#include <vector>
 
 QString temperatureScanController::typeName() const {
     return QStringLiteral("Temperature");

@@ -23,8 +23,8 @@
 #include "ui/datapropertiesdialog.h"
 #include "ui/derivativechoicedialog.h"
 #include "ui/graphcontrols.h"
+#include "ui/instrumentpanel.h"
 #include "ui/maindataview.h"
-#include "ui/preferencesdialog.h"
 #include "ui/resources.h"
 #include "ui/topbanner.h"
 #include "ui_mainwindow.h"
@@ -150,8 +150,6 @@ mainWindow::mainWindow(QWidget* parent, bool pollSensor)
     connect(ui->actionSingle_Channel_Select, &QAction::toggled, this, &mainWindow::setChannelMode);
     connect(ui->actionMulti_Channel_Select, &QAction::toggled, this, &mainWindow::setChannelMode);
 
-    embedInstrumentPanel();
-
     if (pollSensor) {
         sensor = std::make_unique<sensorHandler>(&cntrl);
         connect(sensor.get(), &sensorHandler::sensorConnection, this, &mainWindow::sensorConnected);
@@ -160,17 +158,39 @@ mainWindow::mainWindow(QWidget* parent, bool pollSensor)
         connect(sensor.get(), &sensorHandler::invalidSensor, bannerWidget,
                 &topBanner::invalidSensor);
     }
+    connectInstrumentPanel();
 }
 
 mainWindow::~mainWindow() {
-    // The poll thread calls into the controller: it ends before the controller goes.
+    // The poll thread, the panel's monitor and a running scan call into the controller: all of
+    // them end before the controller goes (the widgets would otherwise outlive it).
     sensor.reset();
+    delete ui->instrumentControl;
+    ui->instrumentControl = nullptr;
 }
 
 // ---- Instrument panel ----------------------------------------------------------------------
 
-void mainWindow::embedInstrumentPanel() {
-    ui->instrumentSlot->setFixedWidth(260);
+void mainWindow::connectInstrumentPanel() {
+    instrumentPanel* p = ui->instrumentControl;
+    topBanner* bannerWidget = ui->brandingMenu;
+    p->setFixedWidth(260);
+    connect(p, &instrumentPanel::newScanStarted, this, &mainWindow::newScanStarted);
+    if (sensor) {
+        connect(p, &instrumentPanel::sensorDisconnection, sensor.get(),
+                &sensorHandler::sensorDisconnect);
+    }
+    connect(p, &instrumentPanel::sensorDisconnection, bannerWidget, &topBanner::sensorDisconnected);
+    connect(p, &instrumentPanel::sensorDisconnection, this, &mainWindow::sensorDisconnected);
+    connect(p, &instrumentPanel::HVtoggled, bannerWidget, &topBanner::toggleHV);
+    connect(p, &instrumentPanel::scanDone, this, &mainWindow::scanDone);
+    connect(p, &instrumentPanel::scanProgress, this, &mainWindow::scanAdvancement);
+    connect(p, &instrumentPanel::scanNumber, this, &mainWindow::scanNumber);
+    connect(p, &instrumentPanel::ARCounter, this, &mainWindow::ARCounter);
+    connect(p, &instrumentPanel::syncFreq, this, &mainWindow::syncFreq);
+    connect(p, &instrumentPanel::updateDuration, this, &mainWindow::updateDuration);
+    connect(ui->actionInstrument, &QAction::triggered, p,
+            &instrumentPanel::updateInstrumentSettings);
 }
 
 // ---- Accessors -----------------------------------------------------------------------------
@@ -181,6 +201,10 @@ mainDataView* mainWindow::dataView() const {
 
 topBanner* mainWindow::banner() const {
     return ui->brandingMenu;
+}
+
+instrumentPanel* mainWindow::panel() const {
+    return ui->instrumentControl;
 }
 
 QList<QLabel*> mainWindow::statusLabels() const {
@@ -277,6 +301,7 @@ void mainWindow::sensorConnected() {
     }
     systemDescription = QString::fromLocal8Bit(buffer.data());
     updateTitle(std::strncmp(cntrl.qusbMake, "Virtual Sensor", sizeof cntrl.qusbMake) == 0);
+    ui->instrumentControl->sensorConnected(&cntrl);
 }
 
 void mainWindow::sensorDisconnected() {
@@ -395,8 +420,8 @@ void mainWindow::changeDerivative() {
 }
 
 void mainWindow::preferences() {
-    preferencesDialog dialog(this);
-    dialog.exec();
+    // The wizard's own dialog, whose choices the panel reads when a scan ends.
+    ui->instrumentControl->updatePreferences();
 }
 
 void mainWindow::setChannelMode(bool) {

@@ -20,6 +20,7 @@ class mainWindow;
 class QFrame;
 class QLabel;
 class graphControls;
+class instrumentPanel;
 class mainDataView;
 class sensorHandler;
 class tarvoDataSet;
@@ -43,6 +44,7 @@ public:
     TolmarCntrl& controller() { return cntrl; }
     mainDataView* dataView() const;
     topBanner* banner() const;
+    instrumentPanel* panel() const;
     sensorHandler* handler() const { return sensor.get(); }
     graphControls* graphicControls() const { return graphics; }
     exportOptions& exportDialog() { return exportOpts; }
@@ -94,9 +96,9 @@ private:
     void placeAccentLines();
     void updateTitle(bool virtualSensor);
 
-    // ---- Instrument panel ----
-    // The panel sits in the "instrumentSlot" column at the right of the window.
-    void embedInstrumentPanel();
+    // Wires the instrument panel (the column at the right) to the window, the banner and the
+    // sensor handler.
+    void connectInstrumentPanel();
 
     std::unique_ptr<Ui::mainWindow> ui;
     TolmarCntrl cntrl;

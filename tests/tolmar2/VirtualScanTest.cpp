@@ -8,35 +8,23 @@
 #include <string>
 #include <vector>
 
-#include "Platform.h"
 #include "TempDir.h"
-#include "UsbLink.h"
+#include "VirtualLink.h"
 #include "tolmar2/TolmarCntrl.h"
 #include "vsensor/VirtualSensor.h"
 
 namespace {
 
-void noSleep(unsigned) {}
-
 class VirtualScanTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR, 1);
-        setenv("TOLMAR_LINK", "virtual", 1);
-        ASSERT_TRUE(tolmar2::link::reselect());
-        tolmar2::platform::setSleepFunction(&noSleep);
-        tolmar2::link::setI2cPause(std::chrono::milliseconds(0));
-        vsensor::reset();
-        vsensor::setStreamSpeed(0);
+        ASSERT_TRUE(useVirtualLink(FIRMWARE_SOURCE_DIR));
         dir_ = std::make_unique<TempDir>(true);
     }
     void TearDown() override {
         c_.reset();
         dir_.reset();
-        vsensor::reset();
-        tolmar2::platform::setSleepFunction(nullptr);
-        unsetenv("TOLMAR_LINK");
-        tolmar2::link::reselect();
+        releaseVirtualLink();
     }
 
     void connect(const char* profile) {
@@ -99,8 +87,8 @@ TEST_F(VirtualScanTest, DiscScanRecoversCollectorCurrentAndVoltages) {
         }
     }
     // The radial profile: an edge sensor collects less than the centre one (sensor 2) below
-    // the peaks.
-    EXPECT_LT(s.at(12, 0), 0.8 * s.at(2, 0));
+    // the peaks (ion current reads negative).
+    EXPECT_LT(std::fabs(s.at(12, 0)), 0.8 * std::fabs(s.at(2, 0)));
     EXPECT_TRUE(c_->stopScan());
 }
 
@@ -192,7 +180,7 @@ TEST_F(VirtualSyncScanTest, TimeResolvedScanShowsThePulseInTheRightSlots) {
     EXPECT_GT(on, 10);
     EXPECT_GT(off, 10);
     // Below the peaks the pulse is plain to see: on-slots collect over three times the current.
-    EXPECT_GT(s.at(0, 0, 10), 3 * s.at(0, 0, 60));
+    EXPECT_GT(std::fabs(s.at(0, 0, 10)), 3 * std::fabs(s.at(0, 0, 60)));
 }
 
 TEST_F(VirtualSyncScanTest, ElectrodeVoltageLockedToTheSyncSignal) {

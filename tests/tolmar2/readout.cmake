@@ -13,6 +13,6 @@ target_compile_definitions(tolmar2_readout_test PRIVATE
 # Known-answer scans against the virtual sensor's plasma model.
 kalder_add_test(tolmar2_virtual_scan_test
   SOURCES VirtualScanTest.cpp
-  LIBS tolmar2 tolmar2_internal vsensor)
+  LIBS tolmar2 tolmar2_internal vsensor virtual_link_support)
 target_compile_definitions(tolmar2_virtual_scan_test PRIVATE
   FIRMWARE_SOURCE_DIR="${CMAKE_SOURCE_DIR}/tolmar2/firmware")

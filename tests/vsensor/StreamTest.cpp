@@ -252,22 +252,22 @@ TEST(Pacing, SpeedFromTheEnvironment) {
 
 // ---- the model ----
 
-TEST(Model, CurrentFallsWithRetardingVoltageAndTowardsTheEdge) {
+TEST(Model, CurrentShrinksWithRetardingVoltageAndTowardsTheEdge) {
     const PlasmaModel m;
-    // Centre sensor: without retarding field every ion arrives: on-phase flux, off-phase first peak only.
-    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.1), 1e-6, 1e-15);
-    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.9), 0.3 * 0.5e-6, 1e-15);
-    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100), 0.5 * 1e-6 + 0.5 * 0.15e-6, 1e-15);
+    // Ion current reads negative. Centre sensor: without retarding field every ion arrives: on-phase flux, off-phase first peak only.
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.1), -1e-6, 1e-15);
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.9), -0.3 * 0.5e-6, 1e-15);
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, -100), -(0.5 * 1e-6 + 0.5 * 0.15e-6), 1e-15);
     // Between the peaks half the ions are left; far above both none.
-    EXPECT_NEAR(collectorCurrent(m, 2, 13, 50, 0.1), 0.5e-6, 1e-9);
-    EXPECT_LT(collectorCurrent(m, 2, 13, 100, 0.1), 1e-15);
-    double previous = 1;
+    EXPECT_NEAR(collectorCurrent(m, 2, 13, 50, 0.1), -0.5e-6, 1e-9);
+    EXPECT_GT(collectorCurrent(m, 2, 13, 100, 0.1), -1e-15);
+    double previous = -1;
     for (double v = 0; v < 80; v += 1) {
         const double i = collectorCurrent(m, 2, 13, v);
-        EXPECT_LE(i, previous);
+        EXPECT_GE(i, previous);
         previous = i;
     }
-    EXPECT_NEAR(collectorCurrent(m, 12, 13, -100, 0.1), 0.7e-6, 1e-15);
+    EXPECT_NEAR(collectorCurrent(m, 12, 13, -100, 0.1), -0.7e-6, 1e-15);
     EXPECT_EQ(sensorRadius(0, 1), 0.0);
     EXPECT_EQ(sensorRadius(4, 5), 1.0);
     // On the 13-sensor disc the third sensor is the centre, the ring of eight the edge, and

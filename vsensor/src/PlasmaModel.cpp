@@ -32,9 +32,12 @@ double collectorCurrent(const PlasmaModel& model, int sensor, int sensors, doubl
     };
     const double on = above(model.peaks[0]) + above(model.peaks[1]);
     const double off = model.pulseOffFlux * above(model.peaks[0]);
+    // The collector's amplifier reads the arriving ion current as negative, so the current
+    // rises towards zero as the retarding voltage turns ions away and dI/dE (the energy
+    // distribution) and the ion flux come out positive.
     if (syncPhase < 0)
-        return flux * (model.pulseDuty * on + (1 - model.pulseDuty) * off);
-    return flux * (syncPhase < model.pulseDuty ? on : off);
+        return -flux * (model.pulseDuty * on + (1 - model.pulseDuty) * off);
+    return -flux * (syncPhase < model.pulseDuty ? on : off);
 }
 
 double thermistorResistance(const PlasmaModel& model, const UnitProfile& profile, int k) {
