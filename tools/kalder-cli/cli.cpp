@@ -47,14 +47,13 @@ void setVerbose(bool on) {
     qInstallMessageHandler(messageFilter);
 }
 
-void prepareParser(QCommandLineParser& parser, const QString& command, const QString& about) {
+void prepareParser(QCommandLineParser& parser, const QString& about) {
     parser.setApplicationDescription(about);
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOption(
         {{QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("Show this text.")});
     parser.addOption({QStringLiteral("verbose"),
                       QStringLiteral("Also show the sensor library's log and diagnostics.")});
-    parser.addPositionalArgument(command, QString(), command);
 }
 
 bool parseCommand(QCommandLineParser& parser, const QString& command, const QStringList& args,
@@ -66,7 +65,12 @@ bool parseCommand(QCommandLineParser& parser, const QString& command, const QStr
         return false;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        // Qt names the program by its path; the usage line names it and the command.
+        QString help = parser.helpText();
+        const QString options = QStringLiteral("[options]");
+        help.replace(0, help.indexOf(options),
+                     QStringLiteral("Usage: kalder-cli %1 ").arg(command));
+        std::fputs(qPrintable(help), stdout);
         f = {Success, QString()};
         return false;
     }

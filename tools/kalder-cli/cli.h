@@ -33,10 +33,11 @@ int report(const failure& f);
 // Library log lines and the data code's diagnostics reach standard error only when verbose.
 void setVerbose(bool on);
 
-// A parser for one command, with --help and --verbose. Its usage text names the command.
-void prepareParser(QCommandLineParser& parser, const QString& command, const QString& about);
+// A parser for one command, with --help and --verbose.
+void prepareParser(QCommandLineParser& parser, const QString& about);
 // Parses the command's arguments (without the program and command names). Returns false with
-// `f` filled for a usage error, false with f.code Success after printing the help text.
+// `f` filled for a usage error, false with f.code Success after printing the help text (whose
+// usage line names the command).
 bool parseCommand(QCommandLineParser& parser, const QString& command, const QStringList& args,
                   failure& f);
 

@@ -51,7 +51,7 @@ std::unique_ptr<tarvoDataSet> load(const QCommandLineParser& parser, const QStri
 
 int runInspect(const QStringList& args) {
     QCommandLineParser parser;
-    cli::prepareParser(parser, QStringLiteral("inspect"),
+    cli::prepareParser(parser,
                        QStringLiteral("Prints what a kdf data file holds: version, kind, sensor "
                                       "code, channels, scans, traces, points, the settings and "
                                       "the results of every scan."));
@@ -71,7 +71,7 @@ int runInspect(const QStringList& args) {
 
 int runExport(const QStringList& args) {
     QCommandLineParser parser;
-    cli::prepareParser(parser, QStringLiteral("export"),
+    cli::prepareParser(parser,
                        QStringLiteral("Exports a kdf data file as CSV text and/or a MAT file, "
                                       "with the same writers as the program."));
     parser.addPositionalArgument(QStringLiteral("FILE.kdf"), QStringLiteral("The data file."));

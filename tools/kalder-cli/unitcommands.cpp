@@ -342,9 +342,8 @@ int scan(const scanRequest& r) {
 
 int runInfo(const QStringList& args) {
     QCommandLineParser parser;
-    cli::prepareParser(parser, QStringLiteral("info"),
-                       QStringLiteral("Connects to the sensor unit and prints the system "
-                                      "description and the unit's record."));
+    cli::prepareParser(parser, QStringLiteral("Connects to the sensor unit and prints the system "
+                                              "description and the unit's record."));
     addForceOption(parser);
     failure f{cli::Success, QString()};
     if (!cli::parseCommand(parser, QStringLiteral("info"), args, f)) {
@@ -372,11 +371,10 @@ int runInfo(const QStringList& args) {
 int runScan(const QStringList& args) {
     QCommandLineParser parser;
     cli::prepareParser(
-        parser, QStringLiteral("scan"),
-        QStringLiteral("Runs one scan, writes it to a kdf file and the exports asked "
-                       "for, and prints the results per channel. Progress goes to "
-                       "standard error; Ctrl+C ends the scan and keeps what was "
-                       "measured."));
+        parser, QStringLiteral("Runs one scan, writes it to a kdf file and the exports asked "
+                               "for, and prints the results per channel. Progress goes to "
+                               "standard error; Ctrl+C ends the scan and keeps what was "
+                               "measured."));
     addScanOptions(parser);
     failure f{cli::Success, QString()};
     scanRequest request;
