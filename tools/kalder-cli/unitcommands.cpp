@@ -329,6 +329,9 @@ int scan(const scanRequest& r) {
     const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f);
     printSummary(*set);
     if (lost != 1) {
+        if (!written) {
+            cli::message(f.message);
+        }
         return cli::report(
             {cli::ScanFailed,
              QStringLiteral("the sensor was lost during the scan (code %1)%2")
