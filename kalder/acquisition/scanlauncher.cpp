@@ -2,9 +2,11 @@
 
 #include <QDateTime>
 #include <QVariantList>
+#include <utility>
 
 #include "acquisition/kalderscancontroller.h"
 #include "acquisition/scancontroller.h"
+#include "acquisition/scansettings.h"
 #include "acquisition/syncscancontroller.h"
 #include "acquisition/temperaturescancontroller.h"
 #include "data/tarvodataset.h"
@@ -102,6 +104,41 @@ void writeScanMetadata(tarvoDataSet* dataSet, TolmarCntrl* cntrl) {
     const bool simulated = qstrncmp(cntrl->qusbMake, "Virtual Sensor", 14) == 0;
     map.insert(QStringLiteral("linkBackend"),
                simulated ? QStringLiteral("virtual") : QStringLiteral("vendor"));
+}
+
+void writeScanParameters(tarvoDataSet* dataSet, const scanParameters& p) {
+    QVariantMap& map = dataSet->settingsMap;
+    // The dialog takes the settling times from idle voltages and from the previous scan in ms.
+    const std::pair<const char*, double> fields[] = {
+        {"supGrid", p.supGrid},
+        {"biasStart", p.biasStart},
+        {"biasEnd", p.biasEnd},
+        {"biasStep", p.biasStep},
+        {"secElSup", p.secElSup},
+        {"collector", p.collector},
+        {"zeroStep", p.zeroStepDelay / 1000},
+        {"firstStep", p.firstStepDelay / 1000},
+        {"nextStep", p.nextStepDelay},
+        {"ivAcc", p.ivAcc},
+        {"kalderFirstStep", p.kalderFirstStep},
+        {"kalderNextStep", p.kalderNextStep},
+        {"kalderIvAcc", p.kalderIvAcc},
+        {"syncDelay", p.syncDelay},
+    };
+    for (const auto& field : fields) {
+        map.insert(QLatin1String(field.first), QString::number(field.second));
+    }
+    map.insert(QStringLiteral("useRisingEdge"), p.risingEdge);
+    map.insert(QStringLiteral("useAdvancedMode"), true);
+    QVariantList ratios, enabled;
+    for (double r : p.aspectRatios) {
+        ratios << r;
+    }
+    for (bool e : p.enabledChannels) {
+        enabled << e;
+    }
+    map.insert(QStringLiteral("AspectRatios"), ratios);
+    map.insert(QStringLiteral("enabledSensors"), enabled);
 }
 
 QString autosaveName(const QString& directory, const QString& prefix, const QString& typeName,
