@@ -1,5 +1,6 @@
 #include "acquisition/scanlauncher.h"
 
+#include <algorithm>
 #include <QDateTime>
 #include <QVariantList>
 #include <utility>
@@ -40,7 +41,10 @@ scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electr
     cntrl->setAverageHW(settings->ivAcc(), settings->ivAcc());
 
     const int nProbes = cntrl->getNProbes();
-    const int nVchan = cntrl->getNVchan();
+    // Every sweep carries its voltage rows after the probes' currents; a two-value board has no
+    // voltage monitors in its record, yet its sweeps hold the programmed voltage as one row.
+    // Counting it keeps a saved file's row count true to its traces.
+    const int nVchan = std::max(cntrl->getNVchan(), cntrl->nAdcChannels - nProbes);
     const int sensorCode = static_cast<int>(cntrl->extWord);
     const int type = settings->scanType();
     const bool discriminator = settings->collectorDiscriminator();

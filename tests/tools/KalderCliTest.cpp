@@ -142,6 +142,21 @@ TEST(KalderCli, ProgressOnAPipeIsPlainPercentages) {
     EXPECT_EQ(run.err, "0%\n25%\n50%\n75%\n100%\n");
 }
 
+// A single-probe unit's sweeps hold the programmed voltage and the current: the file keeps the
+// row count of its traces, so it reads back as one current and one voltage channel.
+TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
+    TempDir dir(true);
+    const CliRun run = runCli(quickScan({"--out", "one.kdf"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    tarvoDataSet set(QStringLiteral("one.kdf"));
+    EXPECT_EQ(set.nChannels, 1);
+    EXPECT_EQ(set.nVoltageChannels, 1);
+    ASSERT_EQ(set.sweepScans.size(), 1);
+    EXPECT_EQ(set.sweepScans[0]->average->nRows, 2u);
+    EXPECT_NE(runCli({"inspect", "one.kdf"}).out.find("channels: 1 current, 1 voltage\n"),
+              std::string::npos);
+}
+
 TEST(KalderCli, TimeResolvedAndTemperatureScans) {
     TempDir dir(true);
     const CliRun resolved =
