@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "tolmar2/TolmarCntrl.h"
+#include "unitreport.h"
 
 namespace {
 
@@ -55,17 +55,6 @@ bool parse(int argc, char** argv, Options& o) {
         }
     }
     return true;
-}
-
-void printDescription(TolmarCntrl& c) {
-    std::vector<char> text(TolmarCntrl::MIN_DESCRIPTION_SIZE);
-    int size = static_cast<int>(text.size());
-    if (!c.getSystemDescription(text.data(), size)) {
-        text.resize(static_cast<size_t>(size));  // the capacity the text needs
-        if (!c.getSystemDescription(text.data(), size))
-            return;
-    }
-    std::fwrite(text.data(), 1, static_cast<size_t>(size), stdout);
 }
 
 void printRegisters(const TolmarCntrl& c) {
@@ -149,11 +138,11 @@ int main(int argc, char** argv) {
         o.device ? c.connectTo(const_cast<char*>(o.device), o.force, true) : c.connectTo(o.force);
     if (result != 1) {
         std::fprintf(stderr, "tolmar-info: no unit connected (result %d)\n", result);
-        printDescription(c);
+        printSystemDescription(c);
         return kNotConnected;
     }
 
-    printDescription(c);
+    printSystemDescription(c);
     c.printI2cMem();
     int status = kOk;
     if (c.readFpgaConfigParameters()) {

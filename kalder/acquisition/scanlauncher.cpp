@@ -1,10 +1,13 @@
 #include "acquisition/scanlauncher.h"
 
+#include <algorithm>
 #include <QDateTime>
 #include <QVariantList>
+#include <utility>
 
 #include "acquisition/kalderscancontroller.h"
 #include "acquisition/scancontroller.h"
+#include "acquisition/scansettings.h"
 #include "acquisition/syncscancontroller.h"
 #include "acquisition/temperaturescancontroller.h"
 #include "data/tarvodataset.h"
@@ -38,7 +41,10 @@ scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electr
     cntrl->setAverageHW(settings->ivAcc(), settings->ivAcc());
 
     const int nProbes = cntrl->getNProbes();
-    const int nVchan = cntrl->getNVchan();
+    // Every sweep carries its voltage rows after the probes' currents; a two-value board has no
+    // voltage monitors in its record, yet its sweeps hold the programmed voltage as one row.
+    // Counting it keeps a saved file's row count true to its traces.
+    const int nVchan = std::max(cntrl->getNVchan(), cntrl->nAdcChannels - nProbes);
     const int sensorCode = static_cast<int>(cntrl->extWord);
     const int type = settings->scanType();
     const bool discriminator = settings->collectorDiscriminator();
@@ -102,6 +108,41 @@ void writeScanMetadata(tarvoDataSet* dataSet, TolmarCntrl* cntrl) {
     const bool simulated = qstrncmp(cntrl->qusbMake, "Virtual Sensor", 14) == 0;
     map.insert(QStringLiteral("linkBackend"),
                simulated ? QStringLiteral("virtual") : QStringLiteral("vendor"));
+}
+
+void writeScanParameters(tarvoDataSet* dataSet, const scanParameters& p) {
+    QVariantMap& map = dataSet->settingsMap;
+    // The dialog takes the settling times from idle voltages and from the previous scan in ms.
+    const std::pair<const char*, double> fields[] = {
+        {"supGrid", p.supGrid},
+        {"biasStart", p.biasStart},
+        {"biasEnd", p.biasEnd},
+        {"biasStep", p.biasStep},
+        {"secElSup", p.secElSup},
+        {"collector", p.collector},
+        {"zeroStep", p.zeroStepDelay / 1000},
+        {"firstStep", p.firstStepDelay / 1000},
+        {"nextStep", p.nextStepDelay},
+        {"ivAcc", p.ivAcc},
+        {"kalderFirstStep", p.kalderFirstStep},
+        {"kalderNextStep", p.kalderNextStep},
+        {"kalderIvAcc", p.kalderIvAcc},
+        {"syncDelay", p.syncDelay},
+    };
+    for (const auto& field : fields) {
+        map.insert(QLatin1String(field.first), QString::number(field.second));
+    }
+    map.insert(QStringLiteral("useRisingEdge"), p.risingEdge);
+    map.insert(QStringLiteral("useAdvancedMode"), true);
+    QVariantList ratios, enabled;
+    for (double r : p.aspectRatios) {
+        ratios << r;
+    }
+    for (bool e : p.enabledChannels) {
+        enabled << e;
+    }
+    map.insert(QStringLiteral("AspectRatios"), ratios);
+    map.insert(QStringLiteral("enabledSensors"), enabled);
 }
 
 QString autosaveName(const QString& directory, const QString& prefix, const QString& typeName,

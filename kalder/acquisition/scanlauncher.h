@@ -10,6 +10,7 @@
 class TolmarCntrl;
 class scanController;
 class scanSettings;
+struct scanParameters;
 class tarvoDataSet;
 
 struct scanLaunch {
@@ -27,6 +28,10 @@ scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electr
 // came from (software version, sensor serial, firmware, calibration date, link backend) into
 // the data set's settings map.
 void writeScanMetadata(tarvoDataSet* dataSet, TolmarCntrl* cntrl);
+
+// The scan's parameters into the data set's settings map under the keys, units and text form
+// of the program's scan settings dialog, for a scan whose settings did not come from it.
+void writeScanParameters(tarvoDataSet* dataSet, const scanParameters& p);
 
 // The automatic save and export names: directory/prefix_type_timestamp.suffix.
 QString autosaveName(const QString& directory, const QString& prefix, const QString& typeName,

@@ -39,12 +39,15 @@ sensorHandler::~sensorHandler() {
     delete thread;
 }
 
+bool sensorHandler::usableUnit(const TolmarCntrl& unit) {
+    return unit.kalderSensor || !unit.alternateRows;
+}
+
 void sensorHandler::poll() {
     if (cntrl->connectTo(true) != 1) {
         return;
     }
-    // Bit 9 marks the aspect-ratio family; bit 8 alone marks a unit this program cannot drive.
-    if (cntrl->kalderSensor || !cntrl->alternateRows) {
+    if (usableUnit(*cntrl)) {
         connected = true;
         // Announced from the handler's own thread, after it has read the flag again: that
         // read orders everything connectTo wrote into the instrument object before whatever the

@@ -41,6 +41,9 @@ public:
     ~sensorHandler() override;
 
     bool isConnected() const { return connected; }
+    // Whether this program drives the connected unit: option bit 9 marks the aspect-ratio
+    // family, bit 8 alone a unit it cannot drive.
+    static bool usableUnit(const TolmarCntrl& unit);
 
 signals:
     // Emitted in the handler's thread.

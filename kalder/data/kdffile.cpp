@@ -191,6 +191,7 @@ bool tarvoDataSet::loadFile(const QString& filePath) {
         return true;
     }
     qDebug() << "VERSION =" << version;
+    fileVersion = version;
     const qint64 position = file.pos();
     file.close();
     bool ok;

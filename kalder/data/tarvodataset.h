@@ -113,6 +113,9 @@ public:
     bool toMatFile(const QString& path);
 
     QVector<double> shiftedEnergy;
+    // Version of the kdf file the data set was read from; 0 when it was not read from one (a
+    // file without the data marker and magic, or of a version too old to read, loads empty).
+    int fileVersion = 0;
     bool hasData = false;
     bool forAcquisition = false;
     double reservedValue = 0.0;

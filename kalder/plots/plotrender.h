@@ -14,7 +14,8 @@ namespace plotRender {
 extern const char* const FILE_FILTER;
 constexpr int RESOLUTION_DPI = 85;
 
-// Asks for the file to write, starting at startPath; empty when the user cancels.
+// Asks for the file to write, starting at startPath; a name without one of the offered
+// extensions gets that of the chosen filter. Empty when the user cancels.
 QString askFileName(QWidget* parent, const QString& startPath);
 
 // The start path kept under settings group/"screenshot" (default "./").
@@ -24,9 +25,12 @@ QString screenshotPath(const QString& group);
 QString chooseFile(QWidget* parent, QString& lastPath, const QString& group);
 
 // Renders the plot at sizeMm and RESOLUTION_DPI; the format follows the file name's suffix
-// (pdf, svg, ps, png, bmp). Without background and canvas frame when `bare` is set. False
-// when the file could not be written.
+// (pdf, svg, ps, png, bmp; PostScript holds the plot as an image). Without background and canvas
+// frame when `bare` is set. False when the file could not be written.
 bool render(QwtPlot* plot, const QString& path, const QSizeF& sizeMm, bool bare = false);
+
+// Tells the user that the plot could not be written to path.
+void reportFailure(QWidget* parent, const QString& path);
 
 }  // namespace plotRender
 

@@ -139,8 +139,7 @@ TEST_F(HandlerTest, ConnectsAndConnectsAgainWhenTheUnitComesBack) {
     EXPECT_FALSE(cntrl->connected);
 
     // Plugged in again: the handler finds it on its own.
-    vsensor::reset();
-    ASSERT_TRUE(vsensor::loadProfile("single"));
+    ASSERT_TRUE(vsensor::replug("single"));
     waitFor(&handler, &sensorHandler::sensorConnection);
     EXPECT_TRUE(handler.isConnected());
     EXPECT_TRUE(cntrl->connected);

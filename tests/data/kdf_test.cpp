@@ -82,6 +82,7 @@ TEST(KdfRoundTrip, IvScans) {
     EXPECT_EQ(set.filePath(), path);
 
     tarvoDataSet loaded(path);
+    EXPECT_EQ(loaded.fileVersion, tarvoDataSet::FILE_VERSION);
     EXPECT_EQ(loaded.dataKind, 0);
     EXPECT_EQ(loaded.sensorCode, 0x42);
     EXPECT_EQ(loaded.settingsMap, set.settingsMap);
@@ -344,6 +345,7 @@ TEST_P(KdfTimeAveraged, EverySweepInOneScan) {
     const QString path = filePath(dir, "old.kdf");
     ASSERT_TRUE(writeFile(path, image.bytes()));
     tarvoDataSet set(path);
+    EXPECT_EQ(set.fileVersion, c.version);
     EXPECT_EQ(set.nChannels, c.currents);
     EXPECT_EQ(set.nVoltageChannels, c.voltages);
     EXPECT_EQ(set.nPoints, points);
@@ -463,6 +465,7 @@ TEST(KdfDispatch, UnreadableFilesGiveEmptyDataSets) {
         tarvoDataSet set(path);
         EXPECT_FALSE(set.hasData);
         EXPECT_EQ(set.scanCount(), 0);
+        EXPECT_EQ(set.fileVersion, 0) << "nothing was read";
         EXPECT_EQ(set.filePath(), path);
     }
     tarvoDataSet missing(filePath(dir, "does-not-exist.kdf"));

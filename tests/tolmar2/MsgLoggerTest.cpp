@@ -255,6 +255,26 @@ TEST(MsgLogger, InvalidModesAreIgnored) {
     expectLog(run, "", "", "[ERROR:   i.cpp:1] still mode 0\n");
 }
 
+// With the echo off the file still receives the header and every line; standard error stays
+// empty, and switching the echo back on brings the lines back without a second header.
+TEST(MsgLogger, EchoOffKeepsStandardErrorQuiet) {
+    const IsolatedRun run = runIsolated([] {
+        MsgLogger::setEcho(false);
+        MsgLogger::log(2, "q.cpp", 7, "only in the file\n");
+        if (MsgLogger::echo())
+            return 1;
+        MsgLogger::setEcho(true);
+        MsgLogger::log(1, "q.cpp", 8, "both\n");
+        return 0;
+    });
+    ASSERT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.stderrText, "[WARNING: q.cpp:8] both\n");
+    ASSERT_EQ(run.files.count("tarvo.log"), 1u);
+    std::string rest;
+    ASSERT_TRUE(splitHeader(run, run.files.at("tarvo.log"), &rest));
+    EXPECT_EQ(rest, "[MESSAGE: q.cpp:7] only in the file\n[WARNING: q.cpp:8] both\n");
+}
+
 TEST(MsgLogger, UnopenableFileIsSkipped) {
     const IsolatedRun run = runIsolated([] {
         if (mkdir("tarvo.log", 0700) != 0)

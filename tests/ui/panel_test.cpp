@@ -313,8 +313,7 @@ TEST_F(PanelTest, PulledCableStopsTheScanAndTheHandlerFindsTheUnitAgain) {
 
     // The unit comes back; the handler polls again and the panel takes it up.
     QObject::disconnect(panel.get(), &instrumentPanel::scanNumber, nullptr, nullptr);
-    vsensor::reset();
-    ASSERT_TRUE(vsensor::loadProfile("disc13"));
+    ASSERT_TRUE(vsensor::replug("disc13"));
     waitFor(handler.get(), &sensorHandler::sensorConnection);
     EXPECT_TRUE(panel->isSensorReady());
     EXPECT_TRUE(button("scanButton")->isEnabled());

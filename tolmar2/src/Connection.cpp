@@ -53,31 +53,34 @@ bool readable(const std::string& path) {
     return access(path.c_str(), R_OK) == 0;
 }
 
-// The "firmware" directory beside the library file itself. The build puts the images there, so
-// a library run from its build tree finds them without being installed.
-std::string firmwareDirBesideLibrary() {
+// The directory of the library file itself.
+std::string libraryDir() {
     Dl_info info{};
-    if (!dladdr(reinterpret_cast<void*>(&firmwareDirBesideLibrary), &info) || !info.dli_fname)
+    if (!dladdr(reinterpret_cast<void*>(&libraryDir), &info) || !info.dli_fname)
         return {};
     std::string dir = info.dli_fname;
     const size_t slash = dir.rfind('/');
-    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
-    return dir + "/firmware";
+    return slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
 }
 
 // Firmware files are looked up in the working directory, then in TOLMAR_FIRMWARE_DIR when it is
-// set, otherwise in the library's installed firmware directory and then beside the library file.
-// When none has the file the plain name is used, so that the failure to open it names the file
-// the unit needs.
+// set, otherwise in the library's installed firmware directory, in the same directory reached
+// from wherever the library file is (an installation unpacked under another prefix), and in
+// "firmware" beside the library file (the build puts the images there, so a library run from its
+// build tree finds them without being installed). When none has the file the plain name is
+// used, so that the failure to open it names the file the unit needs.
 std::string firmwarePath(const char* name) {
     if (readable(name))
         return name;
     const char* dir = std::getenv("TOLMAR_FIRMWARE_DIR");
     std::vector<std::string> dirs;
-    if (dir && *dir)
+    if (dir && *dir) {
         dirs = {dir};
-    else
-        dirs = {TOLMAR_FIRMWARE_INSTALL_DIR, firmwareDirBesideLibrary()};
+    } else {
+        const std::string here = libraryDir();
+        dirs = {TOLMAR_FIRMWARE_INSTALL_DIR, here + "/" TOLMAR_FIRMWARE_FROM_LIBRARY,
+                here + "/firmware"};
+    }
     for (const std::string& d : dirs) {
         const std::string path = d + "/" + name;
         if (readable(path))
@@ -330,7 +333,8 @@ int TolmarCntrl::connectTo(char* devName, bool force, bool checkSerialLink) {
 }
 
 bool TolmarCntrl::programFPGA(const char* path) {
-    if (!path) path = "";  // fails to open, with its message
+    if (!path)
+        path = "";  // fails to open, with its message
     abortRequested = false;
     TOLMAR_LOG_ERROR("Fpga Firmware used :%s\n", path);
     if (!call::QuickUsbStartFpgaConfiguration(qusbHandle)) {

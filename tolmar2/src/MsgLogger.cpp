@@ -18,6 +18,7 @@ constexpr size_t PATH_SIZE = 32;
 // GUI calls it from several threads, so every access goes through stateMutex.
 struct LoggerState {
     int mode = 1;
+    bool echo = true;
     bool headerWritten = false;
     char path[PATH_SIZE] = "";
 };
@@ -37,8 +38,10 @@ void writeToFile(const char* openMode, const char* data, size_t size) {
     }
 }
 
+// Caller holds stateMutex.
 void writeToStderr(const char* data, size_t size) {
-    std::fwrite(data, 1, size, stderr);
+    if (state.echo)
+        std::fwrite(data, 1, size, stderr);
 }
 
 // Caller holds stateMutex.
@@ -175,6 +178,16 @@ void MsgLogger::setMode(int mode) {
 int MsgLogger::mode() {
     std::lock_guard<std::mutex> lock(stateMutex);
     return state.mode;
+}
+
+void MsgLogger::setEcho(bool on) {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    state.echo = on;
+}
+
+bool MsgLogger::echo() {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    return state.echo;
 }
 
 const char* MsgLogger::fileName() {

@@ -12,6 +12,9 @@ detail::Emulation& emu() {
 void reset() {
     emu().reset();
 }
+bool replug(const std::string& name) {
+    return emu().replug(name);
+}
 bool loadProfile(const std::string& name) {
     return emu().loadProfile(name);
 }

@@ -513,6 +513,16 @@ void Emulation::reset() {
     resetLocked();
 }
 
+bool Emulation::replug(const std::string& name) {
+    Lock l(mutex_);
+    const UnitProfile* p = findProfile(name);
+    if (!p)
+        return false;
+    resetLocked();
+    loadProfileLocked(*p);
+    return true;
+}
+
 bool Emulation::loadProfile(const std::string& name) {
     auto l = lock();
     const UnitProfile* p = findProfile(name);

@@ -60,6 +60,7 @@ public:
     // The control interface (vsensor/VirtualSensor.h).
     void reset();
     bool loadProfile(const std::string& name);
+    bool replug(const std::string& name);
     std::string currentProfile();
     void setModuleCount(int count);
     int moduleCount();

@@ -73,6 +73,10 @@ void reset();
 bool loadProfile(const std::string& name);
 std::string currentProfile();
 
+// A unit with the named profile is plugged in again: reset() and loadProfile() in one step, so
+// a program polling for the unit never meets the power-on profile in between.
+bool replug(const std::string& name);
+
 // Number of modules the module list shows ("QUSB-0", "QUSB-1", ...), clamped to 0..kMaxModules.
 // Rebuilds the modules (closing every open one) with the current profile loaded.
 void setModuleCount(int count);

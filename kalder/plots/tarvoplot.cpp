@@ -1,0 +1,401 @@
+#include "plots/tarvoplot.h"
+
+#include <qwt_legend_data.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_grid.h>
+#include <qwt_plot_legenditem.h>
+#include <qwt_plot_zoomer.h>
+#include <qwt_scale_widget.h>
+
+#include <QDebug>
+#include <QShortcut>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+
+#include "data/tarvodataset.h"
+#include "plots/plotrender.h"
+#include "ui/curvepalette.h"
+
+namespace {
+
+const QString SETTINGS_GROUP = QStringLiteral("tarvoplot");
+constexpr int INDEX_POINTS = 1500;
+
+void setMousePatterns(QwtPlotZoomer* z) {
+    // Right button: back to the base; Control + right button: one step out.
+    z->setMousePattern(QwtEventPattern::MouseSelect2, Qt::RightButton);
+    z->setMousePattern(QwtEventPattern::MouseSelect3, Qt::RightButton, Qt::ControlModifier);
+}
+
+}  // namespace
+
+tarvoPlot::tarvoPlot(QWidget* parent)
+    : QwtPlot(parent), ivPen(QColor(164, 0, 26)), dIdEPen(QColor(69, 85, 115)) {
+    grid = new QwtPlotGrid;
+    grid->enableXMin(true);
+    grid->enableYMin(true);
+    grid->setMajorPen(QColor(150, 150, 150), 0, Qt::DotLine);
+    grid->setMinorPen(QColor(230, 230, 230), 0, Qt::SolidLine);
+    grid->attach(this);
+
+    setStyleSheet(QStringLiteral("background-color:white;"));
+    setCanvasBackground(Qt::white);
+    enableAxis(QwtPlot::yRight);
+    setContentsMargins(10, 10, 10, 10);
+
+    legend = new QwtPlotLegendItem;
+    legend->setBackgroundBrush(QColor(128, 128, 128, 200));
+    legend->setBorderPen(QPen(Qt::black));
+    legend->setBorderRadius(8);
+    legend->setMargin(4);
+    legend->setSpacing(2);
+    legend->setItemMargin(0);
+    legend->setMaxColumns(1);
+    legend->setRenderHint(QwtPlotItem::RenderAntialiased);
+    legend->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    legend->attach(this);
+
+    zoomer = new QwtPlotZoomer(QwtPlot::xBottom, QwtPlot::yLeft, canvas());
+    zoomer->setRubberBandPen(QPen(Qt::darkGreen));
+    zoomer->setTrackerMode(QwtPicker::AlwaysOn);
+    zoomer->setEnabled(true);
+    setMousePatterns(zoomer);
+    secondZoomer = new QwtPlotZoomer(QwtPlot::xTop, QwtPlot::yRight, canvas());
+    secondZoomer->setTrackerMode(QwtPicker::AlwaysOff);
+    secondZoomer->setRubberBand(QwtPicker::NoRubberBand);
+    setMousePatterns(secondZoomer);
+    connect(zoomer, &QwtPlotZoomer::zoomed, this, &tarvoPlot::CheckZoom);
+    connect(secondZoomer, &QwtPlotZoomer::zoomed, this, &tarvoPlot::CheckZoomSecond);
+
+    axisWidget(QwtPlot::yLeft)->setStyleSheet(QStringLiteral("color : rgb(164, 0, 26);"));
+    axisWidget(QwtPlot::yRight)->setStyleSheet(QStringLiteral("color : rgb(0,0,0);"));
+    setAxisTitle(QwtPlot::yLeft, QStringLiteral("Ion Current [A]"));
+    setAxisTitle(QwtPlot::yRight, QStringLiteral("dI/dE"));
+    setAxisTitle(QwtPlot::xBottom, QStringLiteral("Ion Energy [eV]"));
+
+    new QShortcut(QKeySequence(QStringLiteral("Ctrl+F6")), this, SLOT(toggleSimpleMode()), nullptr,
+                  Qt::ApplicationShortcut);
+    new QShortcut(QKeySequence(QStringLiteral("Ctrl+F7")), this, SLOT(toggleCheatingMode()),
+                  nullptr, Qt::ApplicationShortcut);
+
+    setAxisAutoScale(QwtPlot::yLeft);
+    setAxisAutoScale(QwtPlot::yRight);
+    setAxisAutoScale(QwtPlot::xBottom);
+
+    indexVector.resize(INDEX_POINTS);
+    for (int i = 0; i < INDEX_POINTS; ++i) {
+        indexVector[i] = i;
+    }
+    screenshot = plotRender::screenshotPath(SETTINGS_GROUP);
+}
+
+tarvoPlot::~tarvoPlot() {
+    // The curves (attached or not) belong to the pool; the plot deletes only attached items.
+    for (QwtPlotCurve* curve : curves) {
+        curve->detach();
+        delete curve;
+    }
+}
+
+void tarvoPlot::setDataSet(tarvoDataSet* dataSet) {
+    data = dataSet;
+    selected.clear();
+    currentScan = -1;
+    updateDisplay();
+}
+
+QList<QwtPlotCurve*> tarvoPlot::shownCurves() const {
+    QList<QwtPlotCurve*> shown;
+    for (QwtPlotCurve* curve : curves) {
+        if (curve->plot() == this) {
+            shown << curve;
+        }
+    }
+    return shown;
+}
+
+void tarvoPlot::setCurrentChannel(QList<int> channels) {
+    if (channels != selected) {
+        selected = channels;
+    }
+    updateDisplay();
+}
+
+void tarvoPlot::setCurrentMode(int mode) {
+    displayMode = mode;
+    updateDisplay();
+}
+
+void tarvoPlot::setCurrentScan(int scan) {
+    currentScan = scan;
+    updateDisplay();
+}
+
+void tarvoPlot::toggleGlobalScale(bool on) {
+    useGlobalScale = on;
+    setAxisAutoScale(QwtPlot::yLeft, !on);
+    setAxisAutoScale(QwtPlot::yRight, !on);
+    updateDisplay();
+}
+
+void tarvoPlot::toggleIEDF(bool on) {
+    showIEDF = on;
+    updateDisplay();
+}
+
+void tarvoPlot::toggleIV(bool on) {
+    showIV = on;
+    updateDisplay();
+}
+
+void tarvoPlot::showPreScan(bool on) {
+    prescanView = on;
+    updateDisplay();
+}
+
+void tarvoPlot::switchLegend() {
+    legendShown = !legendShown;
+    if (legendShown) {
+        legend->attach(this);
+    } else {
+        legend->detach();
+    }
+    updateDisplay();
+}
+
+void tarvoPlot::toggleSimpleMode() {
+    toggleAxisMode(EvenEnergy);
+}
+
+void tarvoPlot::toggleCheatingMode() {
+    toggleAxisMode(SampleIndex);
+}
+
+void tarvoPlot::toggleAxisMode(int alternative) {
+    // From measured energies to the alternative axis, and from any other back to measured.
+    if (axisMode == MeasuredEnergy) {
+        axisMode = alternative;
+        resampled = true;
+    } else {
+        axisMode = MeasuredEnergy;
+        resampled = false;
+    }
+    updateDisplay();
+}
+
+void tarvoPlot::CheckZoom(QRectF) {
+    if (zoomer->zoomRectIndex() == 0) {
+        zoomer->setZoomBase(true);
+        secondZoomer->setZoomBase(true);
+        for (int axis = 0; axis < QwtPlot::axisCnt; ++axis) {
+            setAxisAutoScale(axis);
+        }
+    }
+}
+
+void tarvoPlot::CheckZoomSecond(QRectF) {}
+
+tarvoScan* tarvoPlot::shownScan() const {
+    if (currentScan >= 0 && currentScan < data->sweepScans.size()) {
+        return data->sweepScans.at(currentScan);
+    }
+    return data->currentScan();
+}
+
+QwtPlotCurve* tarvoPlot::nextCurve() {
+    if (used == curves.size()) {
+        auto* curve = new QwtPlotCurve;
+        curve->setRenderHint(QwtPlotItem::RenderAntialiased);
+        curves << curve;
+    }
+    return curves.at(used++);
+}
+
+void tarvoPlot::detachUnused() {
+    for (int i = used; i < curves.size(); ++i) {
+        curves.at(i)->detach();
+    }
+}
+
+void tarvoPlot::applyGlobalScales() {
+    // The current and the dI/dE ranges over the current rows of every sweep, inside the crop.
+    constexpr double INF = std::numeric_limits<double>::infinity();
+    double ivMin = INF;
+    double ivMax = -INF;
+    double dMin = INF;
+    double dMax = -INF;
+    for (const tarvoScan* scan : qAsConst(data->sweepScans)) {
+        for (const ivTrace* trace : qAsConst(*scan->traces)) {
+            if (!trace->allocated || trace->currentRows() == 0) {
+                continue;
+            }
+            const auto currents = trace->currentRange(true);
+            ivMin = std::min(ivMin, currents.first);
+            ivMax = std::max(ivMax, currents.second);
+            const int m = trace->derivativeLength();
+            for (int row = 0; row < trace->currentRows() && m > 0; ++row) {
+                // Rows after the first keep the NaN ends of the derivative: skipped.
+                const double* d = trace->dIdEView(row);
+                for (int i = 0; i < m; ++i) {
+                    if (std::isfinite(d[i])) {
+                        dMin = std::min(dMin, d[i]);
+                        dMax = std::max(dMax, d[i]);
+                    }
+                }
+            }
+        }
+    }
+    if (ivMin <= ivMax) {
+        setAxisScale(QwtPlot::yLeft, ivMin, ivMax, 100);
+    }
+    if (dMin <= dMax) {
+        setAxisScale(QwtPlot::yRight, dMin, dMax, 100);
+    }
+}
+
+void tarvoPlot::addPair(const ivTrace& trace, int channel, const double* energy, bool listed) {
+    const int n = trace.croppedLength();
+    const int m = trace.derivativeLength();
+    if (!trace.allocated || n <= 0 || channel < 0 || channel >= int(trace.nRows)) {
+        return;
+    }
+    const double* x = energy ? energy : trace.energyView();
+    if (resampled) {
+        // n + 1 values: evenly spaced energies, or the sample index.
+        resampledX.resize(n + 1);
+        const double first = x[0];
+        const double last = x[n - 1];
+        for (int i = 0; i <= n; ++i) {
+            resampledX[i] = axisMode == EvenEnergy ? first + i * (last - first) / n
+                                                   : (i < INDEX_POINTS ? indexVector[i] : i);
+        }
+        x = resampledX.constData();
+    }
+
+    ivPen.setColor(curvePalette::channelColor(channel));
+    dIdEPen.setColor(curvePalette::channelColor(channel, true));
+    const QString number = QString::number(channel + 1);
+
+    QwtPlotCurve* iv = nextCurve();
+    iv->setAxes(QwtPlot::xBottom, QwtPlot::yLeft);
+    iv->setPen(ivPen);
+    iv->setSamples(x, trace.currentView(channel), n);
+    iv->setTitle(listed ? QStringLiteral("IV Ch") + number : QString());
+    iv->setItemAttribute(QwtPlotItem::Legend, listed);
+
+    QwtPlotCurve* dide = nextCurve();
+    dide->setAxes(QwtPlot::xBottom, QwtPlot::yRight);
+    dide->setPen(dIdEPen);
+    // dI/dE exists from the fourth cropped point on, over derivativeLength() points.
+    if (m > 0) {
+        dide->setSamples(x + 3, trace.dIdEView(channel), m);
+    } else {
+        dide->setSamples(QVector<QPointF>());
+    }
+    dide->setTitle(listed ? QStringLiteral("dI/dE Ch") + number : QString());
+    dide->setItemAttribute(QwtPlotItem::Legend, listed);
+
+    for (auto [curve, show] : {std::pair{iv, showIV}, std::pair{dide, showIEDF}}) {
+        if (show) {
+            curve->attach(this);
+            ++attachedCurves;
+        } else {
+            curve->detach();
+        }
+    }
+}
+
+void tarvoPlot::updateDisplay() {
+    if (!data || !data->hasData || data->hasArScans() || data->isTemperature()) {
+        return;
+    }
+    attachedCurves = 0;
+    if (prescanView) {
+        showPrescanTraces();
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(data->mutex);
+        if (useGlobalScale) {
+            applyGlobalScales();
+        }
+        used = 0;
+        if (tarvoScan* scan = shownScan()) {
+            for (const int channel : qAsConst(selected)) {
+                if (displayMode == AverageTrace) {
+                    const ivTrace* average = scan->average;
+                    if (!average || !average->allocated || average->nPoints == 0) {
+                        qDebug() << Q_FUNC_INFO << "No Avg trace";
+                        used = 0;
+                        break;
+                    }
+                    // The average's energy axis, shifted by the channel's prescan offset once
+                    // the prescan has been analysed.
+                    const double* energy = nullptr;
+                    if (scan->prescanAnalysed()) {
+                        const int n = std::max(0, average->croppedLength());
+                        const double* e = average->energyView();
+                        const double offset = scan->prescanOffset(channel);
+                        shiftedX.resize(n);
+                        for (int i = 0; i < n; ++i) {
+                            shiftedX[i] = e[i] - offset;
+                        }
+                        energy = shiftedX.constData();
+                    }
+                    addPair(*average, channel, energy, true);
+                } else if (displayMode == AllTraces) {
+                    bool first = true;
+                    for (const ivTrace* trace : qAsConst(*scan->traces)) {
+                        addPair(*trace, channel, nullptr, first);
+                        first = false;
+                    }
+                } else if (!scan->traces->isEmpty()) {
+                    addPair(*scan->traces->last(), channel, nullptr, true);
+                }
+            }
+        }
+        // Curves not refilled in this redraw leave the plot (and the legend).
+        detachUnused();
+    }
+    updateLegend();
+    replot();
+}
+
+void tarvoPlot::showPrescanTraces() {
+    {
+        std::lock_guard<std::mutex> lock(data->mutex);
+        used = 0;
+        const tarvoScan* scan = shownScan();
+        const int count = scan ? int(scan->prescanChannelCount) : 0;
+        // The last four rows of the prescan are voltages, not traces.
+        for (int c = 0; c + 4 < count; ++c) {
+            QwtPlotCurve* curve = nextCurve();
+            curve->setAxes(QwtPlot::xBottom, QwtPlot::yLeft);
+            curve->setPen(QPen(curvePalette::channelColor(c)));
+            curve->setTitle(QStringLiteral("Prescan Ch%1").arg(c + 1));
+            curve->setItemAttribute(QwtPlotItem::Legend, true);
+            const QVector<double>& y = scan->prescanCurrents[c];
+            curve->setSamples(scan->prescanVoltages.constData(), y.constData(),
+                              std::min(scan->prescanVoltages.size(), y.size()));
+            curve->attach(this);
+            ++attachedCurves;
+        }
+        detachUnused();
+    }
+    updateLegend();
+    replot();
+}
+
+bool tarvoPlot::renderTo(const QString& fileName) {
+    return plotRender::render(this, fileName, QSizeF(320, 200));
+}
+
+void tarvoPlot::renderToFile() {
+    const QString name = plotRender::chooseFile(this, screenshot, SETTINGS_GROUP);
+    if (!name.isEmpty() && !renderTo(name)) {
+        plotRender::reportFailure(this, name);
+    }
+}

@@ -1,0 +1,688 @@
+#include "ui/maindataview.h"
+
+#include <qwt_plot.h>
+
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+
+#include "data/tarvodataset.h"
+#include "plots/kalderdisplayv2.h"
+#include "plots/metascanview.h"
+#include "plots/multisensorspectrogramdisplay.h"
+#include "plots/plotrender.h"
+#include "plots/tarvoplot.h"
+#include "ui/exportoptions.h"
+#include "ui/redrawlimiter.h"
+
+namespace {
+
+const QString GROUP = QStringLiteral("mainDataView");
+constexpr int SMALL_PANE = 150;
+
+QString richValue(const QString& value, const QString& unit) {
+    return QStringLiteral(
+               "<html><head/><body><p><span style=\" font-size:14pt;\">%1 </span><span "
+               "style=\" font-size:9pt;\">%2</span></p></body></html>")
+        .arg(value, unit);
+}
+
+QLabel* caption(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setStyleSheet(QStringLiteral("color: rgb(164, 0, 26); font-weight: bold;"));
+    return label;
+}
+
+}  // namespace
+
+mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+
+    // Controls column: pages, channels, scan, trace mode, results.
+    auto* controls = new QVBoxLayout;
+    row->addLayout(controls);
+    auto* pageRow = new QHBoxLayout;
+    pageButtons = new QButtonGroup(this);
+    const QList<QPair<QString, Page>> pages = {{QStringLiteral("Plot"), MainPlotPage},
+                                               {QStringLiteral("Contour"), ContourPage},
+                                               {QStringLiteral("AR Plot"), KalderPage}};
+    for (const auto& [text, id] : pages) {
+        auto* button = new QPushButton(text);
+        button->setCheckable(true);
+        button->setObjectName(QStringLiteral("pageButton%1").arg(id));
+        pageButtons->addButton(button, id);
+        pageRow->addWidget(button);
+    }
+    pageButtons->button(MainPlotPage)->setChecked(true);
+    controls->addLayout(pageRow);
+
+    controls->addWidget(caption(QStringLiteral("Channels")));
+    channelSelector = new QListWidget;
+    channelSelector->setObjectName(QStringLiteral("channelSelector"));
+    channelSelector->setSelectionMode(QAbstractItemView::SingleSelection);
+    channelSelector->setMaximumWidth(200);
+    controls->addWidget(channelSelector, 1);
+
+    controls->addWidget(caption(QStringLiteral("Scan")));
+    scanSelector = new QComboBox;
+    scanSelector->setObjectName(QStringLiteral("scanSelector"));
+    controls->addWidget(scanSelector);
+    controls->addWidget(caption(QStringLiteral("Traces")));
+    traceModeSelector = new QComboBox;
+    traceModeSelector->setObjectName(QStringLiteral("traceModeSelector"));
+    traceModeSelector->addItems({QStringLiteral("Average Trace"), QStringLiteral("All Traces"),
+                                 QStringLiteral("Latest Trace")});
+    controls->addWidget(traceModeSelector);
+    arSelector = new QComboBox;
+    arSelector->setObjectName(QStringLiteral("arSelector"));
+    arSelector->hide();
+    controls->addWidget(arSelector);
+
+    auto* results = new QGroupBox(QStringLiteral("Results"));
+    auto* resultsLayout = new QVBoxLayout(results);
+    resultsLayout->addWidget(new QLabel(QStringLiteral("Average Energy")));
+    energyLabel = new QLabel(QStringLiteral("-"));
+    energyLabel->setObjectName(QStringLiteral("energyLabel"));
+    resultsLayout->addWidget(energyLabel);
+    resultsLayout->addWidget(new QLabel(QStringLiteral("Ion Flux")));
+    fluxLabel = new QLabel(QStringLiteral("-"));
+    fluxLabel->setObjectName(QStringLiteral("fluxLabel"));
+    resultsLayout->addWidget(fluxLabel);
+    controls->addWidget(results);
+
+    // Pages.
+    stack = new QStackedWidget;
+    stack->setObjectName(QStringLiteral("pages"));
+    row->addWidget(stack, 1);
+
+    auto* mainPage = new QWidget;
+    auto* mainLayout = new QVBoxLayout(mainPage);
+    mainLayout->setContentsMargins(2, 2, 2, 2);
+    ivPlot = new tarvoPlot;
+    ivPlot->setObjectName(QStringLiteral("ivPlot"));
+    mainLayout->addWidget(ivPlot, 3);
+    auto* monitorBar = new QHBoxLayout;
+    monitorToggle = new QPushButton;
+    monitorToggle->setObjectName(QStringLiteral("monitorToggle"));
+    monitorBar->addWidget(monitorToggle);
+    monitorBar->addStretch(1);
+    monitorValueSelector = new QComboBox;
+    monitorValueSelector->setObjectName(QStringLiteral("monitorValueSelector"));
+    monitorValueSelector->addItems({QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
+    monitorBar->addWidget(monitorValueSelector);
+    fluxUnitLabel = new QLabel;
+    fluxUnitLabel->setObjectName(QStringLiteral("fluxUnitLabel"));
+    monitorBar->addWidget(fluxUnitLabel);
+    mainLayout->addLayout(monitorBar);
+    // The ion-flux monitor: one value per scan of a run; a click on it selects the scan.
+    monitor = new metaScanView;
+    monitor->setObjectName(QStringLiteral("fluxMonitor"));
+    mainLayout->addWidget(monitor, 2);
+    stack->insertWidget(MainPlotPage, mainPage);
+
+    // The contour page: the map with its data type and display options above it.
+    auto* contourPage = new QWidget;
+    auto* contourLayout = new QVBoxLayout(contourPage);
+    contourLayout->setContentsMargins(2, 2, 2, 2);
+    auto* contourBar = new QHBoxLayout;
+    contourTypeSelector = new QComboBox;
+    contourTypeSelector->setObjectName(QStringLiteral("contourTypeSelector"));
+    contourBar->addWidget(contourTypeSelector);
+    auto* interpolate = new QCheckBox(QStringLiteral("Interpolate"));
+    interpolate->setObjectName(QStringLiteral("interpolateBox"));
+    auto* lines = new QCheckBox(QStringLiteral("Contour Lines"));
+    lines->setObjectName(QStringLiteral("contourLinesBox"));
+    auto* hideInfo = new QCheckBox(QStringLiteral("Hide Sensor Values"));
+    hideInfo->setObjectName(QStringLiteral("hideSensorInfoBox"));
+    for (QCheckBox* box : {interpolate, lines, hideInfo}) {
+        contourBar->addWidget(box);
+    }
+    contourBar->addStretch(1);
+    contourLayout->addLayout(contourBar);
+    contour = new MultiSensorSpectrogramDisplay;
+    contour->setObjectName(QStringLiteral("contourMap"));
+    contourLayout->addWidget(contour, 1);
+    stack->insertWidget(ContourPage, contourPage);
+
+    kalder = new kalderDisplayV2;
+    kalder->setObjectName(QStringLiteral("kalderView"));
+    stack->insertWidget(KalderPage, kalder);
+
+    connect(interpolate, &QCheckBox::toggled, contour,
+            &MultiSensorSpectrogramDisplay::toggleInterpolation);
+    connect(lines, &QCheckBox::toggled, contour, &MultiSensorSpectrogramDisplay::toggleContour);
+    connect(hideInfo, &QCheckBox::toggled, contour,
+            &MultiSensorSpectrogramDisplay::toggleSensorInfo);
+    // A double click on the map goes back to the traces; a sensor picked on it is selected.
+    connect(contour, &MultiSensorSpectrogramDisplay::switchView, this,
+            &mainDataView::spectrogramReleaseView);
+    connect(contour, &MultiSensorSpectrogramDisplay::dataSensorSelected, this,
+            [this](int index) { selectChannels({index}); });
+    connect(monitor, &metaScanView::scanSelected, this, &mainDataView::selectMainScan);
+    connect(monitorValueSelector, qOverload<int>(&QComboBox::currentIndexChanged), monitor,
+            &metaScanView::selectValue);
+    connect(arSelector, qOverload<int>(&QComboBox::activated), contour,
+            &MultiSensorSpectrogramDisplay::selectAR);
+
+    limiter =
+        new redrawLimiter([this] { redrawViews(); }, redrawLimiter::DEFAULT_INTERVAL_MS, this);
+
+    connect(pageButtons, &QButtonGroup::idClicked, this, [this](int id) {
+        if (id == ContourPage) {
+            displayContour();
+        } else if (id == KalderPage) {
+            displayKalder();
+        } else {
+            displayMainPlot();
+        }
+    });
+    connect(channelSelector, &QListWidget::itemSelectionChanged, this,
+            &mainDataView::channelSelectionChanged);
+    connect(scanSelector, qOverload<int>(&QComboBox::activated), this,
+            &mainDataView::selectMainScan);
+    connect(traceModeSelector, qOverload<int>(&QComboBox::currentIndexChanged), ivPlot,
+            &tarvoPlot::setCurrentMode);
+    connect(contourTypeSelector, qOverload<int>(&QComboBox::activated), this,
+            &mainDataView::switchContourDataType);
+    connect(monitorToggle, &QPushButton::clicked, this, &mainDataView::switchPlotMode);
+    connect(monitorValueSelector, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            &mainDataView::switchAxisTitle);
+    connect(this, &mainDataView::switchLegends, ivPlot, &tarvoPlot::switchLegend);
+    connect(this, &mainDataView::switchLegends, monitor, &metaScanView::switchLegend);
+
+    auto* next = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Tab")), this);
+    connect(next, &QShortcut::activated, this, &mainDataView::nextChannel);
+    auto* previous = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), this);
+    connect(previous, &QShortcut::activated, this, &mainDataView::previousChannel);
+    auto* legends = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), this);
+    connect(legends, &QShortcut::activated, this, &mainDataView::switchLegends);
+
+    readSettings();
+    kalderScreenshot = plotRender::screenshotPath(QStringLiteral("kalderDisplay"));
+    monitorValueSelector->setCurrentIndex(1);
+    switchAxisTitle(1);
+    displayMainPlot();
+}
+
+mainDataView::~mainDataView() {
+    ivPlot->setDataSet(nullptr);
+    monitor->setDataSet(nullptr);
+    contour->resetDataSource(nullptr);
+    kalder->setDataSet(nullptr);
+    delete data;
+}
+
+void mainDataView::readSettings() {
+    QSettings settings;
+    settings.beginGroup(GROUP);
+    matlabPath = settings.value(QStringLiteral("matlabTarget"), QStringLiteral("./")).toString();
+    csvPath = settings.value(QStringLiteral("csvTarget"), QStringLiteral("./")).toString();
+    saveTarget = settings.value(QStringLiteral("fileTarget"), QStringLiteral("./")).toString();
+    plotView = settings.value(QStringLiteral("plotView"), true).toBool();
+    applyPlotView();
+}
+
+void mainDataView::storeSettings() {
+    QSettings settings;
+    settings.beginGroup(GROUP);
+    settings.setValue(QStringLiteral("matlabTarget"), matlabPath);
+    settings.setValue(QStringLiteral("csvTarget"), csvPath);
+    settings.setValue(QStringLiteral("fileTarget"), saveTarget);
+    settings.setValue(QStringLiteral("plotView"), plotView);
+}
+
+void mainDataView::setDataSet(tarvoDataSet* dataSet) {
+    if (dataSet == data) {
+        return;
+    }
+    ivPlot->setDataSet(nullptr);
+    monitor->setDataSet(nullptr);
+    contour->resetDataSource(nullptr);
+    kalder->setDataSet(nullptr);
+    delete data;
+    data = dataSet;
+    if (data) {
+        connect(data, &tarvoDataSet::dataUpdated, this, &mainDataView::updateDisplays);
+        connect(this, &mainDataView::scanSelected, data, &tarvoDataSet::setMainScan);
+        connect(data, &tarvoDataSet::checkCurrentView, this, &mainDataView::checkCurrentView);
+    }
+    ivPlot->setDataSet(data);
+    monitor->setDataSet(data);
+    contour->resetDataSource(data);
+    kalder->setDataSet(data);
+    buildSelectors();
+    checkCurrentView();
+    limiter->now();
+}
+
+int mainDataView::currentPage() const {
+    return stack->currentIndex();
+}
+
+QWidget* mainDataView::currentPageWidget() const {
+    return stack->currentWidget();
+}
+
+void mainDataView::showPage(Page page, QFrame::Shape frame) {
+    stack->setCurrentIndex(page);
+    stack->setFrameShape(frame);
+    stack->setFrameShadow(QFrame::Sunken);
+    pageButtons->button(page)->setChecked(true);
+}
+
+void mainDataView::displayMainPlot() {
+    showPage(MainPlotPage, QFrame::Box);
+}
+
+void mainDataView::displayContour() {
+    showPage(ContourPage, QFrame::NoFrame);
+}
+
+void mainDataView::displayKalder() {
+    showPage(KalderPage, QFrame::NoFrame);
+}
+
+void mainDataView::checkCurrentView() {
+    // Aspect-ratio data has its own page and temperatures show on the map; IV data is not
+    // shown on the aspect-ratio page.
+    if (data && data->hasArScans()) {
+        displayKalder();
+    } else if (data && data->isTemperature()) {
+        displayContour();
+    } else if (currentPage() == KalderPage) {
+        displayMainPlot();
+    }
+}
+
+void mainDataView::spectrogramReleaseView() {
+    displayMainPlot();
+}
+
+int mainDataView::channelCount() const {
+    return channelSelector->count();
+}
+
+int mainDataView::scanSelectorCount() const {
+    return scanSelector->count();
+}
+
+QList<int> mainDataView::selectedChannels() const {
+    QList<int> channels;
+    for (int i = 0; i < channelSelector->count(); ++i) {
+        if (channelSelector->item(i)->isSelected()) {
+            channels << i;
+        }
+    }
+    return channels;
+}
+
+void mainDataView::selectChannels(const QList<int>& channels) {
+    {
+        const QSignalBlocker blocker(channelSelector);
+        channelSelector->clearSelection();
+        for (const int c : channels) {
+            if (c >= 0 && c < channelSelector->count()) {
+                channelSelector->item(c)->setSelected(true);
+                if (singleChannel) {
+                    break;
+                }
+            }
+        }
+    }
+    channelSelectionChanged();
+}
+
+void mainDataView::setChannelMode(bool single) {
+    singleChannel = single;
+    const QList<int> channels = selectedChannels();
+    channelSelector->setSelectionMode(single ? QAbstractItemView::SingleSelection
+                                             : QAbstractItemView::MultiSelection);
+    selectChannels(channels.isEmpty() ? QList<int>{0} : channels);
+}
+
+void mainDataView::nextChannel() {
+    const int n = channelSelector->count();
+    if (n == 0) {
+        return;
+    }
+    const QList<int> channels = selectedChannels();
+    selectChannels({channels.isEmpty() ? 0 : (channels.last() + 1) % n});
+}
+
+void mainDataView::previousChannel() {
+    const int n = channelSelector->count();
+    if (n == 0) {
+        return;
+    }
+    const QList<int> channels = selectedChannels();
+    selectChannels({channels.isEmpty() ? n - 1 : (channels.first() + n - 1) % n});
+}
+
+void mainDataView::channelSelectionChanged() {
+    const QList<int> channels = selectedChannels();
+    ivPlot->setCurrentChannel(channels);
+    monitor->selectChan(channels);
+    if (!channels.isEmpty()) {
+        kalder->setCurrentChannel(channels.first());
+    }
+    updatePlotLabels(channels.isEmpty() ? -1 : channels.first());
+}
+
+void mainDataView::buildSelectors() {
+    const QList<int> previous = selectedChannels();
+    const int previousCount = channelSelector->count();
+    int channels = 0;
+    int scans = 0;
+    QStringList ratios;
+    if (data) {
+        std::lock_guard<std::mutex> lock(data->mutex);
+        channels = data->nChannels;
+        scans = data->scanCount();
+        for (const QVariant& ar :
+             data->settingsMap.value(QStringLiteral("AspectRatios")).toList()) {
+            ratios << QString::number(ar.toDouble());
+        }
+        if (ratios.isEmpty() && data->currentArScan()) {
+            for (const arGroup* group : data->currentArScan()->groups) {
+                ratios << QString::number(group->aspectRatio);
+            }
+        }
+    }
+    {
+        const QSignalBlocker blocker(channelSelector);
+        channelSelector->clear();
+        for (int c = 0; c < channels; ++c) {
+            channelSelector->addItem(QStringLiteral("Ch %1").arg(c + 1));
+        }
+    }
+    // The same channels stay selected while the channel count is the same.
+    selectChannels(previousCount == channels && !previous.isEmpty() ? previous : QList<int>{0});
+
+    scanSelector->clear();
+    for (int i = 0; i < scans; ++i) {
+        scanSelector->addItem(QStringLiteral("Scan %1").arg(i + 1));
+    }
+    scanSelector->setCurrentIndex(scans - 1);
+
+    // Aspect ratios are offered for aspect-ratio data only; temperature data has one map type.
+    const bool arData = data && data->dataKind == 2;
+    if (!arData) {
+        ratios.clear();
+    }
+    arCount = ratios.size();
+    arSelector->clear();
+    contourTypeSelector->clear();
+    for (const QString& ar : qAsConst(ratios)) {
+        arSelector->addItem(QStringLiteral("A.R. %1").arg(ar));
+        contourTypeSelector->addItem(QStringLiteral("AR %1").arg(ar));
+    }
+    if (data && data->isTemperature()) {
+        contourTypeSelector->addItem(QStringLiteral("Temperature"));
+    } else {
+        contourTypeSelector->addItems(
+            {QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
+    }
+    arSelector->setVisible(arCount > 0);
+    switchContourDataType(contourTypeSelector->currentIndex());
+}
+
+void mainDataView::updateDisplays(bool newScan) {
+    if (newScan) {
+        // The first data of a scan decides its kind, and so the page that shows it.
+        buildSelectors();
+        checkCurrentView();
+        limiter->now();
+    } else {
+        limiter->request();
+    }
+}
+
+void mainDataView::redrawViews() {
+    if (!data) {
+        return;
+    }
+    int scans = 0;
+    int shown = -1;
+    {
+        std::lock_guard<std::mutex> lock(data->mutex);
+        scans = data->scanCount();
+        shown = data->currentScanIndex();
+    }
+    // Scans arrive during a run: the selector grows and keeps showing the one displayed.
+    for (int i = scanSelector->count(); i < scans; ++i) {
+        scanSelector->addItem(QStringLiteral("Scan %1").arg(i + 1));
+    }
+    if (shown >= 0 && shown < scanSelector->count()) {
+        scanSelector->setCurrentIndex(shown);
+    }
+    ivPlot->updateDisplay();
+    monitor->updateData();
+    if (data->isMultiChannel()) {
+        contour->updateData();
+    }
+    if (data->hasArScans()) {
+        kalder->updateDisplay();
+    }
+    const QList<int> channels = selectedChannels();
+    updatePlotLabels(channels.isEmpty() ? -1 : channels.first());
+}
+
+void mainDataView::updatePlotLabels(int channel) {
+    if (!data || channel < 0 || !data->hasSweepScans()) {
+        energyLabel->setText(QStringLiteral("-"));
+        fluxLabel->setText(QStringLiteral("-"));
+        return;
+    }
+    double energy = 0.0;
+    double flux = 0.0;
+    {
+        std::lock_guard<std::mutex> lock(data->mutex);
+        energy = data->averageEnergy(channel);
+        flux = data->ionFlux(channel);
+    }
+    energy = std::isfinite(energy) ? std::clamp(energy, -9999.9, 9999.9) : 0.0;
+    energyLabel->setText(richValue(QString::number(energy, 'f', 1), QStringLiteral("eV")));
+    fluxLabel->setText(richValue(QString::number(flux, 'g', 4), QStringLiteral("A/m²")));
+}
+
+QString mainDataView::averageEnergyText() const {
+    return energyLabel->text();
+}
+
+QString mainDataView::ionFluxText() const {
+    return fluxLabel->text();
+}
+
+QString mainDataView::fluxUnitText() const {
+    return fluxUnitLabel->text();
+}
+
+void mainDataView::selectMainScan(int index) {
+    // What the user asks for is shown at once; only data streaming in is paced.
+    emit scanSelected(index);
+    limiter->now();
+    if (data && data->isMultiChannel()) {
+        contour->updateData();
+    }
+    kalder->setCurrentScan(index);
+}
+
+void mainDataView::updateCrop(int start, int end) {
+    if (!data) {
+        return;
+    }
+    const bool excess = data->nPoints > 0 && start + end >= data->nPoints;
+    if (!data->setCrop(start, end) || excess) {
+        qDebug() << Q_FUNC_INFO << "Excess crop";
+    }
+    limiter->now();
+}
+
+void mainDataView::switchContourDataType(int type) {
+    // The selector lists the aspect ratios first, then the value types.
+    contourDataType = type;
+    if (data && data->isTemperature()) {
+        contour->setDataType(MultiSensorSpectrogramDisplay::Temperature);
+    } else if (type >= 0 && type < arCount) {
+        contour->selectAR(type);
+    } else if (type >= arCount) {
+        contour->setDataType(type == arCount ? MultiSensorSpectrogramDisplay::Energy
+                                             : MultiSensorSpectrogramDisplay::IonFlux);
+    }
+}
+
+void mainDataView::updateIonCorrectionFactor(double* factors, int chans) {
+    if (data) {
+        data->setIonFluxFactors(factors, chans);
+        limiter->now();
+    }
+}
+
+void mainDataView::useGlobalScale(bool on) {
+    ivPlot->toggleGlobalScale(on);
+}
+
+void mainDataView::useFixedContourScale(bool on, double maximum, double minimum) {
+    contour->setFixedScale(on, maximum, minimum);
+}
+
+void mainDataView::renderToFile() {
+    switch (currentPage()) {
+        case ContourPage:
+            contour->renderToFile();
+            break;
+        case KalderPage:
+            // The aspect-ratio page holds several plots: its summary is the one written.
+            if (auto* summary = kalder->findChild<QwtPlot*>(QStringLiteral("arPlot"))) {
+                const QString path =
+                    plotRender::chooseFile(this, kalderScreenshot, QStringLiteral("kalderDisplay"));
+                if (!path.isEmpty() && !plotRender::render(summary, path, QSizeF(320, 200))) {
+                    plotRender::reportFailure(this, path);
+                }
+            }
+            break;
+        default:
+            ivPlot->renderToFile();
+    }
+}
+
+void mainDataView::applyPlotView() {
+    if (plotView) {
+        ivPlot->setMaximumHeight(SMALL_PANE);
+        monitor->setMaximumHeight(QWIDGETSIZE_MAX);
+        monitorToggle->setText(QStringLiteral("Maximise IV Monitor"));
+    } else {
+        ivPlot->setMaximumHeight(QWIDGETSIZE_MAX);
+        monitor->setMaximumHeight(SMALL_PANE);
+        monitorToggle->setText(QStringLiteral("Maximise Ion Flux Monitor"));
+    }
+}
+
+void mainDataView::switchPlotMode() {
+    plotView = !plotView;
+    applyPlotView();
+}
+
+void mainDataView::switchAxisTitle(int title) {
+    // The monitor's value: 0 average energy, 1 ion flux.
+    fluxUnitLabel->setText(title == 1 ? QStringLiteral("A/m2") : QStringLiteral("eV"));
+}
+
+void mainDataView::toggleIVCurve(bool on) {
+    ivPlot->toggleIV(on);
+}
+
+void mainDataView::toggleIEDFCurve(bool on) {
+    ivPlot->toggleIEDF(on);
+}
+
+void mainDataView::changeDerivative(int method) {
+    if (data) {
+        data->setDerivativeMethod(method);
+        limiter->now();
+    } else {
+        ivTrace::selectDerivativeMethod(method);
+    }
+}
+
+bool mainDataView::saveTo(const QString& path) {
+    QString target = path;
+    if (QFileInfo(target).suffix().isEmpty()) {
+        target += QStringLiteral(".kdf");
+    }
+    if (data->save(target)) {
+        return true;
+    }
+    QMessageBox::critical(this, QStringLiteral("Save"),
+                          QStringLiteral("The data could not be saved to %1.").arg(target));
+    return false;
+}
+
+void mainDataView::saveASCurrentData() {
+    if (!data) {
+        return;
+    }
+    const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save"), saveTarget,
+                                                      QStringLiteral("Kalder data file(*.kdf)"));
+    if (name.isEmpty()) {
+        return;
+    }
+    saveTarget = name;
+    storeSettings();
+    saveTo(name);
+}
+
+void mainDataView::saveCurrentData() {
+    if (!data) {
+        return;
+    }
+    if (data->filePath().isEmpty()) {
+        saveASCurrentData();
+    } else {
+        saveTo(data->filePath());
+    }
+}
+
+void mainDataView::exportData(exportOptions& options) {
+    if (!data) {
+        return;
+    }
+    options.readSettings();
+    options.setDataChoiceVisible(!data->hasArScans());
+    if (options.exec() != QDialog::Accepted) {
+        return;
+    }
+    const bool csv = options.isCSV();
+    QString& target = csv ? csvPath : matlabPath;
+    const QString name =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export"), target,
+                                     csv ? QStringLiteral("comma separated value (*.csv)")
+                                         : QStringLiteral("mat lab file (*.mat)"));
+    if (name.isEmpty()) {
+        return;
+    }
+    target = name;
+    storeSettings();
+    const bool written = csv ? data->toCSV(name, options.choices()) : data->toMatFile(name);
+    if (!written) {
+        QMessageBox::critical(this, QStringLiteral("Export"),
+                              QStringLiteral("The data could not be exported to %1.").arg(name));
+    }
+}

@@ -1,0 +1,120 @@
+// The program's main window. It owns the one TolmarCntrl object of the program and wires the
+// sensor handler, the instrument panel, the data view and the dialogs together: menus and
+// actions, the banner, the status bar and the file actions.
+#ifndef KALDER_UI_MAINWINDOW_H
+#define KALDER_UI_MAINWINDOW_H
+
+#include <QActionGroup>
+#include <QMainWindow>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+#include "tolmar2/TolmarCntrl.h"
+#include "ui/exportoptions.h"
+
+namespace Ui {
+class mainWindow;
+}
+
+class QFrame;
+class QLabel;
+class graphControls;
+class instrumentPanel;
+class mainDataView;
+class sensorHandler;
+class tarvoDataSet;
+class topBanner;
+
+class mainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Opens documents and web pages (the desktop's default programs); tests replace it.
+    using UrlOpener = std::function<bool(const QUrl&)>;
+    static void setUrlOpener(UrlOpener opener);
+
+    // The maker's web site.
+    static const char* const WEB_SITE;
+
+    // With pollSensor false no sensor handler is made (tests of the window alone).
+    explicit mainWindow(QWidget* parent = nullptr, bool pollSensor = true);
+    ~mainWindow() override;
+
+    TolmarCntrl& controller() { return cntrl; }
+    mainDataView* dataView() const;
+    topBanner* banner() const;
+    instrumentPanel* panel() const;
+    sensorHandler* handler() const { return sensor.get(); }
+    graphControls* graphicControls() const { return graphics; }
+    exportOptions& exportDialog() { return exportOpts; }
+    QString description() const { return systemDescription; }
+    QString lastFile() const { return lastOpenFile; }
+    // The status-bar labels, in the order they were added.
+    QList<QLabel*> statusLabels() const;
+    QAction* action(const QString& objectName) const;
+    // The user guide found by help(): the working directory, the installed documentation,
+    // the program's own directory; empty when there is none.
+    static QString userGuidePath();
+
+public slots:
+    void scanAdvancement(int percentage);
+    void scanNumber(int nbr);
+    void ARCounter(double ratio);
+    // Loads a data file into the view; false (with the "Invalid File" warning) when it cannot
+    // be read, leaving the data shown as it was.
+    bool loadFile(const QString& path);
+
+private slots:
+    void changeDerivative();
+    void loadData();
+    void saveASCurrentDataSet();
+    void saveCurrentData();
+    void sensorConnected();
+    void newScanStarted(tarvoDataSet* dataSet);
+    void scanDone();
+    void exportData();
+    void graphControlDisplay(bool b);
+    void graphControlDisplay();
+    void about();
+    void aboutHw();
+    void preferences();
+    void sensorDisconnected();
+    void corvaneWebsite();
+    void aboutData();
+    void help();
+    void syncFreq(double freq, int code);
+    void updateDuration(double seconds);
+    void setChannelMode(bool);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void setFileActionsEnabled(bool on);
+    void placeAccentLines();
+    void updateTitle(bool virtualSensor);
+
+    // Wires the instrument panel (the column at the right) to the window, the banner and the
+    // sensor handler.
+    void connectInstrumentPanel();
+
+    std::unique_ptr<Ui::mainWindow> ui;
+    TolmarCntrl cntrl;
+    std::unique_ptr<sensorHandler> sensor;
+    exportOptions exportOpts;
+    graphControls* graphics;
+    QLabel* fileNameLabel;
+    QLabel* syncLabel;
+    QLabel* durationLabel;
+    QLabel* progressLabel;
+    QLabel* scanNumberLabel;
+    QString systemDescription;
+    QActionGroup channelModes;
+    QString lastOpenFile;
+    QFrame* topLine;
+    QFrame* bottomLine;
+};
+
+#endif  // KALDER_UI_MAINWINDOW_H

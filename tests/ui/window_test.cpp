@@ -1,0 +1,486 @@
+// The main window: start-up state, menus and status texts, the scan's effect on the actions,
+// loading, saving and exporting through the file dialogs, the virtual sensor's connection,
+// help and web site, closing, and the single-instance guard.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSettings>
+#include <QSignalSpy>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "DataSetMaker.h"
+#include "Platform.h"
+#include "QtTestSupport.h"
+#include "TempDir.h"
+#include "acquisition/pacing.h"
+#include "acquisition/sensorhandler.h"
+#include "plots/tarvoplot.h"
+#include "ui/maindataview.h"
+#include "ui/mainwindow.h"
+#include "ui/singleinstance.h"
+#include "ui/topbanner.h"
+
+namespace {
+
+bool isFileDialog(QWidget* w) {
+    return qobject_cast<QFileDialog*>(w) != nullptr;
+}
+
+// Answers the next file dialog with `path` (empty: cancels it) and records its title.
+void answerFileDialog(modalScript& script, const QString& path, QString* title = nullptr) {
+    script.on(isFileDialog, [path, title](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        if (title) {
+            *title = dialog->windowTitle() + "|" + dialog->nameFilters().join(";;");
+        }
+        if (path.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+}
+
+// Accepts the next message box and records "title|text".
+void answerMessageBox(modalScript& script, QString* seen) {
+    script.on([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+              [seen](QWidget* w) {
+                  auto* box = qobject_cast<QMessageBox*>(w);
+                  *seen = box->windowTitle() + "|" + box->text();
+                  box->accept();
+              });
+}
+
+class WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings().clear();
+        window = std::make_unique<mainWindow>(nullptr, false);
+    }
+
+    // Saves a known data set to dir and returns its path.
+    QString writeDataFile(const std::string& name, int channels, int scans) {
+        auto data = makeDataSet(channels, 25, scans, 2);
+        const QString path = QString::fromStdString(dir.file(name));
+        EXPECT_TRUE(data->save(path));
+        return path;
+    }
+
+    bool enabled(const char* name) { return window->action(name)->isEnabled(); }
+
+    TempDir dir;
+    std::unique_ptr<mainWindow> window;
+};
+
+TEST_F(WindowTest, StartsWithItsTitleTextsAndActions) {
+    EXPECT_EQ(window->windowTitle(), "Kalder System");
+    QStringList status;
+    for (const QLabel* label : window->statusLabels()) {
+        status << label->text();
+    }
+    EXPECT_EQ(status, QStringList({"", " No Sync Signal ", " Sweep Duration : - s ",
+                                   " Scan Progress -% ", " Scan Nbr - "}));
+    EXPECT_LE(window->statusLabels()[0]->maximumWidth(), 50);
+    EXPECT_EQ(window->description(), "No sensor connected");
+
+    struct Expect {
+        const char* name;
+        const char* text;
+        const char* shortcut;
+        const char* tip;
+    };
+    const std::vector<Expect> actions = {
+        {"actionLoad", "Load...", "Ctrl+O", nullptr},
+        {"actionSave", "Save As...", "Ctrl+S", nullptr},
+        {"actionAbout", "About...", "", "Open About dialog"},
+        {"actionExport", "Export...", "Ctrl+E", nullptr},
+        {"actionExit", "Exit", "", nullptr},
+        {"actionPreferences", "Preferences...", "", nullptr},
+        {"actionExportGraph", "Screenshot...", "", nullptr},
+        {"actionExport_to_SVG", "Export to Image...", "", nullptr},
+        {"actionExport_Options", "Export Options", "", nullptr},
+        {"actionSave_2", "Save", "", nullptr},
+        {"actionHelp", "Help", "", "Open Tarvo User Manual"},
+        {"actionCorvane_WebSite", "Corvane Website", "", "Open Corvane Website"},
+        {"actionInstrument_Info", "Instrument Info...", "", "Open Instrument Information dialog"},
+        {"actionShow_IV_curve", "Show IV curve", "", nullptr},
+        {"actionShow_IEDF", "Show IEDF", "", nullptr},
+        {"actionGraphical_Options", "Graphical Options...", "", nullptr},
+        {"actionGeneral", "General...", "", nullptr},
+        {"actionInstrument", "Instrument...", "", nullptr},
+        {"actionFile_Properties", "Properties", "", nullptr},
+        {"actionCopy", "Copy", "", nullptr},
+        {"actionDerivative_Options", "Derivative Options", "", nullptr},
+        {"actionSingle_Channel_Select", "Single Channel Select", "Ctrl+U", nullptr},
+        {"actionMulti_Channel_Select", "Multi Channel Select", "Ctrl+M", nullptr}};
+    for (const Expect& e : actions) {
+        QAction* a = window->action(e.name);
+        ASSERT_NE(a, nullptr) << e.name;
+        EXPECT_EQ(a->text(), e.text) << e.name;
+        EXPECT_EQ(a->shortcut().toString(), e.shortcut) << e.name;
+        if (e.tip) {
+            EXPECT_EQ(a->toolTip(), e.tip) << e.name;
+        }
+    }
+    QStringList menus;
+    for (QAction* a : window->menuBar()->actions()) {
+        menus << a->text();
+    }
+    EXPECT_EQ(menus, QStringList({"File", "Edit", "Graph", "Settings", "Help"}));
+
+    // Nothing to save or inspect yet, and no instrument to ask.
+    for (const char* off : {"actionSave", "actionSave_2", "actionExport", "actionExportGraph",
+                            "actionFile_Properties", "actionInstrument_Info", "actionInstrument"}) {
+        EXPECT_FALSE(enabled(off)) << off;
+    }
+    EXPECT_TRUE(enabled("actionLoad"));
+    EXPECT_TRUE(window->action("actionSingle_Channel_Select")->isChecked());
+    EXPECT_FALSE(window->action("actionMulti_Channel_Select")->isChecked());
+    EXPECT_EQ(window->banner()->connectLight(), topBanner::Off);
+}
+
+TEST_F(WindowTest, AScanDisablesTheFileActionsAndLightsTheScanLight) {
+    auto* data = makeDataSet(1, 20).release();
+    ASSERT_TRUE(
+        QMetaObject::invokeMethod(window.get(), "newScanStarted", Q_ARG(tarvoDataSet*, data)));
+    EXPECT_EQ(window->dataView()->dataSet(), data);
+    for (const char* off : {"actionLoad", "actionSave", "actionSave_2", "actionExport",
+                            "actionExportGraph", "actionInstrument"}) {
+        EXPECT_FALSE(enabled(off)) << off;
+    }
+    EXPECT_EQ(window->banner()->scanLight(), topBanner::On);
+    ASSERT_TRUE(QMetaObject::invokeMethod(window.get(), "scanDone"));
+    for (const char* on : {"actionLoad", "actionSave", "actionSave_2", "actionExport",
+                           "actionExportGraph", "actionInstrument", "actionFile_Properties"}) {
+        EXPECT_TRUE(enabled(on)) << on;
+    }
+    EXPECT_EQ(window->banner()->scanLight(), topBanner::Off);
+}
+
+TEST_F(WindowTest, StatusBarTexts) {
+    QLabel* sync = window->statusLabels()[1];
+    struct Case {
+        double freq;
+        int code;
+        const char* text;
+    };
+    for (const Case& c :
+         {Case{1234.9, 3, " Sync Freq : 1234 Hz "}, Case{0, 0, "Sensor Disconnected"},
+          Case{0, -1, "No Sync Signal"}, Case{0, -2, "Sync freq too low"},
+          Case{0, -3, "Sync freq too high"}, Case{0, -4, "No sync freq"},
+          // Codes below -4 leave the label as it was.
+          Case{0, -5, "No sync freq"}, Case{0, -100, "No sync freq"}}) {
+        QMetaObject::invokeMethod(window.get(), "syncFreq", Q_ARG(double, c.freq),
+                                  Q_ARG(int, c.code));
+        EXPECT_EQ(sync->text(), c.text) << c.code;
+    }
+    window->scanAdvancement(42);
+    EXPECT_EQ(window->statusLabels()[3]->text(), " Progress : 42 % ");
+    window->scanNumber(3);
+    EXPECT_EQ(window->statusLabels()[4]->text(), " Scan Nbr 3 ");
+    window->ARCounter(2.5);
+    EXPECT_EQ(window->statusLabels()[4]->text(), " AR : 2.5 ");
+    QMetaObject::invokeMethod(window.get(), "updateDuration", Q_ARG(double, 12.6));
+    EXPECT_EQ(window->statusLabels()[2]->text(), " Sweep Duration : 13 s ");
+    QMetaObject::invokeMethod(window.get(), "updateDuration", Q_ARG(double, -3.2));
+    EXPECT_EQ(window->statusLabels()[2]->text(), " Sweep Duration : -3 s ");
+}
+
+TEST_F(WindowTest, LoadingAFileFillsTheViews) {
+    const QString path = writeDataFile("run.kdf", 13, 3);
+    modalScript script;
+    QString title;
+    answerFileDialog(script, path, &title);
+    window->action("actionLoad")->trigger();
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(title, "Open File|Kalder Data Files (*.kdf);;Kalder Old Format (*.dat)");
+
+    mainDataView* view = window->dataView();
+    ASSERT_NE(view->dataSet(), nullptr);
+    EXPECT_EQ(view->channelCount(), 13);
+    EXPECT_EQ(view->scanSelectorCount(), 3);
+    EXPECT_EQ(view->selectedChannels(), QList<int>({0}));
+    EXPECT_EQ(view->plot()->attachedCurveCount(), 2);
+    EXPECT_TRUE(view->averageEnergyText().contains("eV"));
+    EXPECT_EQ(window->statusLabels()[0]->text(), "run.kdf");
+    EXPECT_EQ(QSettings().value("Settings/lastopenfile").toString(), path);
+    for (const char* on : {"actionFile_Properties", "actionExport", "actionSave", "actionSave_2",
+                           "actionExportGraph"}) {
+        EXPECT_TRUE(enabled(on)) << on;
+    }
+
+    // Several channels at once in multi-channel mode.
+    window->action("actionMulti_Channel_Select")->setChecked(true);
+    EXPECT_FALSE(view->singleChannelMode());
+    view->selectChannels({0, 4, 12});
+    EXPECT_EQ(view->plot()->attachedCurveCount(), 6);
+    window->action("actionSingle_Channel_Select")->setChecked(true);
+    EXPECT_EQ(view->selectedChannels(), QList<int>({0}));
+    view->nextChannel();
+    EXPECT_EQ(view->selectedChannels(), QList<int>({1}));
+    view->previousChannel();
+    view->previousChannel();
+    EXPECT_EQ(view->selectedChannels(), QList<int>({12}));
+}
+
+TEST_F(WindowTest, AnUnreadableFileKeepsThePreviousData) {
+    const QString good = writeDataFile("good.kdf", 1, 1);
+    ASSERT_TRUE(window->loadFile(good));
+    tarvoDataSet* before = window->dataView()->dataSet();
+
+    const std::string bytes = readWholeFile(good.toStdString());
+    struct Case {
+        const char* name;
+        std::string contents;
+    };
+    const std::vector<Case> cases = {{"truncated.kdf", bytes.substr(0, bytes.size() * 2 / 3)},
+                                     {"garbage.kdf", std::string(4000, '\x5a')},
+                                     {"empty.kdf", std::string()}};
+    for (const Case& c : cases) {
+        const QString path = QString::fromStdString(dir.file(c.name));
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(c.contents.data(), qint64(c.contents.size()));
+        file.close();
+        modalScript script;
+        QString message;
+        answerMessageBox(script, &message);
+        EXPECT_FALSE(window->loadFile(path)) << c.name;
+        EXPECT_EQ(message, "Invalid File|File was corrupted and cannot be loaded.") << c.name;
+        EXPECT_EQ(window->dataView()->dataSet(), before) << c.name;
+        EXPECT_EQ(window->statusLabels()[0]->text(), "good.kdf") << c.name;
+    }
+}
+
+TEST_F(WindowTest, SaveAsWritesAFileThatLoadsBackTheSame) {
+    const QString original = writeDataFile("original.kdf", 9, 2);
+    ASSERT_TRUE(window->loadFile(original));
+    const QString copy = QString::fromStdString(dir.file("copy.kdf"));
+    {
+        modalScript script;
+        QString title;
+        answerFileDialog(script, copy, &title);
+        window->action("actionSave")->trigger();
+        EXPECT_TRUE(script.finished());
+        EXPECT_EQ(title, "Save|Kalder data file(*.kdf)");
+    }
+    ASSERT_TRUE(QFileInfo(copy).size() > 0);
+    EXPECT_EQ(window->dataView()->dataSet()->filePath(), copy);
+    EXPECT_EQ(QSettings().value("mainDataView/fileTarget").toString(), copy);
+
+    tarvoDataSet a(original);
+    tarvoDataSet b(copy);
+    ASSERT_EQ(a.sweepScans.size(), b.sweepScans.size());
+    for (int s = 0; s < a.sweepScans.size(); ++s) {
+        const QList<ivTrace*>& ta = *a.sweepScans[s]->traces;
+        const QList<ivTrace*>& tb = *b.sweepScans[s]->traces;
+        ASSERT_EQ(ta.size(), tb.size());
+        for (int t = 0; t < ta.size(); ++t) {
+            for (int r = 0; r < int(ta[t]->nRows); ++r) {
+                EXPECT_EQ(ta[t]->currents[r], tb[t]->currents[r]) << s << " " << t << " " << r;
+            }
+        }
+    }
+
+    // Save writes back to the data set's own file without asking.
+    modalScript none;
+    window->action("actionSave_2")->trigger();
+    EXPECT_TRUE(none.seen.isEmpty());
+}
+
+TEST_F(WindowTest, CancelledFileDialogsChangeNothing) {
+    const QString path = writeDataFile("data.kdf", 1, 1);
+    ASSERT_TRUE(window->loadFile(path));
+    tarvoDataSet* before = window->dataView()->dataSet();
+    QSettings().setValue("mainDataView/fileTarget", "/kept/file.kdf");
+    QSettings().setValue("mainDataView/csvTarget", "/kept/file.csv");
+    window->dataView()->readSettings();
+
+    modalScript script;
+    answerFileDialog(script, QString());  // open
+    answerFileDialog(script, QString());  // save as
+    script.on("exportOptions", [](QWidget* w) { qobject_cast<QDialog*>(w)->accept(); });
+    answerFileDialog(script, QString());  // export target
+    script.on("exportOptions", [](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+    window->action("actionLoad")->trigger();
+    window->action("actionSave")->trigger();
+    window->action("actionExport")->trigger();
+    window->action("actionExport")->trigger();
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(script.unexpected.isEmpty()) << script.unexpected.join(",").toStdString();
+
+    EXPECT_EQ(window->dataView()->dataSet(), before);
+    EXPECT_EQ(QSettings().value("Settings/lastopenfile").toString(), path);
+    EXPECT_EQ(window->dataView()->fileTarget(), "/kept/file.kdf");
+    EXPECT_EQ(window->dataView()->csvTarget(), "/kept/file.csv");
+    EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::Files),
+              QStringList({"data.kdf"}));
+}
+
+TEST_F(WindowTest, ExportWritesTheChosenCsvFile) {
+    ASSERT_TRUE(window->loadFile(writeDataFile("data.kdf", 1, 2)));
+    const QString target = QString::fromStdString(dir.file("export.csv"));
+    modalScript script;
+    QString title;
+    script.on("exportOptions", [](QWidget* w) {
+        w->findChild<QLineEdit*>("separator")->setText(";");
+        qobject_cast<QDialog*>(w)->accept();
+    });
+    answerFileDialog(script, target, &title);
+    window->action("actionExport")->trigger();
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(title, "Export|comma separated value (*.csv)");
+    const std::string csv = readWholeFile(target.toStdString());
+    EXPECT_EQ(csv.rfind("Time Averaged IV scan\n", 0), 0u) << csv.substr(0, 40);
+    EXPECT_NE(csv.find("Frame ;2;Time;10"), std::string::npos);
+    EXPECT_EQ(QSettings().value("mainDataView/csvTarget").toString(), target);
+    EXPECT_EQ(QSettings().value("exportOptions/separator").toString(), ";");
+}
+
+TEST_F(WindowTest, HelpOpensTheGuideFromTheWorkingDirectoryOnly) {
+    QList<QUrl> opened;
+    mainWindow::setUrlOpener([&](const QUrl& url) {
+        opened << url;
+        return true;
+    });
+    TempDir work(true);
+    window->action("actionHelp")->trigger();
+    EXPECT_TRUE(opened.isEmpty());
+    QFile guide(QString::fromStdString(work.file("Kalder User Guide.pdf")));
+    ASSERT_TRUE(guide.open(QIODevice::WriteOnly));
+    guide.write("%PDF-1.4\n");
+    guide.close();
+    window->action("actionHelp")->trigger();
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(QFileInfo(opened[0].toLocalFile()).canonicalFilePath(),
+              QFileInfo(guide.fileName()).canonicalFilePath());
+    window->action("actionCorvane_WebSite")->trigger();
+    ASSERT_EQ(opened.size(), 2);
+    EXPECT_EQ(opened[1], QUrl(mainWindow::WEB_SITE));
+    mainWindow::setUrlOpener([](const QUrl&) { return false; });
+}
+
+TEST(UserGuide, IsRenderedToAPdfBesideTheProgram) {
+    const std::string pdf = readWholeFile(KALDER_GUIDE_PDF);
+    ASSERT_GT(pdf.size(), 10000u);
+    EXPECT_EQ(pdf.substr(0, 5), "%PDF-");
+    EXPECT_NE(pdf.find("%%EOF"), std::string::npos);
+}
+
+TEST_F(WindowTest, AccentLinesFollowTheWindowSize) {
+    window->show();
+    for (const QSize size : {QSize(900, 600), QSize(1300, 820)}) {
+        window->resize(size);
+        QCoreApplication::processEvents();
+        QList<QFrame*> lines;
+        for (QFrame* f : window->findChildren<QFrame*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (f->frameShape() == QFrame::HLine) {
+                lines << f;
+            }
+        }
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_EQ(lines[0]->geometry(), QRect(0, 20, window->width(), 4));
+        EXPECT_EQ(lines[1]->geometry(), QRect(0, window->height() - 26, window->width(), 4));
+        EXPECT_EQ(lines[0]->styleSheet(), "color:rgb(164,0,26);");
+    }
+    // Copy puts the page shown on the clipboard.
+    QApplication::clipboard()->clear();
+    window->action("actionCopy")->trigger();
+    EXPECT_FALSE(QApplication::clipboard()->pixmap().isNull());
+}
+
+TEST_F(WindowTest, ClosingStoresTheViewSettings) {
+    window->dataView()->switchPlotMode();
+    EXPECT_FALSE(window->dataView()->fluxMonitorMaximised());
+    window->close();
+    EXPECT_FALSE(QSettings().value("mainDataView/plotView").toBool());
+    EXPECT_EQ(QSettings().value("mainDataView/fileTarget").toString(), "./");
+}
+
+// The virtual sensor answers behind the real poll thread; the pauses of the poll thread and of
+// the library run on a virtual clock.
+TEST(WindowConnection, TheVirtualSensorConnectsAndSaysSo) {
+    QSettings().clear();
+    std::atomic<qint64> clock{0};
+    pacing::setClock([&] { return clock.load(); },
+                     [&](int ms) {
+                         clock += ms;
+                         std::this_thread::yield();
+                     });
+    const auto previousSleep = tolmar2::platform::setSleepFunction([](unsigned) {});
+    qputenv("TOLMAR_LINK", "virtual");
+    {
+        mainWindow window;
+        window.show();
+        // The connection may be reported before a spy could be attached: wait for its effect,
+        // the connect light, with the event loop running (bounded; no timing is checked).
+        QSignalSpy connected(window.handler(), &sensorHandler::sensorConnection);
+        for (int i = 0; i < 600 && window.banner()->connectLight() != topBanner::On; ++i) {
+            connected.wait(100);
+        }
+        ASSERT_TRUE(window.handler()->isConnected());
+        EXPECT_EQ(window.banner()->connectLight(), topBanner::On);
+        EXPECT_EQ(window.banner()->linkNotice(), "Virtual Sensor");
+        EXPECT_EQ(window.windowTitle(), "Kalder System - Virtual Sensor");
+        EXPECT_TRUE(window.action("actionInstrument_Info")->isEnabled());
+        EXPECT_TRUE(window.action("actionInstrument")->isEnabled());
+        EXPECT_NE(window.description(), "No sensor connected");
+        EXPECT_FALSE(window.description().isEmpty());
+
+        QMetaObject::invokeMethod(&window, "sensorDisconnected");
+        EXPECT_EQ(window.windowTitle(), "Kalder System");
+        EXPECT_FALSE(window.action("actionInstrument_Info")->isEnabled());
+        EXPECT_EQ(window.description(), "No sensor connected");
+    }
+    qunsetenv("TOLMAR_LINK");
+    tolmar2::platform::setSleepFunction(previousSleep);
+    pacing::setClock({}, {});
+}
+
+TEST(SingleInstance, AsksOnceForTheOldProgramAndOnceForThisOne) {
+    QStringList asked;
+    auto answer = [&](bool yes) {
+        return [&asked, yes](const QString& text) {
+            asked << text;
+            return yes;
+        };
+    };
+    const QString tarvo = "Tarvo software already running. Open another instance?";
+    const QString kalder = "Kalder software already running. Open another instance?";
+
+    // The first instance asks nothing and keeps the "Kalder" key.
+    singleInstanceGuard first;
+    ASSERT_TRUE(first.acquire(answer(false)));
+    EXPECT_TRUE(asked.isEmpty());
+    EXPECT_TRUE(first.holdsKey());
+
+    // A second one is asked about this program only; No ends it.
+    singleInstanceGuard second;
+    EXPECT_FALSE(second.acquire(answer(false)));
+    EXPECT_EQ(asked, QStringList({kalder}));
+
+    // With the old program running too, both questions come, in order.
+    asked.clear();
+    QSharedMemory oldProgram("Tarvo");
+    ASSERT_TRUE(oldProgram.create(1));
+    singleInstanceGuard third;
+    EXPECT_TRUE(third.acquire(answer(true)));
+    EXPECT_EQ(asked, QStringList({tarvo, kalder}));
+    asked.clear();
+    singleInstanceGuard fourth;
+    EXPECT_FALSE(fourth.acquire(answer(false)));
+    EXPECT_EQ(asked, QStringList({tarvo}));
+}
+
+}  // namespace

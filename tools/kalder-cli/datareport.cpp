@@ -1,0 +1,184 @@
+#include "datareport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <cstdio>
+#include <mutex>
+
+#include "data/exportchoices.h"
+#include "data/tarvodataset.h"
+
+namespace {
+
+// QVariant values of the settings map as one line of text: strings as they are, lists and
+// maps as compact JSON.
+QString valueText(const QVariant& v) {
+    const QJsonValue json = QJsonValue::fromVariant(v);
+    if (json.isArray()) {
+        return QString::fromUtf8(QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact));
+    }
+    if (json.isObject()) {
+        return QString::fromUtf8(QJsonDocument(json.toObject()).toJson(QJsonDocument::Compact));
+    }
+    return v.toString();
+}
+
+const char* kindName(int kind) {
+    switch (kind) {
+        case 0:
+            return "IV scans";
+        case 2:
+            return "aspect-ratio scans";
+        case 1:
+        case 3:
+            return "temperature records";
+        default:
+            return "unknown";
+    }
+}
+
+void printChannel(int channel, double energy, double flux) {
+    std::printf("channel %d: average energy %.4g eV, ion flux %.4g A/m2\n", channel + 1, energy,
+                flux);
+}
+
+// Caller holds the lock.
+int totalSweeps(const tarvoDataSet& set) {
+    int n = 0;
+    for (const tarvoScan* scan : set.sweepScans) {
+        n += scan->traces->size();
+    }
+    return n;
+}
+
+// Caller holds the lock.
+int totalRows(const tarvoDataSet& set) {
+    int n = 0;
+    for (const temperatureRecord* r : set.temperatureRecords) {
+        n += r->rows.size();
+    }
+    return n;
+}
+
+// Caller holds the lock.
+void printTemperatures(const QVector<double>& average) {
+    for (int c = 0; c < average.size(); ++c) {
+        std::printf("channel %d: temperature %.4g C\n", c + 1, average[c]);
+    }
+}
+
+}  // namespace
+
+int measuredTraces(const tarvoDataSet& set) {
+    if (set.dataKind == 1 || set.dataKind == 3) {
+        return totalRows(set);
+    }
+    if (set.dataKind == 2) {
+        int n = 0;
+        for (const kalderAspectRatioScan* scan : set.arScans) {
+            for (const arGroup* g : scan->groups) {
+                for (const arPoint* p : g->points) {
+                    n += p->traces.size();
+                }
+            }
+        }
+        return n;
+    }
+    // The slices of a time-resolved scan each hold one sweep per read.
+    return set.timeUnit() == QLatin1String("usec") && !set.sweepScans.isEmpty()
+               ? set.sweepScans.first()->traces->size()
+               : totalSweeps(set);
+}
+
+void printSummary(tarvoDataSet& set) {
+    std::lock_guard<std::mutex> locker(set.mutex);
+    if (set.dataKind == 1 || set.dataKind == 3) {
+        std::printf("%d temperature rows\n", totalRows(set));
+        if (!set.temperatureRecords.isEmpty()) {
+            printTemperatures(set.temperatureRecords.last()->average);
+        }
+        return;
+    }
+    const QList<tarvoScan*>& scans = set.sweepScans;
+    std::printf("%d scans, %d traces\n", scans.size(), measuredTraces(set));
+    if (scans.isEmpty()) {
+        return;
+    }
+    const int channels = scans.first()->average->currentRows();
+    for (int c = 0; c < channels; ++c) {
+        double energy = 0.0, flux = 0.0;
+        for (const tarvoScan* scan : scans) {
+            energy += scan->average->averageEnergy(c);
+            flux += scan->average->ionFlux(c);
+        }
+        printChannel(c, energy / scans.size(), flux / scans.size());
+    }
+}
+
+void printInspection(tarvoDataSet& set, const QString& path) {
+    std::lock_guard<std::mutex> locker(set.mutex);
+    std::printf("file: %s\n", qPrintable(path));
+    std::printf("version: %d\n", set.fileVersion);
+    std::printf("kind: %d (%s)\n", set.dataKind, kindName(set.dataKind));
+    std::printf("sensor code: %d\n", set.sensorCode);
+    std::printf("channels: %d current, %d voltage\n", set.nChannels, set.nVoltageChannels);
+    const bool temperature = set.dataKind == 1 || set.dataKind == 3;
+    const int scans = set.dataKind == 2 ? set.arScans.size()
+                      : temperature     ? set.temperatureRecords.size()
+                                        : set.sweepScans.size();
+    std::printf("scans: %d\n", scans);
+    std::printf("traces: %d\n", temperature         ? totalRows(set)
+                                : set.dataKind == 2 ? measuredTraces(set)
+                                                    : totalSweeps(set));
+    std::printf("points: %d\n", set.nPoints);
+    std::printf("settings:\n");
+    for (auto it = set.settingsMap.constBegin(); it != set.settingsMap.constEnd(); ++it) {
+        std::printf("  %s: %s\n", qPrintable(it.key()), qPrintable(valueText(it.value())));
+    }
+    for (int i = 0; i < set.sweepScans.size() && set.dataKind == 0; ++i) {
+        const tarvoScan& scan = *set.sweepScans[i];
+        std::printf("scan %d: time %g, %d traces, electrode voltage %.4g V\n", i + 1, scan.time,
+                    scan.traces->size(), scan.average->averageElectrodeVoltage());
+        for (int c = 0; c < scan.average->currentRows(); ++c) {
+            printChannel(c, scan.average->averageEnergy(c), scan.average->ionFlux(c));
+        }
+    }
+    for (int i = 0; i < set.arScans.size() && set.dataKind == 2; ++i) {
+        const kalderAspectRatioScan& scan = *set.arScans[i];
+        std::printf("scan %d: key %g, %d aspect ratios\n", i + 1, scan.key, scan.groups.size());
+        for (arGroup* group : scan.groups) {
+            std::printf("aspect ratio %g: %d points\n", group->aspectRatio, group->points.size());
+            for (int c = 0; c < set.nChannels; ++c) {
+                printChannel(c, group->getAverageEnergy(c), group->ionFlux(c));
+            }
+        }
+    }
+    for (int i = 0; i < set.temperatureRecords.size() && temperature; ++i) {
+        const temperatureRecord& record = *set.temperatureRecords[i];
+        std::printf("scan %d: time %g, %d rows\n", i + 1, record.time, record.rows.size());
+        printTemperatures(record.average);
+    }
+}
+
+bool writeFiles(tarvoDataSet& set, const QString& kdfPath, const QString& csvPath,
+                const QString& matPath, const exportChoices& choices, cli::failure& f) {
+    bool ok = true;
+    const auto failed = [&](const QString& path) {
+        if (ok) {
+            f = {cli::FileError, QStringLiteral("cannot write %1").arg(path)};
+        }
+        ok = false;
+    };
+    if (!kdfPath.isEmpty() && !set.save(kdfPath)) {
+        failed(kdfPath);
+    }
+    if (!csvPath.isEmpty() && !set.toCSV(csvPath, choices)) {
+        failed(csvPath);
+    }
+    if (!matPath.isEmpty() && !set.toMatFile(matPath)) {
+        failed(matPath);
+    }
+    return ok;
+}

@@ -1,0 +1,31 @@
+// What kalder-cli prints about a data set and how it writes one: the per-channel summary after
+// a scan, the full listing of inspect, and the kdf file and exports.
+#ifndef TOOLS_KALDER_CLI_DATAREPORT_H
+#define TOOLS_KALDER_CLI_DATAREPORT_H
+
+#include <QString>
+
+#include "cli.h"
+
+class tarvoDataSet;
+struct exportChoices;
+
+// The number of sweeps (IV data) or rows (temperature records) measured; for time-resolved data
+// the sweeps of one time slice. The caller holds the data set's lock.
+int measuredTraces(const tarvoDataSet& set);
+
+// One line per channel on standard output: average energy in eV and ion flux in A/m2, the mean
+// over the scan records (the time slices of a time-resolved scan); temperatures for a
+// temperature record.
+void printSummary(tarvoDataSet& set);
+
+// The whole description of a data set read from a file, for inspect.
+void printInspection(tarvoDataSet& set, const QString& path);
+
+// Writes the kdf file (when kdfPath is not empty; atomically, an existing file stays whole on
+// failure) and the CSV and MAT exports asked for. Every file is tried; the first failure is
+// returned.
+bool writeFiles(tarvoDataSet& set, const QString& kdfPath, const QString& csvPath,
+                const QString& matPath, const exportChoices& choices, cli::failure& f);
+
+#endif  // TOOLS_KALDER_CLI_DATAREPORT_H
