@@ -12,10 +12,11 @@
 
 namespace {
 
-// Where the child keeps its settings: beside the files of the test, never the user's.
+// Where the child keeps its settings and recovery files: beside the files of the test, never
+// the user's.
 const char* const BASE_ENV[] = {"TOLMAR_LINK=virtual", "TOLMAR_VSENSOR_SPEED=0",
                                 "TOLMAR_FIRMWARE_DIR=" FIRMWARE_SOURCE_DIR,
-                                "XDG_CONFIG_HOME=cli-config"};
+                                "XDG_CONFIG_HOME=cli-config", "XDG_DATA_HOME=cli-data"};
 
 }  // namespace
 

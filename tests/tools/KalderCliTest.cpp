@@ -12,6 +12,8 @@
 
 #include "CliProcess.h"
 #include "TempDir.h"
+#include "acquisition/runcheckpoint.h"
+#include "data/recovery.h"
 #include "data/tarvodataset.h"
 #include "vsensor/VirtualSensor.h"
 
@@ -317,6 +319,66 @@ TEST(KalderCli, LostSensorKeepsWhatWasMeasured) {
     tarvoDataSet set(QStringLiteral("lost.kdf"));
     ASSERT_EQ(set.sweepScans.size(), 1);
     EXPECT_GE(set.sweepScans[0]->traces->size(), 1);
+}
+
+// A run that never ended, as its checkpoint left it: listed, saved as an ordinary data file
+// holding every trace, and its recovery file removed only after the save.
+TEST(KalderCli, RecoverListsAndSavesAnUnfinishedRun) {
+    TempDir dir(true);
+    ASSERT_EQ(runCli(quickScan({"--traces", "3", "--out", "measured.kdf"})).status, 0);
+    tarvoDataSet measured(QStringLiteral("measured.kdf"));
+    QString recoveryFile;
+    {
+        runCheckpoint checkpoint(&measured, QStringLiteral("runs"),
+                                 QStringLiteral("IV_TimeAveraged"));
+        ASSERT_TRUE(checkpoint.save());
+        recoveryFile = checkpoint.path();
+    }  // never finished: the file stays, as after a crash
+    const std::string recoveryPath = recoveryFile.toStdString();
+
+    const CliRun listed = runCli({"recover", "--list", "--dir", "runs"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find(recoveryPath + "\tIV_TimeAveraged\tstarted "), std::string::npos)
+        << listed.out;
+
+    const CliRun opened = runCli({"recover", "--open", recoveryPath, "--out", "recovered.kdf"});
+    ASSERT_EQ(opened.status, 0) << opened.err;
+    EXPECT_FALSE(fileExists(recoveryPath));
+    tarvoDataSet recovered(QStringLiteral("recovered.kdf"));
+    EXPECT_FALSE(recovered.settingsMap.contains(recovery::UNFINISHED_KEY));
+    ASSERT_EQ(recovered.sweepScans.size(), 1);
+    EXPECT_EQ(recovered.sweepScans[0]->traces->size(), 3);
+    EXPECT_EQ(runCli({"recover", "--list", "--dir", "runs"}).out.substr(0, 25),
+              "no unfinished measurement");
+}
+
+// Recovery needs one of its two forms, and an --out that can be written; a damaged recovery
+// file is a file error and stays where it is.
+TEST(KalderCli, RecoverRefusesWhatItCannotDo) {
+    TempDir dir(true);
+    QFile damaged(QStringLiteral("damaged.kdf"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("{}\n[DATA]\n\x0b\x00");
+    damaged.close();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* text;
+    } cases[] = {
+        {{"recover"}, 1, "either --list or --open"},
+        {{"recover", "--list", "--open", "damaged.kdf"}, 1, "either --list or --open"},
+        {{"recover", "--open", "damaged.kdf"}, 1, "needs --out"},
+        {{"recover", "--open", "gone.kdf", "--out", "x.kdf"}, 4, "no such file"},
+        {{"recover", "--open", "damaged.kdf", "--out", "missing/x.kdf"}, 4, "does not exist"},
+        {{"recover", "--open", "damaged.kdf", "--out", "x.kdf"}, 4, "damaged.kdf"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args.size() << " " << run.err;
+        EXPECT_NE(run.err.find(c.text), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fileExists("damaged.kdf"));
+    EXPECT_FALSE(fileExists("x.kdf"));
 }
 
 }  // namespace

@@ -8,5 +8,6 @@ int runInfo(const QStringList& args);
 int runScan(const QStringList& args);
 int runInspect(const QStringList& args);
 int runExport(const QStringList& args);
+int runRecover(const QStringList& args);
 
 #endif  // TOOLS_KALDER_CLI_COMMANDS_H

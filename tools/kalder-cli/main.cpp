@@ -17,6 +17,8 @@ const char USAGE[] =
     "  scan --out FILE.kdf   run one scan and save it (see kalder-cli scan --help)\n"
     "  inspect FILE.kdf      print what a data file holds\n"
     "  export FILE.kdf       write CSV (--csv OUT) or MAT (--mat OUT) exports of a data file\n"
+    "  recover --list        list measurements whose run never ended; --open RECOVERY.kdf\n"
+    "                        --out FILE.kdf saves one as an ordinary data file\n"
     "\n"
     "The USB link is chosen by TOLMAR_LINK (vendor, virtual or auto). Exit codes: 0 success,\n"
     "1 usage error, 2 no sensor or connection failed, 3 scan failed, 4 file unreadable or\n"
@@ -49,6 +51,9 @@ int main(int argc, char** argv) {
     }
     if (command == QLatin1String("export")) {
         return runExport(args);
+    }
+    if (command == QLatin1String("recover")) {
+        return runRecover(args);
     }
     if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
         command == QLatin1String("help")) {

@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "acquisition/pacing.h"
+#include "acquisition/runcheckpoint.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scanlauncher.h"
 #include "acquisition/scansettings.h"
@@ -22,6 +23,7 @@
 #include "cli.h"
 #include "commands.h"
 #include "data/exportchoices.h"
+#include "data/recovery.h"
 #include "data/tarvodataset.h"
 #include "datareport.h"
 #include "interrupt.h"
@@ -221,8 +223,10 @@ bool raiseHighVoltage(TolmarCntrl& unit, const scanRequest& r, const interruptWa
 
 // Runs the controller in a thread of its own until it ends or loses the sensor; the first
 // signal asks it to stop. Returns the code of a lost sensor, 1 when the scan ended.
+// While it runs, the data set is checkpointed to a recovery file after every pass and at least
+// once a minute, so that a crash or a kill loses at most the pass in progress.
 int runController(scanController& controller, tarvoDataSet& set, progressDisplay& progress,
-                  interruptWatch& watch) {
+                  interruptWatch& watch, runCheckpoint& checkpoint) {
     QThread thread;
     QEventLoop loop;
     QObject context;  // lives in this thread: the connections below are queued
@@ -235,8 +239,16 @@ int runController(scanController& controller, tarvoDataSet& set, progressDisplay
     QObject::connect(&controller, &scanController::scanProgress, &context,
                      [&](int percent) { progress.setPercent(percent); });
     QObject::connect(&set, &tarvoDataSet::dataUpdated, &context, [&] {
-        std::lock_guard<std::mutex> locker(set.mutex);
-        progress.setTraces(measuredTraces(set));
+        {
+            std::lock_guard<std::mutex> locker(set.mutex);
+            progress.setTraces(measuredTraces(set));
+        }
+        checkpoint.tick();
+    });
+    QObject::connect(&controller, &scanController::scanCounter, &context, [&](int pass) {
+        if (pass > 1) {
+            checkpoint.passCompleted();
+        }
     });
     bool stopping = false;
     const auto stop = [&] {
@@ -320,13 +332,20 @@ int scan(const scanRequest& r) {
     writeScanMetadata(set.get(), &unit);
 
     progressDisplay progress(isatty(STDERR_FILENO) != 0, r.p.tracesPerScan != 0);
-    const int lost = runController(*controller, *set, progress, watch);
+    runCheckpoint checkpoint(set.get(), recovery::userDataDirectory(), controller->typeName());
+    const int lost = runController(*controller, *set, progress, watch, checkpoint);
     controller.reset();
     std::array<double, 3> idle = idleVoltages();
     unit.setDefVoltages(idle.data());
 
     // What was measured is written even when the sensor was lost on the way.
     const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f);
+    // The recovery file goes once the data file is safe; otherwise it keeps the measurement.
+    if (written) {
+        checkpoint.finish();
+    } else {
+        checkpoint.save();
+    }
     printSummary(*set);
     if (lost != 1) {
         if (!written) {
