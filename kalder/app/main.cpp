@@ -1,6 +1,9 @@
 // The Kalder program: one main window, one sensor.
 #include <QApplication>
+#include <QSettings>
+#include <QTimer>
 
+#include "data/recovery.h"
 #include "ui/mainwindow.h"
 #include "ui/singleinstance.h"
 
@@ -16,5 +19,10 @@ int main(int argc, char** argv) {
     }
     mainWindow window;
     window.show();
+    // Measurements of runs that never ended are offered once the window is up.
+    QTimer::singleShot(0, &window, [&window] {
+        QSettings settings;
+        window.offerRecovery(recovery::searchDirectories(settings));
+    });
     return app.exec();
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "acquisition/sensorhandler.h"
+#include "data/recovery.h"
 #include "data/tarvodataset.h"
 #include "ui/aboutdialog.h"
 #include "ui/abouthardwaredialog.h"
@@ -363,6 +364,51 @@ bool mainWindow::loadFile(const QString& path) {
     setFileActionsEnabled(true);
     ui->actionFile_Properties->setEnabled(true);
     return true;
+}
+
+int mainWindow::offerRecovery(const QStringList& directories) {
+    int recovered = 0;
+    for (const recovery::unfinishedRun& run : recovery::findUnfinishedRuns(directories)) {
+        if (run.writerAlive) {
+            continue;
+        }
+        QMessageBox box(
+            QMessageBox::Question, QStringLiteral("Recover unfinished measurement"),
+            QStringLiteral("A measurement started %1 did not end; its data was last "
+                           "saved %2.\n\nRecover unfinished measurement from %3?")
+                .arg(run.started.toString(Qt::ISODate), run.saved.toString(Qt::ISODate), run.path),
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Discard, this);
+        box.setDefaultButton(QMessageBox::Yes);
+        const int answer = box.exec();
+        if (answer == QMessageBox::Discard) {
+            recovery::discard(run.path);
+            continue;
+        }
+        if (answer != QMessageBox::Yes) {
+            continue;
+        }
+        // The data goes into an ordinary file first; the recovery file goes only after that.
+        const QFileInfo info(run.path);
+        const QString target = info.dir().filePath(QStringLiteral("recovered_") + info.fileName());
+        std::unique_ptr<tarvoDataSet> data;
+        try {
+            data.reset(recovery::openUnfinishedRun(run.path));
+        } catch (...) {
+            data.reset();
+        }
+        if (!data || !data->save(target)) {
+            QMessageBox::warning(this, QStringLiteral("Recover unfinished measurement"),
+                                 QStringLiteral("The measurement in %1 could not be recovered "
+                                                "into %2; the file is kept.")
+                                     .arg(run.path, target));
+            continue;
+        }
+        recovery::discard(run.path);
+        if (loadFile(target)) {
+            ++recovered;
+        }
+    }
+    return recovered;
 }
 
 void mainWindow::saveASCurrentDataSet() {

@@ -2,10 +2,14 @@
 // loading, saving and exporting through the file dialogs, the virtual sensor's connection,
 // help and web site, closing, and the single-instance guard.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -24,6 +28,7 @@
 #include "TempDir.h"
 #include "acquisition/pacing.h"
 #include "acquisition/sensorhandler.h"
+#include "data/recovery.h"
 #include "plots/tarvoplot.h"
 #include "ui/maindataview.h"
 #include "ui/mainwindow.h"
@@ -261,6 +266,61 @@ TEST_F(WindowTest, AnUnreadableFileKeepsThePreviousData) {
         EXPECT_EQ(window->dataView()->dataSet(), before) << c.name;
         EXPECT_EQ(window->statusLabels()[0]->text(), "good.kdf") << c.name;
     }
+}
+
+// Runs that never ended, as their checkpoints left them: "Yes" turns one into an ordinary data
+// file that the window shows, "No" leaves it for the next start, "Discard" removes it.
+TEST_F(WindowTest, UnfinishedRunsAreOfferedAtStart) {
+    const QString runs = QString::fromStdString(dir.file("runs"));
+    ASSERT_TRUE(QDir().mkpath(runs));
+    // The checkpoints of a process that has ended, as a crash leaves them.
+    const pid_t writer = fork();
+    if (writer == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(writer, 0);
+    waitpid(writer, nullptr, 0);
+    auto leaveCheckpoint = [&](int channels, int minute) {
+        auto data = makeDataSet(channels, 25, 1, 2);
+        const QDateTime started(QDate(2026, 12, 1), QTime(9, minute));
+        const QString path = recovery::fileName(runs, started, writer);
+        EXPECT_TRUE(data->saveCopy(path, {{recovery::UNFINISHED_KEY, true},
+                                          {recovery::TYPE_KEY, "IV_TimeAveraged"},
+                                          {recovery::STARTED_KEY, started.toString(Qt::ISODate)},
+                                          {recovery::PROCESS_KEY, qint64(writer)}}));
+        return path;
+    };
+    const QString kept = leaveCheckpoint(7, 1);
+    const QString recovered = leaveCheckpoint(9, 2);
+    const QString discarded = leaveCheckpoint(13, 3);
+
+    modalScript script;
+    QStringList titles;
+    for (QMessageBox::StandardButton answer :
+         {QMessageBox::No, QMessageBox::Yes, QMessageBox::Discard}) {
+        script.on([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                  [&titles, answer](QWidget* w) {
+                      auto* box = qobject_cast<QMessageBox*>(w);
+                      titles << box->windowTitle();
+                      box->button(answer)->click();
+                  });
+    }
+    EXPECT_EQ(window->offerRecovery({runs}), 1);
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(titles,
+              QStringList({"Recover unfinished measurement", "Recover unfinished measurement",
+                           "Recover unfinished measurement"}));
+
+    EXPECT_TRUE(QFileInfo::exists(kept));
+    EXPECT_FALSE(QFileInfo::exists(recovered));
+    EXPECT_FALSE(QFileInfo::exists(discarded));
+    ASSERT_TRUE(window->dataView()->dataSet());
+    EXPECT_EQ(window->dataView()->dataSet()->nChannels, 9);
+    EXPECT_TRUE(window->lastFile().startsWith(runs + "/recovered_"))
+        << window->lastFile().toStdString();
+    tarvoDataSet onDisk(window->lastFile());
+    EXPECT_FALSE(onDisk.settingsMap.contains(recovery::UNFINISHED_KEY));
+    EXPECT_EQ(recovery::findUnfinishedRuns({runs}).size(), 1);
 }
 
 TEST_F(WindowTest, SaveAsWritesAFileThatLoadsBackTheSame) {
