@@ -117,14 +117,20 @@ bool tarvoDataSet::writeFile(const QString& target, const QVariantMap& extraSett
         out << qint8(c);
     }
     out << qint16(0x0D0A);
+    // The data is copied out under the lock and written after it, so that a scan that appends
+    // meanwhile waits for a copy in memory, not for the disk.
+    QByteArray data;
     {
+        QDataStream image(&data, QIODevice::WriteOnly);
+        image.setVersion(kWriteStreamVersion);
         std::lock_guard<std::mutex> locker(mutex);
-        out << kMagic << qint32(FILE_VERSION) << qint32(dataKind) << qint32(sensorCode);
+        image << kMagic << qint32(FILE_VERSION) << qint32(dataKind) << qint32(sensorCode);
         for (int i = 0; i < 8; ++i) {
-            out << QChar(0);
+            image << QChar(0);
         }
-        writeBody(out);
+        writeBody(image);
     }
+    out.writeRawData(data.constData(), data.size());
     if (out.status() != QDataStream::Ok || !file.commit()) {
         qWarning() << "tarvoDataSet::save: cannot write" << target << file.errorString();
         return false;

@@ -1,5 +1,6 @@
 #include "kdf_writer.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <cstring>
 
@@ -60,6 +61,15 @@ ByteImage& ByteImage::trace(const std::vector<std::vector<double>>& rows, bool a
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes) {
+    // scripts/fuzz collects every image the tests build as seeds of the kdf reader's fuzzer.
+    const QByteArray seeds = qgetenv("KALDER_FUZZ_SEED_DIR");
+    if (!seeds.isEmpty()) {
+        QFile seed(QString::fromLocal8Bit(seeds) + "/" +
+                   QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
+        if (seed.open(QIODevice::WriteOnly)) {
+            seed.write(bytes);
+        }
+    }
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }

@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "RecordImage.h"
+#include "RecordLayout.h"
 
 namespace {
 
@@ -468,3 +469,12 @@ TEST_F(RecordFixture, PrintsMirrorToStandardOutput) {
 }
 
 }  // namespace
+
+// The decoder is exported: an image too short for its header is refused, not read past.
+TEST_F(RecordFixture, DecoderRefusesAnImageShorterThanItsHeader) {
+    const std::vector<uint8_t> image = image16(makeSample());
+    for (size_t size : {size_t(0), size_t(4), size_t(7)}) {
+        std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<long>(size));
+        EXPECT_EQ(-7, tolmar2::record::decode(*cntrl, cut.data(), cut.size())) << size;
+    }
+}

@@ -3,6 +3,7 @@
 // warning, a cable pulled in the middle of a scan with the sensor handler finding the unit
 // again, and the read-outs.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <QDialog>
 #include <QDir>
@@ -334,7 +335,7 @@ TEST_F(PanelTest, RecoveryFileStaysOnlyForARunThatDidNotEnd) {
     QSettings s;
     s.setValue("scanmodedialog/multipleScans", true);
     s.setValue("scanmodedialog/interval", "0.05");
-    s.setValue("scanmodedialog/scanLength", "1000");
+    s.setValue("scanmodedialog/scanLength", "1000000");  // until the cable is pulled
     QObject::connect(panel.get(), &instrumentPanel::scanNumber, [](int pass) {
         if (pass == 3) {
             vsensor::unplug();
@@ -355,12 +356,17 @@ TEST_F(PanelTest, RecoveryFileStaysOnlyForARunThatDidNotEnd) {
         EXPECT_EQ(recovered->scanCount(), dataSets[0]->scanCount());
     }
 
-    // The unit comes back; a run that ends is saved and its recovery file goes.
+    // The unit comes back; a run that ends (stopped in its third pass) is saved and its
+    // recovery file goes.
     QObject::disconnect(panel.get(), &instrumentPanel::scanNumber, nullptr, nullptr);
     vsensor::reset();
     ASSERT_TRUE(vsensor::loadProfile("single"));
     waitFor(handler.get(), &sensorHandler::sensorConnection);
-    s.setValue("scanmodedialog/scanLength", "2");
+    QObject::connect(panel.get(), &instrumentPanel::scanNumber, [this](int pass) {
+        if (pass == 3) {
+            button("stopScanButton")->click();
+        }
+    });
     runScan();
     ASSERT_EQ(dataSets.size(), 2);
     EXPECT_GE(dataSets[1]->scanCount(), 2);

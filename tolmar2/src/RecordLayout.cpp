@@ -413,6 +413,10 @@ int encode(const TolmarCntrl& m, uint8_t* image, size_t size) {
 }
 
 int decode(TolmarCntrl& m, const uint8_t* image, size_t size) {
+    if (size < HEADER_SIZE) {
+        TOLMAR_LOG_ERROR("Configuration record too short (%zu bytes)\n", size);
+        return -7;
+    }
     const int32_t version = static_cast<int32_t>(loadU32(image + 4));
     const size_t need = readSize(version);
     if (need == 0)

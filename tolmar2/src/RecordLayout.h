@@ -35,7 +35,8 @@ int encode(const TolmarCntrl& m, uint8_t* image, size_t size);
 // Decodes image (at least readSize of its version bytes, version taken from bytes 4-7) into the
 // mirror of `m`, then derives the option flags, channel counts and vRange order and sets
 // recordLoaded. On any failure (TolmarCntrl::RECORD_DOES_NOT_FIT, or -7 when the image is too
-// short) the mirror is left unchanged and a message is logged.
+// short, also when it lacks the 8-byte header) the mirror is left unchanged and a message is
+// logged.
 int decode(TolmarCntrl& m, const uint8_t* image, size_t size);
 
 }  // namespace tolmar2::record
