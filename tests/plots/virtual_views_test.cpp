@@ -143,14 +143,14 @@ TEST(VirtualViews, AspectRatioScan) {
         EXPECT_EQ(view.energyCurve()->sample(i).y(), scan->groups[i]->getAverageEnergy(0));
     }
     EXPECT_GT(view.ivCurve()->dataSize(), 10u);
-    screenshot(view, "aspect-ratio-display");
+    screenshot(view, "ar-display");
 
     kalderPlot plot;
     plot.resize(800, 500);
     plot.setDataSet(ds.get());
     plot.setCurrentMode(1);
     ASSERT_EQ(plot.curves().size(), 3);
-    screenshot(plot, "aspect-ratio-plot");
+    screenshot(plot, "ar-plot");
 }
 
 TEST(VirtualViews, ScanHistoryOfAMultipleScan) {
