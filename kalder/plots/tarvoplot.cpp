@@ -98,6 +98,10 @@ tarvoPlot::~tarvoPlot() {
         curve->detach();
         delete curve;
     }
+    // A hidden legend is detached, so the plot would not delete it.
+    if (!legend->plot()) {
+        delete legend;
+    }
 }
 
 void tarvoPlot::setDataSet(tarvoDataSet* dataSet) {
