@@ -88,13 +88,7 @@ instrumentPanel::instrumentPanel(QWidget* parent)
 
 instrumentPanel::~instrumentPanel() {
     if (activeController) {
-        activeController->stopScan();
-        // The run did not end: its recovery file, brought up to date, stays.
-        scanThread->quit();
-        scanThread->wait();
-        checkpoint->save();
-        finishController();
-        unlockDevice();
+        abandonRun();
     }
     stopMonitor();
 }
@@ -445,6 +439,16 @@ void instrumentPanel::refreshElectrodeVoltage() {
     }
 }
 
+void instrumentPanel::abandonRun() {
+    activeController->stopScan();
+    // The run did not end: its recovery file, brought up to date, stays.
+    scanThread->quit();
+    scanThread->wait();
+    checkpoint->save();
+    finishController();
+    unlockDevice();
+}
+
 void instrumentPanel::sensorDisconnected(int code) {
     if (!sensorReady && !activeController && !monitor) {
         return;  // reported twice (monitor and controller)
@@ -452,13 +456,7 @@ void instrumentPanel::sensorDisconnected(int code) {
     qDebug() << "sensor lost, code" << code;
     countdownTimer.stop();
     if (activeController) {
-        activeController->stopScan();
-        // The run did not end: its recovery file, brought up to date, stays.
-        scanThread->quit();
-        scanThread->wait();
-        checkpoint->save();
-        finishController();
-        unlockDevice();
+        abandonRun();
         emit scanDone();
     }
     stopMonitor();

@@ -106,6 +106,8 @@ private:
     void launchController();
     // Ends the controller's thread and deletes both.
     void finishController();
+    // Stops a run that cannot end normally (sensor lost, panel closing) and releases the device.
+    void abandonRun();
     void stopMonitor();
     // Automatic save and export of the finished scan; a failure is reported with the path and
     // leaves the data set with its receiver.
