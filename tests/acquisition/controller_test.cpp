@@ -84,7 +84,9 @@ TEST_F(ControllerTest, TimeAveragedScanFillsOneScanAndEnablesEveryChannelAgain) 
 }
 
 // The bias grid is swept on the output the unit sweeps, so the read-out's retarding voltage
-// runs over the bias range: output C on units with a scanned output C, A on older ones.
+// runs over the bias range: output C on units with a scanned output C, A on older ones. The
+// trace's energy axis, taken from the monitor rows in the order the unit keeps them, runs over
+// it too.
 class SweptOutputTest : public VirtualUnit, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(SweptOutputTest, RetardingVoltageFollowsTheBiasSweep) {
@@ -97,13 +99,16 @@ TEST_P(SweptOutputTest, RetardingVoltageFollowsTheBiasSweep) {
     ASSERT_GE(volts.size(), 29);
     ASSERT_LE(volts.size(), 30);
     // Within 1 %: a coarse DAC makes a step slightly off the 2 V asked for.
+    ASSERT_EQ(average.energy.size(), volts.size());
     for (int i = 0; i < volts.size(); ++i) {
         EXPECT_NEAR(volts[i], 2.0 * i, 0.1 + 0.02 * i) << i;
+        EXPECT_NEAR(average.energy[i], 2.0 * i, 0.1 + 0.02 * i) << i;
     }
     dataSet->unlock();
 }
 
-INSTANTIATE_TEST_SUITE_P(Units, SweptOutputTest, ::testing::Values("single", "legacy", "disc13"));
+INSTANTIATE_TEST_SUITE_P(Units, SweptOutputTest,
+                         ::testing::Values("single", "legacy", "disc13", "ar"));
 
 TEST_F(ControllerTest, ScanMetadataNamesWhereTheDataCameFrom) {
     connectUnit("disc13");

@@ -134,20 +134,36 @@ TEST_F(UnitsTest, MonitorRowsBecomeElectrodeAndSweptVoltage) {
     EXPECT_EQ(minScan, 12.0);
 }
 
+// Three monitor rows (M0, M1, M2) = (10, 2, 5) become M0 + M3, M0 + M1, M2 - M1. M3 has no row:
+// it reads as 0, but as M2 on units with the alternate row order, where it senses the swept
+// grid and the energy axis is M3 less M1 (row 0 less row 1 here).
 TEST_F(UnitsTest, BoardsWithoutRoomForFourMonitorsStayInTheFrame) {
-    for (auto [adc, probes] : {std::pair{20, 17}, std::pair{16, 13}}) {
-        multiChannel(adc, probes);
-        std::vector<double> data(adc + 1, 0.0);
-        data[probes] = 10;
-        data[probes + 1] = 2;
-        data[probes + 2] = 5;
-        data[adc] = 777;  // beyond the frame
+    struct boardCase {
+        int adc, probes;
+        bool alternateRows, kalderSensor;
+        std::vector<double> rows;
+    };
+    const boardCase cases[] = {
+        {20, 17, false, false, {10, 12, 3}},
+        {16, 13, false, false, {10, 12, 3}},
+        {20, 17, true, false, {15, 12, 3}},
+        {16, 13, false, true, {15, 12, 3}},
+    };
+    for (const boardCase& b : cases) {
+        multiChannel(b.adc, b.probes);
+        c_->alternateRows = b.alternateRows;
+        c_->kalderSensor = b.kalderSensor;
+        std::vector<double> data(b.adc + 1, 0.0);
+        data[b.probes] = 10;
+        data[b.probes + 1] = 2;
+        data[b.probes + 2] = 5;
+        data[b.adc] = 777;  // beyond the frame
         ASSERT_EQ(c_->toPhysicalUnits(data.data(), 1, 1), 1);
-        EXPECT_EQ(std::vector<double>(data.begin() + probes, data.begin() + adc),
-                  (std::vector<double>{10, 12, 3}))
-            << adc;
-        EXPECT_EQ(data[adc], 777);
+        EXPECT_EQ(std::vector<double>(data.begin() + b.probes, data.begin() + b.adc), b.rows)
+            << b.adc << " " << b.alternateRows << b.kalderSensor;
+        EXPECT_EQ(data[b.adc], 777);
         EXPECT_EQ(c_->electrodeVoltageMean, 12);
+        EXPECT_EQ(c_->baseVoltages[3], 0);  // what was read: nothing
     }
 }
 

@@ -80,7 +80,11 @@ int TolmarCntrl::toPhysicalUnits(double* data, unsigned nScans, unsigned nPoints
         minMean = 0;
     } else {
         // Probe currents, then the monitor rows. Boards with 16 or 20 values per step have room
-        // for three monitor rows only: there the fourth monitor reads as 0.
+        // for three monitor rows only: there the fourth monitor reads as 0, except on units
+        // with the alternate row order, where monitor 3 senses the swept grid as monitor 2 does
+        // and takes its value, so that their energy axis (monitor 3 less monitor 1) still
+        // follows the sweep.
+        const bool sweptOnMonitor3 = alternateRows || kalderSensor;
         const int g = gain ? 0 : 1;
         const int channels = std::clamp(nAdcChannels, 0, MAX_CHANNELS);
         const int probes =
@@ -97,6 +101,8 @@ int TolmarCntrl::toPhysicalUnits(double* data, unsigned nScans, unsigned nPoints
                 for (int m = 0; m < monitors; ++m) v[m] = rows[m * len + i];
                 if (i == 0)
                     std::copy(v, v + kMonitors, baseVoltages);
+                if (monitors == 3 && sweptOnMonitor3)
+                    v[3] = v[2];
                 // Rows from the last: swept voltage, electrode voltage, M0 + M3, M0.
                 const double derived[kMonitors] = {v[0], v[0] + v[3], v[0] + v[1], v[2] - v[1]};
                 for (int m = 0; m < monitors; ++m)
