@@ -183,6 +183,15 @@ TEST_F(VsensorTest, TransferLogRecordsEveryTransfer) {
     }
     vsensor::clearI2cLog();
     EXPECT_TRUE(vsensor::i2cLog().empty());
+
+    // Bounded: the oldest go first.
+    for (size_t i = 0; i < vsensor::kI2cLogSize + 3; ++i) {
+        ASSERT_TRUE(busWrite({0x21, static_cast<uint8_t>(i)}));
+    }
+    const std::vector<vsensor::I2cTransfer> kept = vsensor::i2cLog();
+    ASSERT_EQ(kept.size(), vsensor::kI2cLogSize);
+    EXPECT_EQ(kept.front().memoryAddress, 0x2103);
+    EXPECT_EQ(kept.back().memoryAddress, 0x2100 + ((vsensor::kI2cLogSize + 2) & 0xFF));
 }
 
 }  // namespace

@@ -413,7 +413,7 @@ QRETURN Emulation::writeI2c(QHANDLE hDevice, QWORD address, const QBYTE* data, Q
         t.dataLength = length - 2u;
         t.ok = true;
     }
-    log_.push_back(t);
+    logTransfer(t);
     return t.ok ? 1 : fail(error);
 }
 
@@ -440,7 +440,7 @@ QRETURN Emulation::readI2c(QHANDLE hDevice, QWORD address, QBYTE* data, QWORD* l
         t.ok = true;
     }
     *length = static_cast<QWORD>(t.dataLength);
-    log_.push_back(t);
+    logTransfer(t);
     return t.ok ? 1 : fail(error);
 }
 
@@ -585,9 +585,15 @@ bool Emulation::scheduleFaults(const std::string& text) {
     return faults_.parse(text);
 }
 
+void Emulation::logTransfer(const I2cTransfer& t) {
+    log_.push_back(t);
+    if (log_.size() > kI2cLogSize)
+        log_.pop_front();
+}
+
 std::vector<I2cTransfer> Emulation::i2cLog() {
     auto l = lock();
-    return log_;
+    return {log_.begin(), log_.end()};
 }
 
 void Emulation::clearI2cLog() {

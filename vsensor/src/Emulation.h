@@ -98,6 +98,7 @@ private:
     Module* moduleAt(int index);
     QRETURN portLocked(QHANDLE hDevice, QBYTE portNum, std::deque<QBYTE>*& port);
     void warnOnce(const std::string& text);
+    void logTransfer(const I2cTransfer& t);  // keeps the newest kI2cLogSize
     // Starts, stops or clears the module's stream after a block write.
     void updateStreamLocked(Module& m, bool wasRunning);
 
@@ -111,7 +112,7 @@ private:
     QHANDLE nextHandle_ = 1;
     FaultSchedule faults_;
     bool unplugged_ = false;
-    std::vector<I2cTransfer> log_;
+    std::deque<I2cTransfer> log_;
     std::set<std::string> warned_;
     PlasmaModel model_;
     double streamSpeed_ = 1;

@@ -121,7 +121,8 @@ void clearFaults();
 // syntax error.
 bool scheduleFaults(const std::string& text);
 
-// Every I2C transfer on the bus, in order, for tests.
+// The I2C transfers on the bus, oldest first, for tests (since the last reset or clear; the
+// oldest are dropped beyond kI2cLogSize, so a long session does not grow without end).
 struct I2cTransfer {
     bool write = false;
     uint16_t device = 0;
@@ -129,6 +130,7 @@ struct I2cTransfer {
     size_t dataLength = 0;       // data bytes moved (writes: excluding the two address bytes)
     bool ok = false;
 };
+constexpr size_t kI2cLogSize = 4096;
 std::vector<I2cTransfer> i2cLog();
 void clearI2cLog();
 
