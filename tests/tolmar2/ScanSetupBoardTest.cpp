@@ -413,22 +413,23 @@ struct SyncCase {
     double hz;
     int result;
     uint32_t period;
-    double frequency;
+    double frequency;  // getSyncFreq: 384 MHz over the count
+    double estimate;   // 192 MHz over the count, doubled on newer firmware but 0xACF1
     const char* message;
 };
 
 TEST_F(ScanSetupBoardTest, SyncFrequencyFromTheBoard) {
     const SyncCase cases[] = {
-        // The single unit's firmware counts the period at 192 MHz.
-        {"single", 1000, 1, 192000, 1000, nullptr},
-        // This firmware counts at twice the rate: 384,000 counts are 1000 Hz.
-        {"disc13", 1000, 1, 384000, 1000, nullptr},
-        {"ar", 5000, 1, 38400, 5000, nullptr},  // 0xACF1 counts at 192 MHz
+        // The board counts the period at 192 MHz on every firmware.
+        {"single", 1000, 1, 192000, 2000, 1000, nullptr},  // 0xAC59
+        {"disc13", 1000, 1, 192000, 2000, 2000, nullptr},  // a newer build
+        {"ar", 5000, 1, 38400, 10000, 5000, nullptr},      // 0xACF1
         // No signal: never locks.
-        {"single", 0, -1, 0, 0, "Tolmar is not synchronized [LOCKED:0, HIGH:0, low:0]\n"},
+        {"single", 0, -1, 0, 0, 0, "Tolmar is not synchronized [LOCKED:0, HIGH:0, low:0]\n"},
         // Too slow and too fast to follow.
-        {"single", 5, -2, 38400000, 0, "Tolmar is not synchronized [LOCKED:1, HIGH:0, low:1]\n"},
-        {"disc13", 300e3, -3, 1280, 0, "Tolmar is not synchronized [LOCKED:1, HIGH:1, low:0]\n"},
+        {"single", 5, -2, 38400000, 0, 0,
+         "Tolmar is not synchronized [LOCKED:1, HIGH:0, low:1]\n"},
+        {"disc13", 300e3, -3, 640, 0, 0, "Tolmar is not synchronized [LOCKED:1, HIGH:1, low:0]\n"},
     };
     for (const SyncCase& sc : cases) {
         SCOPED_TRACE(std::string(sc.profile) + " " + std::to_string(sc.hz));
@@ -439,10 +440,9 @@ TEST_F(ScanSetupBoardTest, SyncFrequencyFromTheBoard) {
         EXPECT_EQ(c_->sync_frq8, sc.period);
         if (sc.result == 1) {
             EXPECT_NEAR(hz, sc.frequency, 1e-3);
-            // The estimate reads the same count as the same frequency.
             c_->sync_mode = true;
             c_->estimateScanResources();
-            EXPECT_DOUBLE_EQ(c_->ScanLimits.syncFrequency, sc.frequency);
+            EXPECT_DOUBLE_EQ(c_->ScanLimits.syncFrequency, sc.estimate);
             EXPECT_EQ(loggedCount("Tolmar is not synchronized"), 0);
         } else {
             EXPECT_EQ(hz, -7);
@@ -485,7 +485,7 @@ TEST_F(ScanSetupBoardTest, ResyncRestoresTheRunningScan) {
     vsensor::setSyncFrequency(4000);
     EXPECT_EQ(c_->getSyncFreq(&hz, false), -1);
     EXPECT_EQ(c_->getSyncFreq(&hz, false), 1);
-    EXPECT_NEAR(hz, 4000, 1e-3);
+    EXPECT_NEAR(hz, 8000, 1e-3);  // 384 MHz over 48,000 counts
 }
 
 TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
@@ -506,36 +506,44 @@ TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
 }
 
 TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
-    // 1 kHz sync, 8 steps of C ADC values: p = 1000 us, usable = (24000 - 1 - 93) / 24 = 996
-    // slots, whichever rate the firmware counts at (192,000 counts on the single unit, 384,000
-    // on the disc).
-    for (const auto& unit : {std::make_pair("single", 2), std::make_pair("disc13", 24)}) {
-        SCOPED_TRACE(unit.first);
-        const int C = unit.second;
-        connect(unit.first);
+    // 1 kHz sync: 192,000 counts on both units, p = 1000 us, usable = (24000 - 1 - 93) / 24 =
+    // 996 slots at most. 8 steps of C ADC values.
+    // The single unit (0xAC59) estimates 1000 Hz: window end 1000 + 1, phase delay 1000 - 250,
+    // 996 slots, dead time 4 us: T = 8 * 2 * 1000 + 7 * 1000 (m1 = 200) + 1000 (m2 = 1000).
+    // The disc's newer firmware estimates 2000 Hz: a 500 us period, end 501, delay 250, 501
+    // slots, dead time 499 us: T = 8 * 24 * 1000 + 1000 (m2 only).
+    const struct {
+        const char* profile;
+        int C;
+        double estimate;
+        uint32_t end, aux;
+        long slots;
+        double T;
+    } units[] = {{"single", 2, 1000, 1001, 750, 996, 8.0 * 2 * 1000 + 8000},
+                 {"disc13", 24, 2000, 501, 250, 501, 8.0 * 24 * 1000 + 1000}};
+    for (const auto& u : units) {
+        SCOPED_TRACE(u.profile);
+        connect(u.profile);
         vsensor::setSyncFrequency(1000);
         ASSERT_TRUE(c_->setScanType(false, true, true));
         double rate, duration, frequency;
         long values;
         ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-        EXPECT_DOUBLE_EQ(frequency, 1000);
-        // Whole microseconds over the whole period: end = 1000 + 1.
+        EXPECT_DOUBLE_EQ(frequency, u.estimate);
         double timeRes = 1;
         unsigned start = 0, window = 0, phase = 250;
         ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
-        EXPECT_EQ(vsensor::boardState().registers.samples, 1001u);
-        EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, 750u);
+        EXPECT_EQ(vsensor::boardState().registers.samples, u.end);
+        EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, u.aux);
         ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-        // T = 8 * C * 1000, dead time 4 us: + 7 * 1000 (m1 = 200) + 1000 (m2 = 1000).
-        const double T = 8.0 * C * 1000 + 8000;
-        EXPECT_DOUBLE_EQ(rate, 1e6 / T);
-        EXPECT_DOUBLE_EQ(duration, T * 1e-6 * 0.65);
-        EXPECT_EQ(values, C * 996 * 8);
-        EXPECT_EQ(c_->ScanLimits.samplesExpected, static_cast<uint32_t>(C * 996 * 8));
+        EXPECT_DOUBLE_EQ(rate, 1e6 / u.T);
+        EXPECT_DOUBLE_EQ(duration, u.T * 1e-6 * 0.65);
+        EXPECT_EQ(values, u.C * u.slots * 8);
+        EXPECT_EQ(c_->ScanLimits.samplesExpected, static_cast<uint32_t>(u.C * u.slots * 8));
     }
     double rate, duration, frequency;
     long values;
-    const long last = 24 * 996 * 8;
+    const long last = 24 * 501 * 8;
 
     // While the scan runs the last estimate stands, whatever changes.
     c_->run_en = true;

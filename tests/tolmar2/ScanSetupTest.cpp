@@ -641,9 +641,10 @@ TEST_F(ScanSetupTest, SynchronisedScanEstimate) {
         {"twelfth microseconds", 0xAC59, 192000, 2, 0, false, 0, 260000, 1000, 239040, 239040},
         {"software averaging", 0xAC59, 192000, 24, 0, true, 4, 30000, 1000, 19920, 4980},
         {"divided", 0xAC59, 192000, 24, 3, false, 0, 30000, 1000, 6640, 6640},
-        // This firmware counts at twice the rate: 384,000 counts are the same 1 ms period.
-        {"double-rate firmware", 0xACE2, 384000, 24, 0, false, 0, 30000, 1000, 19920, 19920},
-        {"exception to the double rate", 0xACF1, 192000, 24, 0, false, 0, 30000, 1000, 19920,
+        // Newer firmware: the same slots and time from the same count; only the frequency
+        // estimate doubles, except on 0xACF1.
+        {"newer firmware", 0xACE2, 192000, 24, 0, false, 0, 30000, 2000, 19920, 19920},
+        {"exception to the doubling", 0xACF1, 192000, 24, 0, false, 0, 30000, 1000, 19920,
          19920},
     };
     for (const SyncEstimateCase& sc : cases) {

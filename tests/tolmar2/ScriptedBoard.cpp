@@ -48,8 +48,9 @@ void ScriptedBoard::failWrite(int nth) {
     fn<void (*)(int)>("scripted_failWrite")(nth);
 }
 
-void ScriptedBoard::setSyncStatus(bool locked, uint32_t period, bool high, bool low) {
-    uint8_t status[8] = {};
+void ScriptedBoard::setSyncStatus(bool locked, uint32_t period, bool high, bool low,
+                                  uint16_t firmware) {
+    uint8_t status[8] = {static_cast<uint8_t>(firmware), static_cast<uint8_t>(firmware >> 8)};
     status[2] = (high ? 2 : 0) | (low ? 4 : 0) | (locked ? 8 : 0);
     for (int i = 0; i < 4; ++i) status[4 + i] = static_cast<uint8_t>(period >> (8 * i));
     fn<void (*)(const uint8_t*)>("scripted_setStatus")(status);

@@ -36,8 +36,10 @@ public:
     void setChunks(const std::vector<size_t>& bytes);
     void failRead(int nth);
     void failWrite(int nth);
-    // Read-back status: sync lock bits (byte 52) and the sync period (bytes 54-57).
-    void setSyncStatus(bool locked, uint32_t period, bool high = false, bool low = false);
+    // Read-back status: firmware ID (bytes 50-51), sync lock bits (byte 52) and the sync period
+    // (bytes 54-57).
+    void setSyncStatus(bool locked, uint32_t period, bool high = false, bool low = false,
+                       uint16_t firmware = 0);
     void setStall(bool on);
     void setLoop(bool on);
     std::vector<std::array<uint8_t, 64>> blocks();

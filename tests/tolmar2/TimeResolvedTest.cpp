@@ -71,6 +71,37 @@ TEST_F(TimeResolvedTest, EachSlotIsOneFrame) {
             for (int s = 0; s < 2; ++s) EXPECT_EQ(at(r, t, c, s), plain(s, c, t));
 }
 
+TEST_F(TimeResolvedTest, SyncCountsMeanTheSameOnBothFirmwareFamilies) {
+    // The older family and a newer build: only the estimate's frequency tells them apart.
+    const struct {
+        uint16_t firmware;
+        double estimatedHz;
+    } cases[] = {{0xAC59, 1000}, {0xACF2, 2000}};
+    c_->sync_samples = 1001;
+    for (const auto& fc : cases) {
+        SCOPED_TRACE(fc.firmware);
+        board_.reset();
+        // getSyncFreq: 384,000,000 / 384,000 counts = 1000 Hz.
+        board_.setSyncStatus(true, 384000, false, false, fc.firmware);
+        double hz = 0;
+        ASSERT_EQ(c_->getSyncFreq(&hz, false), 1);
+        EXPECT_EQ(c_->fpgaFirmwareID, fc.firmware);
+        EXPECT_EQ(hz, 1000.0);
+
+        // A 1 kHz signal is 192,000 counts: usable = (24000 - 1 - 93) / 24 = 996 slots within
+        // the window of 1001; 2 steps of 2 channels give a block of 3984 samples.
+        constexpr int kSlotsAt1kHz = 996;
+        board_.addSegment(block(samples(plain, kSlotsAt1kHz), 192000));
+        const Result r = read();
+        ASSERT_EQ(r.code, 1);
+        EXPECT_EQ(r.nScans, unsigned(kSlotsAt1kHz));
+        EXPECT_EQ(r.nPoints, 2u);
+        EXPECT_EQ(r.data[(995 * 2 + 1) * 2 + 1], plain(1, 1, 995));
+        EXPECT_EQ(c_->ScanLimits.samplesExpected, 3984u);
+        EXPECT_EQ(c_->ScanLimits.syncFrequency, fc.estimatedHz);
+    }
+}
+
 TEST_F(TimeResolvedTest, SaturatedSampleTakesThePreviousOne) {
     Words block1 = samples(plain);
     block1[3] = 0x8000;

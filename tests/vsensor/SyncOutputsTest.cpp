@@ -107,22 +107,22 @@ TEST_F(SyncOutputsTest, SignalFromProfileEnvironmentAndControl) {
     unsetenv("TOLMAR_VSENSOR_SYNC_HZ");
 }
 
-TEST_F(SyncOutputsTest, PeriodCountRangeFlagsAndFirmware) {
+TEST_F(SyncOutputsTest, PeriodCountAndRangeFlagsOnEveryFirmware) {
     const struct {
         const char* image;
         double hz;
         uint8_t status;
         uint32_t period;
     } cases[] = {
+        // The period in counts of the 192 MHz clock, whichever firmware runs.
         {"QM759.rbf", 1000, kLocked, 192000},
-        {"QM759-plus-B.rbf", 1000, kLocked, 384000},  // 0xACE2 counts at twice the rate
-        {"QM759-PLUS.rbf", 3000, kLocked, 128000},    // 0xACE1 too
-        {"QM794-47.rbf", 1000, kLocked, 384000},      // 0xACF3 too
-        {"QM794-45.rbf", 1000, kLocked, 192000},      // 0xACF1 does not
+        {"QM759-plus-B.rbf", 1000, kLocked, 192000},  // 0xACE2
+        {"QM759-PLUS.rbf", 3000, kLocked, 64000},     // 0xACE1
+        {"QM794-45.rbf", 1000, kLocked, 192000},      // 0xACF1
         {"QM745.rbf", 7, kLocked | kTooLow, 27428571},
         {"QM745.rbf", 10, kLocked, 19200000},  // the limits themselves are followed
         {"QM745.rbf", 250e3, kLocked, 768},
-        {"QM759-plus-B.rbf", 250001, kLocked | kTooHigh, 1536},
+        {"QM759-plus-B.rbf", 250001, kLocked | kTooHigh, 768},
         {"QM759.rbf", 0, 0, 0},  // no signal: never locks
     };
     for (const auto& sc : cases) {

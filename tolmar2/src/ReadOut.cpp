@@ -505,17 +505,13 @@ struct TimeGrid {
     uint64_t perChannel() const { return averaging ? slots : slots * phases; }
 };
 
-constexpr double kSyncClockHz = 192e6;
-
 uint64_t ceilDiv(uint64_t a, uint64_t b) {
     return (a + b - 1) / b;
 }
 
 TimeGrid timeGrid(const TolmarCntrl& c) {
     TimeGrid g;
-    // The period in counts of the 192 MHz clock, whatever rate the firmware counts at.
-    const double hz = c.sync_frq8 ? c.syncPeriodToHz(c.sync_frq8) : 0;
-    const int64_t period = hz > 0 ? std::llround(kSyncClockHz / hz) : 0;
+    const int64_t period = c.sync_frq8;  // the 32-bit count as read, on every firmware
     const int64_t usable = std::max<int64_t>(
         0, std::min<int64_t>((period / 8 - 1 - std::min<int64_t>(period / 2048, 11999)) / 24,
                              c.sync_samples));

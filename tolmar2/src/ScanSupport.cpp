@@ -15,6 +15,7 @@ namespace {
 constexpr uint64_t kSyncWaitMs = 5000;
 constexpr unsigned kSyncPollMs = 100;
 constexpr double kSaturated = -32768.0;
+constexpr double kSyncInputCountsHz = 384e6;
 
 bool saturated(double v) {
     return static_cast<float>(v) == static_cast<float>(kSaturated);
@@ -25,6 +26,10 @@ bool saturated(double v) {
 double nowSeconds() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+double syncInputHz(uint32_t periodCount) {
+    return periodCount == 0 ? 0.0 : kSyncInputCountsHz / periodCount;
 }
 
 double dacVolts(const TolmarCntrl& c, int k, int code) {

@@ -23,6 +23,12 @@ bool ensureScanArrays(TolmarCntrl& c, size_t n);
 // 0 not locked; -1 the read-back failed. Failures are logged.
 int waitForSyncLock(TolmarCntrl& c);
 
+// Frequency in Hz of the sync input for getSyncFreq and the short electrode-voltage
+// measurement: 384 MHz over the period count read back in sync_frq8, on every firmware (0 for
+// no count). The estimate's syncFrequency has its own rule (192 MHz over the count, doubled on
+// the newer firmware), and the time grid uses the raw count.
+double syncInputHz(uint32_t periodCount);
+
 // Replaces every -32768 by the mean of the nearest valid values on either side (the one there
 // is at the ends of the array); a run of them takes the same two neighbours.
 void repairSaturated(double* values, size_t n);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "Platform.h"
+#include "ScanSupport.h"
 #include "tolmar2/MsgLogger.h"
 #include "tolmar2/TolmarCntrl.h"
 
@@ -15,8 +16,8 @@ constexpr uint8_t kMaxIvDelay = 255;
 constexpr uint8_t kWholeMicrosecond = 24;  // sync_smpl_mult: 24 slots of 1/24 us
 constexpr double kSyncClockHz = 192e6;
 
-// Firmware that counts the sync period at twice the clock rate.
-bool countsAtDoubleRate(uint16_t firmwareId) {
+// Firmware whose estimated sync frequency is twice 192 MHz over the period count.
+bool doublesEstimatedFrequency(uint16_t firmwareId) {
     return firmwareId > 0xACDF && firmwareId != 0xACF1;
 }
 
@@ -211,12 +212,6 @@ bool TolmarCntrl::setSyncScanParameters(double& timeRes, unsigned& acqStart, uns
     return readFpgaConfigParameters();
 }
 
-double TolmarCntrl::syncPeriodToHz(uint32_t periodCount) const {
-    if (periodCount == 0)
-        return 0.0;
-    return kSyncClockHz * (countsAtDoubleRate(fpgaFirmwareID) ? 2 : 1) / periodCount;
-}
-
 int TolmarCntrl::getSyncFreq(double* freq, bool resync) {
     if (!connected)
         return 0;
@@ -266,7 +261,7 @@ int TolmarCntrl::getSyncFreq(double* freq, bool resync) {
     if (sync_frq8 == 0)
         return -4;
     if (freq)
-        *freq = static_cast<float>(syncPeriodToHz(sync_frq8));
+        *freq = static_cast<float>(tolmar2::scan::syncInputHz(sync_frq8));
     return 1;
 }
 
@@ -293,8 +288,7 @@ void TolmarCntrl::estimateScanResources() {
         const int mult = sync_smpl_mult == 0 ? kWholeMicrosecond : sync_smpl_mult;
         const int div = sync_smpl_div;
         const double slotsPerUs = static_cast<double>(kWholeMicrosecond) / mult;
-        // The period in counts of the 192 MHz clock, whatever rate the firmware counts at.
-        const int64_t count = countsAtDoubleRate(fpgaFirmwareID) ? sync_frq8 / 2 : sync_frq8;
+        const int64_t count = sync_frq8;  // the period as the board counts it, on every firmware
         const double p = count / 192.0;  // microseconds per sync period
         const int64_t usable = std::min<int64_t>(
             (count / 8 - 1 - std::min<int64_t>(count / 2048, 11999)) / 24, sync_samples);
@@ -322,7 +316,8 @@ void TolmarCntrl::estimateScanResources() {
         else if (!sync_frq_locked || sync_frq8 == 0)
             ScanLimits.syncFrequency = -4;
         else
-            ScanLimits.syncFrequency = syncPeriodToHz(sync_frq8);
+            ScanLimits.syncFrequency =
+                kSyncClockHz * (doublesEstimatedFrequency(fpgaFirmwareID) ? 2 : 1) / sync_frq8;
 
         int64_t slots;
         if (div >= 2) {

@@ -154,7 +154,7 @@ bool TolmarCntrl::getElectrodeVoltage(double* mean, double* minScanMean) {
     const bool savedSyncMode = sync_mode;
     if (locked) {
         setScanType(false, true, false);
-        const double frequency = syncPeriodToHz(sync_frq8);
+        const double frequency = tolmar2::scan::syncInputHz(sync_frq8);
         const unsigned period = static_cast<unsigned>(1e6 / frequency + 1);
         double timeRes = period / 10;
         unsigned acqStart = 0, window = period, phase = 0;

@@ -336,7 +336,7 @@ void Emulation::updateStreamLocked(Module& m, bool wasRunning) {
         m.fifo.clear();
     if (r.run_en && (!wasRunning || state.clearFifo || !m.fifo.running())) {
         m.fifo.setSpeed(streamSpeed_);
-        m.fifo.start(ScanSetup{r, profile_, m.board.syncInput().periodCounts(state.firmwareId),
+        m.fifo.start(ScanSetup{r, profile_, m.board.syncInput().periodCounts(),
                                m.board.syncInput().frequency(), model_},
                      Clock::now());
     } else if (!r.run_en && m.fifo.running()) {

@@ -200,7 +200,7 @@ void FpgaBoard::readBack(uint8_t* out, bool busy) {
     std::array<uint32_t, kRegisterCount> image = registers_;
     image[kFirmwareId] = firmwareId_;
     image[kTransceiverBusy] = (busy || busyReads_ > 0) ? 1 : 0;
-    const SyncInput::Status sync = sync_.readBack(firmwareId_);
+    const SyncInput::Status sync = sync_.readBack();
     image[kSyncTooHigh] = sync.tooHigh;
     image[kSyncTooLow] = sync.tooLow;
     image[kSyncLocked] = sync.locked;

@@ -11,11 +11,6 @@ namespace {
 // lock sees it after one wait, and the emulation stays deterministic.
 constexpr int kSettlingReadBacks = 2;
 
-// Firmware builds from 0xACE0 on (except 0xACF1) count the period at twice the clock rate.
-bool countsAtDoubleRate(uint16_t firmwareId) {
-    return firmwareId > 0xACDF && firmwareId != 0xACF1;
-}
-
 }  // namespace
 
 void SyncInput::setFrequency(double hz) {
@@ -39,7 +34,7 @@ void SyncInput::startSettling() {
     readBacks_ = 0;
 }
 
-SyncInput::Status SyncInput::readBack(uint16_t firmwareId) {
+SyncInput::Status SyncInput::readBack() {
     if (state_ == State::Settling && hz_ > 0) {
         ++readBacks_;
         if (readBacks_ >= kSettlingReadBacks)
@@ -51,14 +46,14 @@ SyncInput::Status SyncInput::readBack(uint16_t firmwareId) {
     s.locked = true;
     s.tooLow = hz_ < kSyncMinHz;
     s.tooHigh = hz_ > kSyncMaxHz;
-    s.period = periodCounts(firmwareId);
+    s.period = periodCounts();
     return s;
 }
 
-uint32_t SyncInput::periodCounts(uint16_t firmwareId) const {
+uint32_t SyncInput::periodCounts() const {
     if (hz_ <= 0)
         return 0;
-    const double counts = kSyncClockHz * (countsAtDoubleRate(firmwareId) ? 2 : 1) / hz_;
+    const double counts = kSyncClockHz / hz_;
     return counts >= 4294967295.0 ? 0xFFFFFFFFu : static_cast<uint32_t>(std::lround(counts));
 }
 

@@ -25,9 +25,10 @@ public:
     // A block arrived: the init flag restarts the detector, sync mode starts a stopped one.
     void onBlock(bool initFlag, bool syncMode);
     // What a read-back reports; every read-back counts towards the settling.
-    Status readBack(uint16_t firmwareId);
-    // The period the detector counts for the signal (0 without one), as a read-back reports it.
-    uint32_t periodCounts(uint16_t firmwareId) const;
+    Status readBack();
+    // The period the detector counts for the signal in clock counts (0 without one), as a
+    // read-back reports it; the same on every firmware.
+    uint32_t periodCounts() const;
     // The FPGA was configured again: the detector is stopped.
     void stop();
 

@@ -319,10 +319,6 @@ public:
     // transfer failed; -1 not locked, -2 too low, -3 too high, -4 no period measured. resync
     // restarts the sync detector and waits up to SYNC_LOCK_TIMEOUT_MS for it to lock.
     int getSyncFreq(double* freq, bool resync);
-    // Frequency in Hz of a sync period count as the board reports it in sync_frq8: firmware
-    // above 0xACDF (except 0xACF1) counts at twice the 192 MHz clock. The estimates read the
-    // period length from the count by the same rule.
-    double syncPeriodToHz(uint32_t periodCount) const;
     // Fills ScanLimits from the stored fields; never talks to the board.
     void estimateScanResources();
     // The estimate (refreshed while no scan runs; a synchronised scan reads the board first).

@@ -137,8 +137,7 @@ void clearI2cLog();
 // The sync input. The detector runs once a block with the init flag or with sync_mode set
 // arrives, and locks after a short settling time (two read-backs of the block). It follows signals
 // from kSyncMinHz to kSyncMaxHz; outside that it still locks but flags the frequency too low or
-// too high. The period is counted at kSyncClockHz; firmware from 0xACE0 on (except 0xACF1)
-// counts at twice that rate.
+// too high. The period is counted at kSyncClockHz on every firmware.
 constexpr double kSyncClockHz = 192e6;
 constexpr double kSyncMinHz = 10;
 constexpr double kSyncMaxHz = 250e3;
