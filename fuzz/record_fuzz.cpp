@@ -46,7 +46,8 @@ std::vector<uint8_t> encoded(const TolmarCntrl& c) {
 }
 
 void checkDecoded(const TolmarCntrl& c) {
-    if (c.nCalRows > TolmarCntrl::MAX_CAL_ROWS || c.nCalRanges > TolmarCntrl::MAX_CAL_RANGES ||
+    if (c.nCalRows * c.nCalRanges > TolmarCntrl::MAX_CAL_PAIRS ||
+        c.nCalRanges > TolmarCntrl::MAX_CAL_RANGES ||
         c.nVchan > TolmarCntrl::MAX_VCHAN) {
         std::abort();
     }

@@ -43,7 +43,7 @@ Sample makeSample() {
     fill(&s.cal_adc_i[0][0], 8);
     fill(s.calAuxA, 3);
     fill(s.calAuxB, 3);
-    fill(&s.cal_adc[0][0][0], 80);
+    fill(&s.cal_adc[0][0][0], 160);
     fill(&s.cal_vmon[0][0], 8);
     fill(&s.tempCoef[0][0], 80);
     fill(s.rangeValue, 2);

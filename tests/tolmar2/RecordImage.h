@@ -46,7 +46,7 @@ struct Sample {
     uint8_t ranges = 2;
     uint8_t vchan = 2;
     uint32_t ext = 3;
-    double cal_adc[20][2][2];
+    double cal_adc[40][2][2];  // rows x ranges up to 40 pairs: 40 rows of one range
     double cal_vmon[4][2];
     double tempCoef[20][4];
     double rangeValue[2];

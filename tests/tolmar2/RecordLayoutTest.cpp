@@ -167,15 +167,6 @@ TEST_F(RecordFixture, SwapsVoltageRangeStoredUpperFirst) {
     EXPECT_EQ(s.vRange[0][0], cntrl->vRange[0][0]);
 }
 
-TEST_F(RecordFixture, Format14ExtendedProbeCountAbove100ReadsAsZero) {
-    Sample s = makeSample();
-    s.options = 0x10;
-    s.ext = 101;
-    ASSERT_EQ(1, readImage(image14(s, 14)));
-    EXPECT_EQ(0u, cntrl->nExtProbes);
-    EXPECT_EQ(s.tempCoef[5][2], cntrl->tempCoef[5][2]);
-}
-
 TEST_F(RecordFixture, Format16WithoutTagKeepsExtWord) {
     Sample s = makeSample();
     std::vector<uint8_t> image = image16(s);
@@ -204,6 +195,16 @@ TEST_F(RecordFixture, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
              return im;
          },
          -8},
+        {"41 rows of one range",
+         [&] {
+             Sample s = good;
+             s.rows = 40;
+             s.ranges = 1;
+             auto im = image16(s);
+             im[324] = 41;
+             return im;
+         },
+         -8},
         {"3 ranges",
          [&] {
              Sample s = good;
@@ -218,13 +219,6 @@ TEST_F(RecordFixture, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
              return image16(s);
          },
          -8},
-        {"21 extended probes",
-         [&] {
-             Sample s = good;
-             s.ext = 21;
-             return image16(s);
-         },
-         -8},
         {"255 rows of 255",
          [&] {
              Sample s = good;
@@ -233,14 +227,6 @@ TEST_F(RecordFixture, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
              auto im = image16(s);
              im[324] = im[325] = 255;
              return im;
-         },
-         -8},
-        {"format 14, 50 extended probes",
-         [&] {
-             Sample s = good;
-             s.options = 0x10;
-             s.ext = 50;
-             return image14(s, 14);
          },
          -8},
         {"format 14 without option, 21 rows",
@@ -303,27 +289,45 @@ TEST_F(RecordFixture, SerialWithoutTerminatorIsCut) {
     EXPECT_STREQ("QM759-ABCDEFGHIJKLM", cntrl->devName);
 }
 
-// Format 14 stores the extended probe count as a word; a mirror count beyond the tables is not
-// written even where the format would read it back as 0.
-TEST_F(RecordFixture, Format14RefusesToWriteOversizedProbeCount) {
-    Sample s = makeSample();
-    s.options = 0x10;
-    ASSERT_EQ(1, readImage(image14(s, 14)));
-    cntrl->nExtProbes = 101;
-    std::string path = dir.file("bad.rec");
-    EXPECT_EQ(-8, cntrl->writeTolmarConfigParameters(nullptr, path.data()));
-}
-
-TEST_F(RecordFixture, LargestTablesThatFitAreAccepted) {
-    Sample s = makeSample();
-    s.rows = 20;
-    s.ranges = 2;
-    s.vchan = 4;
-    s.ext = 20;
-    ASSERT_EQ(1, readImage(image16(s)));
-    EXPECT_EQ(s.cal_adc[19][1][1], cntrl->cal_adc[19][1][1]);
-    EXPECT_EQ(s.cal_vmon[3][1], cntrl->cal_vmon[3][1]);
-    EXPECT_EQ(image16(s), encoded());
+// The largest counts each format allows: the mirror holds them all and writes the record back
+// byte for byte. Formats 14 and 15 read an extended probe count above 100 as 0 (and write the 0).
+TEST_F(RecordFixture, CountsTheRecordCanHoldAreReadAndWrittenBack) {
+    const struct {
+        const char* what;
+        int32_t version;
+        uint32_t options;
+        uint8_t rows, ranges, vchan;
+        uint32_t ext;
+        uint32_t extRead;
+    } cases[] = {
+        {"16: 20 rows of 2 ranges", 16, 0x252, 20, 2, 4, 20, 20},
+        {"16: 40 rows of 1 range, 255 probes", 16, 0x252, 40, 1, 4, 255, 255},
+        {"16: 255 rows without ranges", 16, 0x252, 255, 0, 0, 100, 100},
+        {"14: 100 extended probes", 14, 0x012, 20, 2, 4, 100, 100},
+        {"14: 101 extended probes", 14, 0x012, 20, 2, 4, 101, 0},
+        {"15: 40 rows of 1 range, 50 probes", 15, 0x01A, 40, 1, 3, 50, 50},
+        {"14: 40 rows, probes as rows", 14, 0x002, 40, 1, 0, 0, 40},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sample s = makeSample();
+        s.options = c.options;
+        s.rows = c.rows;
+        s.ranges = c.ranges;
+        s.vchan = c.vchan;
+        s.ext = c.ext;
+        const auto image = [&](const Sample& x) {
+            return c.version == 16 ? image16(x) : image14(x, c.version);
+        };
+        ASSERT_EQ(1, readImage(image(s)));
+        expectCounted(*cntrl, s);
+        EXPECT_EQ(c.extRead, cntrl->nExtProbes);
+        expectPairs(&cntrl->tempCoef[0][0], &s.tempCoef[0][0], c.options & 0x10 ? 80 : 0,
+                    "tempCoef");
+        Sample back = s;
+        back.ext = c.extRead;
+        EXPECT_EQ(image(back), encoded());
+    }
 }
 
 // A mirror whose counts were changed beyond the tables is not written.

@@ -137,16 +137,15 @@ private:
 };
 
 // Refuses counts that would index past the mirror's tables; logged once per refused walk.
-int checkCounts(const Walker& w, unsigned rows, unsigned ranges, unsigned vchan,
-                uint32_t extProbes) {
-    if (rows <= TolmarCntrl::MAX_CAL_ROWS && ranges <= TolmarCntrl::MAX_CAL_RANGES &&
-        vchan <= TolmarCntrl::MAX_VCHAN && extProbes <= TolmarCntrl::MAX_TEMP_ROWS)
+int checkCounts(const Walker& w, unsigned rows, unsigned ranges, unsigned vchan) {
+    if (rows * ranges <= TolmarCntrl::MAX_CAL_PAIRS && ranges <= TolmarCntrl::MAX_CAL_RANGES &&
+        vchan <= TolmarCntrl::MAX_VCHAN)
         return 1;
     if (!w.decoding()) {
         TOLMAR_LOG_ERROR(
             "Configuration record does not fit: %u calibration rows of %u ranges, %u voltage "
-            "monitors, %u extended probes\n",
-            rows, ranges, vchan, static_cast<unsigned>(extProbes));
+            "monitors\n",
+            rows, ranges, vchan);
     }
     return TolmarCntrl::RECORD_DOES_NOT_FIT;
 }
@@ -190,11 +189,13 @@ int walkCounted(Walker& w, TolmarCntrl& m, int32_t version) {
     const unsigned ranges = w.number(m.nCalRanges);
     const unsigned vchan = w.number(m.nVchan);
     const bool current = version >= 16;
-    uint32_t extProbes = current ? w.number<uint8_t>(m.nExtProbes) : 0;
-    if (checkCounts(w, rows, ranges, vchan, extProbes) != 1)
+    if (current)
+        w.number<uint8_t>(m.nExtProbes);
+    if (checkCounts(w, rows, ranges, vchan) != 1)
         return TolmarCntrl::RECORD_DOES_NOT_FIT;
 
-    for (unsigned r = 0; r < rows; ++r) w.doubles(&m.cal_adc[r][0][0], 2 * ranges);
+    // Rows without ranges carry no pairs (and may be more than the mirror has rows).
+    for (unsigned r = 0; ranges > 0 && r < rows; ++r) w.doubles(&m.cal_adc[r][0][0], 2 * ranges);
     w.doubles(&m.cal_vmon[0][0], 2 * vchan);
     if (current) {
         w.doubles(&m.tempCoef[0][0], 4 * TolmarCntrl::MAX_TEMP_ROWS);
@@ -205,17 +206,13 @@ int walkCounted(Walker& w, TolmarCntrl& m, int32_t version) {
         return 1;
     }
     if (options & OPTION_EXTENDED) {
-        extProbes = w.number(m.nExtProbes);
-        if (!w.encoding() && extProbes > MAX_LEGACY_EXT_PROBES) {
-            extProbes = 0;
-            w.assign(m.nExtProbes, extProbes);
-        }
+        if (w.number(m.nExtProbes) > MAX_LEGACY_EXT_PROBES)
+            w.assign(m.nExtProbes, uint32_t{0});
         w.doubles(&m.tempCoef[0][0], 4 * TolmarCntrl::MAX_TEMP_ROWS);
     } else {
-        extProbes = rows;
-        w.assign(m.nExtProbes, extProbes);
+        w.assign(m.nExtProbes, static_cast<uint32_t>(rows));
     }
-    return checkCounts(w, rows, ranges, vchan, extProbes);
+    return 1;
 }
 
 // Format 13: a fixed table of 16 calibration rows and the settling model after cal_dac.

@@ -18,8 +18,10 @@ public:
     static constexpr uint32_t I2C_MAGIC_STRING = 0xB070AAA0u;
     static const unsigned char ENCKEY[16];  // key constant offered to cipher clients
 
-    // Room in the record mirror.
-    static constexpr int MAX_CAL_ROWS = 20;   // rows of cal_adc
+    // Room in the record mirror. A record may hold up to MAX_CAL_PAIRS calibration pairs in
+    // cal_adc (rows x ranges: 20 rows of 2 ranges, or up to 40 rows of one range).
+    static constexpr int MAX_CAL_PAIRS = 40;
+    static constexpr int MAX_CAL_ROWS = 40;   // rows of cal_adc
     static constexpr int MAX_CAL_RANGES = 2;  // ranges per cal_adc row, entries of rangeValue
     static constexpr int MAX_VCHAN = 4;       // voltage monitor channels
     static constexpr int MAX_TEMP_ROWS = 20;  // rows of tempCoef
@@ -37,9 +39,11 @@ public:
     //          -5 temporary open failed; -6 not connected and no device name; -7 the record file
     //          could not be written (an existing file is left intact); -8 the mirror's counts do
     //          not fit the record layout.
-    // A record is refused (-8, mirror unchanged) when it has more than MAX_CAL_ROWS calibration
-    // rows, more than MAX_CAL_RANGES ranges, more than MAX_VCHAN voltage monitors, or more than
-    // MAX_TEMP_ROWS extended probes: those counts index the fixed tables of the mirror.
+    // A record is refused (-8, mirror unchanged) when its calibration rows x ranges exceed
+    // MAX_CAL_PAIRS, it has more than MAX_CAL_RANGES ranges or more than MAX_VCHAN voltage
+    // monitors: those counts index the fixed tables of the mirror. The extended probe count is
+    // only a number (up to 100 in formats 14 and 15, where larger values read as 0; up to 255
+    // in format 16); users of it keep to the MAX_TEMP_ROWS rows of tempCoef.
     static constexpr int RECORD_DOES_NOT_FIT = -8;
 
     TolmarCntrl();
