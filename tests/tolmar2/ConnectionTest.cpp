@@ -569,11 +569,26 @@ TEST_P(ConnectionTest, HighVoltageSwitching) {
 }
 
 TEST_P(ConnectionTest, DisconnectSwitchesOffAndResetsIdentity) {
+    // Connecting and disconnecting both free the scan arrays of an earlier session.
+    const auto giveScanArrays = [this] {
+        cntrl_->scanData.reset(new double[8]);
+        cntrl_->scanSum.reset(new double[8]);
+        cntrl_->scanDataCapacity = 8;
+    };
+    const auto expectNoScanArrays = [this] {
+        EXPECT_FALSE(cntrl_->scanData);
+        EXPECT_FALSE(cntrl_->scanSum);
+        EXPECT_EQ(cntrl_->scanDataCapacity, 0u);
+    };
+    giveScanArrays();
     ASSERT_EQ(cntrl_->connectTo(false), 1);
+    expectNoScanArrays();
     ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
     cntrl_->aux_sw1 = true;
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
+    giveScanArrays();
     EXPECT_EQ(cntrl_->disconnect(), 1);
+    expectNoScanArrays();
     const vsensor::BoardRegisters r = vsensor::boardState().registers;
     EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
     EXPECT_FALSE(r.aux_sw1);

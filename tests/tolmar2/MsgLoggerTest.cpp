@@ -19,11 +19,12 @@ namespace {
 const std::string STARS20(20, '*');
 const std::string STARS68(68, '*');
 
-// The header written by hand for a given build time text and log-date text.
+// The header written by hand for a given build time text and log-date text (which ends in its
+// own newline: a blank line follows it).
 std::string headerText(const std::string& compiled, const std::string& logDate) {
     return "\n" + STARS20 + " Logged by Tarvo MsgLogger " + STARS20 + "\n\n" +
            "\tAPI Version: 2.9.0\n" + "\tAPI Compilation date: " + compiled + "\n" +
-           "\tLog Date: " + logDate + STARS68 + "\n\n";
+           "\tLog Date: " + logDate + "\n" + STARS68 + "\n\n";
 }
 
 std::string asctimeOf(std::time_t t) {

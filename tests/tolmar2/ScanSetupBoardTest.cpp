@@ -557,6 +557,13 @@ TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
     EXPECT_FALSE(c_->getScanResources(rate, duration, frequency, values));
     EXPECT_EQ(values, -1);
     EXPECT_TRUE(logged("Failed to read FPGA config parameters from Fpga\n"));
+
+    // The time grid is set even when the read-back that follows it fails.
+    vsensor::scheduleFault(vsensor::Fault::DataReadFail, 1);
+    double timeRes = 3;
+    unsigned start = 0, window = 0, phase = 0;
+    EXPECT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
+    EXPECT_EQ(vsensor::boardState().registers.sync_smpl_div, 3);
 }
 
 }  // namespace

@@ -201,6 +201,18 @@ TEST_F(ScanSetupTest, OtherOutputsLeadToo) {
     EXPECT_EQ(c_->v_b_inc, -250);
     EXPECT_EQ(c_->v_a_inc, 100);
     EXPECT_DOUBLE_EQ(ve[0], 8.0);
+
+    // C leads on a board where it is a fixed supply: planned from -100 to -300 V by 10 V
+    // (-131 codes per volt: +1310 codes, 20 steps), then held at its start. The step is handed
+    // back as planned, not as the increment of 0 the fixed supply keeps.
+    double vsC[3] = {0, 0, -100};
+    double veC[3] = {0, 0, -300};
+    lead = 2;
+    step = 10;
+    EXPECT_EQ(c_->setScanVoltages(vsC, veC, lead, step), 20);
+    EXPECT_DOUBLE_EQ(step, -10.0);
+    EXPECT_EQ(c_->v_c_inc, 0);
+    EXPECT_DOUBLE_EQ(veC[2], vsC[2]);
 }
 
 struct RefusedSweep {
@@ -283,7 +295,7 @@ TEST_F(ScanSetupTest, PointCountsAtFixedVoltages) {
 }
 
 // Whatever is asked, with whatever calibration: the voltages handed back are those of the codes
-// stored, and the lead's end is its start plus the steps handed back.
+// stored, and a swept lead's end is its start plus the steps handed back.
 TEST_F(ScanSetupTest, HandedBackVoltagesAreThoseOfTheStoredCodes) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<double> volts(-120, 120);
@@ -311,7 +323,7 @@ TEST_F(ScanSetupTest, HandedBackVoltagesAreThoseOfTheStoredCodes) {
             EXPECT_DOUBLE_EQ(vs[k], (start[k] - cal[0]) / cal[1]) << k;
             EXPECT_NEAR(ve[k], (start[k] + steps * inc[k] - cal[0]) / cal[1], 1e-9) << k;
         }
-        if (lead >= 0 && lead <= 2) {
+        if (lead >= 0 && lead <= 2 && (lead < 2 || c_->vcScannable)) {
             EXPECT_NEAR(ve[lead], vs[lead] + steps * step, 1e-6);
         }
     }

@@ -185,13 +185,29 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TimeResolvedTest, NoLockAfterRestartGivesUp) {
-    board_.setSyncStatus(false, kPeriod, true, false);
-    board_.addSegment({0x4002, kPeriod, 0, 0x0000});  // period, then the board stops
-    const Result r = read();
-    EXPECT_EQ(r.code, -11);
-    EXPECT_TRUE(logged("Either device lost USB connection to PC or scan doesn't run anymore"));
-    EXPECT_TRUE(logged(
-        "Tolmar is not synchronized (SYNC frequency is too high to synchronize CNVST to it)"));
+    const struct {
+        bool high, low;
+        const char* line;
+    } cases[] = {
+        {true, false,
+         "Tolmar is not synchronized (SYNC frequency is too high to synchronize CNVST to it)\n"},
+        {false, true,
+         "Tolmar is not synchronized (SYNC frequency is too low to synchronize CNVST to it)\n"},
+        // No cause known: the text has no newline of its own.
+        {false, false, "Tolmar is not synchronized"},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.line);
+        board_.reset();
+        c_->run_en = true;
+        board_.setSyncStatus(false, kPeriod, tc.high, tc.low);
+        board_.addSegment({0x4002, kPeriod, 0, 0x0000});  // period, then the board stops
+        const Result r = read();
+        EXPECT_EQ(r.code, -11);
+        EXPECT_TRUE(logged("Either device lost USB connection to PC or scan doesn't run anymore"));
+        EXPECT_TRUE(logged(tc.line)) << log();
+    }
+    EXPECT_FALSE(logged("Tolmar is not synchronized\n"));
 }
 
 TEST_F(TimeResolvedTest, AbortReturnsAtOnceAndIsClearedByTheScanCall) {

@@ -14,6 +14,7 @@
 
 #include "LocalTime.h"
 #include "Platform.h"
+#include "ScanSupport.h"
 #include "UsbLink.h"
 #include "tolmar2/MsgLogger.h"
 #include "tolmar2/TolmarCntrl.h"
@@ -288,6 +289,7 @@ int TolmarCntrl::connectTo(char* devName, bool force, bool checkSerialLink) {
         fifoWordsInBuffer = fifoReadPos = FIFO_BUFFER_WORDS;
         fifoReadBytes = 2 * FIFO_BUFFER_WORDS;
     }
+    tolmar2::scan::freeScanArrays(*this);
 
     setDefaultConfigParameters();
     TOLMAR_LOG_MESSAGE("setDFC\n");
@@ -372,6 +374,7 @@ bool TolmarCntrl::programFPGA(const char* path) {
 }
 
 int TolmarCntrl::disconnect() {
+    tolmar2::scan::freeScanArrays(*this);
     setText(qDevName, "-");
     setText(qusbMake, "-");
     setText(qusbModel, "-");

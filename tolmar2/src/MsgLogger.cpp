@@ -70,7 +70,7 @@ void initLocked() {
                                 "\n%s Logged by Tarvo MsgLogger %s\n\n"
                                 "\tAPI Version: %s\n"
                                 "\tAPI Compilation date: %s %s\n"
-                                "\tLog Date: %s"
+                                "\tLog Date: %s\n"
                                 "%s\n\n",
                                 stars20, stars20, TolmarCntrl::API_VERSION, __DATE__, __TIME__,
                                 date, stars68);

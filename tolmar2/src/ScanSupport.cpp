@@ -36,18 +36,21 @@ double dacVolts(const TolmarCntrl& c, int k, int code) {
     return (code - c.cal_dac[k][0]) / c.cal_dac[k][1];
 }
 
-bool ensureScanArrays(TolmarCntrl& c, size_t n) {
-    if (c.scanDataCapacity >= n && c.scanData && c.scanSum)
-        return true;
+void freeScanArrays(TolmarCntrl& c) {
     c.scanData.reset();
     c.scanSum.reset();
     c.scanDataCapacity = 0;
+}
+
+bool ensureScanArrays(TolmarCntrl& c, size_t n) {
+    if (c.scanDataCapacity >= n && c.scanData && c.scanSum)
+        return true;
+    freeScanArrays(c);
     c.scanData.reset(new (std::nothrow) double[n]);
     c.scanSum.reset(new (std::nothrow) double[n]);
     if (!c.scanData || !c.scanSum) {
         TOLMAR_LOG_ERROR("Failed to allocate memory of double[%zu]\n", n);
-        c.scanData.reset();
-        c.scanSum.reset();
+        freeScanArrays(c);
         return false;
     }
     c.scanDataCapacity = n;
@@ -71,7 +74,7 @@ int waitForSyncLock(TolmarCntrl& c) {
     }
     const char* why = c.sync_frq_high ? " (SYNC frequency is too high to synchronize CNVST to it)\n"
                       : c.sync_frq_low ? " (SYNC frequency is too low to synchronize CNVST to it)\n"
-                                       : "\n";
+                                       : "";  // no cause known: the line runs on
     TOLMAR_LOG_ERROR("Tolmar is not synchronized%s", why);
     return 0;
 }

@@ -15,6 +15,9 @@ double nowSeconds();
 // Voltage the code produces on output k (cal_dac[k]: offset, slope).
 double dacVolts(const TolmarCntrl& c, int k, int code);
 
+// Frees scanData and scanSum; their capacity becomes 0.
+void freeScanArrays(TolmarCntrl& c);
+
 // Grows scanData and scanSum to hold n doubles each (they never shrink). On failure both are
 // freed, the capacity is 0, the failure is logged and false returned.
 bool ensureScanArrays(TolmarCntrl& c, size_t n);

@@ -208,8 +208,10 @@ bool TolmarCntrl::setSyncScanParameters(double& timeRes, unsigned& acqStart, uns
         static_cast<int>(acqStart),
         static_cast<int>(sync_samples - std::min(sync_samples, sync_f_smpl_d)),
         trmAvg ? "ON" : "OFF");
-    // Fresh lock state and sync period for the estimates.
-    return readFpgaConfigParameters();
+    // Fresh lock state and sync period for the estimates; the settings stand whatever the
+    // read-back gives.
+    readFpgaConfigParameters();
+    return true;
 }
 
 int TolmarCntrl::getSyncFreq(double* freq, bool resync) {

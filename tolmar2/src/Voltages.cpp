@@ -161,6 +161,8 @@ int TolmarCntrl::setScanVoltages(double* vs, double* ve, int& leadCh, double& st
         }
         steps = lead.steps;
         inc[L] = lead.inc;
+        // Handed back as planned, before the end-voltage correction below.
+        step = inc[L] / cal_dac[L][1];
         // The other outputs cover their own spans in the lead's number of points.
         for (int j : {(L + 1) % 3, (L + 2) % 3}) {
             inc[j] = static_cast<int>(roundHalfAway(
@@ -196,8 +198,6 @@ int TolmarCntrl::setScanVoltages(double* vs, double* ve, int& leadCh, double& st
             ve[k] = toVolts(startCode[k] + static_cast<int64_t>(steps) * inc[k], cal_dac[k]);
         }
     }
-    if (led)
-        step = inc[leadCh] / cal_dac[leadCh][1];
 
     v_a_start = static_cast<uint16_t>(startCode[0]);
     v_b_start = static_cast<uint16_t>(startCode[1]);
