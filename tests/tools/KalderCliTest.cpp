@@ -107,8 +107,11 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
 
     const CliRun inspect = runCli({"inspect", "run.kdf"});
     ASSERT_EQ(inspect.status, 0) << inspect.err;
-    for (const char* line : {"version: 18\n", "kind: 0 (IV scans)\n", "scans: 1\n", "traces: 2\n",
-                             "points: 79\n", "  biasEnd: 78\n", "  linkBackend: virtual\n"}) {
+    // 0 to 78 V in steps of 1 V on output A, whose 12-bit DAC makes them 13 codes (0.97 V): 81
+    // points.
+    for (const char* line :
+         {"version: 18\n", "kind: 0 (IV scans)\n", "scans: 1\n", "traces: 2\n", "points: 81\n",
+          "  biasEnd: 78\n", "  linkBackend: virtual\n", " traces, electrode voltage 75 V\n"}) {
         EXPECT_NE(inspect.out.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(channelsOf(inspect.out).size(), 13u);
@@ -155,8 +158,10 @@ TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
     EXPECT_EQ(set.nVoltageChannels, 1);
     ASSERT_EQ(set.sweepScans.size(), 1);
     EXPECT_EQ(set.sweepScans[0]->average->nRows, 2u);
-    EXPECT_NE(runCli({"inspect", "one.kdf"}).out.find("channels: 1 current, 1 voltage\n"),
-              std::string::npos);
+    const std::string inspected = runCli({"inspect", "one.kdf"}).out;
+    EXPECT_NE(inspected.find("channels: 1 current, 1 voltage\n"), std::string::npos);
+    // The voltage row is the sweep itself: there is no electrode voltage to report.
+    EXPECT_NE(inspected.find(" traces, electrode voltage -\n"), std::string::npos) << inspected;
 }
 
 TEST(KalderCli, TimeResolvedAndTemperatureScans) {
