@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <QString>
-#include <QStringList>
 
 #include "TempDir.h"
 #include "data/tarvodataset.h"
@@ -71,17 +70,6 @@ protected:
 TEST_F(CsvTest, OnlyResults) {
     EXPECT_EQ(exported(set, exportChoices::OnlyResults),
               text("Time Averaged IV scan\n" + results(1, "1.5") + "\n" + results(2, "3") + "\n"));
-}
-
-// A two-row sweep holds the swept voltage and a current, no electrode voltage.
-TEST_F(CsvTest, TwoRowSweepsShowNoElectrodeVoltage) {
-    tarvoDataSet single{1, 1, 0};
-    const std::vector<double> block = sweep(10.0);  // its first two rows: a current, a voltage
-    single.addTrace(block.data(), 0.0, kPoints, 2, 0, 0, false);
-    const QStringList lines =
-        QString::fromStdString(exported(single, exportChoices::OnlyResults)).split('\n');
-    ASSERT_GT(lines.size(), 2);
-    EXPECT_EQ(lines[2], "Electrode Voltage ;-");
 }
 
 TEST_F(CsvTest, IncludeAveragedTraces) {

@@ -151,7 +151,7 @@ TEST(KalderCli, ProgressOnAPipeIsPlainPercentages) {
 // row count of its traces, so it reads back as one current and one voltage channel.
 TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
     TempDir dir(true);
-    const CliRun run = runCli(quickScan({"--out", "one.kdf"}));
+    const CliRun run = runCli(quickScan({"--out", "one.kdf", "--csv", "one.csv"}));
     ASSERT_EQ(run.status, 0) << run.err;
     tarvoDataSet set(QStringLiteral("one.kdf"));
     EXPECT_EQ(set.nChannels, 1);
@@ -162,6 +162,7 @@ TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
     EXPECT_NE(inspected.find("channels: 1 current, 1 voltage\n"), std::string::npos);
     // The voltage row is the sweep itself: there is no electrode voltage to report.
     EXPECT_NE(inspected.find(" traces, electrode voltage -\n"), std::string::npos) << inspected;
+    EXPECT_NE(readWholeFile("one.csv").find("\nElectrode Voltage ,-\n"), std::string::npos);
 }
 
 TEST(KalderCli, TimeResolvedAndTemperatureScans) {
