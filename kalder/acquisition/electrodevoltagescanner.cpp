@@ -1,5 +1,7 @@
 #include "acquisition/electrodevoltagescanner.h"
 
+#include <limits>
+
 #include "tolmar2/TolmarCntrl.h"
 
 electrodeVoltageScanner::electrodeVoltageScanner(TolmarCntrl* cntrl, std::mutex* deviceMutex,
@@ -24,6 +26,10 @@ void electrodeVoltageScanner::start() {
         double ev = 0.0, second = 0.0;
         std::unique_lock<std::mutex> device(*deviceMutex);
         const bool ok = cntrl->getElectrodeVoltage(&ev, &second);
+        if (cntrl->nAdcChannels == 2) {
+            // A two-value unit has no voltage monitors: there is no electrode voltage to show.
+            ev = second = std::numeric_limits<double>::quiet_NaN();
+        }
         if (querySync) {
             status = cntrl->getSyncFreq(&freq, syncReset);
             device.unlock();

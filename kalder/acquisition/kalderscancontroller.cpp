@@ -12,12 +12,9 @@ QString kalderScanController::typeName() const {
     return QStringLiteral("Kalder");
 }
 
-int kalderScanController::sweep(double* vs, double* ve, double step, double*& data,
-                                unsigned& nPoints, int& nChannels) {
-    placeOnOutputs(vs);
-    placeOnOutputs(ve);
-    int lead = sweptOutput();
-    cntrl->setScanVoltages(vs, ve, lead, step);
+int kalderScanController::sweep(const electrodeVoltages& start, const electrodeVoltages& end,
+                                double step, double*& data, unsigned& nPoints, int& nChannels) {
+    programBiasSweep(*cntrl, start, end, step);
     if (!cntrl->startScan()) {
         return -1;
     }
@@ -52,15 +49,12 @@ void kalderScanController::measureRatio(double key, double aspectRatio, bool& lo
             qDebug() << "FAiled : " << b;
         } else {
             const double top = std::max(c, b + POINT_SWEEP_WIDTH - r);
-            double idle[3] = {b, c, top};
-            placeOnOutputs(idle);
-            cntrl->setDefVoltages(idle);
-            double vs[3] = {b, c, top};
-            double ve[3] = {b + POINT_SWEEP_WIDTH, c, top};
+            applyIdleVoltages(*cntrl, {b, c, top});
             double* data = nullptr;
             unsigned nPoints = 0;
             int nChannels = 0;
-            const int result = sweep(vs, ve, POINT_SWEEP_WIDTH, data, nPoints, nChannels);
+            const int result = sweep({b, c, top}, {b + POINT_SWEEP_WIDTH, c, top},
+                                     POINT_SWEEP_WIDTH, data, nPoints, nChannels);
             if (result < 0) {
                 lost = true;
                 return;
@@ -81,12 +75,12 @@ void kalderScanController::startScan() {
     key += 1.0;
 
     // Reference sweep over the whole bias range.
-    double vs[3] = {settings.biasStart, settings.collector, settings.supGrid};
-    double ve[3] = {settings.biasEnd, settings.collector, settings.supGrid};
     double* data = nullptr;
     unsigned nPoints = 0;
     int nChannels = 0;
-    if (sweep(vs, ve, settings.biasStep, data, nPoints, nChannels) != 1) {
+    if (sweep({settings.biasStart, settings.collector, settings.supGrid},
+              {settings.biasEnd, settings.collector, settings.supGrid}, settings.biasStep, data,
+              nPoints, nChannels) != 1) {
         emit sensorDisconnected(0);
         return;
     }

@@ -27,8 +27,8 @@ public slots:
 private:
     // One sweep: start, read, stop. 1 on success, 0 when a read failed, -1 when the start or
     // the stop failed (the sensor is gone).
-    int sweep(double* vs, double* ve, double step, double*& data, unsigned& nPoints,
-              int& nChannels);
+    int sweep(const electrodeVoltages& start, const electrodeVoltages& end, double step,
+              double*& data, unsigned& nPoints, int& nChannels);
     // The reference current at point i (its last point beyond its end), in microamperes.
     double referenceCurrent(int i) const;
     void measureRatio(double key, double aspectRatio, bool& lost);

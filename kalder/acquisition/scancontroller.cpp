@@ -88,7 +88,7 @@ int scanController::percentOf(double part, double whole) {
 
 double scanController::electrodeVoltageOf(const double* block, unsigned nPoints, int nRows) {
     const int row = nRows - 2;
-    if (row < 0 || nPoints == 0) {
+    if (nRows < 4 || nPoints == 0) {
         return std::nan("");
     }
     double sum = 0.0;
@@ -105,16 +105,6 @@ bool scanController::alternateRows() const {
 void scanController::waitForInterval(const pacing::stopwatch& pass) const {
     while (!stopRequested && pass.elapsed() < settings.intervalMs) {
         pacing::pause(100);
-    }
-}
-
-int scanController::sweptOutputOf(const TolmarCntrl& unit) {
-    return unit.vcScannable ? 2 : 0;
-}
-
-void scanController::placeOnOutputsOf(const TolmarCntrl& unit, double v[3]) {
-    if (sweptOutputOf(unit) == 2) {
-        std::swap(v[0], v[2]);
     }
 }
 
@@ -147,13 +137,9 @@ void scanController::startScan() {
         pass.start();
         const double stamp = static_cast<double>(run.elapsed());
 
-        double vs[3] = {settings.biasStart, settings.collector, settings.secElSup};
-        double ve[3] = {settings.biasEnd, settings.collector, settings.secElSup};
-        placeOnOutputs(vs);
-        placeOnOutputs(ve);
-        int lead = sweptOutput();
-        double step = settings.biasStep;
-        cntrl->setScanVoltages(vs, ve, lead, step);
+        programBiasSweep(*cntrl, {settings.biasStart, settings.collector, settings.secElSup},
+                         {settings.biasEnd, settings.collector, settings.secElSup},
+                         settings.biasStep);
         cntrl->setSettlingDelays(10, settings.firstStepDelay, settings.nextStepDelay, 6);
         cntrl->setAverageHW(settings.ivAcc, settings.ivAcc);
 

@@ -12,6 +12,7 @@
 #include <QString>
 #include <atomic>
 
+#include "acquisition/electrodeoutputs.h"
 #include "acquisition/pacing.h"
 #include "acquisition/scansettings.h"
 
@@ -29,12 +30,6 @@ public:
     ~scanController() override;
 
     virtual QString typeName() const;
-    // The output the unit sweeps (C on units whose output C is a scanned DAC, else A): the one
-    // whose steps the read-out reports as the retarding voltage.
-    static int sweptOutputOf(const TolmarCntrl& unit);
-    // Turns (bias grid, collector, third electrode) into the voltages of outputs A, B and C,
-    // with the bias grid on the unit's swept output.
-    static void placeOnOutputsOf(const TolmarCntrl& unit, double v[3]);
 
     bool isRunning() const { return running.load(); }
     tarvoDataSet* data() const { return dataSet; }
@@ -62,14 +57,13 @@ protected:
     // Nearest integer of part / whole in percent, at most 100 (100 when whole is not positive).
     static int percentOf(double part, double whole);
     // Mean of the electrode-voltage row of a block of nRows rows of nPoints values: the row
-    // before the swept voltage, which is always the last.
+    // before the swept voltage, which is always the last. NaN when the block has no such row
+    // (fewer than four rows: a two-row block is a current and the swept voltage).
     static double electrodeVoltageOf(const double* block, unsigned nPoints, int nRows);
     // Whether the unit's probe rows come in the alternate order.
     bool alternateRows() const;
     // Waits in 100 ms steps until the pass has lasted the interval or a stop is requested.
     void waitForInterval(const pacing::stopwatch& pass) const;
-    int sweptOutput() const { return sweptOutputOf(*cntrl); }
-    void placeOnOutputs(double v[3]) const { placeOnOutputsOf(*cntrl, v); }
     // Programs every channel enable of the settings (all: every channel on).
     int applyChannelEnables(bool all);
 

@@ -1,10 +1,11 @@
 #include "acquisition/scanlauncher.h"
 
-#include <algorithm>
 #include <QDateTime>
 #include <QVariantList>
+#include <algorithm>
 #include <utility>
 
+#include "acquisition/electrodeoutputs.h"
 #include "acquisition/kalderscancontroller.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scansettings.h"
@@ -20,14 +21,10 @@
 scanLaunch prepareScan(TolmarCntrl* cntrl, scanSettings* settings, double electrodeVoltage) {
     scanLaunch launch;
     // The step count of the bias sweep decides whether the unit can take the scan: counted on
-    // the output that will sweep it, as the controllers program it.
-    double vs[3] = {settings->biasStart(), settings->collector(), settings->secElSup()};
-    double ve[3] = {settings->biasEnd(), settings->collector(), settings->secElSup()};
-    scanController::placeOnOutputsOf(*cntrl, vs);
-    scanController::placeOnOutputsOf(*cntrl, ve);
-    int lead = scanController::sweptOutputOf(*cntrl);
-    double step = settings->biasStep();
-    launch.steps = cntrl->setScanVoltages(vs, ve, lead, step);
+    // the outputs the controllers program, which a time-resolved scan runs as they stand.
+    launch.steps = programBiasSweep(
+        *cntrl, {settings->biasStart(), settings->collector(), settings->secElSup()},
+        {settings->biasEnd(), settings->collector(), settings->secElSup()}, settings->biasStep());
     if (launch.steps > TolmarCntrl::MAX_SCAN_POINTS) {
         launch.outcome = scanLaunch::TooManySteps;
         return launch;

@@ -42,7 +42,13 @@ void writeSweepScans(QTextStream& out, const QList<tarvoScan*>& scans, int volta
         const int channels = average.currentRows();
         out << "Frame " << s << (i + 1) << s << "Time" << s << scan.time << '\n';
         qDebug() << "VOLTAGE CHANNELS : " << voltageChannels;
-        out << "Electrode Voltage " << s << average.averageElectrodeVoltage() << '\n';
+        out << "Electrode Voltage " << s;
+        if (average.hasElectrodeVoltage()) {
+            out << average.averageElectrodeVoltage();
+        } else {
+            out << '-';
+        }
+        out << '\n';
         out << "Channel";
         for (int c = 1; c <= channels; ++c) {
             out << s << c;

@@ -348,7 +348,7 @@ double ivTrace::averageEnergy(int channel) const {
 }
 
 double ivTrace::averageElectrodeVoltage() const {
-    if (nRows < 4) {
+    if (!hasElectrodeVoltage()) {
         return 0.0;
     }
     const int len = std::max(0, croppedLength());

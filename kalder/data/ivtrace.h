@@ -66,6 +66,9 @@ public:
     double ionFlux(int channel) const;
     void computeIonFlux(const FluxFactors& factors);
     double averageEnergy(int channel) const;
+    // Whether the trace has an electrode-voltage row: a two-row trace (a current and the swept
+    // voltage) has none, and averageElectrodeVoltage() is 0 there.
+    bool hasElectrodeVoltage() const { return nRows >= 4; }
     double averageElectrodeVoltage() const;
 
     // Makes this trace the average of `traces` (outlier rejection from ten traces on).

@@ -24,7 +24,8 @@ public:
     double suppressorGrid() const;
     double collector() const;
     double secondaryElectronSuppression() const;
-    // What the instrument takes: bias grid, collector, secondary electron suppression.
+    // The electrodes the instrument drives, in this order: bias grid, collector, secondary
+    // electron suppression (applyIdleVoltages in acquisition/electrodeoutputs.h places them).
     std::array<double, 3> instrumentVoltages() const;
 
     void setRanges(const outputRanges& ranges);

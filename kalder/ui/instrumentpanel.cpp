@@ -12,6 +12,7 @@
 #include <cmath>
 #include <limits>
 
+#include "acquisition/electrodeoutputs.h"
 #include "acquisition/electrodevoltagescanner.h"
 #include "acquisition/pacing.h"
 #include "acquisition/runcheckpoint.h"
@@ -168,8 +169,7 @@ void instrumentPanel::toggleSecretDisplay() {
 }
 
 void instrumentPanel::applyIdleVoltages() {
-    std::array<double, 3> v = idleDlg.instrumentVoltages();
-    cntrl->setDefVoltages(v.data());
+    ::applyIdleVoltages(*cntrl, idleDlg.instrumentVoltages());
 }
 
 void instrumentPanel::toggleHV(bool on) {

@@ -83,33 +83,6 @@ TEST_F(ControllerTest, TimeAveragedScanFillsOneScanAndEnablesEveryChannelAgain) 
     expectInstrumentLeftIdle();
 }
 
-// The bias grid is swept on the output the unit sweeps, so the read-out's retarding voltage
-// runs over the bias range: output C on units with a scanned output C, A on older ones. The
-// trace's energy axis, taken from the monitor rows in the order the unit keeps them, runs over
-// it too.
-class SweptOutputTest : public VirtualUnit, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(SweptOutputTest, RetardingVoltageFollowsTheBiasSweep) {
-    connectUnit(GetParam());
-    ASSERT_TRUE(runScan(quickSettings()).ended);
-    dataSet->lock();
-    const ivTrace& average = *dataSet->currentAverage();
-    const QVector<double>& volts = average.currents[average.nRows - 1];
-    // 0 .. 58 V in 2 V steps; a DAC whose codes do not reach the end exactly loses the last.
-    ASSERT_GE(volts.size(), 29);
-    ASSERT_LE(volts.size(), 30);
-    // Within 1 %: a coarse DAC makes a step slightly off the 2 V asked for.
-    ASSERT_EQ(average.energy.size(), volts.size());
-    for (int i = 0; i < volts.size(); ++i) {
-        EXPECT_NEAR(volts[i], 2.0 * i, 0.1 + 0.02 * i) << i;
-        EXPECT_NEAR(average.energy[i], 2.0 * i, 0.1 + 0.02 * i) << i;
-    }
-    dataSet->unlock();
-}
-
-INSTANTIATE_TEST_SUITE_P(Units, SweptOutputTest,
-                         ::testing::Values("single", "legacy", "disc13", "ar"));
-
 TEST_F(ControllerTest, ScanMetadataNamesWhereTheDataCameFrom) {
     connectUnit("disc13");
     ASSERT_TRUE(runScan(quickSettings()).ended);
@@ -311,7 +284,7 @@ TEST_F(ControllerTest, AspectRatioScanMeasuresEachRatioAboveTheCurrentThreshold)
     // The reference is a sweep of the retarding grid: its current falls past the ion peaks.
     for (int i : {0, 25}) {
         const double bias = scan.reference->currents[15][i];
-        EXPECT_NEAR(bias, 2.0 * i, 0.1);
+        EXPECT_NEAR(bias, 2.0 * i, 0.1 + 0.02 * i);  // output A's 12-bit DAC steps about 2 V
         EXPECT_NEAR(scan.reference->currents[0][i], vsensor::collectorCurrent(model, 0, 13, bias),
                     1e-8);
     }

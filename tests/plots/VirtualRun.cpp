@@ -6,6 +6,7 @@
 
 #include "Platform.h"
 #include "UsbLink.h"
+#include "acquisition/electrodeoutputs.h"
 #include "acquisition/pacing.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scanlauncher.h"
@@ -79,12 +80,9 @@ tarvoDataSet* virtualUnit::sweepRetardingGrid(int traces) {
     if (!isConnected) {
         return nullptr;
     }
-    double vs[3] = {0.0, -60.0, -10.0};
-    double ve[3] = {0.0, -60.0, 90.0};
-    int lead = 2;
-    double step = 2.0;
-    if (cntrl->setScanVoltages(vs, ve, lead, step) <= 0 || !cntrl->setAverageHW(16, 16) ||
-        !cntrl->startScan()) {
+    // The bias grid from -10 V to 90 V (as far as its output reaches), collector at -60 V.
+    if (programBiasSweep(*cntrl, {-10.0, -60.0, 0.0}, {90.0, -60.0, 0.0}, 2.0) <= 0 ||
+        !cntrl->setAverageHW(16, 16) || !cntrl->startScan()) {
         return nullptr;
     }
     auto* ds =

@@ -62,6 +62,8 @@ protected:
         return s;
     }
     std::string log() const { return readWholeFile("tarvo.log"); }
+    // The bias grid's voltage at step i, as the board's output A puts it out.
+    static double biasAt(unsigned i) { return vsensor::boardState().sweepVolts(0, int(i)); }
 
     std::unique_ptr<TempDir> dir_;
     std::unique_ptr<TolmarCntrl> c_;
@@ -69,7 +71,7 @@ protected:
 
 TEST_F(VirtualScanTest, DiscScanRecoversCollectorCurrentAndVoltages) {
     connect("disc13");
-    sweep(2, 78, 2, 64);  // output C is the scanned collector bias on this unit
+    sweep(0, 78, 2, 64);  // output A drives the bias grid of a multi-channel unit
     ASSERT_TRUE(c_->startScan());
     const Scan s = scan();
     ASSERT_EQ(s.code, 1) << log();
@@ -78,7 +80,7 @@ TEST_F(VirtualScanTest, DiscScanRecoversCollectorCurrentAndVoltages) {
     ASSERT_EQ(s.nPoints, c_->iv_steps);
     const vsensor::PlasmaModel model = vsensor::plasmaModel();
     for (unsigned i = 0; i < s.nPoints; ++i) {
-        const double bias = c_->monitorVoltages[i];
+        const double bias = biasAt(i);
         EXPECT_NEAR(s.at(16, i), bias, 0.05) << i;
         EXPECT_NEAR(s.at(15, i), model.electrodeVoltage, 0.05) << i;
         for (int k = 0; k < 13; ++k) {
@@ -138,13 +140,13 @@ class VirtualSyncScanTest : public VirtualScanTest {
 protected:
     static constexpr double kSyncHz = 10000;  // a 100 us period
 
-    void syncScan(unsigned averages, const char* profile = "disc13") {
+    void syncScan(unsigned averages, const char* profile = "disc13", int lead = 0) {
         vsensor::PlasmaModel model = vsensor::plasmaModel();
         model.saturatedShare = 0;  // a saturated slot would take its neighbour's value
         vsensor::setPlasmaModel(model);
         connect(profile);
         vsensor::setSyncFrequency(kSyncHz);
-        sweep(2, 78, 26, 1);
+        sweep(lead, 78, 26, 1);
         ASSERT_TRUE(c_->setScanType(false, true, false)) << log();
         double timeRes = 1;
         unsigned acqStart = 0, window = 0, phase = 0;
@@ -160,11 +162,11 @@ TEST_F(VirtualSyncScanTest, TimeResolvedScanShowsThePulseInTheRightSlots) {
     const struct {
         const char* profile;
         unsigned slots;
-        int channels, probes, firstProbeRow, biasRow;
-    } units[] = {{"single", 99, 2, 1, 1, 0}, {"disc13", 99, 17, 13, 0, 16}};
+        int channels, probes, firstProbeRow, biasRow, lead;
+    } units[] = {{"single", 99, 2, 1, 1, 0, 2}, {"disc13", 99, 17, 13, 0, 16, 0}};
     for (const auto& u : units) {
         SCOPED_TRACE(u.profile);
-        syncScan(1, u.profile);
+        syncScan(1, u.profile, u.lead);
         const Scan s = scan();
         ASSERT_EQ(s.code, 1) << log();
         ASSERT_EQ(s.nChannels, u.channels);
@@ -175,7 +177,7 @@ TEST_F(VirtualSyncScanTest, TimeResolvedScanShowsThePulseInTheRightSlots) {
         for (unsigned t = 0; t < s.nScans; ++t) {
             const double phase = std::fmod((s.acqStart + t * s.timeRes) / periodUs, 1.0);
             for (unsigned i = 0; i < s.nPoints; ++i) {
-                const double bias = c_->monitorVoltages[i];
+                const double bias = vsensor::boardState().sweepVolts(u.lead, int(i));
                 EXPECT_NEAR(s.at(u.biasRow, i, t), bias, 0.1);
                 for (int k = 0; k < u.probes; k += 4) {
                     EXPECT_NEAR(s.at(u.firstProbeRow + k, i, t),
@@ -237,7 +239,7 @@ class VirtualFaultTest : public VirtualScanTest,
 TEST_P(VirtualFaultTest, ScanRecoversAfterTheFault) {
     const StreamFault& tc = GetParam();
     connect("disc13");
-    sweep(2, 40, 4, 64);
+    sweep(0, 40, 4, 64);
     ASSERT_TRUE(c_->startScan());
     // The second data read falls into the middle of the first block (four reads long).
     vsensor::scheduleFault(tc.fault, tc.fault == vsensor::Fault::DataReadFail ? 2 : 1);
@@ -246,7 +248,7 @@ TEST_P(VirtualFaultTest, ScanRecoversAfterTheFault) {
     EXPECT_NE(log().find(tc.message), std::string::npos) << log();
     EXPECT_NE(log().find("error #1 happened in iteration #0"), std::string::npos);
     const vsensor::PlasmaModel model = vsensor::plasmaModel();
-    EXPECT_NEAR(s.at(0, 0), vsensor::collectorCurrent(model, 0, 13, c_->monitorVoltages[0]), 2e-9);
+    EXPECT_NEAR(s.at(0, 0), vsensor::collectorCurrent(model, 0, 13, biasAt(0)), 2e-9);
 }
 
 INSTANTIATE_TEST_SUITE_P(

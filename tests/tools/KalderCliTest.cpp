@@ -107,8 +107,11 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
 
     const CliRun inspect = runCli({"inspect", "run.kdf"});
     ASSERT_EQ(inspect.status, 0) << inspect.err;
-    for (const char* line : {"version: 18\n", "kind: 0 (IV scans)\n", "scans: 1\n", "traces: 2\n",
-                             "points: 79\n", "  biasEnd: 78\n", "  linkBackend: virtual\n"}) {
+    // 0 to 78 V in steps of 1 V on output A, whose 12-bit DAC makes them 13 codes (0.97 V): 81
+    // points.
+    for (const char* line :
+         {"version: 18\n", "kind: 0 (IV scans)\n", "scans: 1\n", "traces: 2\n", "points: 81\n",
+          "  biasEnd: 78\n", "  linkBackend: virtual\n", " traces, electrode voltage 75 V\n"}) {
         EXPECT_NE(inspect.out.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(channelsOf(inspect.out).size(), 13u);
@@ -148,15 +151,18 @@ TEST(KalderCli, ProgressOnAPipeIsPlainPercentages) {
 // row count of its traces, so it reads back as one current and one voltage channel.
 TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
     TempDir dir(true);
-    const CliRun run = runCli(quickScan({"--out", "one.kdf"}));
+    const CliRun run = runCli(quickScan({"--out", "one.kdf", "--csv", "one.csv"}));
     ASSERT_EQ(run.status, 0) << run.err;
     tarvoDataSet set(QStringLiteral("one.kdf"));
     EXPECT_EQ(set.nChannels, 1);
     EXPECT_EQ(set.nVoltageChannels, 1);
     ASSERT_EQ(set.sweepScans.size(), 1);
     EXPECT_EQ(set.sweepScans[0]->average->nRows, 2u);
-    EXPECT_NE(runCli({"inspect", "one.kdf"}).out.find("channels: 1 current, 1 voltage\n"),
-              std::string::npos);
+    const std::string inspected = runCli({"inspect", "one.kdf"}).out;
+    EXPECT_NE(inspected.find("channels: 1 current, 1 voltage\n"), std::string::npos);
+    // The voltage row is the sweep itself: there is no electrode voltage to report.
+    EXPECT_NE(inspected.find(" traces, electrode voltage -\n"), std::string::npos) << inspected;
+    EXPECT_NE(readWholeFile("one.csv").find("\nElectrode Voltage ,-\n"), std::string::npos);
 }
 
 TEST(KalderCli, TimeResolvedAndTemperatureScans) {

@@ -16,6 +16,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <memory>
 
@@ -55,11 +56,11 @@ bool highVoltageOn() {
     return r.hvps_en0 != 0 || r.hvps_en1 != 0 || r.hvps_en2 != 0;
 }
 
-void expectIdleVolts(double a, double b, double c) {
+void expectIdleVolts(const std::array<double, 3>& v) {
     const vsensor::BoardState board = vsensor::boardState();
-    EXPECT_NEAR(board.idleVolts[0], a, 0.1);
-    EXPECT_NEAR(board.idleVolts[1], b, 0.1);
-    EXPECT_NEAR(board.idleVolts[2], c, 0.1);
+    for (int o = 0; o < 3; ++o) {
+        EXPECT_NEAR(board.idleVolts[o], v[o], 0.1) << "output " << o;
+    }
 }
 
 // Runs the event loop until `signal` of `sender` arrives.
@@ -251,7 +252,7 @@ TEST_F(PanelTest, SaveThatCannotBeWrittenIsReportedAndTheDataKept) {
 }
 
 TEST_F(PanelTest, ScanWithTooManyStepsIsRefusedAndTheDeviceReleased) {
-    connectUnit("disc13");
+    connectUnit("single");  // its bias grid is on the 16-bit output C
     QSettings().setValue("scansettingdialog/biasStep", "0.01");
     QSettings().setValue("scansettingdialog/biasEnd", "60");
 
@@ -259,7 +260,7 @@ TEST_F(PanelTest, ScanWithTooManyStepsIsRefusedAndTheDeviceReleased) {
 
     EXPECT_TRUE(dataSets.isEmpty());
     ASSERT_EQ(notes.count("Too many steps in scan"), 1);
-    // 0 to 60 V in steps of about 0.01 V (the step the DACs can make).
+    // 0 to 60 V in steps of about 0.01 V (the step the DAC can make).
     const QRegularExpressionMatch m =
         QRegularExpression(R"(^Scan configuration invalid. \n current scan has (\d+) steps, this )"
                            R"(unit can handle scans of 4096 steps max\.$)")
@@ -405,32 +406,28 @@ TEST_F(PanelTest, StopButtonEndsARunningScan) {
     EXPECT_EQ(dataSets[0]->scanCount(), 1);
 }
 
-TEST_F(PanelTest, HighVoltageSwitchSendsTheIdleVoltages) {
-    QSettings s;
-    s.setValue("IdleVoltagesDialog/biasGrid", "12");
-    s.setValue("IdleVoltagesDialog/collector", "-30");
-    s.setValue("IdleVoltagesDialog/secondaryElectronSuppression", "-40");
-    connectUnit("disc13");
-    QSignalSpy hv(panel.get(), &instrumentPanel::HVtoggled);
+// Where the electrodes' voltages go, between scans and during them: the collector on output B,
+// the bias grid on A and secondary electron suppression on C; on a two-value unit with a scanned
+// output C, whose read-out takes the swept voltage from C's codes, those two change places.
+// The read-out's swept voltage and the energy axis follow the bias grid on every unit kind.
+struct placementCase {
+    const char* profile;
+    int bias, suppressor;  // their outputs
+    bool monitors;         // voltage monitors: an electrode voltage to show ("-" without)
+    bool fixedC;           // output C is a fixed supply, which puts out its idle register
+};
 
-    button("enableHV")->click();
-    ASSERT_EQ(hv.count(), 1);
-    EXPECT_TRUE(hv.at(0).at(0).toBool());
-    EXPECT_TRUE(highVoltageOn());
-    EXPECT_EQ(panel->statusImage(), instrumentPanel::HV_IMAGE);
-    // Bias grid, collector and secondary electron suppression on outputs A, B and C.
-    expectIdleVolts(12.0, -30.0, -40.0);
+class PanelPlacementTest : public PanelTest, public ::testing::WithParamInterface<placementCase> {};
 
-    button("enableHV")->click();
-    ASSERT_EQ(hv.count(), 2);
-    EXPECT_FALSE(hv.at(1).at(0).toBool());
-    EXPECT_FALSE(highVoltageOn());
-    EXPECT_EQ(panel->statusImage(), instrumentPanel::ENABLED_IMAGE);
-    EXPECT_TRUE(button("enableHV")->isEnabled());
-}
-
-TEST_F(PanelTest, AcceptedIdleVoltagesGoToTheInstrument) {
-    connectUnit("disc13");
+TEST_P(PanelPlacementTest, OutputsKeepTheirElectrodeBetweenAndDuringScans) {
+    const placementCase& k = GetParam();
+    auto onOutputs = [&](double bias, double collector, double suppressor) {
+        std::array<double, 3> v{0.0, collector, 0.0};
+        v[k.bias] = bias, v[k.suppressor] = suppressor;
+        return v;
+    };
+    QSettings().setValue("scansettingdialog/secElSup", "-45");
+    connectUnit(k.profile);
     modalScript script;
     script.on("idleVoltagesDialog", [](QWidget* w) {
         w->findChild<QLineEdit*>("biasGridEdit")->setText("5");
@@ -439,9 +436,61 @@ TEST_F(PanelTest, AcceptedIdleVoltagesGoToTheInstrument) {
         static_cast<QDialog*>(w)->accept();
     });
     button("idleVoltages")->click();
-    EXPECT_TRUE(script.finished());
-    expectIdleVolts(5.0, -20.0, -25.0);
+    ASSERT_TRUE(script.finished());
+    expectIdleVolts(onOutputs(5.0, -20.0, -25.0));
+    QSignalSpy hv(panel.get(), &instrumentPanel::HVtoggled);
+    button("enableHV")->click();
+    EXPECT_TRUE(highVoltageOn());
+    EXPECT_EQ(panel->statusImage(), instrumentPanel::HV_IMAGE);
+    expectIdleVolts(onOutputs(5.0, -20.0, -25.0));
+
+    vsensor::clearBlockWriteLog();
+    runScan();
+    ASSERT_EQ(dataSets.size(), 1);
+    expectIdleVolts(onOutputs(5.0, -20.0, -25.0));  // restored when the scan ended
+    const QString ev = panel->findChild<QLabel*>("evDisplay")->text();
+    EXPECT_TRUE(k.monitors ? ev.contains(">75.0 </span>") : ev == "-") << ev.toStdString();
+    const ivTrace& average = *dataSets[0]->currentAverage();
+    ASSERT_GE(average.energy.size(), 10);  // 0 .. 20 V; 20 V itself is not always reached
+    for (int i = 0; i < average.energy.size(); ++i) {  // within a coarse DAC's step error
+        EXPECT_NEAR(average.currents[average.nRows - 1][i], 2.0 * i, 0.1 + 0.02 * i) << i;
+        EXPECT_NEAR(average.energy[i], 2.0 * i, 0.1 + 0.02 * i) << i;
+    }
+    // Every block that programs the sweep, the step check's and the scan's alike (the others
+    // are the monitor's one-step readings): the bias grid runs from 0 V in 2 V steps, the other
+    // outputs hold their electrode. code = cal[1] * volts + cal[0].
+    const std::array<double, 3> first = onOutputs(0.0, -50.0, -45.0);
+    int sweeps = 0, running = 0;
+    for (const vsensor::BlockWrite& b : vsensor::blockWriteLog()) {
+        const vsensor::BoardRegisters& r = b.registers;
+        const double start[3] = {double(r.v_a_start), double(r.v_b_start), double(r.v_c_start)};
+        const double inc[3] = {double(r.v_a_inc), double(r.v_b_inc), double(r.v_c_inc)};
+        if (inc[0] != 0 || inc[1] != 0 || inc[2] != 0) {
+            ++sweeps, running += r.run_en ? 1 : 0;
+            for (int o = 0; o < (k.fixedC ? 2 : 3); ++o) {
+                const double* cal = vsensor::findProfile(k.profile)->cal_dac[o];
+                EXPECT_NEAR((start[o] - cal[0]) / cal[1], first[o], 0.1) << "output " << o;
+                EXPECT_NEAR(inc[o] / cal[1], o == k.bias ? 2.0 : 0.0, 0.05) << "output " << o;
+            }
+        }
+    }
+    EXPECT_GE(sweeps, 2);
+    EXPECT_GE(running, 1);
+
+    button("enableHV")->click();
+    EXPECT_EQ(hv.count(), 2);
+    EXPECT_FALSE(highVoltageOn());
+    EXPECT_EQ(panel->statusImage(), instrumentPanel::ENABLED_IMAGE);
 }
+
+INSTANTIATE_TEST_SUITE_P(Units, PanelPlacementTest,
+                         ::testing::Values(placementCase{"disc13", 0, 2, true, false},
+                                           placementCase{"ar", 0, 2, true, false},
+                                           placementCase{"single", 2, 0, false, false},
+                                           placementCase{"legacy", 0, 2, false, true}),
+                         [](const ::testing::TestParamInfo<placementCase>& info) {
+                             return std::string(info.param.profile);
+                         });
 
 TEST_F(PanelTest, MonitorReadingsReachTheDisplaysAndTheWizard) {
     connectUnit("ar");  // 5 kHz at the sync input

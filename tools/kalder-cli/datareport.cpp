@@ -139,8 +139,12 @@ void printInspection(tarvoDataSet& set, const QString& path) {
     }
     for (int i = 0; i < set.sweepScans.size() && set.dataKind == 0; ++i) {
         const tarvoScan& scan = *set.sweepScans[i];
-        std::printf("scan %d: time %g, %d traces, electrode voltage %.4g V\n", i + 1, scan.time,
-                    scan.traces->size(), scan.average->averageElectrodeVoltage());
+        const ivTrace& average = *scan.average;
+        const QString ev = average.hasElectrodeVoltage()
+                               ? QString::asprintf("%.4g V", average.averageElectrodeVoltage())
+                               : QStringLiteral("-");
+        std::printf("scan %d: time %g, %d traces, electrode voltage %s\n", i + 1, scan.time,
+                    scan.traces->size(), qPrintable(ev));
         for (int c = 0; c < scan.average->currentRows(); ++c) {
             printChannel(c, scan.average->averageEnergy(c), scan.average->ionFlux(c));
         }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 
+#include "acquisition/electrodeoutputs.h"
 #include "acquisition/pacing.h"
 #include "acquisition/runcheckpoint.h"
 #include "acquisition/scancontroller.h"
@@ -60,10 +61,10 @@ QString serialOf(const TolmarCntrl& unit) {
 
 // The idle voltages the program keeps (bias grid, collector, secondary electron suppression),
 // from its settings store; 0 V where none are stored.
-std::array<double, 3> idleVoltages() {
+electrodeVoltages idleVoltages() {
     QSettings settings;
     settings.beginGroup(QStringLiteral("IdleVoltagesDialog"));
-    std::array<double, 3> v{};
+    electrodeVoltages v{};
     const char* keys[3] = {"biasGrid", "collector", "secondaryElectronSuppression"};
     for (int i = 0; i < 3; ++i) {
         v[i] = settings.value(QLatin1String(keys[i]), QStringLiteral("0.0")).toString().toDouble();
@@ -207,8 +208,7 @@ bool raiseHighVoltage(TolmarCntrl& unit, const scanRequest& r, const interruptWa
                             "sensor")};
         return false;
     }
-    std::array<double, 3> idle = idleVoltages();
-    unit.setDefVoltages(idle.data());
+    applyIdleVoltages(unit, idleVoltages());
     if (r.settleMs > 0) {
         cli::message(QStringLiteral("High Voltage Enabled. Allowing %1 s for supplies to settle.")
                          .arg(r.settleMs / 1000.0));
@@ -335,8 +335,7 @@ int scan(const scanRequest& r) {
     runCheckpoint checkpoint(set.get(), recovery::userDataDirectory(), controller->typeName());
     const int lost = runController(*controller, *set, progress, watch, checkpoint);
     controller.reset();
-    std::array<double, 3> idle = idleVoltages();
-    unit.setDefVoltages(idle.data());
+    applyIdleVoltages(unit, idleVoltages());
 
     // What was measured is written even when the sensor was lost on the way.
     const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f);

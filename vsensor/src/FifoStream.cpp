@@ -83,7 +83,9 @@ double BlockBuilder::sweptVolts(size_t step) const {
     const BoardRegisters& r = s_.registers;
     const size_t s = r.iv_steps;
     const size_t i = step < s ? step : 2 * s - 1 - step;
-    const bool c = s_.profile->deviceOptions & kOptionVcScannable;
+    // The bias grid hangs on output A, collector on B, secondary-electron suppression on C;
+    // only a two-value board with a scanned output C has its bias grid on output C.
+    const bool c = ch_.adc == 2 && (s_.profile->deviceOptions & kOptionVcScannable);
     const uint16_t code = c ? static_cast<uint16_t>(r.v_c_start + i * r.v_c_inc)
                             : static_cast<uint16_t>(r.v_a_start + i * r.v_a_inc);
     const double* cal = s_.profile->cal_dac[c ? 2 : 0];
@@ -122,8 +124,9 @@ uint16_t BlockBuilder::sampleCode(int channel, size_t step, double syncPhase) {
         return currentCode(probe, amperes);
     }
     const int monitor = channel - ch_.probes;
-    // Units that order their rows the alternate way (option bits 8 and 9) take the energy axis
-    // from monitor 3 less monitor 1, so there monitor 3 senses the swept grid as monitor 2 does.
+    // Monitor 2 senses the bias grid. Units that order their rows the alternate way (option bits
+    // 8 and 9) have the bias grid wired to monitor 3's input as well (their energy axis is
+    // monitor 3 less monitor 1); elsewhere monitor 3 reads a fixed level.
     const bool alternate = s_.profile->deviceOptions & (kOptionAlternateRows | kOptionKalder);
     const double levels[4] = {m.electrodeVoltage - m.monitorReference, m.monitorReference,
                               volts + m.monitorReference,

@@ -50,7 +50,7 @@ public:
     double blockSeconds() const;
     // Channels in the stream, in order.
     const std::vector<int>& streamedChannels() const { return channels_; }
-    // Swept voltage of step i of the block (the return sweep mirrored).
+    // Voltage of the bias grid at step i of the block (the return sweep mirrored).
     double sweptVolts(size_t step) const;
 
 private:

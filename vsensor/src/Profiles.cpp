@@ -85,7 +85,8 @@ void setChannels(UnitProfile& p, uint8_t rows, uint8_t monitors, uint8_t extProb
 std::vector<UnitProfile> buildProfiles() {
     std::vector<UnitProfile> all;
 
-    // One probe, two ADC values (voltage and current); output C is the swept collector DAC.
+    // One probe, two ADC values (voltage and current); output C is a scanned DAC and drives the
+    // bias grid.
     UnitProfile single = baseProfile("single", "QM759-2403-017", 0x202, 1709544600, 1710771000);
     setOutput(single, 0, -100, 100);
     setOutput(single, 1, -100, 100);
@@ -109,7 +110,8 @@ std::vector<UnitProfile> buildProfiles() {
     disc.syncHz = 0;  // no sync signal wired
     all.push_back(disc);
 
-    // Aspect-ratio sensor: 16 ADC values (13 probes), scanned collector.
+    // Aspect-ratio sensor: 16 ADC values (13 probes); output C is a scanned DAC (driving the
+    // secondary-electron suppression, as on every multi-channel unit).
     UnitProfile ar = baseProfile("ar", "QM794-2409-003", 0x206, 1725879600, 1727710800);
     setOutput(ar, 0, -100, 100);
     setOutput(ar, 1, -200, 200);

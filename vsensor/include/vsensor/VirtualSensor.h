@@ -252,9 +252,10 @@ const UnitProfile* findProfile(const std::string& name);
 //
 // The samples come from a plasma model: each sensor of the disc sees an ion energy distribution
 // of Gaussian peaks; the collector current is the flux above the retarding energy of the step,
-// set by the swept output's DAC code. The flux and the peak energies fall off towards the edge of
-// the disc. Monitor channels carry what, after the library's conversion, gives the electrode
-// voltage in the row before the last and the swept voltage in the last row.
+// the voltage of the bias grid. Output A drives the bias grid, B the collector, C the
+// secondary-electron suppression; a two-value board with a scanned output C (option bit 1) has
+// its bias grid on C instead. The flux and the peak energies fall off towards the edge of the
+// disc. The monitor channels sense the electrode and the bias grid (below).
 
 struct IonPeak {
     double energy;  // eV
@@ -272,9 +273,9 @@ struct PlasmaModel {
     double saturatedShare = 1e-4;  // share of current samples sent saturated (0x8000)
     double electrodeVoltage = 75;  // V
     double monitorReference = 5;   // V on monitor 1 (monitor 0 = electrode - reference,
-                                   // monitor 2 = swept voltage + reference)
+                                   // monitor 2 = bias grid + reference)
     double monitorAux = 1;         // V on monitor 3 (on units with the alternate row order
-                                   // monitor 3 carries the swept voltage + reference)
+                                   // monitor 3 senses the bias grid + reference too)
     double monitorNoise = 0.002;   // V rms
     // Pulsed plasma, seen by synchronised scans: during the first pulseDuty of each sync period
     // the distribution above; in the rest the flux drops to pulseOffFlux of it and only the
