@@ -13,12 +13,12 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "acquisition/sensorhandler.h"
 #include "data/recovery.h"
 #include "data/tarvodataset.h"
+#include "tolmar2/Link.h"
 #include "ui/aboutdialog.h"
 #include "ui/abouthardwaredialog.h"
 #include "ui/datapropertiesdialog.h"
@@ -301,7 +301,7 @@ void mainWindow::sensorConnected() {
         cntrl.getSystemDescription(buffer.data(), size);
     }
     systemDescription = QString::fromLocal8Bit(buffer.data());
-    updateTitle(std::strncmp(cntrl.qusbMake, "Virtual Sensor", sizeof cntrl.qusbMake) == 0);
+    updateTitle(tolmar2::link::kind() == tolmar2::link::Kind::Virtual);
     ui->instrumentControl->sensorConnected(&cntrl);
 }
 

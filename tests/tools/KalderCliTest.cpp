@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <cmath>
 #include <cstdio>
@@ -48,8 +50,26 @@ std::vector<channelResult> channelsOf(const std::string& text) {
     return result;
 }
 
+const std::string VIRTUAL_NOTICE = "kalder-cli: measuring on the built-in Virtual Sensor";
+
+// Lines of standard error other than the notice that the data are simulated.
 size_t lineCount(const std::string& text) {
-    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    size_t n = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    return text.compare(0, VIRTUAL_NOTICE.size(), VIRTUAL_NOTICE) == 0 ? n - 1 : n;
+}
+
+// Every channel line of a summary or listing says the results are simulated.
+void expectSimulated(const std::string& text) {
+    std::istringstream lines(text);
+    std::string line;
+    int channels = 0;
+    while (std::getline(lines, line)) {
+        if (line.compare(0, 8, "channel ") == 0) {
+            ++channels;
+            EXPECT_EQ(line.substr(line.size() - 12), " (simulated)") << line;
+        }
+    }
+    EXPECT_GT(channels, 0) << text;
 }
 
 std::string lastLine(const std::string& text) {
@@ -112,6 +132,8 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
         EXPECT_NE(inspect.out.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(channelsOf(inspect.out).size(), 13u);
+    expectSimulated(scan.out);
+    expectSimulated(inspect.out);
 
     // Exported again from the file, the CSV is the one written at the end of the scan; the MAT
     // file differs only in its header's creation time.
@@ -136,12 +158,23 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
     EXPECT_EQ(all.find("trace ;3"), std::string::npos);
 }
 
-// Progress on a pipe: plain percentages as the traces arrive.
-TEST(KalderCli, ProgressOnAPipeIsPlainPercentages) {
+// With no vendor library, the default link falls back to the virtual sensor and says so once,
+// naming the library and the loader's reason; then progress on a pipe: plain percentages as the
+// traces arrive. The results printed are marked as simulated.
+TEST(KalderCli, FallbackIsAnnouncedAndProgressIsPlainPercentages) {
     TempDir dir(true);
-    const CliRun run = runCli(quickScan({"--traces", "4", "--out", "p.kdf"}));
+    const CliRun run = runCli(quickScan({"--traces", "4", "--out", "p.kdf"}),
+                              {"TOLMAR_LINK=auto", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "0%\n25%\n50%\n75%\n100%\n");
+    const size_t firstEnd = run.err.find('\n');
+    const std::string notice = run.err.substr(0, firstEnd);
+    EXPECT_EQ(notice.find(VIRTUAL_NOTICE), 0u) << notice;
+    EXPECT_NE(notice.find("no vendor library found (cannot load /nowhere/libqusb.so: "
+                          "/nowhere/libqusb.so: cannot open shared object file"),
+              std::string::npos)
+        << notice;
+    EXPECT_EQ(run.err.substr(firstEnd + 1), "0%\n25%\n50%\n75%\n100%\n");
+    expectSimulated(run.out);
 }
 
 // A single-probe unit's sweeps hold the programmed voltage and the current: the file keeps the
@@ -211,15 +244,28 @@ protected:
 
 std::unique_ptr<TempDir> KalderCliExit::dir;
 
+// Every file under the current directory, settings and recovery files included.
+QStringList filesHere() {
+    QStringList files;
+    QDirIterator it(QStringLiteral("."), QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        files << it.next();
+    }
+    files.sort();
+    return files;
+}
+
 TEST_P(KalderCliExit, OneClearLineAndTheCode) {
     const exitCase& c = GetParam();
+    const QStringList before = filesHere();
     const CliRun run = runCli(c.args, c.env);
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(lastLine(run.err).find(c.message), std::string::npos) << run.err;
     if (c.status == 1 || c.status == 2 || c.status == 4) {
         EXPECT_EQ(lineCount(run.err), 1u) << run.err;
     }
-    EXPECT_FALSE(fileExists("x.kdf")) << "nothing written on failure";
+    EXPECT_EQ(filesHere(), before) << "nothing written on failure";
     QFile::remove(QStringLiteral("x.kdf"));
 }
 
@@ -245,6 +291,14 @@ const exitCase EXIT_CASES[] = {
      2,
      "no sensor unit found"},
     {"blankUnit", {"info"}, {"TOLMAR_VSENSOR_PROFILE=blank"}, 2, "no sensor unit found"},
+    // Asked for the electronics and without their library: no virtual sensor instead.
+    {"vendorWithoutLibrary",
+     quickScan({"--out", "x.kdf", "--csv", "x.csv"}),
+     {"TOLMAR_LINK=vendor", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"},
+     2,
+     "no USB link (TOLMAR_LINK=vendor): cannot load /nowhere/libqusb.so: /nowhere/libqusb.so: "
+     "cannot open shared object file"},
+    {"unknownLink", {"info"}, {"TOLMAR_LINK=usb"}, 2, "unknown TOLMAR_LINK value \"usb\""},
     {"unusableUnit",
      quickScan({"--out", "x.kdf"}),
      {"TOLMAR_VSENSOR_PROFILE=unusable"},
