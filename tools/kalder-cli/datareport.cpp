@@ -172,6 +172,16 @@ void printInspection(tarvoDataSet& set, const QString& path) {
     }
 }
 
+void reportTruncation(const tarvoDataSet& set, const QString& path) {
+    if (set.truncated) {
+        cli::message(QStringLiteral("%1 is truncated (cut short): %2 of its %3 scans recovered, "
+                                    "the data after the cut are missing")
+                         .arg(path)
+                         .arg(set.scanCount())
+                         .arg(set.declaredScans));
+    }
+}
+
 bool writeFiles(tarvoDataSet& set, const QString& kdfPath, const QString& csvPath,
                 const QString& matPath, const exportChoices& choices, cli::failure& f) {
     bool ok = true;
