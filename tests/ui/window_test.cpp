@@ -548,27 +548,31 @@ TEST(SingleInstance, AsksOnceForTheOldProgramAndOnceForThisOne) {
     };
     const QString tarvo = "Tarvo software already running. Open another instance?";
     const QString kalder = "Kalder software already running. Open another instance?";
+    // Keys of this test's own: the program may be running on the same machine.
+    const QString prefix = QStringLiteral("kalder-test-%1-").arg(QCoreApplication::applicationPid());
+    const QString olderKey = prefix + "Tarvo";
+    const QString ownKey = prefix + "Kalder";
 
-    // The first instance asks nothing and keeps the "Kalder" key.
-    singleInstanceGuard first;
+    // The first instance asks nothing and keeps its key.
+    singleInstanceGuard first(olderKey, ownKey);
     ASSERT_TRUE(first.acquire(answer(false)));
     EXPECT_TRUE(asked.isEmpty());
     EXPECT_TRUE(first.holdsKey());
 
     // A second one is asked about this program only; No ends it.
-    singleInstanceGuard second;
+    singleInstanceGuard second(olderKey, ownKey);
     EXPECT_FALSE(second.acquire(answer(false)));
     EXPECT_EQ(asked, QStringList({kalder}));
 
     // With the old program running too, both questions come, in order.
     asked.clear();
-    QSharedMemory oldProgram("Tarvo");
+    QSharedMemory oldProgram(olderKey);
     ASSERT_TRUE(oldProgram.create(1));
-    singleInstanceGuard third;
+    singleInstanceGuard third(olderKey, ownKey);
     EXPECT_TRUE(third.acquire(answer(true)));
     EXPECT_EQ(asked, QStringList({tarvo, kalder}));
     asked.clear();
-    singleInstanceGuard fourth;
+    singleInstanceGuard fourth(olderKey, ownKey);
     EXPECT_FALSE(fourth.acquire(answer(false)));
     EXPECT_EQ(asked, QStringList({tarvo}));
 }
