@@ -1,5 +1,6 @@
 // The link layer: backend choice from the environment, the run-time loader, the most recently
-// opened module and the I2C pause.
+// opened module and the I2C pause. The calls through either backend are exercised by the
+// connection tests, which run on both.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -48,52 +49,6 @@ protected:
         return h;
     }
 };
-
-// The record header (magic, format version) read over I2C through the forwarding calls.
-std::vector<uint8_t> readRecordHeader(QHANDLE h) {
-    QBYTE address[] = {0x20, 0x00};
-    EXPECT_NE(link::call::QuickUsbWriteI2C(h, 0x51, address, 2), 0);
-    std::vector<uint8_t> header(8, 0);
-    QWORD n = 8;
-    EXPECT_NE(link::call::QuickUsbReadI2C(h, 0x51, header.data(), &n), 0);
-    EXPECT_EQ(n, 8);
-    return header;
-}
-
-const std::vector<uint8_t> kFormat16Header = {0xA0, 0xAA, 0x70, 0xB0, 16, 0, 0, 0};
-
-TEST_F(LinkTest, VirtualSelectsTheBuiltInSensor) {
-    ASSERT_TRUE(select("virtual", "/nonexistent/libquickusb.so"));
-    char names[32] = {};
-    ASSERT_NE(link::call::QuickUsbFindModules(names, sizeof names), 0);
-    EXPECT_STREQ(names, "QUSB-0");
-    const QHANDLE h = openModule("QUSB-0");
-    char make[128] = {};
-    ASSERT_NE(link::call::QuickUsbGetStringDescriptor(h, 1, make, sizeof make), 0);
-    EXPECT_STREQ(make, "Virtual Sensor");
-    EXPECT_EQ(readRecordHeader(h), kFormat16Header);
-    EXPECT_NE(link::call::QuickUsbClose(h), 0);
-}
-
-// Any library exporting the full call set serves as the vendor backend: here the virtual
-// sensor's own shared library, loaded with dlopen.
-TEST_F(LinkTest, VendorLoadsTheNamedLibrary) {
-    ASSERT_TRUE(select("vendor", VSENSOR_LIBRARY_PATH));
-    ASSERT_EQ(link::kind(), link::Kind::Vendor);
-    QWORD major = 0, minor = 0, build = 0;
-    ASSERT_NE(link::call::QuickUsbGetDllVersion(&major, &minor, &build), 0);
-    EXPECT_EQ(major, vsensor::kDllVersion[0]);
-    const QHANDLE h = openModule("QUSB-0");
-    EXPECT_EQ(readRecordHeader(h), kFormat16Header);
-    QWORD chip = 0;
-    ASSERT_NE(link::call::QuickUsbReadSetting(h, 17, &chip), 0);
-    EXPECT_EQ(chip, 0x0180);
-    EXPECT_NE(link::call::QuickUsbClose(h), 0);
-    QULONG error = 0;
-    EXPECT_EQ(link::call::QuickUsbClose(h), 0);
-    ASSERT_NE(link::call::QuickUsbGetLastError(&error), 0);
-    EXPECT_EQ(error, vsensor::kErrorInvalidHandle);
-}
 
 TEST_F(LinkTest, LoaderFillsEveryCall) {
     link::Backend b;
@@ -201,14 +156,6 @@ TEST_F(LinkTest, LastOpenedFollowsOpenAndClose) {
     link::closeLastOpened();
     link::closeLastOpened();  // nothing left: no effect
     EXPECT_EQ(link::lastOpened(), 0);
-}
-
-TEST_F(LinkTest, GenuineFlagIsStored) {
-    EXPECT_TRUE(link::isGenuine());
-    link::setGenuine(false);
-    EXPECT_FALSE(link::isGenuine());
-    link::setGenuine(true);
-    EXPECT_TRUE(link::isGenuine());
 }
 
 std::vector<unsigned> sleeps;
