@@ -12,6 +12,7 @@
 #include "acquisition/syncscancontroller.h"
 #include "acquisition/temperaturescancontroller.h"
 #include "data/tarvodataset.h"
+#include "tolmar2/Link.h"
 #include "tolmar2/TolmarCntrl.h"
 
 #ifndef KALDER_VERSION
@@ -101,10 +102,7 @@ void writeScanMetadata(tarvoDataSet* dataSet, TolmarCntrl* cntrl) {
                QStringLiteral("0x%1").arg(cntrl->fpgaFirmwareID, 4, 16, QLatin1Char('0')));
     map.insert(QStringLiteral("calibrationDate"),
                QDateTime::fromSecsSinceEpoch(cntrl->calTime, Qt::UTC).toString(Qt::ISODate));
-    // The virtual sensor names itself in the module's make, whichever backend reached it.
-    const bool simulated = qstrncmp(cntrl->qusbMake, "Virtual Sensor", 14) == 0;
-    map.insert(QStringLiteral("linkBackend"),
-               simulated ? QStringLiteral("virtual") : QStringLiteral("vendor"));
+    map.insert(QStringLiteral("linkBackend"), QLatin1String(tolmar2::link::kindName()));
 }
 
 void writeScanParameters(tarvoDataSet* dataSet, const scanParameters& p) {

@@ -273,41 +273,61 @@ bool tarvoDataSet::loadV16(const QString& filePath, qint64 position, int) {
 }
 
 bool tarvoDataSet::readBody(kdfInput& in, int kind, bool hasAltVoltageRow) {
-    if (!in.ok() || kind < 0 || kind > 3) {
+    if (in.invalid() || (in.ok() && (kind < 0 || kind > 3))) {
         qWarning() << "tarvoDataSet: invalid data kind" << kind;
         return false;
     }
-    bool ok;
     if (kind == 0) {
-        ok = readSweepScans(in);
+        readSweepScans(in);
     } else if (kind == 2) {
-        ok = readArScans(in, hasAltVoltageRow);
+        readArScans(in, hasAltVoltageRow);
     } else {
-        ok = readTemperatureRecords(in);
-    }
-    if (!ok || !in.ok()) {
-        qWarning() << "tarvoDataSet: the file's data is damaged";
-        return false;
+        readTemperatureRecords(in);
     }
     dataKind = kind == 1 ? 3 : kind;
     acquisitionIndex = 0;
+    return finishReading(in);
+}
+
+bool tarvoDataSet::finishReading(const kdfInput& in) {
+    if (in.invalid()) {
+        qWarning() << "tarvoDataSet: the file's data is damaged";
+        return false;
+    }
+    truncated = in.cut();
+    if (truncated) {
+        qWarning() << "tarvoDataSet: the file ends before its data; recovered" << scanCount()
+                   << "of" << declaredScans << "scans";
+    }
     hasData = true;
     return true;
 }
 
-bool tarvoDataSet::readSweepScans(kdfInput& in) {
-    // Time stamp and trace count of a scan; header and point count of a trace.
-    const int scanCount = in.readCount(12);
-    const qint32 rows = in.readInt();
-    if (!in.ok() || rows < 0 || rows > MAX_ROWS) {
-        return false;
+// Reads the row count of a body; false when the file is cut or invalid before the scans.
+static bool readRowCount(kdfInput& in, qint32& rows) {
+    rows = in.readInt();
+    if (in.ok() && (rows < 0 || rows > MAX_ROWS)) {
+        in.fail();
     }
+    return in.ok();
+}
+
+// The readers of the bodies stop at a cut. What was complete before it stays; the item being
+// read at the cut keeps its complete parts and is left out when it has none.
+
+void tarvoDataSet::readSweepScans(kdfInput& in) {
+    const int scanCount = in.readCount();
+    qint32 rows = 0;
+    if (!readRowCount(in, rows)) {
+        return;
+    }
+    declaredScans = scanCount;
     const FluxFactors factors = fluxFactorTable();
     initChannels(rows);
     nPoints = in.readInt();
     for (int s = 0; s < scanCount && in.ok(); ++s) {
         const double time = in.readDouble();
-        const int traceCount = in.readCount(8);
+        const int traceCount = in.readCount();
         auto scan = std::make_unique<tarvoScan>(
             new QList<ivTrace*>,
             new ivTrace(0, 0, useCollectorDiscriminator, useUnfilteredEnergy, 0), time);
@@ -315,26 +335,28 @@ bool tarvoDataSet::readSweepScans(kdfInput& in) {
             std::unique_ptr<ivTrace> trace =
                 in.readTrace(useCollectorDiscriminator, useUnfilteredEnergy);
             if (!trace) {
-                return false;
+                break;
             }
             // Statistics, sums and ranges are taken while the trace is still in the cache.
             mergeRanges(*trace);
             scan->appendTrace(trace.release(), false);
         }
+        if (!in.ok() && scan->traces->isEmpty()) {
+            break;
+        }
         scan->updateAverage();
         scan->average->computeIonFlux(factors);
         sweepScans.append(scan.release());
     }
-    return in.ok();
 }
 
-bool tarvoDataSet::readArScans(kdfInput& in, bool hasAltVoltageRow) {
-    // Key, reference trace header and group count of a scan.
-    const int scanCount = in.readCount(20);
-    const qint32 rows = in.readInt();
-    if (!in.ok() || rows < 0 || rows > MAX_ROWS) {
-        return false;
+void tarvoDataSet::readArScans(kdfInput& in, bool hasAltVoltageRow) {
+    const int scanCount = in.readCount();
+    qint32 rows = 0;
+    if (!readRowCount(in, rows)) {
+        return;
     }
+    declaredScans = scanCount;
     initChannels(rows);
     in.readInt();
     for (int s = 0; s < scanCount && in.ok(); ++s) {
@@ -343,64 +365,80 @@ bool tarvoDataSet::readArScans(kdfInput& in, bool hasAltVoltageRow) {
         scan->key = in.readDouble();
         std::unique_ptr<ivTrace> reference = in.readTrace(false, false);
         if (!reference) {
-            return false;
+            break;
         }
         if (reference->nRows > 0 || reference->nPoints > 0) {
             scan->electrodeVoltage = reference->averageElectrodeVoltage();
             scan->reference = reference.release();
         }
-        const int groupCount = in.readCount(12);
+        const int groupCount = in.readCount();
         scan->altVoltageRow = hasAltVoltageRow && in.readBool();
         for (int g = 0; g < groupCount && in.ok(); ++g) {
             const double ratio = in.readDouble();
-            const int pointCount = in.readCount(20);
-            auto* group = new arGroup(ratio, scan->altVoltageRow);
-            group->complete = true;
-            scan->groups.append(group);
+            const int pointCount = in.readCount();
+            auto group = std::make_unique<arGroup>(ratio, scan->altVoltageRow);
             for (int p = 0; p < pointCount && in.ok(); ++p) {
                 const double voltage = in.readDouble();
                 const double second = in.readDouble();
-                const int traceCount = in.readCount(8);
-                auto* point = new arPoint(voltage, second, scan->altVoltageRow);
-                group->points.append(point);
+                const int traceCount = in.readCount();
+                auto point = std::make_unique<arPoint>(voltage, second, scan->altVoltageRow);
                 for (int t = 0; t < traceCount; ++t) {
                     std::unique_ptr<ivTrace> trace = in.readTrace(false, false);
                     if (!trace) {
-                        return false;
+                        break;
                     }
                     point->traces.append(trace.release());
                 }
+                if (!in.ok() && point->traces.isEmpty()) {
+                    break;
+                }
+                group->points.append(point.release());
             }
+            if (!in.ok() && group->points.isEmpty()) {
+                break;
+            }
+            // The group at a cut was not measured to its end.
+            group->complete = in.ok();
+            scan->groups.append(group.release());
+        }
+        if (!in.ok() && scan->groups.isEmpty()) {
+            break;
         }
         arScans.append(scan.release());
         qDebug() << "Importing kalder scan" << s;
     }
-    return in.ok();
 }
 
-bool tarvoDataSet::readTemperatureRecords(kdfInput& in) {
-    // Time stamp, column count and row count of a record.
-    const int recordCount = in.readCount(16);
+void tarvoDataSet::readTemperatureRecords(kdfInput& in) {
+    const int recordCount = in.readCount();
     in.readInt();
+    if (!in.ok()) {
+        return;
+    }
+    declaredScans = recordCount;
     for (int i = 0; i < recordCount && in.ok(); ++i) {
         const double time = in.readDouble();
         const qint32 columns = in.readInt();
-        if (columns < 0) {
-            return false;
+        if (in.ok() && !in.plausible(columns)) {
+            in.fail();
         }
-        const int rowCount = in.readCount(static_cast<qint64>(columns) * 8);
-        nChannels = columns;
-        nVoltageChannels = 0;
+        const int rowCount = in.readCount();
         auto record = std::make_unique<temperatureRecord>(time);
-        for (int r = 0; r < rowCount && in.ok(); ++r) {
-            QVector<double> row(columns);
-            in.readDoubles(row.data(), columns);
+        for (int r = 0; r < rowCount; ++r) {
+            const QVector<double> row = in.readDoubles(columns);
+            if (!in.ok()) {
+                break;
+            }
             record->rows.append(row);
         }
+        if (!in.ok() && record->rows.isEmpty()) {
+            break;
+        }
+        nChannels = columns;
+        nVoltageChannels = 0;
         record->recomputeAverage();
         temperatureRecords.append(record.release());
     }
-    return in.ok();
 }
 
 bool tarvoDataSet::loadV14(const QString& filePath, qint64 position, int) {
@@ -416,26 +454,26 @@ bool tarvoDataSet::loadV14(const QString& filePath, qint64 position, int) {
     const qint32 points = in.readInt();
     in.readInt();
     const qint32 rows = in.readInt();
-    if (!in.ok() || points < 0 || rows < 0 || rows > MAX_ROWS || (rows == 0 && points != 0)) {
-        return false;
+    if (in.ok() && (!in.plausible(points) || rows < 0 || rows > MAX_ROWS ||
+                    (rows == 0 && points != 0))) {
+        in.fail();
     }
+    const int sweeps = in.readCount();
+    // Every sweep lands in the one scan.
+    declaredScans = sweeps > 0 ? 1 : 0;
     const qint64 blockSize = static_cast<qint64>(points) * rows;
-    // Every sweep must occupy bytes of the file, whatever its stored size.
-    const int sweeps = in.readCount(std::max<qint64>(blockSize * 8, 8));
-    if (!in.ok()) {
-        return false;
-    }
-    QVector<double> block(sweeps > 0 ? static_cast<int>(blockSize) : 0);
-    for (int s = 0; s < sweeps; ++s) {
-        if (!in.readDoubles(block.data(), blockSize)) {
-            return false;
+    for (int s = 0; s < sweeps && in.ok(); ++s) {
+        const QVector<double> block = in.readDoubles(blockSize);
+        if (in.ok()) {
+            addTrace(block.constData(), 0.0, points, rows, 0, 1, false);
         }
-        addTrace(block.constData(), 0.0, points, rows, 0, 1, false);
+    }
+    if (!finishReading(in)) {
+        return false;
     }
     nPoints = points;
     initChannels(rows);
     qDebug() << "Finished open v14";
-    hasData = true;
     emit dataUpdated(false);
     return true;
 }
@@ -453,33 +491,31 @@ bool tarvoDataSet::loadV12(const QString& filePath, qint64 position, int) {
     const quint32 startTime = static_cast<quint32>(in.readInt());
     const qint32 points = in.readInt();
     const qint32 frames = in.readInt();
-    if (!in.ok() || points < 0 || frames < 0) {
-        return false;
+    if (in.ok() && (!in.plausible(points) || !in.plausible(frames))) {
+        in.fail();
     }
-    // Every frame must occupy bytes of the file, whatever its stored size.
+    const int sweeps = in.readCount();
     const qint64 frameSize = 2 * static_cast<qint64>(points);
-    const qint64 frameBytes = std::max<qint64>(frameSize * 8, 8);
-    if (!in.fits(frames, frameBytes)) {
-        return false;
-    }
-    const int sweeps = in.readCount(std::max<qint64>(frames * frameBytes, 8));
-    if (!in.ok()) {
-        return false;
+    // Frames without points take no bytes: their traces are counted against the budget.
+    if (in.ok() && frameSize == 0) {
+        in.spend(static_cast<qint64>(frames) * sweeps);
     }
     nChannels = 1;
     nVoltageChannels = 1;
     nPoints = points;
-    QVector<double> block(sweeps > 0 ? static_cast<int>(frames * frameSize) : 0);
-    for (int s = 0; s < sweeps; ++s) {
-        if (!in.readDoubles(block.data(), block.size())) {
-            return false;
-        }
-        for (int f = 0; f < frames; ++f) {
-            addTrace(block.constData() + f * frameSize, f * timeStep + startTime, points, 2, 0, 1,
-                     false);
+    // Frame f of every sweep lands in the scan of its time stamp.
+    declaredScans = sweeps > 0 ? frames : 0;
+    for (int s = 0; s < sweeps && in.ok(); ++s) {
+        for (int f = 0; f < frames && in.ok(); ++f) {
+            const QVector<double> block = in.readDoubles(frameSize);
+            if (in.ok()) {
+                addTrace(block.constData(), f * timeStep + startTime, points, 2, 0, 1, false);
+            }
         }
     }
-    hasData = true;
+    if (!finishReading(in)) {
+        return false;
+    }
     emit dataUpdated(false);
     return true;
 }

@@ -42,8 +42,10 @@ bool kdfInput::readBool() {
 }
 
 void kdfInput::skip(qint64 bytes) {
-    if (bytes > remaining() || in.skipRawData(static_cast<int>(bytes)) != bytes) {
+    if (bytes < 0) {
         failed = true;
+    } else if (bytes > remaining() || in.skipRawData(static_cast<int>(bytes)) != bytes) {
+        ended = true;
     }
 }
 
@@ -54,19 +56,29 @@ bool kdfInput::fits(qint64 count, qint64 itemBytes) const {
     return itemBytes <= 0 || count <= remaining() / itemBytes;
 }
 
-int kdfInput::readCount(qint64 itemBytes) {
-    const qint32 count = readInt();
-    if (!ok() || !fits(count, itemBytes) || count > itemBudget) {
+bool kdfInput::spend(qint64 count) {
+    if (count < 0 || count > itemBudget) {
         failed = true;
-        return -1;
+        return false;
     }
     itemBudget -= count;
-    return count;
+    return true;
+}
+
+int kdfInput::readCount() {
+    const qint32 count = readInt();
+    return ok() && spend(count) ? count : -1;
 }
 
 bool kdfInput::readDoubles(double* dest, qint64 count) {
-    if (!ok() || !fits(count, sizeof(double))) {
+    if (count < 0) {
         failed = true;
+    }
+    if (!ok()) {
+        return false;
+    }
+    if (!fits(count, sizeof(double))) {
+        ended = true;
         return false;
     }
     const qint64 bytes = count * static_cast<qint64>(sizeof(double));
@@ -75,7 +87,7 @@ bool kdfInput::readDoubles(double* dest, qint64 count) {
     }
     char* raw = reinterpret_cast<char*>(dest);
     if (device.read(raw, bytes) != bytes) {
-        failed = true;
+        ended = true;
         return false;
     }
     for (qint64 i = 0; i < count; ++i) {
@@ -87,14 +99,31 @@ bool kdfInput::readDoubles(double* dest, qint64 count) {
     return true;
 }
 
+QVector<double> kdfInput::readDoubles(qint64 count) {
+    QVector<double> values;
+    if (ok() && count >= 0 && fits(count, sizeof(double))) {
+        values.resize(static_cast<int>(count));
+    }
+    if (!readDoubles(values.data(), count)) {
+        values.clear();
+    }
+    return values;
+}
+
 QByteArray kdfInput::readBytes(qint64 count) {
-    if (!ok() || !fits(count, 1)) {
+    if (count < 0) {
         failed = true;
+    }
+    if (!ok()) {
+        return QByteArray();
+    }
+    if (!fits(count, 1)) {
+        ended = true;
         return QByteArray();
     }
     QByteArray bytes = device.read(count);
     if (bytes.size() != count) {
-        failed = true;
+        ended = true;
     }
     return bytes;
 }
@@ -104,10 +133,16 @@ std::unique_ptr<ivTrace> kdfInput::readTrace(bool useCollectorDiscriminator,
     const qint32 header = readInt();
     const qint32 points = readInt();
     const int rows = header & 0xFF;
+    if (!ok()) {
+        return nullptr;
+    }
     // A trace without rows has no points either: nothing of the file would back them.
-    if (!ok() || rows > MAX_ROWS || points < 0 || (rows == 0 && points != 0) ||
-        !fits(static_cast<qint64>(rows) * points, sizeof(double))) {
+    if (rows > MAX_ROWS || !plausible(points) || (rows == 0 && points != 0)) {
         failed = true;
+        return nullptr;
+    }
+    if (!fits(static_cast<qint64>(rows) * points, sizeof(double))) {
+        ended = true;  // nothing is allocated for a trace the file does not hold
         return nullptr;
     }
     auto trace =

@@ -1,11 +1,17 @@
-// Bounded reading of kdf files. Every count read from a file is checked against the bytes
-// that remain before anything is allocated or looped over, so a damaged or hostile file can
-// neither make the reader allocate far beyond the file's size nor spin on zeros past its end.
+// Bounded reading of kdf files. Counts read from a file are checked before anything is
+// allocated or looped over, so a damaged or hostile file can neither make the reader allocate
+// far beyond the file's size nor spin on zeros past its end.
+//
+// Two ways a file can be damaged are told apart. Contents no written file holds (a negative
+// count, more items than the file has bytes, an impossible shape) make it invalid. A file that
+// merely ends before its data do (a copy cut short, a full disk) is cut: the reader stops at the
+// cut, nothing is allocated for the missing part, and what was complete before it stays usable.
 #ifndef KALDER_DATA_KDFINPUT_H
 #define KALDER_DATA_KDFINPUT_H
 
 #include <QDataStream>
 #include <QIODevice>
+#include <QVector>
 #include <memory>
 
 class ivTrace;
@@ -15,33 +21,50 @@ public:
     // `device` is open for reading; the stream reads big-endian with the given stream version.
     kdfInput(QIODevice& device, int streamVersion);
 
-    bool ok() const { return !failed && in.status() == QDataStream::Ok; }
+    // Nothing wrong so far: the contents are valid and no byte was missing.
+    bool ok() const { return !failed && !ended && in.status() == QDataStream::Ok; }
+    // The contents are invalid.
+    bool invalid() const { return failed; }
+    // The file ended where more data were due (and the contents are valid up to there).
+    bool cut() const { return !failed && (ended || in.status() == QDataStream::ReadPastEnd); }
     void fail() { failed = true; }
     qint64 remaining() const;
     bool seek(qint64 position);
 
+    // Past the end of the file these read 0 (false) and mark the file cut.
     qint32 readInt();
     double readDouble();
     bool readBool();
     void skip(qint64 bytes);
-    // Reads a count of items that each take at least itemBytes bytes of the file (and at
-    // least one unit of the reader's item budget, which is the file's size). Returns -1 and
-    // fails when the count is negative or cannot fit.
-    int readCount(qint64 itemBytes);
+    // Reads a count of items and spends it (see spend); -1 when the file is cut before the
+    // count or the count is invalid.
+    int readCount();
+    // Takes `count` items from the reader's item budget, which is the file's size: no file holds
+    // more items than bytes, so the loops over items stay bounded by the file's size even where
+    // an item takes no bytes. A negative count, or one beyond the budget, makes the file
+    // invalid.
+    bool spend(qint64 count);
+    // A size (points of a trace, columns of a row) that a file of this size could hold.
+    bool plausible(qint64 size) const { return size >= 0 && size <= deviceSize; }
     // True when `count` items of itemBytes bytes each fit into the remaining bytes.
     bool fits(qint64 count, qint64 itemBytes) const;
-    // Reads `count` doubles stored big-endian, in one block.
+    // Reads `count` doubles stored big-endian, in one block. When the file ends before them it
+    // is cut and nothing is read.
     bool readDoubles(double* dest, qint64 count);
+    // The same into a vector allocated only when the doubles are all in the file; empty when
+    // the file is cut before them.
+    QVector<double> readDoubles(qint64 count);
     QByteArray readBytes(qint64 count);
 
-    // One trace (header, point count, rows). nullptr on failure; an empty trace (no rows, no
-    // points) is returned as an empty ivTrace.
+    // One trace (header, point count, rows). nullptr when the trace is invalid or the file
+    // is cut inside it; an empty trace (no rows, no points) is returned as an empty ivTrace.
     std::unique_ptr<ivTrace> readTrace(bool useCollectorDiscriminator, bool useUnfilteredEnergy);
 
 private:
     QIODevice& device;
     QDataStream in;
     bool failed = false;
+    bool ended = false;
     // The file does not change while it is read; asking the device would stat it each time.
     qint64 deviceSize;
     qint64 itemBudget;

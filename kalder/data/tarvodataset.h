@@ -116,6 +116,11 @@ public:
     // Version of the kdf file the data set was read from; 0 when it was not read from one (a
     // file without the data marker and magic, or of a version too old to read, loads empty).
     int fileVersion = 0;
+    // Set when the file ended before its data did (a copy cut short, a full disk): every scan
+    // complete before the cut is loaded, the scan at the cut with the traces complete before it,
+    // nothing after it. declaredScans is the number of scans the file announced.
+    bool truncated = false;
+    int declaredScans = 0;
     bool hasData = false;
     bool forAcquisition = false;
     double reservedValue = 0.0;
@@ -170,9 +175,13 @@ private:
     bool loadV14(const QString& path, qint64 position, int version);
     bool loadV12(const QString& path, qint64 position, int version);
     bool readBody(kdfInput& in, int kind, bool hasAltVoltageRow);
-    bool readSweepScans(kdfInput& in);
-    bool readArScans(kdfInput& in, bool hasAltVoltageRow);
-    bool readTemperatureRecords(kdfInput& in);
+    // The readers of the bodies; invalid contents and a cut are left in `in`.
+    void readSweepScans(kdfInput& in);
+    void readArScans(kdfInput& in, bool hasAltVoltageRow);
+    void readTemperatureRecords(kdfInput& in);
+    // False for invalid contents; otherwise notes whether the file was cut and marks the data
+    // set loaded.
+    bool finishReading(const kdfInput& in);
     void writeBody(QDataStream& out);
     bool writeFile(const QString& target, const QVariantMap& extraSettings);
 

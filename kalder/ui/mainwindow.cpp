@@ -13,12 +13,12 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "acquisition/sensorhandler.h"
 #include "data/recovery.h"
 #include "data/tarvodataset.h"
+#include "tolmar2/Link.h"
 #include "ui/aboutdialog.h"
 #include "ui/abouthardwaredialog.h"
 #include "ui/datapropertiesdialog.h"
@@ -301,7 +301,7 @@ void mainWindow::sensorConnected() {
         cntrl.getSystemDescription(buffer.data(), size);
     }
     systemDescription = QString::fromLocal8Bit(buffer.data());
-    updateTitle(std::strncmp(cntrl.qusbMake, "Virtual Sensor", sizeof cntrl.qusbMake) == 0);
+    updateTitle(tolmar2::link::kind() == tolmar2::link::Kind::Virtual);
     ui->instrumentControl->sensorConnected(&cntrl);
 }
 
@@ -341,6 +341,29 @@ void mainWindow::loadData() {
     }
 }
 
+// Says that a data file was cut short and what could be recovered from it; false when
+// nothing could.
+bool mainWindow::acceptTruncated(const tarvoDataSet& data, const QString& path) {
+    if (!data.truncated) {
+        return true;
+    }
+    const QString cut = QStringLiteral("The file %1 is truncated: it ends before its data do "
+                                       "(a copy was interrupted or a disk was full).\n\n")
+                            .arg(QDir::toNativeSeparators(path));
+    if (data.scanCount() == 0) {
+        QMessageBox::warning(this, QStringLiteral("Truncated File"),
+                             cut + QStringLiteral("No scan was complete before the cut; nothing "
+                                                  "could be loaded."));
+        return false;
+    }
+    QMessageBox::warning(this, QStringLiteral("Truncated File"),
+                         cut + QStringLiteral("%1 of its %2 scans were recovered; the data after "
+                                              "the cut are missing.")
+                                   .arg(data.scanCount())
+                                   .arg(data.declaredScans));
+    return true;
+}
+
 bool mainWindow::loadFile(const QString& path) {
     tarvoDataSet* loaded = nullptr;
     try {
@@ -354,6 +377,10 @@ bool mainWindow::loadFile(const QString& path) {
         delete loaded;
         QMessageBox::warning(this, QStringLiteral("Invalid File"),
                              QStringLiteral("File was corrupted and cannot be loaded."));
+        return false;
+    }
+    if (!acceptTruncated(*loaded, path)) {
+        delete loaded;
         return false;
     }
     fileNameLabel->setText(path.split(QLatin1Char('/')).last());
@@ -395,6 +422,9 @@ int mainWindow::offerRecovery(const QStringList& directories) {
             data.reset(recovery::openUnfinishedRun(run.path));
         } catch (...) {
             data.reset();
+        }
+        if (data && !acceptTruncated(*data, run.path)) {
+            continue;  // nothing in it to recover; the file stays
         }
         if (!data || !data->save(target)) {
             QMessageBox::warning(this, QStringLiteral("Recover unfinished measurement"),

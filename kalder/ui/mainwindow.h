@@ -69,7 +69,8 @@ public slots:
     void scanNumber(int nbr);
     void ARCounter(double ratio);
     // Loads a data file into the view; false (with the "Invalid File" warning) when it cannot
-    // be read, leaving the data shown as it was.
+    // be read, leaving the data shown as it was. A file cut short shows what was complete
+    // before the cut, after a "Truncated File" warning naming it and the scans recovered.
     bool loadFile(const QString& path);
 
 private slots:
@@ -99,6 +100,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    bool acceptTruncated(const tarvoDataSet& data, const QString& path);
     void setFileActionsEnabled(bool on);
     void placeAccentLines();
     void updateTitle(bool virtualSensor);

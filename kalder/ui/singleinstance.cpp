@@ -18,11 +18,11 @@ bool singleInstanceGuard::create(const QString& key) {
 }
 
 bool singleInstanceGuard::acquire(const Question& ask) {
-    if (!create(QStringLiteral("Tarvo")) &&
+    if (!create(olderKey) &&
         !ask(QStringLiteral("Tarvo software already running. Open another instance?"))) {
         return false;
     }
-    if (!create(QStringLiteral("Kalder")) &&
+    if (!create(ownKey) &&
         !ask(QStringLiteral("Kalder software already running. Open another instance?"))) {
         return false;
     }

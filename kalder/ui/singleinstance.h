@@ -13,11 +13,17 @@ public:
     // Asks the question; true for "Yes".
     using Question = std::function<bool(const QString& text)>;
 
+    // The keys of the older program and of this one; tests use keys of their own, so that a
+    // program running on the same machine does not disturb them.
+    explicit singleInstanceGuard(const QString& olderKey = QStringLiteral("Tarvo"),
+                                 const QString& ownKey = QStringLiteral("Kalder"))
+        : olderKey(olderKey), ownKey(ownKey) {}
+
     // The question box titled "!" with Yes and No.
     static bool askUser(const QString& text);
 
     // Runs both checks; false when the user declined to open another instance. On return the
-    // guard holds the "Kalder" segment when it could be made.
+    // guard holds its own segment ("Kalder") when it could be made.
     bool acquire(const Question& ask = askUser);
     bool holdsKey() const { return memory.isAttached(); }
 
@@ -26,6 +32,8 @@ private:
     // without releasing it is cleared first.
     bool create(const QString& key);
 
+    QString olderKey;
+    QString ownKey;
     QSharedMemory memory;
 };
 

@@ -1,6 +1,6 @@
-// Damaged files: every prefix of valid files of each kind and version, and random byte
-// flips. Loading must either succeed or throw 10, and no single allocation may exceed the
-// file's size by more than the reader's fixed buffers.
+// Damaged files: every prefix of valid files of each kind and version, files cut at chosen
+// points, and random byte flips. Loading must either succeed or throw 10, and no single
+// allocation may exceed the file's size by more than the reader's fixed buffers.
 #include <gtest/gtest.h>
 
 #include <QDataStream>
@@ -73,32 +73,104 @@ Rows rowsOf(int rows, int points, double level) {
     return r;
 }
 
-// A version 14 file (magic first, no marker) of two sweeps.
-QByteArray version14File(int rows, int points) {
-    ByteImage v14;
-    v14.magic().i32(14).i32(0).f64(0).i32(0).i32(points).i32(0).i32(rows).i32(2);
-    for (int s = 0; s < 2; ++s)
+// A file laid down by the test's writer, with the offsets where each scan (record, sweep) and
+// each of its items (traces, points, rows) begin. counts[s] items in scan s.
+struct Layout {
+    ByteImage image;
+    std::vector<int> scanStart;
+    std::vector<std::vector<int>> itemStart;
+
+    void beginScan() {
+        scanStart.push_back(image.size());
+        itemStart.emplace_back();
+    }
+    void beginItem() { itemStart.back().push_back(image.size()); }
+};
+
+using Builder = Layout (*)(const std::vector<int>& counts);
+
+const QByteArray kJson = "{\"ionFluxFactor\": [2, 3], \"useUnfilteredEnergy\": true}";
+
+// A version 18 file of `kind`: `head` lays down the header of scan s up to its item count,
+// `item` item i of scan s.
+template <typename Head, typename Item>
+Layout version18(int kind, const std::vector<int>& counts, Head head, Item item) {
+    Layout l;
+    l.image.jsonHeader(kJson).markerAndMagic().i32(18).i32(kind).i32(1).zeros(16);
+    l.image.i32(int(counts.size()));
+    if (kind != 3) {
+        l.image.i32(4);  // rows
+    }
+    l.image.i32(kind == 0 ? 8 : 0);
+    for (int s = 0; s < int(counts.size()); ++s) {
+        l.beginScan();
+        head(l.image, s);
+        l.image.i32(counts[s]);
+        for (int i = 0; i < counts[s]; ++i) {
+            l.beginItem();
+            item(l.image, s, i);
+        }
+    }
+    return l;
+}
+
+// IV scans of counts[s] traces of 4 rows and 8 points.
+Layout ivScans(const std::vector<int>& counts) {
+    return version18(
+        0, counts, [](ByteImage& b, int s) { b.f64(s); },
+        [](ByteImage& b, int s, int t) { b.trace(rowsOf(4, 8, 10.0 * s + t), t % 2 == 1); });
+}
+
+// Aspect-ratio scans of one group of counts[s] points of one trace each.
+Layout arScans(const std::vector<int>& counts) {
+    return version18(
+        2, counts,
+        [](ByteImage& b, int s) { b.f64(s).trace(rowsOf(4, 6, s)).i32(1).u8(1).f64(0.5 + s); },
+        [](ByteImage& b, int s, int p) {
+            b.f64(10 * p).f64(0.1 * p).i32(1).trace(rowsOf(4, 3, p + s));
+        });
+}
+
+// Temperature records of counts[s] rows of three columns.
+Layout temperatures(const std::vector<int>& counts) {
+    return version18(
+        3, counts, [](ByteImage& b, int s) { b.f64(s).i32(3); },
+        [](ByteImage& b, int s, int r) { b.f64(r).f64(2 * r + s).f64(-r); });
+}
+
+// A version 14 file (magic first, no marker) of `sweeps` sweeps.
+Layout version14(int rows, int points, int sweeps) {
+    Layout l;
+    l.image.magic().i32(14).i32(0).f64(0).i32(0).i32(points).i32(0).i32(rows).i32(sweeps);
+    l.beginScan();
+    for (int s = 0; s < sweeps; ++s) {
+        l.beginItem();
         for (const auto& row : rowsOf(rows, points, s))
-            for (double v : row) v14.f64(v);
-    return v14.bytes();
+            for (double v : row) l.image.f64(v);
+    }
+    return l;
+}
+
+// counts[0] sweeps of 4 rows and 6 points.
+Layout version14(const std::vector<int>& counts) {
+    return version14(4, 6, counts[0]);
+}
+
+// A version 12 file of counts[0] sweeps of three frames of 5 points.
+Layout version12(const std::vector<int>& counts) {
+    Layout l;
+    l.image.markerAndMagic().i32(12).i32(0).f64(0.5).i32(10).i32(5).i32(3).i32(counts[0]);
+    l.beginScan();
+    for (int s = 0; s < counts[0]; ++s) {
+        l.beginItem();
+        for (int k = 0; k < 3 * 2 * 5; ++k) l.image.f64(k * (s + 1));
+    }
+    return l;
 }
 
 std::vector<QByteArray> sampleFiles() {
-    std::vector<QByteArray> files;
-    ByteImage iv;
-    iv.jsonHeader("{\"ionFluxFactor\": [2, 3], \"useUnfilteredEnergy\": true}");
-    iv.markerAndMagic().i32(18).i32(0).i32(1).zeros(16).i32(2).i32(4).i32(8);
-    iv.f64(1).i32(2).trace(rowsOf(4, 8, 1)).trace(rowsOf(4, 8, 2), true);
-    iv.f64(2).i32(1).trace(rowsOf(4, 8, 3));
-    files.push_back(iv.bytes());
-
-    ByteImage ar;
-    ar.jsonHeader("{}").markerAndMagic().i32(18).i32(2).i32(1).zeros(16).i32(1).i32(4).i32(0);
-    ar.f64(1).trace(rowsOf(4, 10, 5)).i32(2).u8(1);
-    ar.f64(0.5).i32(1).f64(10).f64(0.1).i32(2).trace(rowsOf(4, 2, 1)).trace(rowsOf(4, 2, 2));
-    ar.f64(1.5).i32(1).f64(20).f64(0.2).i32(1).trace(rowsOf(4, 2, 3));
-    files.push_back(ar.bytes());
-
+    std::vector<QByteArray> files = {ivScans({2, 1}).image.bytes(), arScans({2, 1}).image.bytes(),
+                                     version14({2}).image.bytes(), version12({2}).image.bytes()};
     ByteImage temperature;
     temperature.jsonHeader("{\"a\": [1, 2, {\"b\": false}]}").markerAndMagic();
     temperature.i32(17).i32(3).i32(0).zeros(16).i32(2).i32(0);
@@ -114,13 +186,6 @@ std::vector<QByteArray> sampleFiles() {
     v16.raw(map).markerAndMagic().i32(16).i32(0).zeros(16).i32(1).i32(4).i32(6);
     v16.f64(0).i32(1).trace(rowsOf(4, 6, 1));
     files.push_back(v16.bytes());
-
-    files.push_back(version14File(4, 6));
-
-    ByteImage v12;
-    v12.markerAndMagic().i32(12).i32(0).f64(0.5).i32(10).i32(5).i32(2).i32(2);
-    for (int k = 0; k < 2 * 2 * 2 * 5; ++k) v12.f64(k);
-    files.push_back(v12.bytes());
     return files;
 }
 
@@ -133,38 +198,110 @@ protected:
         QFile::remove(path);
         EXPECT_TRUE(writeFile(path, bytes));
         largestRequest = 0;
-        bool loaded = true;
+        loaded.reset();
         tracking = true;
         try {
-            tarvoDataSet set(path);
+            loaded = std::make_unique<tarvoDataSet>(path);
         } catch (int code) {
             EXPECT_EQ(code, 10);
-            loaded = false;
         }
         tracking = false;
         EXPECT_LE(largestRequest.load(), size_t(bytes.size()) + kFixedBuffers)
             << "file of " << bytes.size() << " bytes";
-        return loaded;
+        return loaded != nullptr;
     }
 
     TempDir dir;
+    std::unique_ptr<tarvoDataSet> loaded;  // the last file that loaded
 };
 
 TEST_F(KdfRobustness, SampleFilesLoad) {
     for (const QByteArray& file : sampleFiles()) EXPECT_TRUE(load(file));
 }
 
-TEST_F(KdfRobustness, EveryPrefixLoadsOrFailsCleanly) {
+// A file cut anywhere loads: empty when the cut comes before the data marker and the version,
+// otherwise marked as truncated, never passed off as whole.
+TEST_F(KdfRobustness, EveryPrefixLoadsAndACutIsNoticed) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     for (const QByteArray& file : sampleFiles()) {
-        int failures = 0;
         for (int length = 0; length < file.size(); ++length) {
-            failures += load(file.left(length)) ? 0 : 1;
+            ASSERT_TRUE(load(file.left(length))) << length;
+            EXPECT_TRUE(loaded->fileVersion == 0 || loaded->truncated) << length;
+            EXPECT_LE(loaded->scanCount(), std::max(loaded->declaredScans, 0)) << length;
         }
-        EXPECT_GT(failures, 0) << "truncated bodies are noticed";
+        ASSERT_TRUE(load(file));
+        EXPECT_FALSE(loaded->truncated);
     }
     qInstallMessageHandler(nullptr);
 }
+
+struct CutCase {
+    const char* name;
+    Builder build;
+    std::vector<int> whole;  // items per scan in the whole file
+    int scan;                // the cut lies in this scan ...
+    int item;                // ... at the start of this item (-1: of the scan's header) ...
+    int offset;              // ... plus this many bytes
+    std::vector<int> kept;   // items per scan recovered: a whole file of these loads the same
+};
+
+void PrintTo(const CutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const CutCase CUT_CASES[] = {
+    {"ivInFirstTrace", ivScans, {2, 1, 2}, 0, 0, 100, {}},
+    {"ivInSecondTrace", ivScans, {2, 1, 2}, 0, 1, 9, {1}},
+    {"ivAtScanStart", ivScans, {2, 1, 2}, 1, -1, 0, {2}},
+    {"ivInScanHeader", ivScans, {2, 1, 2}, 1, -1, 10, {2}},
+    {"ivInTraceHeader", ivScans, {2, 1, 2}, 2, 0, 3, {2, 1}},
+    {"ivLastByte", ivScans, {2, 1, 2}, 2, 1, 263, {2, 1, 1}},
+    {"ivBeforeScanCount", ivScans, {2, 1, 2}, 0, -1, -10, {}},
+    {"arInSecondPoint", arScans, {3, 2}, 0, 1, 40, {1}},
+    {"arInSecondScanReference", arScans, {3, 2}, 1, -1, 30, {3}},
+    {"arInLastPoint", arScans, {3, 2}, 1, 1, 20, {3, 1}},
+    {"temperatureInRow", temperatures, {3, 2}, 0, 2, 12, {2}},
+    {"temperatureInRecordHeader", temperatures, {3, 2}, 1, -1, 14, {3}},
+    {"temperatureInLastRow", temperatures, {3, 2}, 1, 1, 23, {3, 1}},
+    {"v14InThirdSweep", version14, {4}, 0, 2, 100, {2}},
+    {"v12InSecondSweep", version12, {3}, 0, 1, 0, {1}},
+};
+
+// Cut at a chosen point, a file loads what was complete before the cut, and reports the cut
+// and the scans the whole file holds. What it loads equals, export for export, a whole file
+// written with only those items.
+class KdfCut : public KdfRobustness, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(KdfCut, CompleteScansLoadAndExport) {
+    const CutCase& c = GetParam();
+    const Layout whole = c.build(c.whole);
+    ASSERT_TRUE(load(whole.image.bytes()));
+    const int declared = loaded->scanCount();
+    const int start = c.item < 0 ? whole.scanStart[c.scan] : whole.itemStart[c.scan][c.item];
+    ASSERT_TRUE(load(whole.image.bytes().left(start + c.offset)));
+    EXPECT_TRUE(loaded->truncated);
+    EXPECT_EQ(loaded->declaredScans, c.kept.empty() && c.offset < 0 ? 0 : declared);
+
+    std::unique_ptr<tarvoDataSet> cut = std::move(loaded);
+    ASSERT_TRUE(load(c.build(c.kept).image.bytes()));
+    EXPECT_FALSE(loaded->truncated);
+    ASSERT_EQ(cut->scanCount(), loaded->scanCount());
+    for (int mode : {exportChoices::OnlyResults, exportChoices::IncludeAll}) {
+        exportChoices options;
+        options.dataMode = mode;
+        const QString a = QString::fromStdString(dir.file("cut.csv"));
+        const QString b = QString::fromStdString(dir.file("kept.csv"));
+        ASSERT_TRUE(cut->toCSV(a, options));
+        ASSERT_TRUE(loaded->toCSV(b, options));
+        EXPECT_EQ(readWholeFile(a.toStdString()), readWholeFile(b.toStdString())) << mode;
+    }
+    EXPECT_TRUE(cut->toMatFile(QString::fromStdString(dir.file("cut.mat"))));
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, KdfCut, ::testing::ValuesIn(CUT_CASES),
+                         [](const ::testing::TestParamInfo<CutCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 TEST_F(KdfRobustness, RandomByteFlipsLoadOrFailCleanly) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
@@ -192,7 +329,7 @@ namespace {
 TEST_F(KdfRobustness, LoadedDamagedFilesExportAndSaveAgain) {
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     std::vector<QByteArray> files = sampleFiles();
-    files.push_back(version14File(3, 5));
+    files.push_back(version14(3, 5, 2).image.bytes());
 
     std::mt19937 random(7);
     const QString path = QString::fromStdString(dir.file("in.kdf"));

@@ -501,7 +501,6 @@ TEST(KdfDispatch, InvalidContentsThrow) {
         {"traceRows25", v18(0).i32(1).i32(4).i32(4).f64(0).i32(1).i32(25).i32(1).zeros(200)},
         {"tracePointsHuge", v18(0).i32(1).i32(4).i32(4).f64(0).i32(1).i32(4).i32(0x10000000)},
         {"tracePointsNegative", v18(0).i32(1).i32(4).i32(4).f64(0).i32(1).i32(4).i32(-5)},
-        {"truncatedTrace", v18(0).i32(1).i32(4).i32(4).f64(0).i32(1).i32(4).i32(4).f64(1)},
         {"groupCountHuge", v18(2).i32(1).i32(4).i32(0).f64(1).trace(one).i32(50000000).u8(0)},
         {"pointCountHuge",
          v18(2).i32(1).i32(4).i32(0).f64(1).trace(one).i32(1).u8(0).f64(1).i32(0x7FFFFFF0)},

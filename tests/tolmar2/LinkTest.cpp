@@ -1,5 +1,6 @@
 // The link layer: backend choice from the environment, the run-time loader, the most recently
-// opened module and the I2C pause.
+// opened module and the I2C pause. The calls through either backend are exercised by the
+// connection tests, which run on both.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -49,55 +50,6 @@ protected:
     }
 };
 
-// The record header (magic, format version) read over I2C through the forwarding calls.
-std::vector<uint8_t> readRecordHeader(QHANDLE h) {
-    QBYTE address[] = {0x20, 0x00};
-    EXPECT_NE(link::call::QuickUsbWriteI2C(h, 0x51, address, 2), 0);
-    std::vector<uint8_t> header(8, 0);
-    QWORD n = 8;
-    EXPECT_NE(link::call::QuickUsbReadI2C(h, 0x51, header.data(), &n), 0);
-    EXPECT_EQ(n, 8);
-    return header;
-}
-
-const std::vector<uint8_t> kFormat16Header = {0xA0, 0xAA, 0x70, 0xB0, 16, 0, 0, 0};
-
-TEST_F(LinkTest, VirtualSelectsTheBuiltInSensor) {
-    ASSERT_TRUE(select("virtual", "/nonexistent/libquickusb.so"));
-    EXPECT_EQ(link::kind(), link::Kind::Virtual);
-    EXPECT_STREQ(link::kindName(), "virtual");
-    char names[32] = {};
-    ASSERT_NE(link::call::QuickUsbFindModules(names, sizeof names), 0);
-    EXPECT_STREQ(names, "QUSB-0");
-    const QHANDLE h = openModule("QUSB-0");
-    char make[128] = {};
-    ASSERT_NE(link::call::QuickUsbGetStringDescriptor(h, 1, make, sizeof make), 0);
-    EXPECT_STREQ(make, "Virtual Sensor");
-    EXPECT_EQ(readRecordHeader(h), kFormat16Header);
-    EXPECT_NE(link::call::QuickUsbClose(h), 0);
-}
-
-// Any library exporting the full call set serves as the vendor backend: here the virtual
-// sensor's own shared library, loaded with dlopen.
-TEST_F(LinkTest, VendorLoadsTheNamedLibrary) {
-    ASSERT_TRUE(select("vendor", VSENSOR_LIBRARY_PATH));
-    EXPECT_EQ(link::kind(), link::Kind::Vendor);
-    EXPECT_STREQ(link::kindName(), "vendor");
-    QWORD major = 0, minor = 0, build = 0;
-    ASSERT_NE(link::call::QuickUsbGetDllVersion(&major, &minor, &build), 0);
-    EXPECT_EQ(major, vsensor::kDllVersion[0]);
-    const QHANDLE h = openModule("QUSB-0");
-    EXPECT_EQ(readRecordHeader(h), kFormat16Header);
-    QWORD chip = 0;
-    ASSERT_NE(link::call::QuickUsbReadSetting(h, 17, &chip), 0);
-    EXPECT_EQ(chip, 0x0180);
-    EXPECT_NE(link::call::QuickUsbClose(h), 0);
-    QULONG error = 0;
-    EXPECT_EQ(link::call::QuickUsbClose(h), 0);
-    ASSERT_NE(link::call::QuickUsbGetLastError(&error), 0);
-    EXPECT_EQ(error, vsensor::kErrorInvalidHandle);
-}
-
 TEST_F(LinkTest, LoaderFillsEveryCall) {
     link::Backend b;
     std::string error;
@@ -114,42 +66,67 @@ TEST_F(LinkTest, LibraryMissingACallIsRefusedByName) {
     EXPECT_NE(error.find("QuickUsbReadI2C"), std::string::npos) << error;
     EXPECT_EQ(b.QuickUsbOpen, nullptr);  // nothing half-loaded
 
-    // Asked for explicitly, the vendor backend reports the failure (naming the call in the
-    // log) and the link falls back to the virtual sensor.
+    // Asked for explicitly, the vendor backend reports the failure, naming the call in the
+    // log, and there is no link at all: no virtual sensor stands in for the electronics.
     ::testing::internal::CaptureStderr();
     EXPECT_FALSE(select("vendor", INCOMPLETE_LIBRARY_PATH));
     const std::string log = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(log.find("QuickUsbReadI2C"), std::string::npos) << log;
-    EXPECT_EQ(link::kind(), link::Kind::Virtual);
+    EXPECT_EQ(link::kind(), link::Kind::None);
 }
 
+// The choice, what it says about itself, and whether a module can be found through it. Only
+// "auto" may fall back to the virtual sensor, and then it warns and gives the loader's reason.
 TEST_F(LinkTest, ModeSelectionTable) {
+    const std::string missing = "/nonexistent/libquickusb.so";
     const struct {
         const char* linkType;
-        const char* library;
+        std::string library;
         bool ok;
         link::Kind kind;
+        const char* name;
+        std::string reason;  // part of reason(); empty: reason() is empty
+        const char* logged;  // part of the log line
     } cases[] = {
-        {"auto", VSENSOR_LIBRARY_PATH, true, link::Kind::Vendor},
-        {"auto", "/nonexistent/libquickusb.so", true, link::Kind::Virtual},
-        {"auto", INCOMPLETE_LIBRARY_PATH, true, link::Kind::Virtual},
-        {"vendor", "/nonexistent/libquickusb.so", false, link::Kind::Virtual},
-        {"virtual", VSENSOR_LIBRARY_PATH, true, link::Kind::Virtual},
-        {"Virtual", VSENSOR_LIBRARY_PATH, false, link::Kind::Virtual},
-        {"usb", VSENSOR_LIBRARY_PATH, false, link::Kind::Virtual},
+        {"auto", VSENSOR_LIBRARY_PATH, true, link::Kind::Vendor, "vendor", "", "QuickUSB library"},
+        {"auto", missing, true, link::Kind::Virtual, "virtual",
+         "no vendor library found (cannot load " + missing + ": ", "WARNING"},
+        {"auto", INCOMPLETE_LIBRARY_PATH, true, link::Kind::Virtual, "virtual",
+         "does not export QuickUsbReadI2C", "WARNING"},
+        {"vendor", missing, false, link::Kind::None, "none", "cannot load " + missing + ": " +
+         missing + ": cannot open shared object file", "TOLMAR_LINK=vendor"},
+        {"virtual", VSENSOR_LIBRARY_PATH, true, link::Kind::Virtual, "virtual",
+         "TOLMAR_LINK=virtual", "simulated data"},
+        {"Virtual", VSENSOR_LIBRARY_PATH, false, link::Kind::None, "none",
+         "unknown TOLMAR_LINK value \"Virtual\"", "no link"},
+        {"usb", VSENSOR_LIBRARY_PATH, false, link::Kind::None, "none", "\"usb\"", "no link"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.linkType) + " " + c.library);
-        EXPECT_EQ(select(c.linkType, c.library), c.ok);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(select(c.linkType, c.library.c_str()), c.ok);
+        const std::string log = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(log.find(c.logged), std::string::npos) << log;
         EXPECT_EQ(link::kind(), c.kind);
+        EXPECT_STREQ(link::kindName(), c.name);
+        if (c.reason.empty()) {
+            EXPECT_EQ(link::reason(), "");
+        } else {
+            EXPECT_NE(link::reason().find(c.reason), std::string::npos) << link::reason();
+        }
         char names[16] = {};
-        EXPECT_NE(link::call::QuickUsbFindModules(names, sizeof names), 0);  // always usable
+        QWORD version[3] = {};
+        const bool linked = c.kind != link::Kind::None;
+        EXPECT_EQ(link::call::QuickUsbFindModules(names, sizeof names) != 0, linked);
+        EXPECT_EQ(link::call::QuickUsbGetDllVersion(&version[0], &version[1], &version[2]) != 0,
+                  linked);
     }
     // Unset means auto; the default library name is not on this machine.
     unsetenv("TOLMAR_LINK");
     unsetenv("TOLMAR_QUICKUSB_LIBRARY");
     EXPECT_TRUE(link::reselect());
     EXPECT_EQ(link::kind(), link::Kind::Virtual);
+    EXPECT_NE(link::reason().find("libquickusb.so"), std::string::npos) << link::reason();
 }
 
 TEST_F(LinkTest, LastOpenedFollowsOpenAndClose) {
@@ -179,14 +156,6 @@ TEST_F(LinkTest, LastOpenedFollowsOpenAndClose) {
     link::closeLastOpened();
     link::closeLastOpened();  // nothing left: no effect
     EXPECT_EQ(link::lastOpened(), 0);
-}
-
-TEST_F(LinkTest, GenuineFlagIsStored) {
-    EXPECT_TRUE(link::isGenuine());
-    link::setGenuine(false);
-    EXPECT_FALSE(link::isGenuine());
-    link::setGenuine(true);
-    EXPECT_TRUE(link::isGenuine());
 }
 
 std::vector<unsigned> sleeps;

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <cmath>
 #include <cstdio>
@@ -48,8 +50,19 @@ std::vector<channelResult> channelsOf(const std::string& text) {
     return result;
 }
 
+const std::string VIRTUAL_NOTICE = "kalder-cli: measuring on the built-in Virtual Sensor";
+
+// Lines of standard error other than the notice that the data are simulated.
 size_t lineCount(const std::string& text) {
-    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    size_t n = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    return text.compare(0, VIRTUAL_NOTICE.size(), VIRTUAL_NOTICE) == 0 ? n - 1 : n;
+}
+
+// The channel lines of a summary or listing that end saying the results are simulated.
+size_t simulatedChannels(const std::string& text) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(" A/m2 (simulated)\n", at)) != std::string::npos; ++at) ++n;
+    return n;
 }
 
 std::string lastLine(const std::string& text) {
@@ -115,6 +128,8 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
         EXPECT_NE(inspect.out.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(channelsOf(inspect.out).size(), 13u);
+    EXPECT_EQ(simulatedChannels(scan.out), 13u);
+    EXPECT_EQ(simulatedChannels(inspect.out), 13u);
 
     // Exported again from the file, the CSV is the one written at the end of the scan; the MAT
     // file differs only in its header's creation time.
@@ -139,12 +154,23 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
     EXPECT_EQ(all.find("trace ;3"), std::string::npos);
 }
 
-// Progress on a pipe: plain percentages as the traces arrive.
-TEST(KalderCli, ProgressOnAPipeIsPlainPercentages) {
+// With no vendor library, the default link falls back to the virtual sensor and says so once,
+// naming the library and the loader's reason; then progress on a pipe: plain percentages as the
+// traces arrive. The results printed are marked as simulated.
+TEST(KalderCli, FallbackIsAnnouncedAndProgressIsPlainPercentages) {
     TempDir dir(true);
-    const CliRun run = runCli(quickScan({"--traces", "4", "--out", "p.kdf"}));
+    const CliRun run = runCli(quickScan({"--traces", "4", "--out", "p.kdf"}),
+                              {"TOLMAR_LINK=auto", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.err, "0%\n25%\n50%\n75%\n100%\n");
+    const size_t firstEnd = run.err.find('\n');
+    const std::string notice = run.err.substr(0, firstEnd);
+    EXPECT_EQ(notice.find(VIRTUAL_NOTICE), 0u) << notice;
+    EXPECT_NE(notice.find("no vendor library found (cannot load /nowhere/libqusb.so: "
+                          "/nowhere/libqusb.so: cannot open shared object file"),
+              std::string::npos)
+        << notice;
+    EXPECT_EQ(run.err.substr(firstEnd + 1), "0%\n25%\n50%\n75%\n100%\n");
+    EXPECT_EQ(simulatedChannels(run.out), 1u) << run.out;
 }
 
 // A single-probe unit's sweeps hold the programmed voltage and the current: the file keeps the
@@ -204,11 +230,16 @@ protected:
         text.write("measurement notes, no data in here\n");
         text.close();
         ASSERT_EQ(runCli(quickScan({"--out", "good.kdf"})).status, 0);
-        // Cut inside the body: the marker and magic are there, the scans are not.
-        const std::string whole = readWholeFile("good.kdf");
+        // Cut inside the second trace: the scan keeps the first. And a scan count no
+        // file of that size can hold.
+        std::string whole = readWholeFile("good.kdf");
         QFile cut(QStringLiteral("cut.kdf"));
         ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-        cut.write(whole.data(), static_cast<qint64>(whole.size() - 600));
+        cut.write(whole.data(), static_cast<qint64>(whole.size() - 100));
+        whole.replace(whole.find("[DATA]") + 8 + 4 * 4 + 16, 4, "\x7f\xff\xff\xff");
+        QFile absurd(QStringLiteral("absurd.kdf"));
+        ASSERT_TRUE(absurd.open(QIODevice::WriteOnly));
+        absurd.write(whole.data(), static_cast<qint64>(whole.size()));
     }
     static void TearDownTestSuite() { dir.reset(); }
 
@@ -217,15 +248,30 @@ protected:
 
 std::unique_ptr<TempDir> KalderCliExit::dir;
 
+// Every file under the current directory, settings and recovery files included.
+QStringList filesHere() {
+    QStringList files;
+    QDirIterator it(QStringLiteral("."), QDir::Files | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        files << it.next();
+    }
+    files.sort();
+    return files;
+}
+
 TEST_P(KalderCliExit, OneClearLineAndTheCode) {
     const exitCase& c = GetParam();
+    const QStringList before = filesHere();
     const CliRun run = runCli(c.args, c.env);
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(lastLine(run.err).find(c.message), std::string::npos) << run.err;
     if (c.status == 1 || c.status == 2 || c.status == 4) {
         EXPECT_EQ(lineCount(run.err), 1u) << run.err;
     }
-    EXPECT_FALSE(fileExists("x.kdf")) << "nothing written on failure";
+    if (c.status != 0) {
+        EXPECT_EQ(filesHere(), before) << "nothing written on failure";
+    }
     QFile::remove(QStringLiteral("x.kdf"));
 }
 
@@ -251,6 +297,14 @@ const exitCase EXIT_CASES[] = {
      2,
      "no sensor unit found"},
     {"blankUnit", {"info"}, {"TOLMAR_VSENSOR_PROFILE=blank"}, 2, "no sensor unit found"},
+    // Asked for the electronics and without their library: no virtual sensor instead.
+    {"vendorWithoutLibrary",
+     quickScan({"--out", "x.kdf", "--csv", "x.csv"}),
+     {"TOLMAR_LINK=vendor", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"},
+     2,
+     "no USB link (TOLMAR_LINK=vendor): cannot load /nowhere/libqusb.so: /nowhere/libqusb.so: "
+     "cannot open shared object file"},
+    {"unknownLink", {"info"}, {"TOLMAR_LINK=usb"}, 2, "unknown TOLMAR_LINK value \"usb\""},
     {"unusableUnit",
      quickScan({"--out", "x.kdf"}),
      {"TOLMAR_VSENSOR_PROFILE=unusable"},
@@ -270,7 +324,10 @@ const exitCase EXIT_CASES[] = {
     {"outIsDirectory", quickScan({"--out", "."}), {}, 4, "is a directory"},
     {"inspectMissing", {"inspect", "gone.kdf"}, {}, 4, "no such file"},
     {"inspectNotKdf", {"inspect", "notes.kdf"}, {}, 4, "not a kdf data file"},
-    {"inspectDamaged", {"inspect", "cut.kdf"}, {}, 4, "Invalid File"},
+    {"inspectDamaged", {"inspect", "absurd.kdf"}, {}, 4, "Invalid File"},
+    // A file cut short: what was complete before the cut, and a warning.
+    {"inspectTruncated", {"inspect", "cut.kdf"}, {}, 0, "cut.kdf is truncated (cut short): 1 of"},
+    {"exportTruncated", {"export", "cut.kdf", "--csv", "cut.csv"}, {}, 0, "truncated"},
     {"exportUnwritable", {"export", "good.kdf", "--mat", "missing/o.mat"}, {}, 4, "does not exist"},
 };
 

@@ -239,33 +239,63 @@ TEST_F(WindowTest, LoadingAFileFillsTheViews) {
     EXPECT_EQ(view->selectedChannels(), QList<int>({12}));
 }
 
-TEST_F(WindowTest, AnUnreadableFileKeepsThePreviousData) {
+// Writes `contents` to the file named `name` in dir and returns its path.
+QString writeBytes(const TempDir& dir, const char* name, const std::string& contents) {
+    const QString path = QString::fromStdString(dir.file(name));
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(contents.data(), qint64(contents.size()));
+    return path;
+}
+
+// Unreadable files keep the data shown; a file cut short shows what was complete before the
+// cut, and says so.
+TEST_F(WindowTest, DamagedFiles) {
     const QString good = writeDataFile("good.kdf", 1, 1);
     ASSERT_TRUE(window->loadFile(good));
     tarvoDataSet* before = window->dataView()->dataSet();
 
+    // Cut inside the header that follows the data marker: no scan is complete.
     const std::string bytes = readWholeFile(good.toStdString());
+    const size_t body = bytes.find("[DATA]") + 8 + 4 + 4;
     struct Case {
         const char* name;
         std::string contents;
+        QString message;
     };
-    const std::vector<Case> cases = {{"truncated.kdf", bytes.substr(0, bytes.size() * 2 / 3)},
-                                     {"garbage.kdf", std::string(4000, '\x5a')},
-                                     {"empty.kdf", std::string()}};
+    const QString invalid = "Invalid File|File was corrupted and cannot be loaded.";
+    const std::vector<Case> cases = {
+        {"truncated.kdf", bytes.substr(0, body + 10),
+         "Truncated File|The file " + QString::fromStdString(dir.file("truncated.kdf")) +
+             " is truncated: it ends before its data do (a copy was interrupted or a disk was "
+             "full).\n\nNo scan was complete before the cut; nothing could be loaded."},
+        {"garbage.kdf", std::string(4000, '\x5a'), invalid},
+        {"empty.kdf", std::string(), invalid}};
     for (const Case& c : cases) {
-        const QString path = QString::fromStdString(dir.file(c.name));
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(c.contents.data(), qint64(c.contents.size()));
-        file.close();
+        const QString path = writeBytes(dir, c.name, c.contents);
         modalScript script;
         QString message;
         answerMessageBox(script, &message);
         EXPECT_FALSE(window->loadFile(path)) << c.name;
-        EXPECT_EQ(message, "Invalid File|File was corrupted and cannot be loaded.") << c.name;
+        EXPECT_EQ(message, c.message) << c.name;
         EXPECT_EQ(window->dataView()->dataSet(), before) << c.name;
         EXPECT_EQ(window->statusLabels()[0]->text(), "good.kdf") << c.name;
     }
+
+    // Cut in the last trace: every scan is shown, the last one without that trace.
+    const std::string three = readWholeFile(writeDataFile("three.kdf", 1, 3).toStdString());
+    const QString cut = writeBytes(dir, "cut.kdf", three.substr(0, three.size() - 10));
+    modalScript script;
+    QString message;
+    answerMessageBox(script, &message);
+    ASSERT_TRUE(window->loadFile(cut));
+    EXPECT_TRUE(message.startsWith("Truncated File|The file " + cut + " is truncated"))
+        << message.toStdString();
+    EXPECT_TRUE(message.endsWith("3 of its 3 scans were recovered; the data after the cut are "
+                                 "missing."))
+        << message.toStdString();
+    EXPECT_EQ(window->dataView()->dataSet()->scanCount(), 3);
+    EXPECT_EQ(window->statusLabels()[0]->text(), "cut.kdf");
 }
 
 // Runs that never ended, as their checkpoints left them: "Yes" turns one into an ordinary data
@@ -518,27 +548,31 @@ TEST(SingleInstance, AsksOnceForTheOldProgramAndOnceForThisOne) {
     };
     const QString tarvo = "Tarvo software already running. Open another instance?";
     const QString kalder = "Kalder software already running. Open another instance?";
+    // Keys of this test's own: the program may be running on the same machine.
+    const QString prefix = QStringLiteral("kalder-test-%1-").arg(QCoreApplication::applicationPid());
+    const QString olderKey = prefix + "Tarvo";
+    const QString ownKey = prefix + "Kalder";
 
-    // The first instance asks nothing and keeps the "Kalder" key.
-    singleInstanceGuard first;
+    // The first instance asks nothing and keeps its key.
+    singleInstanceGuard first(olderKey, ownKey);
     ASSERT_TRUE(first.acquire(answer(false)));
     EXPECT_TRUE(asked.isEmpty());
     EXPECT_TRUE(first.holdsKey());
 
     // A second one is asked about this program only; No ends it.
-    singleInstanceGuard second;
+    singleInstanceGuard second(olderKey, ownKey);
     EXPECT_FALSE(second.acquire(answer(false)));
     EXPECT_EQ(asked, QStringList({kalder}));
 
     // With the old program running too, both questions come, in order.
     asked.clear();
-    QSharedMemory oldProgram("Tarvo");
+    QSharedMemory oldProgram(olderKey);
     ASSERT_TRUE(oldProgram.create(1));
-    singleInstanceGuard third;
+    singleInstanceGuard third(olderKey, ownKey);
     EXPECT_TRUE(third.acquire(answer(true)));
     EXPECT_EQ(asked, QStringList({tarvo, kalder}));
     asked.clear();
-    singleInstanceGuard fourth;
+    singleInstanceGuard fourth(olderKey, ownKey);
     EXPECT_FALSE(fourth.acquire(answer(false)));
     EXPECT_EQ(asked, QStringList({tarvo}));
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "Platform.h"
 #include "tolmar2/MsgLogger.h"
@@ -22,9 +23,24 @@ Backend virtualBackend() {
     return b;
 }
 
+// No link: every call fails, as with a module that is not there.
+template <typename... Args>
+QRETURN unavailable(Args...) {
+    return 0;
+}
+
+Backend noBackend() {
+    Backend b;
+#define TOLMAR_LINK_NONE(name, params, args) b.name = &unavailable;
+    QUICKUSB_API_CALLS(TOLMAR_LINK_NONE)
+#undef TOLMAR_LINK_NONE
+    return b;
+}
+
 struct LinkState {
     Backend backend;
-    Kind kind = Kind::Virtual;
+    Kind kind = Kind::None;
+    std::string reason;
     bool selected = false;
 };
 
@@ -39,35 +55,48 @@ const char* envOr(const char* name, const char* fallback) {
     return (v && *v) ? v : fallback;
 }
 
+void use(Kind kind, const Backend& backend, std::string reason) {
+    state.kind = kind;
+    state.backend = backend;
+    state.reason = std::move(reason);
+}
+
 // Chooses the backend from TOLMAR_LINK and TOLMAR_QUICKUSB_LIBRARY. Caller holds selectMutex.
+// Returns false when the link asked for cannot be had.
 bool selectLocked() {
     const std::string wanted = envOr("TOLMAR_LINK", "auto");
     const std::string path = envOr("TOLMAR_QUICKUSB_LIBRARY", "libquickusb.so");
     state.selected = true;
 
-    bool ok = true;
-    if (wanted == "vendor" || wanted == "auto") {
-        Backend vendor;
-        std::string error;
-        if (loadLibrary(path, vendor, error)) {
-            state.backend = vendor;
-            state.kind = Kind::Vendor;
-            TOLMAR_LOG_MESSAGE("USB link: QuickUSB library %s\n", path.c_str());
-            return true;
-        }
-        if (wanted == "vendor") {
-            TOLMAR_LOG_ERROR("USB link: %s\n", error.c_str());
-            ok = false;  // fall through to the virtual sensor, but report the failure
-        }
-    } else if (wanted != "virtual") {
-        TOLMAR_LOG_ERROR("USB link: unknown TOLMAR_LINK value \"%s\" (vendor, virtual or auto)\n",
-                         wanted.c_str());
-        ok = false;
+    if (wanted == "virtual") {
+        use(Kind::Virtual, virtualBackend(), "TOLMAR_LINK=virtual");
+        TOLMAR_LOG_MESSAGE("USB link: built-in virtual sensor (simulated data)\n");
+        return true;
     }
-    state.backend = virtualBackend();
-    state.kind = Kind::Virtual;
-    TOLMAR_LOG_MESSAGE("USB link: built-in virtual sensor (simulated data)\n");
-    return ok;
+    if (wanted != "vendor" && wanted != "auto") {
+        // A value not understood might have meant the electronics: simulated data would be
+        // mistaken for a measurement, so there is no link until it is put right.
+        use(Kind::None, noBackend(),
+            "unknown TOLMAR_LINK value \"" + wanted + "\" (vendor, virtual or auto)");
+        TOLMAR_LOG_ERROR("USB link: %s; no link\n", state.reason.c_str());
+        return false;
+    }
+    Backend vendor;
+    std::string error;
+    if (loadLibrary(path, vendor, error)) {
+        use(Kind::Vendor, vendor, std::string());
+        TOLMAR_LOG_MESSAGE("USB link: QuickUSB library %s\n", path.c_str());
+        return true;
+    }
+    if (wanted == "vendor") {
+        use(Kind::None, noBackend(), error);
+        TOLMAR_LOG_ERROR("USB link: %s; no link (TOLMAR_LINK=vendor)\n", error.c_str());
+        return false;
+    }
+    use(Kind::Virtual, virtualBackend(), "no vendor library found (" + error + ")");
+    TOLMAR_LOG_WARNING("USB link: %s; using the built-in virtual sensor (simulated data)\n",
+                       state.reason.c_str());
+    return true;
 }
 
 const Backend& backend() {
@@ -111,7 +140,23 @@ Kind kind() {
     return state.kind;
 }
 
-const char* kindName() { return kind() == Kind::Vendor ? "vendor" : "virtual"; }
+const char* kindName() {
+    switch (kind()) {
+        case Kind::Vendor:
+            return "vendor";
+        case Kind::Virtual:
+            return "virtual";
+        case Kind::None:
+            break;
+    }
+    return "none";
+}
+
+std::string reason() {
+    std::lock_guard<std::mutex> lock(selectMutex);
+    if (!state.selected) selectLocked();
+    return state.reason;
+}
 
 namespace call {
 #define TOLMAR_LINK_FORWARD(name, params, args) \

@@ -3,14 +3,17 @@
 //
 // Backends: "vendor" (the QuickUSB library opened with dlopen; path from TOLMAR_QUICKUSB_LIBRARY,
 // default libquickusb.so) and "virtual" (the built-in virtual sensor). TOLMAR_LINK selects
-// vendor, virtual or auto (default: vendor when it loads, else virtual). The backend is chosen
-// on first use and the choice is logged once.
+// vendor, virtual or auto (default: vendor when it loads, else virtual, with a warning). When
+// "vendor" cannot be loaded there is no link at all: every call fails, so simulated data never
+// stand in for a measurement that was asked for. The backend is chosen on first use and the
+// choice is logged once.
 #ifndef TOLMAR2_USBLINK_H
 #define TOLMAR2_USBLINK_H
 
 #include <chrono>
 #include <string>
 
+#include "tolmar2/Link.h"
 #include "tolmar2/QuickUsbApi.h"
 
 namespace tolmar2::link {
@@ -22,8 +25,6 @@ struct Backend {
 #undef TOLMAR_LINK_MEMBER
 };
 
-enum class Kind { Vendor, Virtual };
-
 // Forwarding functions, one per call, with the QuickUSB names: link::call::QuickUsbOpen(...).
 // Open and Close also keep the most recently opened module.
 #define TOLMAR_LINK_FORWARD_DECL(name, params, args) QRETURN name params;
@@ -32,9 +33,7 @@ QUICKUSB_API_CALLS(TOLMAR_LINK_FORWARD_DECL)
 }
 #undef TOLMAR_LINK_FORWARD_DECL
 
-// The backend in use (selected on first use).
-Kind kind();
-const char* kindName();  // "vendor" or "virtual"
+// kind(), kindName() and reason() (tolmar2/Link.h) select the backend on first use.
 
 // Loads a library exporting the full call set into `out`. On failure returns false and fills
 // `error` (a missing symbol is named).

@@ -39,9 +39,18 @@ const char* kindName(int kind) {
     }
 }
 
-void printChannel(int channel, double energy, double flux) {
-    std::printf("channel %d: average energy %.4g eV, ion flux %.4g A/m2\n", channel + 1, energy,
-                flux);
+// What ends every result line: data measured on the virtual sensor say so on each line, so that
+// no line copied out of the output passes for a measurement.
+const char* resultMark(const tarvoDataSet& set) {
+    return set.settingsMap.value(QStringLiteral("linkBackend")).toString() ==
+                   QLatin1String("virtual")
+               ? " (simulated)"
+               : "";
+}
+
+void printChannel(int channel, double energy, double flux, const char* mark) {
+    std::printf("channel %d: average energy %.4g eV, ion flux %.4g A/m2%s\n", channel + 1, energy,
+                flux, mark);
 }
 
 // Caller holds the lock.
@@ -63,9 +72,9 @@ int totalRows(const tarvoDataSet& set) {
 }
 
 // Caller holds the lock.
-void printTemperatures(const QVector<double>& average) {
+void printTemperatures(const QVector<double>& average, const char* mark) {
     for (int c = 0; c < average.size(); ++c) {
-        std::printf("channel %d: temperature %.4g C\n", c + 1, average[c]);
+        std::printf("channel %d: temperature %.4g C%s\n", c + 1, average[c], mark);
     }
 }
 
@@ -97,7 +106,7 @@ void printSummary(tarvoDataSet& set) {
     if (set.dataKind == 1 || set.dataKind == 3) {
         std::printf("%d temperature rows\n", totalRows(set));
         if (!set.temperatureRecords.isEmpty()) {
-            printTemperatures(set.temperatureRecords.last()->average);
+            printTemperatures(set.temperatureRecords.last()->average, resultMark(set));
         }
         return;
     }
@@ -113,7 +122,7 @@ void printSummary(tarvoDataSet& set) {
             energy += scan->average->averageEnergy(c);
             flux += scan->average->ionFlux(c);
         }
-        printChannel(c, energy / scans.size(), flux / scans.size());
+        printChannel(c, energy / scans.size(), flux / scans.size(), resultMark(set));
     }
 }
 
@@ -146,7 +155,8 @@ void printInspection(tarvoDataSet& set, const QString& path) {
         std::printf("scan %d: time %g, %d traces, electrode voltage %s\n", i + 1, scan.time,
                     scan.traces->size(), qPrintable(ev));
         for (int c = 0; c < scan.average->currentRows(); ++c) {
-            printChannel(c, scan.average->averageEnergy(c), scan.average->ionFlux(c));
+            printChannel(c, scan.average->averageEnergy(c), scan.average->ionFlux(c),
+                         resultMark(set));
         }
     }
     for (int i = 0; i < set.arScans.size() && set.dataKind == 2; ++i) {
@@ -155,14 +165,24 @@ void printInspection(tarvoDataSet& set, const QString& path) {
         for (arGroup* group : scan.groups) {
             std::printf("aspect ratio %g: %d points\n", group->aspectRatio, group->points.size());
             for (int c = 0; c < set.nChannels; ++c) {
-                printChannel(c, group->getAverageEnergy(c), group->ionFlux(c));
+                printChannel(c, group->getAverageEnergy(c), group->ionFlux(c), resultMark(set));
             }
         }
     }
     for (int i = 0; i < set.temperatureRecords.size() && temperature; ++i) {
         const temperatureRecord& record = *set.temperatureRecords[i];
         std::printf("scan %d: time %g, %d rows\n", i + 1, record.time, record.rows.size());
-        printTemperatures(record.average);
+        printTemperatures(record.average, resultMark(set));
+    }
+}
+
+void reportTruncation(const tarvoDataSet& set, const QString& path) {
+    if (set.truncated) {
+        cli::message(QStringLiteral("%1 is truncated (cut short): %2 of its %3 scans recovered, "
+                                    "the data after the cut are missing")
+                         .arg(path)
+                         .arg(set.scanCount())
+                         .arg(set.declaredScans));
     }
 }
 

@@ -22,6 +22,10 @@ void printSummary(tarvoDataSet& set);
 // The whole description of a data set read from a file, for inspect.
 void printInspection(tarvoDataSet& set, const QString& path);
 
+// Says on standard error that a data file read was cut short and how many of its scans were
+// recovered; nothing for a whole file.
+void reportTruncation(const tarvoDataSet& set, const QString& path);
+
 // Writes the kdf file (when kdfPath is not empty; atomically, an existing file stays whole on
 // failure) and the CSV and MAT exports asked for. Every file is tried; the first failure is
 // returned.

@@ -14,7 +14,8 @@ namespace {
 
 // Reads the file named by the command's one positional argument. A file that is missing,
 // unreadable, not a kdf file at all (no data marker, no magic) or of a version too old to read
-// is a file error, as is one whose contents are invalid.
+// is a file error, as is one whose contents are invalid. A file cut short is read up to the cut,
+// and standard error says so.
 std::unique_ptr<tarvoDataSet> load(const QCommandLineParser& parser, const QString& command,
                                    QString& path, failure& f) {
     const QStringList files = parser.positionalArguments();
@@ -44,6 +45,7 @@ std::unique_ptr<tarvoDataSet> load(const QCommandLineParser& parser, const QStri
              QStringLiteral("%1 is not a kdf data file of a version this program reads").arg(path)};
         return nullptr;
     }
+    reportTruncation(*set, path);
     return set;
 }
 

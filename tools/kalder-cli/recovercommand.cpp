@@ -9,6 +9,7 @@
 #include "commands.h"
 #include "data/recovery.h"
 #include "data/tarvodataset.h"
+#include "datareport.h"
 
 using cli::failure;
 
@@ -60,6 +61,7 @@ int open(const QString& path, const QString& out, bool keep) {
     if (!set) {
         return cli::report({cli::FileError, QStringLiteral("%1 holds no measured data").arg(path)});
     }
+    reportTruncation(*set, path);
     if (!set->save(out)) {
         return cli::report(
             {cli::FileError,

@@ -29,6 +29,7 @@
 #include "datareport.h"
 #include "interrupt.h"
 #include "progress.h"
+#include "tolmar2/Link.h"
 #include "tolmar2/TolmarCntrl.h"
 #include "unitreport.h"
 
@@ -39,10 +40,39 @@ namespace {
 constexpr int HV_SETTLING_MS = 5000;
 constexpr int SETTLING_SLICE_MS = 100;
 
+// Says on standard error, once per run, when the unit is the built-in virtual sensor and why;
+// a missing link (TOLMAR_LINK=vendor without the QuickUSB library) is a failure naming the
+// library and the loader's reason.
+bool checkLink(failure& f) {
+    static bool announced = false;
+    const QString reason = QString::fromStdString(tolmar2::link::reason());
+    switch (tolmar2::link::kind()) {
+        case tolmar2::link::Kind::None:
+            f = {cli::NoSensor,
+                 QStringLiteral("no USB link (TOLMAR_LINK=%1): %2")
+                     .arg(QString::fromLocal8Bit(qgetenv("TOLMAR_LINK")), reason)};
+            return false;
+        case tolmar2::link::Kind::Virtual:
+            if (!announced) {
+                cli::message(QStringLiteral("measuring on the built-in Virtual Sensor, all data "
+                                            "are simulated: %1")
+                                 .arg(reason));
+                announced = true;
+            }
+            break;
+        case tolmar2::link::Kind::Vendor:
+            break;
+    }
+    return true;
+}
+
 // Connects the unit. Unlike the program, which takes whatever answers, a unit whose record is
 // not recognised (a blank memory, an unknown format) is refused unless forced: a scan on
 // made-up calibration would look like a measurement.
 bool connectUnit(TolmarCntrl& unit, bool force, failure& f) {
+    if (!checkLink(f)) {
+        return false;
+    }
     const int result = unit.connectTo(force);
     if (result != 1) {
         f = {cli::NoSensor, QStringLiteral("no sensor unit found or the connection failed "
