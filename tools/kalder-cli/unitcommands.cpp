@@ -73,7 +73,7 @@ std::array<double, 3> idleVoltages() {
 
 struct scanRequest {
     scanParameters p;
-    QString out, csv, mat;
+    QString out, csv, mat, h5;
     exportChoices choices;
     int settleMs = HV_SETTLING_MS;
     bool force = false;
@@ -110,6 +110,7 @@ void addScanOptions(QCommandLineParser& parser) {
     value("out", "The kdf data file to write (required).", "FILE.kdf");
     value("csv", "Also export the data as CSV to this file.", "FILE.csv");
     value("mat", "Also export the averaged traces as a MAT file.", "FILE.mat");
+    value("h5", "Also export every scan, trace and result as an HDF5 file.", "FILE.h5");
     cli::addExportOptions(parser);
 }
 
@@ -181,6 +182,7 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
     r.out = parser.value(QStringLiteral("out"));
     r.csv = parser.value(QStringLiteral("csv"));
     r.mat = parser.value(QStringLiteral("mat"));
+    r.h5 = parser.value(QStringLiteral("h5"));
     if (r.out.isEmpty()) {
         return bad(QStringLiteral("--out FILE.kdf is required"));
     }
@@ -189,7 +191,7 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
     }
     // A file that could not be written after the scan would lose the measurement.
-    for (const QString& path : {r.out, r.csv, r.mat}) {
+    for (const QString& path : {r.out, r.csv, r.mat, r.h5}) {
         if (!path.isEmpty() && !cli::writablePath(path, f)) {
             return false;
         }
@@ -339,7 +341,7 @@ int scan(const scanRequest& r) {
     unit.setDefVoltages(idle.data());
 
     // What was measured is written even when the sensor was lost on the way.
-    const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f);
+    const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f, r.h5);
     // The recovery file goes once the data file is safe; otherwise it keeps the measurement.
     if (written) {
         checkpoint.finish();
