@@ -439,8 +439,20 @@ void writeContents(h5Writer& w, hid_t file, tarvoDataSet& set) {
     w.integer(root, "dataKind", temperature ? 3 : set.dataKind);
     w.text(root, "dataKindName", QLatin1String(kindName(set.dataKind)));
     w.integer(root, "sensorCode", set.sensorCode);
-    w.integer(root, "currentChannels", set.nChannels);
-    w.integer(root, "voltageRows", set.nVoltageChannels);
+    // The rows the scans' datasets hold: those of the sweeps themselves, which need not be the
+    // split of the data set's total row count (a 16-row sweep in a data set of 24 rows).
+    int channels = set.nChannels, voltages = set.nVoltageChannels;
+    const ivTrace* first = set.dataKind == 0 && !set.sweepScans.isEmpty()
+                               ? set.sweepScans.first()->average
+                           : set.dataKind == 2 && !set.arScans.isEmpty()
+                               ? set.arScans.first()->reference
+                               : nullptr;
+    if (first && first->nRows > 0) {
+        channels = first->currentRows();
+        voltages = int(first->nVoltageRows);
+    }
+    w.integer(root, "currentChannels", channels);
+    w.integer(root, "voltageRows", voltages);
     w.integer(root, "points", set.nPoints);
     w.text(root, "timeUnits", units);
     w.text(root, "exportDate", QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
