@@ -543,4 +543,59 @@ TEST(SingleInstance, AsksOnceForTheOldProgramAndOnceForThisOne) {
     EXPECT_EQ(asked, QStringList({tarvo}));
 }
 
+// A start with a file offers it to the running program first: taken, the start ends without a
+// question; refused (a scan runs) or unanswered (no listener), the usual question comes and the
+// file stays with the new start.
+TEST(SingleInstance, HandsAFileToTheRunningProgram) {
+    const QString kalder = "Kalder software already running. Open another instance?";
+    struct Case {
+        bool listening;
+        bool takes;
+        bool handed;
+        QStringList asked;
+    } cases[] = {
+        {true, true, true, {}},
+        {true, false, false, {kalder}},
+        {false, false, false, {kalder}},
+    };
+    for (const Case& c : cases) {
+        singleInstanceGuard running;
+        ASSERT_TRUE(running.acquire([](const QString&) { return false; }));
+        QStringList received;
+        if (c.listening) {
+            ASSERT_TRUE(running.listen([&](const QString& path) {
+                received << path;
+                return c.takes;
+            }));
+        }
+        singleInstanceGuard without;  // holds no key: cannot listen
+        EXPECT_FALSE(without.listen([](const QString&) { return true; }));
+
+        // The later start blocks on the socket, so it runs in a thread of its own while this
+        // one's event loop serves the running program.
+        QStringList asked;
+        bool acquired = true;
+        std::atomic<bool> done{false};
+        auto later = std::make_unique<singleInstanceGuard>();
+        std::thread start([&] {
+            acquired = later->acquire(
+                [&](const QString& text) {
+                    asked << text;
+                    return false;
+                },
+                QStringLiteral("rel/run.kdf"));
+            done = true;
+        });
+        while (!done) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        start.join();
+        EXPECT_FALSE(acquired);
+        EXPECT_EQ(later->handedOver(), c.handed);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(received, c.listening ? QStringList{QDir::current().absoluteFilePath("rel/run.kdf")}
+                                        : QStringList{});
+    }
+}
+
 }  // namespace
