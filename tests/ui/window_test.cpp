@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <atomic>
@@ -406,6 +407,20 @@ TEST_F(WindowTest, ExportWritesTheChosenCsvFile) {
     EXPECT_NE(csv.find("Frame ;2;Time;10"), std::string::npos);
     EXPECT_EQ(QSettings().value("mainDataView/csvTarget").toString(), target);
     EXPECT_EQ(QSettings().value("exportOptions/separator").toString(), ";");
+
+    // HDF5, the third file type, goes to a target of its own.
+    const QString h5 = QString::fromStdString(dir.file("export.h5"));
+    script.on("exportOptions", [](QWidget* w) {
+        w->findChild<QRadioButton*>("useHdf5")->setChecked(true);
+        qobject_cast<QDialog*>(w)->accept();
+    });
+    answerFileDialog(script, h5, &title);
+    window->action("actionExport")->trigger();
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(title, "Export|HDF5 file (*.h5)");
+    EXPECT_EQ(readWholeFile(h5.toStdString()).substr(0, 8), "\x89HDF\r\n\x1a\n");
+    EXPECT_EQ(QSettings().value("mainDataView/hdf5Target").toString(), h5);
+    EXPECT_EQ(QSettings().value("exportOptions/exportMode").toInt(), 2);
 }
 
 TEST_F(WindowTest, HelpOpensTheGuideFromTheWorkingDirectoryOnly) {
