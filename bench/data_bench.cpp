@@ -1,5 +1,5 @@
-// Data-set costs: ingest of one sweep into a scan that already holds many, and kdf save and
-// load throughput.
+// Data-set costs: ingest of one sweep into a scan that already holds many, kdf save and load
+// throughput, and the HDF5 export against the kdf save of the same data.
 #include <benchmark/benchmark.h>
 
 #include <QDir>
@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "data/hdf5export.h"
 #include "data/tarvodataset.h"
 
 namespace {
@@ -114,5 +115,51 @@ void BM_KdfLoad(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * QFileInfo(path).size());
 }
 BENCHMARK(BM_KdfLoad)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 10,000 sweeps of 16 rows (13 current channels, 3 voltage rows) by 111 points in one scan: a
+// long run of a 13-sensor disc.
+tarvoDataSet& discRun() {
+    static tarvoDataSet* set = [] {
+        constexpr int rows = 16;
+        auto* s = new tarvoDataSet(13, 3, 0);
+        std::vector<double> block(rows * kPoints);
+        for (int t = 0; t < 10000; ++t) {
+            const std::vector<double>& sample = sampleBlocks()[t % sampleBlocks().size()];
+            std::copy(sample.begin() + (kRows - rows) * kPoints, sample.end(), block.begin());
+            std::copy(sample.begin(), sample.begin() + 13 * kPoints, block.begin());
+            s->addTrace(block.data(), 0.0, kPoints, rows, 0, 0, false);
+        }
+        return s;
+    }();
+    return *set;
+}
+
+// The same data written as a kdf file and exported as HDF5; bytes/s counts the kdf file's size
+// for both, so that the two rates compare the same payload.
+void writeDiscRun(benchmark::State& state, bool hdf5) {
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    QTemporaryDir dir(benchDirectory());
+    const QString kdf = dir.filePath("run.kdf");
+    const QString h5 = dir.filePath("run.h5");
+    tarvoDataSet& set = discRun();
+    if (!set.save(kdf))
+        state.SkipWithError("save failed");
+    for (auto _ : state) {
+        if (!(hdf5 ? toHdf5(set, h5) : set.save(kdf)))
+            state.SkipWithError("write failed");
+    }
+    state.SetBytesProcessed(state.iterations() * QFileInfo(kdf).size());
+    state.counters["file_MB"] = QFileInfo(hdf5 ? h5 : kdf).size() / 1e6;
+}
+
+void BM_DiscRunKdfSave(benchmark::State& state) {
+    writeDiscRun(state, false);
+}
+BENCHMARK(BM_DiscRunKdfSave)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_DiscRunHdf5Export(benchmark::State& state) {
+    writeDiscRun(state, true);
+}
+BENCHMARK(BM_DiscRunHdf5Export)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "data/hdf5export.h"
 #include "data/tarvodataset.h"
 #include "tolmar2/TolmarCntrl.h"
 
@@ -67,6 +68,20 @@ bool scanController::exportDataSet(const QString& path, const exportChoices& cho
     }
     if (error) {
         *error = QStringLiteral("Cannot write the export file \"%1\".").arg(path);
+    }
+    return false;
+}
+
+bool scanController::exportHdf5(const QString& path, QString* error) {
+    QString why;
+    if (!prepareDirectory(path, error)) {
+        return false;
+    }
+    if (toHdf5(*dataSet, path, &why)) {
+        return true;
+    }
+    if (error) {
+        *error = QStringLiteral("Cannot write the export file \"%1\": %2").arg(path, why);
     }
     return false;
 }

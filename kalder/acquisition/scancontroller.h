@@ -38,6 +38,8 @@ public:
     // created when missing; on failure error names what went wrong and the path.
     bool saveDataSet(const QString& path, QString* error = nullptr);
     bool exportDataSet(const QString& path, const exportChoices& choices, QString* error = nullptr);
+    // The same for the HDF5 export.
+    bool exportHdf5(const QString& path, QString* error = nullptr);
 
 public slots:
     virtual void stopScan();

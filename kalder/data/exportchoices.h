@@ -11,7 +11,7 @@ struct exportChoices {
     // Button ids of the dialog's "Data" group.
     enum DataMode { OnlyResults = 0, IncludeAveraged = 1, IncludeAll = 2 };
     // Button ids of the dialog's "File Type" group.
-    enum ExportMode { Csv = 0, Matlab = 1 };
+    enum ExportMode { Csv = 0, Matlab = 1, Hdf5 = 2 };
 
     QChar separatorChar = QLatin1Char(',');
     int exportMode = Csv;
@@ -20,6 +20,7 @@ struct exportChoices {
     QChar separator() const { return separatorChar; }
     bool isCSV() const { return exportMode == Csv; }
     bool isMatlab() const { return exportMode == Matlab; }
+    bool isHdf5() const { return exportMode == Hdf5; }
     bool onlyResults() const { return dataMode == OnlyResults; }
     bool includeAveraged() const { return dataMode == IncludeAveraged; }
     bool includeAll() const { return dataMode == IncludeAll; }

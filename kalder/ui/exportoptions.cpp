@@ -13,6 +13,7 @@ exportOptions::exportOptions(QWidget* parent)
     ui->setupUi(this);
     fileType.addButton(ui->useCSV, exportChoices::Csv);
     fileType.addButton(ui->useMatlab, exportChoices::Matlab);
+    fileType.addButton(ui->useHdf5, exportChoices::Hdf5);
     dataChoice.addButton(ui->includeResults, exportChoices::OnlyResults);
     dataChoice.addButton(ui->includeAVG, exportChoices::IncludeAveraged);
     dataChoice.addButton(ui->includeEverything, exportChoices::IncludeAll);
@@ -59,6 +60,10 @@ bool exportOptions::isCSV() const {
 
 bool exportOptions::isMatlab() const {
     return fileType.checkedId() == exportChoices::Matlab;
+}
+
+bool exportOptions::isHdf5() const {
+    return fileType.checkedId() == exportChoices::Hdf5;
 }
 
 bool exportOptions::onlyResults() const {

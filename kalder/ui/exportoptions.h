@@ -1,5 +1,5 @@
-// The export dialog: file type (CSV or Matlab), the CSV delimiter and how much data goes into a
-// CSV file. Its choices live in the settings group "exportOptions"; the writers take them as a
+// The export dialog: file type (CSV, Matlab or HDF5), the CSV delimiter and how much data goes
+// into a CSV file. Its choices live in the settings group "exportOptions"; the writers take them as a
 // plain exportChoices value.
 #ifndef KALDER_UI_EXPORTOPTIONS_H
 #define KALDER_UI_EXPORTOPTIONS_H
@@ -27,6 +27,7 @@ public:
     QChar separator() const;
     bool isCSV() const;
     bool isMatlab() const;
+    bool isHdf5() const;
     bool onlyResults() const;
     bool includeAveraged() const;
     bool includeAll() const;

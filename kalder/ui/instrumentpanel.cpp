@@ -388,15 +388,26 @@ void instrumentPanel::saveFinishedScan() {
         // The run ended and its data is in the user's hands, as without a recovery file.
         checkpoint->finish();
     }
+    const auto exportFailed = [&](const QString& path) {
+        notifier->critical(this, tr("Automatic export failed"),
+                           tr("The scan could not be exported as\n%1\n%2\nThe data stays "
+                              "open and can be exported by hand.")
+                               .arg(path, error));
+    };
     if (prefs.useAutoexport()) {
         const QString path = autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp,
                                           QStringLiteral("csv"));
         QSettings settings;
         if (!activeController->exportDataSet(path, exportChoices::load(settings), &error)) {
-            notifier->critical(this, tr("Automatic export failed"),
-                               tr("The scan could not be exported as\n%1\n%2\nThe data stays "
-                                  "open and can be exported by hand.")
-                                   .arg(path, error));
+            exportFailed(path);
+        }
+    }
+    // HDF5 beside the CSV file: every trace and result, for analysis tools.
+    if (prefs.useAutoexportHdf5()) {
+        const QString path = autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp,
+                                          QStringLiteral("h5"));
+        if (!activeController->exportHdf5(path, &error)) {
+            exportFailed(path);
         }
     }
 }

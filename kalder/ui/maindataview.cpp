@@ -22,6 +22,7 @@
 #include <cmath>
 #include <mutex>
 
+#include "data/hdf5export.h"
 #include "data/tarvodataset.h"
 #include "plots/kalderdisplayv2.h"
 #include "plots/metascanview.h"
@@ -234,6 +235,7 @@ void mainDataView::readSettings() {
     settings.beginGroup(GROUP);
     matlabPath = settings.value(QStringLiteral("matlabTarget"), QStringLiteral("./")).toString();
     csvPath = settings.value(QStringLiteral("csvTarget"), QStringLiteral("./")).toString();
+    hdf5Path = settings.value(QStringLiteral("hdf5Target"), QStringLiteral("./")).toString();
     saveTarget = settings.value(QStringLiteral("fileTarget"), QStringLiteral("./")).toString();
     plotView = settings.value(QStringLiteral("plotView"), true).toBool();
     applyPlotView();
@@ -244,6 +246,7 @@ void mainDataView::storeSettings() {
     settings.beginGroup(GROUP);
     settings.setValue(QStringLiteral("matlabTarget"), matlabPath);
     settings.setValue(QStringLiteral("csvTarget"), csvPath);
+    settings.setValue(QStringLiteral("hdf5Target"), hdf5Path);
     settings.setValue(QStringLiteral("fileTarget"), saveTarget);
     settings.setValue(QStringLiteral("plotView"), plotView);
 }
@@ -670,19 +673,25 @@ void mainDataView::exportData(exportOptions& options) {
         return;
     }
     const bool csv = options.isCSV();
-    QString& target = csv ? csvPath : matlabPath;
-    const QString name =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Export"), target,
-                                     csv ? QStringLiteral("comma separated value (*.csv)")
-                                         : QStringLiteral("mat lab file (*.mat)"));
+    const bool hdf5 = options.isHdf5();
+    QString& target = csv ? csvPath : hdf5 ? hdf5Path : matlabPath;
+    const QString name = QFileDialog::getSaveFileName(
+        this, QStringLiteral("Export"), target,
+        csv    ? QStringLiteral("comma separated value (*.csv)")
+        : hdf5 ? QStringLiteral("HDF5 file (*.h5)")
+               : QStringLiteral("mat lab file (*.mat)"));
     if (name.isEmpty()) {
         return;
     }
     target = name;
     storeSettings();
-    const bool written = csv ? data->toCSV(name, options.choices()) : data->toMatFile(name);
+    QString why;
+    const bool written = csv    ? data->toCSV(name, options.choices())
+                         : hdf5 ? toHdf5(*data, name, &why)
+                                : data->toMatFile(name);
     if (!written) {
         QMessageBox::critical(this, QStringLiteral("Export"),
-                              QStringLiteral("The data could not be exported to %1.").arg(name));
+                              QStringLiteral("The data could not be exported to %1.").arg(name) +
+                                  (why.isEmpty() ? QString() : QLatin1Char('\n') + why));
     }
 }

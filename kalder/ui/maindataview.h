@@ -64,7 +64,7 @@ public:
     void readSettings();
     void storeSettings();
 
-    // Runs the export options dialog, then asks for the target and writes CSV or MAT.
+    // Runs the export options dialog, then asks for the target and writes CSV, MAT or HDF5.
     void exportData(exportOptions& options);
     // Saves to path (adds ".kdf" when the name has no extension); tells the user on failure.
     bool saveTo(const QString& path);
@@ -112,6 +112,7 @@ private:
     tarvoDataSet* data = nullptr;
     QString matlabPath;
     QString csvPath;
+    QString hdf5Path;
     QString saveTarget;
     bool plotView = true;
     bool singleChannel = true;

@@ -30,6 +30,10 @@ bool preferencesDialog::useAutoexport() const {
     return ui->useAutoexport->isChecked();
 }
 
+bool preferencesDialog::useAutoexportHdf5() const {
+    return ui->useAutoexportHdf5->isChecked();
+}
+
 QString preferencesDialog::filePrefix() const {
     return ui->filePrefix->text();
 }
@@ -39,6 +43,8 @@ void preferencesDialog::readSettings() {
     settings.beginGroup(GROUP);
     ui->useAutosave->setChecked(settings.value(QStringLiteral("useAutosave"), false).toBool());
     ui->useAutoexport->setChecked(settings.value(QStringLiteral("useAutoexport"), false).toBool());
+    ui->useAutoexportHdf5->setChecked(
+        settings.value(QStringLiteral("useAutoexportHdf5"), false).toBool());
     path = settings.value(QStringLiteral("targetPath"), QStringLiteral("./autosave")).toString();
     ui->targetDir->setText(path);
     ui->filePrefix->setText(settings.value(QStringLiteral("filePrefix"), QString()).toString());
@@ -49,6 +55,7 @@ void preferencesDialog::writeSettings() {
     settings.beginGroup(GROUP);
     settings.setValue(QStringLiteral("useAutosave"), useAutosave());
     settings.setValue(QStringLiteral("useAutoexport"), useAutoexport());
+    settings.setValue(QStringLiteral("useAutoexportHdf5"), useAutoexportHdf5());
     settings.setValue(QStringLiteral("targetPath"), path);
     settings.setValue(QStringLiteral("filePrefix"), filePrefix());
 }

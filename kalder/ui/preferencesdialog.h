@@ -1,5 +1,5 @@
-// Automatic saving and export of finished scans: on/off, the target directory and a file
-// prefix, kept in the settings group "prefDialog".
+// Automatic saving and export of finished scans: on/off (the export as CSV and, beside it, as
+// HDF5), the target directory and a file prefix, kept in the settings group "prefDialog".
 #ifndef KALDER_UI_PREFERENCESDIALOG_H
 #define KALDER_UI_PREFERENCESDIALOG_H
 
@@ -20,6 +20,7 @@ public:
 
     bool useAutosave() const;
     bool useAutoexport() const;
+    bool useAutoexportHdf5() const;
     QString targetPath() const { return path; }
     QString filePrefix() const;
 

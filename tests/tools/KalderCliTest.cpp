@@ -289,7 +289,7 @@ const exitCase EXIT_CASES[] = {
      {},
      1,
      "--delimiter"},
-    {"exportWithoutTarget", {"export", "good.kdf"}, {}, 1, "--csv OUT or --mat OUT"},
+    {"exportWithoutTarget", {"export", "good.kdf"}, {}, 1, "--mat OUT or --h5 OUT is required"},
     {"twoFiles", {"inspect", "good.kdf", "cut.kdf"}, {}, 1, "one kdf file"},
     {"noModule",
      quickScan({"--out", "x.kdf"}),

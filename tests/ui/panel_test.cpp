@@ -140,6 +140,7 @@ protected:
         QSettings s;
         s.setValue("prefDialog/useAutosave", true);
         s.setValue("prefDialog/useAutoexport", true);
+        s.setValue("prefDialog/useAutoexportHdf5", true);
         s.setValue("prefDialog/targetPath", target);
         s.setValue("prefDialog/filePrefix", "run");
     }
@@ -213,6 +214,8 @@ TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesItInANewDirectory) {
     const QStringList csv = QDir(target).entryList({"run_IV_TimeAveraged_*.csv"});
     ASSERT_EQ(kdf.size(), 1);
     EXPECT_EQ(csv.size(), 1);
+    EXPECT_EQ(QDir(target).entryList({"run_IV_TimeAveraged_*.h5"}),
+              QStringList{QString(kdf[0]).replace(".kdf", ".h5")});
     EXPECT_EQ(kdf[0].size(), QString("run_IV_TimeAveraged_").size() + 15 + 4);
     tarvoDataSet reread(target + "/" + kdf[0]);
     ASSERT_EQ(reread.scanCount(), 1);
@@ -237,7 +240,7 @@ TEST_F(PanelTest, SaveThatCannotBeWrittenIsReportedAndTheDataKept) {
     ASSERT_EQ(dataSets.size(), 1);
     EXPECT_EQ(done.count(), 1);
     EXPECT_EQ(notes.count("Automatic save failed"), 1);
-    EXPECT_EQ(notes.count("Automatic export failed"), 1);
+    EXPECT_EQ(notes.count("Automatic export failed"), 2);  // CSV and HDF5
     for (const auto& b : notes.boxes) {
         EXPECT_EQ(b.kind, "critical");
         EXPECT_TRUE(b.text.contains(blocker + "/sub/run_")) << b.text.toStdString();

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <atomic>
@@ -436,6 +437,20 @@ TEST_F(WindowTest, ExportWritesTheChosenCsvFile) {
     EXPECT_NE(csv.find("Frame ;2;Time;10"), std::string::npos);
     EXPECT_EQ(QSettings().value("mainDataView/csvTarget").toString(), target);
     EXPECT_EQ(QSettings().value("exportOptions/separator").toString(), ";");
+
+    // HDF5, the third file type, goes to a target of its own.
+    const QString h5 = QString::fromStdString(dir.file("export.h5"));
+    script.on("exportOptions", [](QWidget* w) {
+        w->findChild<QRadioButton*>("useHdf5")->setChecked(true);
+        qobject_cast<QDialog*>(w)->accept();
+    });
+    answerFileDialog(script, h5, &title);
+    window->action("actionExport")->trigger();
+    EXPECT_TRUE(script.finished());
+    EXPECT_EQ(title, "Export|HDF5 file (*.h5)");
+    EXPECT_EQ(readWholeFile(h5.toStdString()).substr(0, 8), "\x89HDF\r\n\x1a\n");
+    EXPECT_EQ(QSettings().value("mainDataView/hdf5Target").toString(), h5);
+    EXPECT_EQ(QSettings().value("exportOptions/exportMode").toInt(), 2);
 }
 
 TEST_F(WindowTest, HelpOpensTheGuideFromTheWorkingDirectoryOnly) {
@@ -575,6 +590,63 @@ TEST(SingleInstance, AsksOnceForTheOldProgramAndOnceForThisOne) {
     singleInstanceGuard fourth(olderKey, ownKey);
     EXPECT_FALSE(fourth.acquire(answer(false)));
     EXPECT_EQ(asked, QStringList({tarvo}));
+}
+
+// A start with a file offers it to the running program first: taken, the start ends without a
+// question; refused (a scan runs) or unanswered (no listener), the usual question comes and the
+// file stays with the new start.
+TEST(SingleInstance, HandsAFileToTheRunningProgram) {
+    const QString kalder = "Kalder software already running. Open another instance?";
+    struct Case {
+        bool listening;
+        bool takes;
+        bool handed;
+        QStringList asked;
+    } cases[] = {
+        {true, true, true, {}},
+        {true, false, false, {kalder}},
+        {false, false, false, {kalder}},
+    };
+    const QString prefix = QStringLiteral("kalder-test-%1-").arg(QCoreApplication::applicationPid());
+    const QString olderKey = prefix + "Tarvo", ownKey = prefix + "Kalder";
+    for (const Case& c : cases) {
+        singleInstanceGuard running(olderKey, ownKey);
+        ASSERT_TRUE(running.acquire([](const QString&) { return false; }));
+        QStringList received;
+        if (c.listening) {
+            ASSERT_TRUE(running.listen([&](const QString& path) {
+                received << path;
+                return c.takes;
+            }));
+        }
+        singleInstanceGuard without(olderKey, ownKey);  // holds no key: cannot listen
+        EXPECT_FALSE(without.listen([](const QString&) { return true; }));
+
+        // The later start blocks on the socket, so it runs in a thread of its own while this
+        // one's event loop serves the running program.
+        QStringList asked;
+        bool acquired = true;
+        std::atomic<bool> done{false};
+        auto later = std::make_unique<singleInstanceGuard>(olderKey, ownKey);
+        std::thread start([&] {
+            acquired = later->acquire(
+                [&](const QString& text) {
+                    asked << text;
+                    return false;
+                },
+                QStringLiteral("rel/run.kdf"));
+            done = true;
+        });
+        while (!done) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        start.join();
+        EXPECT_FALSE(acquired);
+        EXPECT_EQ(later->handedOver(), c.handed);
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(received, c.listening ? QStringList{QDir::current().absoluteFilePath("rel/run.kdf")}
+                                        : QStringList{});
+    }
 }
 
 }  // namespace

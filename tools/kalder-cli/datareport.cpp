@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "data/exportchoices.h"
+#include "data/hdf5export.h"
 #include "data/tarvodataset.h"
 
 namespace {
@@ -187,7 +188,8 @@ void reportTruncation(const tarvoDataSet& set, const QString& path) {
 }
 
 bool writeFiles(tarvoDataSet& set, const QString& kdfPath, const QString& csvPath,
-                const QString& matPath, const exportChoices& choices, cli::failure& f) {
+                const QString& matPath, const exportChoices& choices, cli::failure& f,
+                const QString& h5Path) {
     bool ok = true;
     const auto failed = [&](const QString& path) {
         if (ok) {
@@ -203,6 +205,13 @@ bool writeFiles(tarvoDataSet& set, const QString& kdfPath, const QString& csvPat
     }
     if (!matPath.isEmpty() && !set.toMatFile(matPath)) {
         failed(matPath);
+    }
+    QString why;
+    if (!h5Path.isEmpty() && !toHdf5(set, h5Path, &why)) {
+        if (ok) {
+            f = {cli::FileError, QStringLiteral("cannot write %1").arg(why)};
+        }
+        ok = false;
     }
     return ok;
 }

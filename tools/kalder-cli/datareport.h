@@ -27,9 +27,10 @@ void printInspection(tarvoDataSet& set, const QString& path);
 void reportTruncation(const tarvoDataSet& set, const QString& path);
 
 // Writes the kdf file (when kdfPath is not empty; atomically, an existing file stays whole on
-// failure) and the CSV and MAT exports asked for. Every file is tried; the first failure is
-// returned.
+// failure) and the CSV, MAT and HDF5 exports asked for. Every file is tried; the first failure
+// is returned.
 bool writeFiles(tarvoDataSet& set, const QString& kdfPath, const QString& csvPath,
-                const QString& matPath, const exportChoices& choices, cli::failure& f);
+                const QString& matPath, const exportChoices& choices, cli::failure& f,
+                const QString& h5Path = QString());
 
 #endif  // TOOLS_KALDER_CLI_DATAREPORT_H

@@ -74,13 +74,16 @@ int runInspect(const QStringList& args) {
 int runExport(const QStringList& args) {
     QCommandLineParser parser;
     cli::prepareParser(parser,
-                       QStringLiteral("Exports a kdf data file as CSV text and/or a MAT file, "
-                                      "with the same writers as the program."));
+                       QStringLiteral("Exports a kdf data file as CSV text, a MAT file and/or an "
+                                      "HDF5 file, with the same writers as the program."));
     parser.addPositionalArgument(QStringLiteral("FILE.kdf"), QStringLiteral("The data file."));
     parser.addOption(
         {QStringLiteral("csv"), QStringLiteral("Write a CSV file."), QStringLiteral("OUT")});
     parser.addOption({QStringLiteral("mat"),
                       QStringLiteral("Write a MAT file with the averaged trace of every scan."),
+                      QStringLiteral("OUT")});
+    parser.addOption({QStringLiteral("h5"),
+                      QStringLiteral("Write an HDF5 file with every scan, trace and result."),
                       QStringLiteral("OUT")});
     cli::addExportOptions(parser);
     failure f{cli::Success, QString()};
@@ -91,21 +94,22 @@ int runExport(const QStringList& args) {
     }
     const QString csv = parser.value(QStringLiteral("csv"));
     const QString mat = parser.value(QStringLiteral("mat"));
-    if (csv.isEmpty() && mat.isEmpty()) {
-        return cli::report(
-            {cli::UsageError, QStringLiteral("export: --csv OUT or --mat OUT is required")});
+    const QString h5 = parser.value(QStringLiteral("h5"));
+    if (csv.isEmpty() && mat.isEmpty() && h5.isEmpty()) {
+        return cli::report({cli::UsageError,
+                            QStringLiteral("export: --csv OUT, --mat OUT or --h5 OUT is required")});
     }
     QString path;
     std::unique_ptr<tarvoDataSet> set = load(parser, QStringLiteral("export"), path, f);
     if (!set) {
         return cli::report(f);
     }
-    for (const QString& out : {csv, mat}) {
+    for (const QString& out : {csv, mat, h5}) {
         if (!out.isEmpty() && !cli::writablePath(out, f)) {
             return cli::report(f);
         }
     }
-    if (!writeFiles(*set, QString(), csv, mat, choices, f)) {
+    if (!writeFiles(*set, QString(), csv, mat, choices, f, h5)) {
         return cli::report(f);
     }
     return cli::Success;

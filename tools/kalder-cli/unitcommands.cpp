@@ -104,7 +104,7 @@ electrodeVoltages idleVoltages() {
 
 struct scanRequest {
     scanParameters p;
-    QString out, csv, mat;
+    QString out, csv, mat, h5;
     exportChoices choices;
     int settleMs = HV_SETTLING_MS;
     bool force = false;
@@ -141,6 +141,7 @@ void addScanOptions(QCommandLineParser& parser) {
     value("out", "The kdf data file to write (required).", "FILE.kdf");
     value("csv", "Also export the data as CSV to this file.", "FILE.csv");
     value("mat", "Also export the averaged traces as a MAT file.", "FILE.mat");
+    value("h5", "Also export every scan, trace and result as an HDF5 file.", "FILE.h5");
     cli::addExportOptions(parser);
 }
 
@@ -212,6 +213,7 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
     r.out = parser.value(QStringLiteral("out"));
     r.csv = parser.value(QStringLiteral("csv"));
     r.mat = parser.value(QStringLiteral("mat"));
+    r.h5 = parser.value(QStringLiteral("h5"));
     if (r.out.isEmpty()) {
         return bad(QStringLiteral("--out FILE.kdf is required"));
     }
@@ -220,7 +222,7 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
             QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
     }
     // A file that could not be written after the scan would lose the measurement.
-    for (const QString& path : {r.out, r.csv, r.mat}) {
+    for (const QString& path : {r.out, r.csv, r.mat, r.h5}) {
         if (!path.isEmpty() && !cli::writablePath(path, f)) {
             return false;
         }
@@ -368,7 +370,7 @@ int scan(const scanRequest& r) {
     applyIdleVoltages(unit, idleVoltages());
 
     // What was measured is written even when the sensor was lost on the way.
-    const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f);
+    const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f, r.h5);
     // The recovery file goes once the data file is safe; otherwise it keeps the measurement.
     if (written) {
         checkpoint.finish();
