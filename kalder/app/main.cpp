@@ -8,6 +8,13 @@
 #include "ui/singleinstance.h"
 
 int main(int argc, char** argv) {
+    // Sizes in device-independent pixels on high-density screens, with images to match.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // A 150 % screen keeps 150 % (rounding it up to 200 % would leave the window too little
+    // room).
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("corvane.com"));
@@ -18,6 +25,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     mainWindow window;
+    window.restoreLayout();
     window.show();
     // Measurements of runs that never ended are offered once the window is up.
     QTimer::singleShot(0, &window, [&window] {
