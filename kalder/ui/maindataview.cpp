@@ -51,6 +51,27 @@ QLabel* caption(const QString& text) {
     return label;
 }
 
+// Holds a square widget (the map) as the largest square its own rectangle takes, centred: a
+// layout would make it as tall as the page is wide and cut it off below.
+class squareHolder : public QWidget {
+public:
+    explicit squareHolder(QWidget* square) : square(square) {
+        square->setParent(this);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
+    QSize minimumSizeHint() const override { return square->minimumSizeHint(); }
+    QSize sizeHint() const override { return square->sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        const int side = std::min(width(), height());
+        square->setGeometry((width() - side) / 2, (height() - side) / 2, side, side);
+    }
+
+private:
+    QWidget* square;
+};
+
 }  // namespace
 
 mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
@@ -176,7 +197,7 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     contourLayout->addLayout(contourBar);
     contour = new MultiSensorSpectrogramDisplay;
     contour->setObjectName(QStringLiteral("contourMap"));
-    contourLayout->addWidget(contour, 1);
+    contourLayout->addWidget(new squareHolder(contour), 1);
     stack->insertWidget(ContourPage, contourPage);
 
     kalder = new kalderDisplayV2;
