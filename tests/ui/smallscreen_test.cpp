@@ -106,6 +106,13 @@ TEST_F(SmallScreen, TheWindowFitsWithItsControlsInView) {
     QApplication::processEvents();
     EXPECT_GE(plot->height(), plot->minimumSizeHint().height());
 
+    // The map keeps its square shape inside the low page, whole.
+    window.dataView()->displayContour();
+    QApplication::processEvents();
+    auto* map = window.dataView()->findChild<QWidget*>("contourMap");
+    EXPECT_EQ(map->width(), map->height());
+    EXPECT_TRUE(map->parentWidget()->rect().contains(map->geometry()));
+
     // The tall service box scrolls within the panel instead of making the window taller.
     QMetaObject::invokeMethod(window.panel(), "toggleSecretDisplay");
     QApplication::processEvents();
