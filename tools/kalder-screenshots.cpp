@@ -2,6 +2,9 @@
 // main window after a scan on the virtual sensor, the scan wizard's dialogs and every other
 // dialog, as PNG files in the directory given.
 //   kalder-screenshots <directory>
+// With --first-start NAME only the main window, placed on the screen as at a first start of the
+// program: NAME-first-start.png once the sensor is connected, NAME-scan.png after a scan.
+//   kalder-screenshots <directory> --first-start <name>
 // It runs with a private settings store, so the user's settings stay as they are.
 #include <QApplication>
 #include <QDir>
@@ -98,12 +101,34 @@ bool runScan(mainWindow& window) {
     return window.dataView()->dataSet() != nullptr && waitFor([&] { return done; }, 300000);
 }
 
+// The main window as a first start shows it on this screen, before and after a scan.
+int firstStart(const QString& name) {
+    mainWindow window;
+    printingNotifier notifier;
+    window.panel()->setNotifier(&notifier);
+    window.restoreLayout();
+    window.show();
+    if (!waitFor([&] { return window.handler()->isConnected(); }, 30000)) {
+        std::fprintf(stderr, "no sensor connected\n");
+        return 1;
+    }
+    save(&window, name + QStringLiteral("-first-start"));
+    if (!runScan(window)) {
+        std::fprintf(stderr, "the scan did not finish\n");
+        return 1;
+    }
+    save(&window, name + QStringLiteral("-scan"));
+    window.close();
+    return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <directory>\n", argv[0]);
+    const bool firstStartOnly = argc == 4 && qstrcmp(argv[2], "--first-start") == 0;
+    if (argc != 2 && !firstStartOnly) {
+        std::fprintf(stderr, "usage: %s <directory> [--first-start <name>]\n", argv[0]);
         return 2;
     }
     outputDir = QString::fromLocal8Bit(argv[1]);
@@ -114,6 +139,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Kalder"));
     QSettings::setDefaultFormat(QSettings::IniFormat);
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, store.path());
+    if (firstStartOnly) {
+        return firstStart(QString::fromLocal8Bit(argv[3]));
+    }
     // The trace plot gets the larger share of the data view in the pictures.
     QSettings().setValue(QStringLiteral("mainDataView/plotView"), false);
 

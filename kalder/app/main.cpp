@@ -11,6 +11,13 @@
 #include "ui/singleinstance.h"
 
 int main(int argc, char** argv) {
+    // Sizes in device-independent pixels on high-density screens, with images to match.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    // A 150 % screen keeps 150 % (rounding it up to 200 % would leave the window too little
+    // room).
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Corvane"));
     QCoreApplication::setOrganizationDomain(QStringLiteral("corvane.com"));
@@ -32,6 +39,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     mainWindow window;
+    window.restoreLayout();
     window.show();
     // Files from later starts open here, except during a scan (Load is disabled then: the
     // data shown is the scan's own); the later start then asks as before and opens the file

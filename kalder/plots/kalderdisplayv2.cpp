@@ -19,6 +19,10 @@ QwtPlot* makePlot(const QString& name, QWidget* parent) {
     plot->setObjectName(name);
     plot->setAutoReplot(false);
     plot->setCanvasBackground(Qt::white);
+    // The three plots share the page and give way to the controls around it: they shrink with
+    // the page down to a width that still reads and to the height their axis titles need.
+    plot->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    plot->setMinimumWidth(280);
     return plot;
 }
 

@@ -10,6 +10,7 @@ aboutHardwareDialog::aboutHardwareDialog(QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::aboutHardwareDialog>()) {
     kalderResources::init();
     ui->setupUi(this);
+    ui->logo->setPixmap(kalderResources::pixmap(QStringLiteral(":/images/images/corvane.png")));
     connect(ui->pbClipBoard, &QPushButton::clicked, this, &aboutHardwareDialog::copyToClipboard);
     connect(ui->pbClose, &QPushButton::clicked, this, &QDialog::accept);
 }

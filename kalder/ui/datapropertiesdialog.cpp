@@ -8,11 +8,13 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollArea>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <mutex>
 
 #include "data/tarvodataset.h"
+#include "ui/scrolling.h"
 
 namespace {
 
@@ -42,9 +44,14 @@ dataPropertiesDialog::dataPropertiesDialog(tarvoDataSet* dataSet, QWidget* paren
     auto* columns = new QHBoxLayout;
     outer->addLayout(columns);
     auto* layout = new QVBoxLayout;
-    auto* factorsColumn = new QVBoxLayout;
     columns->addLayout(layout);
-    columns->addLayout(factorsColumn);
+    // Up to 24 sensors: the factors scroll where the screen is too low for them.
+    auto* factorsArea = new QScrollArea;
+    factorsArea->setFrameShape(QFrame::NoFrame);
+    auto* factorsWidget = new QWidget;
+    auto* factorsColumn = new QVBoxLayout(factorsWidget);
+    factorsColumn->setContentsMargins(0, 0, 0, 0);
+    columns->addWidget(factorsArea);
 
     QVariantMap map;
     int kind = 0;
@@ -139,6 +146,9 @@ dataPropertiesDialog::dataPropertiesDialog(tarvoDataSet* dataSet, QWidget* paren
     addLine(
         file,
         QStringLiteral("File Size : %1 bytes").arg(path.isEmpty() ? 0 : QFileInfo(path).size()));
+
+    factorsArea->setWidget(factorsWidget);
+    scrollVerticallyOnly(factorsArea);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::accept);

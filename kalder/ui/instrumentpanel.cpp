@@ -23,6 +23,7 @@
 #include "tolmar2/TolmarCntrl.h"
 #include "ui/instrumentsettingsdialog.h"
 #include "ui/outputranges.h"
+#include "ui/resources.h"
 #include "ui_instrumentpanel.h"
 
 const char* const instrumentPanel::DISABLED_IMAGE = ":/images/images/Status Image Disabled.png";
@@ -60,6 +61,7 @@ instrumentPanel::instrumentPanel(QWidget* parent)
       electrodeVoltage(std::numeric_limits<double>::quiet_NaN()),
       shownImage(QString::fromLatin1(DISABLED_IMAGE)) {
     ui->setupUi(this);
+    showStatusImage(DISABLED_IMAGE);
     ui->secretBox->hide();
     for (int i = 0; i < PRECAL_VALUES; ++i) {
         auto* edit = new QLineEdit(ui->secretBox);
@@ -100,7 +102,7 @@ void instrumentPanel::setNotifier(userNotifier* n) {
 
 void instrumentPanel::showStatusImage(const char* path) {
     shownImage = QString::fromLatin1(path);
-    ui->totoEnString->setPixmap(QPixmap(shownImage));
+    ui->totoEnString->setPixmap(kalderResources::pixmap(shownImage));
 }
 
 bool instrumentPanel::lockDevice() {

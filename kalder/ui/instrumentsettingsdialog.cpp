@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "tolmar2/TolmarCntrl.h"
+#include "ui/scrolling.h"
 #include "ui_instrumentsettingsdialog.h"
 
 namespace {
@@ -41,6 +42,8 @@ instrumentSettingsDialog::instrumentSettingsDialog(TolmarCntrl* cntrl, QWidget* 
         ui->tableLayout->addWidget(tempRo.last(), r + 1, 3);
         ui->tableLayout->addWidget(tempRs.last(), r + 1, 4);
     }
+    // Up to 20 rows: the table scrolls where the screen is too low for it.
+    scrollVerticallyOnly(ui->tableScroll);
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -36,6 +37,7 @@ namespace {
 
 const QString GROUP = QStringLiteral("mainDataView");
 constexpr int SMALL_PANE = 150;
+constexpr int PLOT_MIN_WIDTH = 300;
 
 QString richValue(const QString& value, const QString& unit) {
     return QStringLiteral(
@@ -49,6 +51,27 @@ QLabel* caption(const QString& text) {
     label->setStyleSheet(QStringLiteral("color: rgb(164, 0, 26); font-weight: bold;"));
     return label;
 }
+
+// Holds a square widget (the map) as the largest square its own rectangle takes, centred: a
+// layout would make it as tall as the page is wide and cut it off below.
+class squareHolder : public QWidget {
+public:
+    explicit squareHolder(QWidget* square) : square(square) {
+        square->setParent(this);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    }
+    QSize minimumSizeHint() const override { return square->minimumSizeHint(); }
+    QSize sizeHint() const override { return square->sizeHint(); }
+
+protected:
+    void resizeEvent(QResizeEvent*) override {
+        const int side = std::min(width(), height());
+        square->setGeometry((width() - side) / 2, (height() - side) / 2, side, side);
+    }
+
+private:
+    QWidget* square;
+};
 
 }  // namespace
 
@@ -116,9 +139,23 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     auto* mainPage = new QWidget;
     auto* mainLayout = new QVBoxLayout(mainPage);
     mainLayout->setContentsMargins(2, 2, 2, 2);
+    // The trace plot above, the monitor with its bar below; the user moves the boundary.
+    plotSplitter = new QSplitter(Qt::Vertical);
+    plotSplitter->setObjectName(QStringLiteral("plotSplitter"));
+    plotSplitter->setChildrenCollapsible(false);
+    mainLayout->addWidget(plotSplitter);
     ivPlot = new tarvoPlot;
     ivPlot->setObjectName(QStringLiteral("ivPlot"));
-    mainLayout->addWidget(ivPlot, 3);
+    // Plots give way before controls: they may shrink to their own minimum (axes and titles
+    // whole) instead of insisting on their preferred size.
+    ivPlot->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    ivPlot->setMinimumWidth(PLOT_MIN_WIDTH);
+    plotSplitter->addWidget(ivPlot);
+    monitorPane = new QWidget;
+    auto* monitorLayout = new QVBoxLayout(monitorPane);
+    monitorLayout->setContentsMargins(0, 0, 0, 0);
+    plotSplitter->addWidget(monitorPane);
+    plotSplitter->setStretchFactor(0, 1);
     auto* monitorBar = new QHBoxLayout;
     monitorToggle = new QPushButton;
     monitorToggle->setObjectName(QStringLiteral("monitorToggle"));
@@ -131,11 +168,13 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     fluxUnitLabel = new QLabel;
     fluxUnitLabel->setObjectName(QStringLiteral("fluxUnitLabel"));
     monitorBar->addWidget(fluxUnitLabel);
-    mainLayout->addLayout(monitorBar);
+    monitorLayout->addLayout(monitorBar);
     // The ion-flux monitor: one value per scan of a run; a click on it selects the scan.
     monitor = new metaScanView;
     monitor->setObjectName(QStringLiteral("fluxMonitor"));
-    mainLayout->addWidget(monitor, 2);
+    monitor->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    monitor->setMinimumWidth(PLOT_MIN_WIDTH);
+    monitorLayout->addWidget(monitor);
     stack->insertWidget(MainPlotPage, mainPage);
 
     // The contour page: the map with its data type and display options above it.
@@ -159,7 +198,7 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     contourLayout->addLayout(contourBar);
     contour = new MultiSensorSpectrogramDisplay;
     contour->setObjectName(QStringLiteral("contourMap"));
-    contourLayout->addWidget(contour, 1);
+    contourLayout->addWidget(new squareHolder(contour), 1);
     stack->insertWidget(ContourPage, contourPage);
 
     kalder = new kalderDisplayV2;
@@ -237,7 +276,7 @@ void mainDataView::readSettings() {
     csvPath = settings.value(QStringLiteral("csvTarget"), QStringLiteral("./")).toString();
     hdf5Path = settings.value(QStringLiteral("hdf5Target"), QStringLiteral("./")).toString();
     saveTarget = settings.value(QStringLiteral("fileTarget"), QStringLiteral("./")).toString();
-    plotView = settings.value(QStringLiteral("plotView"), true).toBool();
+    plotView = settings.value(QStringLiteral("plotView"), false).toBool();
     applyPlotView();
 }
 
@@ -586,16 +625,29 @@ void mainDataView::renderToFile() {
     }
 }
 
+int mainDataView::smallPaneHeight(QWidget* plot) {
+    // Never below what the plot needs to show its axes and their titles whole.
+    return std::max(SMALL_PANE, plot->minimumSizeHint().height());
+}
+
 void mainDataView::applyPlotView() {
+    const int monitorLimit = smallPaneHeight(monitor);
     if (plotView) {
-        ivPlot->setMaximumHeight(SMALL_PANE);
+        ivPlot->setMaximumHeight(smallPaneHeight(ivPlot));
         monitor->setMaximumHeight(QWIDGETSIZE_MAX);
+        monitorPane->setMaximumHeight(QWIDGETSIZE_MAX);
         monitorToggle->setText(QStringLiteral("Maximise IV Monitor"));
     } else {
         ivPlot->setMaximumHeight(QWIDGETSIZE_MAX);
-        monitor->setMaximumHeight(SMALL_PANE);
+        monitor->setMaximumHeight(monitorLimit);
+        // The splitter reads the pane's own limit: the monitor's and its bar's.
+        monitorPane->setMaximumHeight(monitorLimit + monitorPane->layout()->spacing() +
+                                      monitorPane->layout()->itemAt(0)->sizeHint().height());
         monitorToggle->setText(QStringLiteral("Maximise Ion Flux Monitor"));
     }
+    // The maximised pane takes all the room the other leaves.
+    plotSplitter->setSizes(plotView ? QList<int>{0, QWIDGETSIZE_MAX}
+                                    : QList<int>{QWIDGETSIZE_MAX, 0});
 }
 
 void mainDataView::switchPlotMode() {

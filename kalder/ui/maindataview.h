@@ -16,6 +16,7 @@ class QFrame;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QSplitter;
 class QStackedWidget;
 class MultiSensorSpectrogramDisplay;
 class exportOptions;
@@ -105,6 +106,7 @@ private:
     void buildSelectors();
     void channelSelectionChanged();
     void applyPlotView();
+    static int smallPaneHeight(QWidget* plot);
     // Redraws the views of the data now (the limiter calls it).
     void redrawViews();
     void showPage(Page page, QFrame::Shape frame);
@@ -114,7 +116,7 @@ private:
     QString csvPath;
     QString hdf5Path;
     QString saveTarget;
-    bool plotView = true;
+    bool plotView = false;
     bool singleChannel = true;
     int contourDataType = 0;
     QString kalderScreenshot;
@@ -123,6 +125,8 @@ private:
     QButtonGroup* pageButtons;
     tarvoPlot* ivPlot;
     metaScanView* monitor;
+    QWidget* monitorPane;
+    QSplitter* plotSplitter;
     QPushButton* monitorToggle;
     QLabel* fluxUnitLabel;
     MultiSensorSpectrogramDisplay* contour;

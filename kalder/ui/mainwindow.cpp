@@ -8,10 +8,14 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <cmath>
 #include <vector>
 
@@ -27,6 +31,7 @@
 #include "ui/instrumentpanel.h"
 #include "ui/maindataview.h"
 #include "ui/resources.h"
+#include "ui/scrolling.h"
 #include "ui/topbanner.h"
 #include "ui_mainwindow.h"
 
@@ -40,6 +45,12 @@ const QString TITLE = QStringLiteral("Kalder System");
 const QString USER_GUIDE = QStringLiteral("Kalder User Guide.pdf");
 const QString NO_SENSOR = QStringLiteral("No sensor connected");
 constexpr int DESCRIPTION_BUFFER = 1500;
+constexpr int PANEL_WIDTH = 260;
+const QString LAYOUT_GROUP = QStringLiteral("mainwindow");
+// The size a first start asks for where the screen has room for it; smaller screens get the
+// window maximised.
+constexpr int FIRST_WIDTH = 1440;
+constexpr int FIRST_HEIGHT = 900;
 
 mainWindow::UrlOpener& urlOpener() {
     static mainWindow::UrlOpener opener = [](const QUrl& url) {
@@ -175,7 +186,12 @@ mainWindow::~mainWindow() {
 void mainWindow::connectInstrumentPanel() {
     instrumentPanel* p = ui->instrumentControl;
     topBanner* bannerWidget = ui->brandingMenu;
-    p->setFixedWidth(260);
+    // The panel keeps its width; when the window is too low for it, it scrolls (a vertical
+    // scroll bar beside it, never a horizontal one).
+    p->setMinimumWidth(PANEL_WIDTH);
+    scrollVerticallyOnly(ui->instrumentScroll);
+    ui->workSplitter->setStretchFactor(0, 1);
+    ui->workSplitter->setStretchFactor(1, 0);
     connect(p, &instrumentPanel::newScanStarted, this, &mainWindow::newScanStarted);
     if (sensor) {
         connect(p, &instrumentPanel::sensorDisconnection, sensor.get(),
@@ -230,6 +246,75 @@ void mainWindow::placeAccentLines() {
     bottomLine->raise();
 }
 
+QRect mainWindow::fitOnScreen(const QRect& frame, const QRect& available) {
+    QRect fitted(frame.topLeft(), frame.size().boundedTo(available.size()));
+    fitted.moveLeft(
+        qBound(available.left(), fitted.left(), available.right() - fitted.width() + 1));
+    fitted.moveTop(qBound(available.top(), fitted.top(), available.bottom() - fitted.height() + 1));
+    return fitted;
+}
+
+QMargins mainWindow::frameMargins() const {
+    // Known once the window manager framed the window; before that, a title bar's worth.
+    if (isVisible() && frameGeometry() != geometry()) {
+        const QRect f = frameGeometry(), g = geometry();
+        return QMargins(g.left() - f.left(), g.top() - f.top(), f.right() - g.right(),
+                        f.bottom() - g.bottom());
+    }
+    return QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+}
+
+void mainWindow::restoreLayout() {
+    QSettings settings;
+    settings.beginGroup(LAYOUT_GROUP);
+    for (QSplitter* splitter : findChildren<QSplitter*>()) {
+        splitter->restoreState(settings.value(splitter->objectName()).toByteArray());
+    }
+    restoreState(settings.value(QStringLiteral("state")).toByteArray());
+    const bool restored = restoreGeometry(settings.value(QStringLiteral("geometry")).toByteArray());
+
+    const QScreen* screen = restored ? QGuiApplication::screenAt(geometry().center()) : nullptr;
+    if (!screen) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (!screen) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    const QMargins frame = frameMargins();
+    if (!restored) {
+        // First start: the preferred size where it fits, else the whole screen.
+        const QRect wanted(QPoint(), QSize(FIRST_WIDTH, FIRST_HEIGHT).grownBy(frame));
+        if (wanted.width() <= available.width() && wanted.height() <= available.height()) {
+            QRect placed = wanted;
+            placed.moveCenter(available.center());
+            setGeometry(placed.marginsRemoved(frame));
+        } else {
+            setGeometry(available.marginsRemoved(frame));
+            setWindowState(windowState() | Qt::WindowMaximized);
+        }
+        return;
+    }
+    // A geometry saved on a larger or another screen is moved and shrunk onto this one.
+    if (!(windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen))) {
+        const QRect framed = geometry().marginsAdded(frame);
+        const QRect fitted = fitOnScreen(framed, available);
+        if (fitted != framed) {
+            setGeometry(fitted.marginsRemoved(frame));
+        }
+    }
+}
+
+void mainWindow::storeLayout() {
+    QSettings settings;
+    settings.beginGroup(LAYOUT_GROUP);
+    settings.setValue(QStringLiteral("geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("state"), saveState());
+    for (QSplitter* splitter : findChildren<QSplitter*>()) {
+        settings.setValue(splitter->objectName(), splitter->saveState());
+    }
+}
+
 void mainWindow::updateTitle(bool virtualSensor) {
     setWindowTitle(virtualSensor ? TITLE + QStringLiteral(" - Virtual Sensor") : TITLE);
     ui->brandingMenu->setVirtualSensor(virtualSensor);
@@ -237,6 +322,7 @@ void mainWindow::updateTitle(bool virtualSensor) {
 
 void mainWindow::closeEvent(QCloseEvent* event) {
     ui->dataView->storeSettings();
+    storeLayout();
     graphics->hide();
     event->accept();
 }

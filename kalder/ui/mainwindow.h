@@ -57,6 +57,13 @@ public:
     // the program's own directory; empty when there is none.
     static QString userGuidePath();
 
+    // Restores the window's geometry, state and splitter positions saved at the last close
+    // (settings group "mainwindow"), moved and shrunk onto the screen when they no longer fit
+    // it; on a first start sizes the window to the screen. Called before the window is shown.
+    void restoreLayout();
+    // The frame rectangle moved and, where larger, shrunk to lie inside the available area.
+    static QRect fitOnScreen(const QRect& frame, const QRect& available);
+
     // Offers each run found in these directories that never ended (the program crashed or was
     // killed while scanning): "Yes" saves its data as an ordinary data file beside it
     // ("recovered_" and the recovery file's name), removes
@@ -103,6 +110,8 @@ private:
     bool acceptTruncated(const tarvoDataSet& data, const QString& path);
     void setFileActionsEnabled(bool on);
     void placeAccentLines();
+    void storeLayout();
+    QMargins frameMargins() const;
     void updateTitle(bool virtualSensor);
 
     // Wires the instrument panel (the column at the right) to the window, the banner and the

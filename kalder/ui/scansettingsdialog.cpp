@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "data/tarvodataset.h"
+#include "ui/resources.h"
 #include "ui_scansettingsdialog.h"
 
 namespace {
@@ -41,6 +42,8 @@ scanSettingsDialog::scanSettingsDialog(QWidget* parent)
       ui(std::make_unique<Ui::scanSettingsDialog>()),
       electrodeVoltage(std::numeric_limits<double>::quiet_NaN()) {
     ui->setupUi(this);
+    ui->sensorGridsImage->setPixmap(
+        kalderResources::pixmap(QStringLiteral(":/images/images/SensorGrids.png")));
     fields = {
         {QStringLiteral("simpleEnergyRange"), ui->simpleEnergyRange, QStringLiteral("100")},
         {QStringLiteral("simpleEnergyRes"), ui->simpleEnergyRes, QStringLiteral("1")},

@@ -22,7 +22,7 @@ QLabel* addLight(QHBoxLayout* row, const QString& name, const QString& caption) 
     auto* light = new QLabel;
     light->setObjectName(name);
     light->setAlignment(Qt::AlignCenter);
-    light->setPixmap(QPixmap(QString::fromLatin1(LIGHT_IMAGES[topBanner::Off])));
+    light->setPixmap(kalderResources::pixmap(QString::fromLatin1(LIGHT_IMAGES[topBanner::Off])));
     auto* text = new QLabel(caption);
     text->setAlignment(Qt::AlignCenter);
     text->setStyleSheet(QStringLiteral("font-size: 8pt; font-weight: bold;"));
@@ -70,7 +70,7 @@ void topBanner::paintEvent(QPaintEvent*) {
 
 void topBanner::setLight(QLabel* light, Light& state, Light value) {
     state = value;
-    light->setPixmap(QPixmap(QString::fromLatin1(LIGHT_IMAGES[value])));
+    light->setPixmap(kalderResources::pixmap(QString::fromLatin1(LIGHT_IMAGES[value])));
 }
 
 QString topBanner::linkNotice() const {

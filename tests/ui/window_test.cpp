@@ -507,9 +507,9 @@ TEST_F(WindowTest, AccentLinesFollowTheWindowSize) {
 
 TEST_F(WindowTest, ClosingStoresTheViewSettings) {
     window->dataView()->switchPlotMode();
-    EXPECT_FALSE(window->dataView()->fluxMonitorMaximised());
+    EXPECT_TRUE(window->dataView()->fluxMonitorMaximised());
     window->close();
-    EXPECT_FALSE(QSettings().value("mainDataView/plotView").toBool());
+    EXPECT_TRUE(QSettings().value("mainDataView/plotView").toBool());
     EXPECT_EQ(QSettings().value("mainDataView/fileTarget").toString(), "./");
 }
 
