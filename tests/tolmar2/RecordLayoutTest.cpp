@@ -72,26 +72,7 @@ TEST_P(RecordLayout, ReadsEveryFieldAndWritesTheSameImage) {
 INSTANTIATE_TEST_SUITE_P(
     Formats, RecordLayout,
     ::testing::Values(
-        LayoutCase{"Format16", 16, 0x252, image16,
-                   [](const TolmarCntrl& c, const Sample& s) {
-                       expectCounted(c, s);
-                       EXPECT_EQ(s.ext, c.nExtProbes);
-                       expectPairs(&c.tempCoef[0][0], &s.tempCoef[0][0], 80, "tempCoef");
-                       expectPairs(c.rangeValue, s.rangeValue, 2, "rangeValue");
-                       EXPECT_EQ(s.extWord, c.extWord);
-                   }},
-        LayoutCase{"Format14Extended", 14, 0x012, [](const Sample& s) { return image14(s, 14); },
-                   [](const TolmarCntrl& c, const Sample& s) {
-                       expectCounted(c, s);
-                       EXPECT_EQ(s.ext, c.nExtProbes);
-                       expectPairs(&c.tempCoef[0][0], &s.tempCoef[0][0], 80, "tempCoef");
-                   }},
-        LayoutCase{"Format15Plain", 15, 0x00A, [](const Sample& s) { return image14(s, 15); },
-                   [](const TolmarCntrl& c, const Sample& s) {
-                       expectCounted(c, s);
-                       EXPECT_EQ(s.rows, c.nExtProbes);
-                       expectPairs(c.tempCoef[19], kDefaultTempRow, 4, "tempCoef");
-                   }},
+        // Formats 14 to 16: CountsTheRecordCanHoldAreReadAndWrittenBack.
         LayoutCase{"Format13", 13, 0x002, image13,
                    [](const TolmarCntrl& c, const Sample& s) {
                        expectPairs(&c.cal_dac[0][0], &s.cal_dac[0][0], 8, "cal_dac");
@@ -289,8 +270,9 @@ TEST_F(RecordFixture, SerialWithoutTerminatorIsCut) {
     EXPECT_STREQ("QM759-ABCDEFGHIJKLM", cntrl->devName);
 }
 
-// The largest counts each format allows: the mirror holds them all and writes the record back
-// byte for byte. Formats 14 and 15 read an extended probe count above 100 as 0 (and write the 0).
+// Formats 14 to 16 up to the largest counts each allows: the mirror holds them all and writes
+// the record back byte for byte. Formats 14 and 15 read an extended probe count above 100 as 0
+// (and write the 0); without option 0x10 the count is the number of rows.
 TEST_F(RecordFixture, CountsTheRecordCanHoldAreReadAndWrittenBack) {
     const struct {
         const char* what;
@@ -300,6 +282,9 @@ TEST_F(RecordFixture, CountsTheRecordCanHoldAreReadAndWrittenBack) {
         uint32_t ext;
         uint32_t extRead;
     } cases[] = {
+        {"16: the sample", 16, 0x252, 3, 2, 2, 3, 3},
+        {"14: the sample, extended", 14, 0x012, 3, 2, 2, 3, 3},
+        {"15: the sample, plain", 15, 0x00A, 3, 2, 2, 0, 3},
         {"16: 20 rows of 2 ranges", 16, 0x252, 20, 2, 4, 20, 20},
         {"16: 40 rows of 1 range, 255 probes", 16, 0x252, 40, 1, 4, 255, 255},
         {"16: 255 rows without ranges", 16, 0x252, 255, 0, 0, 100, 100},
@@ -320,10 +305,15 @@ TEST_F(RecordFixture, CountsTheRecordCanHoldAreReadAndWrittenBack) {
             return c.version == 16 ? image16(x) : image14(x, c.version);
         };
         ASSERT_EQ(1, readImage(image(s)));
+        expectIdentity(*cntrl, s, c.version);
         expectCounted(*cntrl, s);
         EXPECT_EQ(c.extRead, cntrl->nExtProbes);
         expectPairs(&cntrl->tempCoef[0][0], &s.tempCoef[0][0], c.options & 0x10 ? 80 : 0,
                     "tempCoef");
+        if (c.version == 16) {
+            expectPairs(cntrl->rangeValue, s.rangeValue, c.ranges, "rangeValue");
+            EXPECT_EQ(s.extWord, cntrl->extWord);
+        }
         Sample back = s;
         back.ext = c.extRead;
         EXPECT_EQ(image(back), encoded());
