@@ -454,8 +454,8 @@ bool tarvoDataSet::loadV14(const QString& filePath, qint64 position, int) {
     const qint32 points = in.readInt();
     in.readInt();
     const qint32 rows = in.readInt();
-    if (in.ok() && (!in.plausible(points) || rows < 0 || rows > MAX_ROWS ||
-                    (rows == 0 && points != 0))) {
+    if (in.ok() &&
+        (!in.plausible(points) || rows < 0 || rows > MAX_ROWS || (rows == 0 && points != 0))) {
         in.fail();
     }
     const int sweeps = in.readCount();

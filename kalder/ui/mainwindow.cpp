@@ -433,8 +433,9 @@ bool mainWindow::acceptTruncated(const tarvoDataSet& data, const QString& path) 
     if (!data.truncated) {
         return true;
     }
-    const QString cut = QStringLiteral("The file %1 is truncated: it ends before its data do "
-                                       "(a copy was interrupted or a disk was full).\n\n")
+    const QString cut = QStringLiteral(
+                            "The file %1 is truncated: it ends before its data do "
+                            "(a copy was interrupted or a disk was full).\n\n")
                             .arg(QDir::toNativeSeparators(path));
     if (data.scanCount() == 0) {
         QMessageBox::warning(this, QStringLiteral("Truncated File"),

@@ -93,8 +93,9 @@ TEST_F(LinkTest, ModeSelectionTable) {
          "no vendor library found (cannot load " + missing + ": ", "WARNING"},
         {"auto", INCOMPLETE_LIBRARY_PATH, true, link::Kind::Virtual, "virtual",
          "does not export QuickUsbReadI2C", "WARNING"},
-        {"vendor", missing, false, link::Kind::None, "none", "cannot load " + missing + ": " +
-         missing + ": cannot open shared object file", "TOLMAR_LINK=vendor"},
+        {"vendor", missing, false, link::Kind::None, "none",
+         "cannot load " + missing + ": " + missing + ": cannot open shared object file",
+         "TOLMAR_LINK=vendor"},
         {"virtual", VSENSOR_LIBRARY_PATH, true, link::Kind::Virtual, "virtual",
          "TOLMAR_LINK=virtual", "simulated data"},
         {"Virtual", VSENSOR_LIBRARY_PATH, false, link::Kind::None, "none",

@@ -251,8 +251,7 @@ std::unique_ptr<TempDir> KalderCliExit::dir;
 // Every file under the current directory, settings and recovery files included.
 QStringList filesHere() {
     QStringList files;
-    QDirIterator it(QStringLiteral("."), QDir::Files | QDir::Hidden,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(QStringLiteral("."), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         files << it.next();
     }

@@ -292,8 +292,9 @@ TEST_F(WindowTest, DamagedFiles) {
     ASSERT_TRUE(window->loadFile(cut));
     EXPECT_TRUE(message.startsWith("Truncated File|The file " + cut + " is truncated"))
         << message.toStdString();
-    EXPECT_TRUE(message.endsWith("3 of its 3 scans were recovered; the data after the cut are "
-                                 "missing."))
+    EXPECT_TRUE(
+        message.endsWith("3 of its 3 scans were recovered; the data after the cut are "
+                         "missing."))
         << message.toStdString();
     EXPECT_EQ(window->dataView()->dataSet()->scanCount(), 3);
     EXPECT_EQ(window->statusLabels()[0]->text(), "cut.kdf");
@@ -564,7 +565,8 @@ TEST(SingleInstance, AsksOnceForTheOldProgramAndOnceForThisOne) {
     const QString tarvo = "Tarvo software already running. Open another instance?";
     const QString kalder = "Kalder software already running. Open another instance?";
     // Keys of this test's own: the program may be running on the same machine.
-    const QString prefix = QStringLiteral("kalder-test-%1-").arg(QCoreApplication::applicationPid());
+    const QString prefix =
+        QStringLiteral("kalder-test-%1-").arg(QCoreApplication::applicationPid());
     const QString olderKey = prefix + "Tarvo";
     const QString ownKey = prefix + "Kalder";
 

@@ -48,9 +48,8 @@ bool checkLink(failure& f) {
     const QString reason = QString::fromStdString(tolmar2::link::reason());
     switch (tolmar2::link::kind()) {
         case tolmar2::link::Kind::None:
-            f = {cli::NoSensor,
-                 QStringLiteral("no USB link (TOLMAR_LINK=%1): %2")
-                     .arg(QString::fromLocal8Bit(qgetenv("TOLMAR_LINK")), reason)};
+            f = {cli::NoSensor, QStringLiteral("no USB link (TOLMAR_LINK=%1): %2")
+                                    .arg(QString::fromLocal8Bit(qgetenv("TOLMAR_LINK")), reason)};
             return false;
         case tolmar2::link::Kind::Virtual:
             if (!announced) {
