@@ -24,8 +24,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName(QStringLiteral("Kalder"));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Runs scans on the sensor and shows, stores "
-                                                    "and exports the measurements."));
+    parser.setApplicationDescription(
+        QStringLiteral("Runs scans on the sensor and shows, stores "
+                       "and exports the measurements."));
     parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("FILE.kdf"),
                                  QStringLiteral("A data file to open (the first one given)."),

@@ -139,8 +139,7 @@ public:
     }
 
     // A one-dimensional double dataset from a vector.
-    void doubles(hid_t parent, const char* name, const QVector<double>& values,
-                 const char* units) {
+    void doubles(hid_t parent, const char* name, const QVector<double>& values, const char* units) {
         doubles(parent, name, {hsize_t(values.size())}, units,
                 [&](hsize_t i, double* dst) { *dst = values[int(i)]; });
     }
@@ -270,7 +269,9 @@ private:
 };
 
 QString groupName(const char* prefix, int index) {
-    return QStringLiteral("%1_%2").arg(QLatin1String(prefix)).arg(index + 1, 4, 10, QLatin1Char('0'));
+    return QStringLiteral("%1_%2")
+        .arg(QLatin1String(prefix))
+        .arg(index + 1, 4, 10, QLatin1Char('0'));
 }
 
 // The time unit of the data set as the units attribute writes it.
@@ -295,9 +296,8 @@ void writeTraceCurves(h5Writer& w, hid_t group, const ivTrace& trace) {
     const hsize_t points = trace.allocated ? trace.nPoints : 0;
     const hsize_t channels = hsize_t(trace.currentRows());
     const hsize_t voltages = trace.nVoltageRows;
-    w.doubles(group, "energy", {points}, "eV", [&](hsize_t j, double* dst) {
-        *dst = trace.energy.value(int(j));
-    });
+    w.doubles(group, "energy", {points}, "eV",
+              [&](hsize_t j, double* dst) { *dst = trace.energy.value(int(j)); });
     w.doubles(group, "current", {channels, points}, "A",
               [&](hsize_t c, double* dst) { copyRow(trace, int(c), points, dst); });
     w.doubles(group, "dIdE", {channels, points}, "A/eV", [&](hsize_t c, double* dst) {
@@ -442,11 +442,10 @@ void writeContents(h5Writer& w, hid_t file, tarvoDataSet& set) {
     // The rows the scans' datasets hold: those of the sweeps themselves, which need not be the
     // split of the data set's total row count (a 16-row sweep in a data set of 24 rows).
     int channels = set.nChannels, voltages = set.nVoltageChannels;
-    const ivTrace* first = set.dataKind == 0 && !set.sweepScans.isEmpty()
-                               ? set.sweepScans.first()->average
-                           : set.dataKind == 2 && !set.arScans.isEmpty()
-                               ? set.arScans.first()->reference
-                               : nullptr;
+    const ivTrace* first =
+        set.dataKind == 0 && !set.sweepScans.isEmpty() ? set.sweepScans.first()->average
+        : set.dataKind == 2 && !set.arScans.isEmpty()  ? set.arScans.first()->reference
+                                                       : nullptr;
     if (first && first->nRows > 0) {
         channels = first->currentRows();
         voltages = int(first->nVoltageRows);

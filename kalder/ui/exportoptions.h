@@ -1,6 +1,6 @@
 // The export dialog: file type (CSV, Matlab or HDF5), the CSV delimiter and how much data goes
-// into a CSV file. Its choices live in the settings group "exportOptions"; the writers take them as a
-// plain exportChoices value.
+// into a CSV file. Its choices live in the settings group "exportOptions"; the writers take them as
+// a plain exportChoices value.
 #ifndef KALDER_UI_EXPORTOPTIONS_H
 #define KALDER_UI_EXPORTOPTIONS_H
 

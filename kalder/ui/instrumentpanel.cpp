@@ -406,8 +406,8 @@ void instrumentPanel::saveFinishedScan() {
     }
     // HDF5 beside the CSV file: every trace and result, for analysis tools.
     if (prefs.useAutoexportHdf5()) {
-        const QString path = autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp,
-                                          QStringLiteral("h5"));
+        const QString path =
+            autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp, QStringLiteral("h5"));
         if (!activeController->exportHdf5(path, &error)) {
             exportFailed(path);
         }

@@ -727,11 +727,11 @@ void mainDataView::exportData(exportOptions& options) {
     const bool csv = options.isCSV();
     const bool hdf5 = options.isHdf5();
     QString& target = csv ? csvPath : hdf5 ? hdf5Path : matlabPath;
-    const QString name = QFileDialog::getSaveFileName(
-        this, QStringLiteral("Export"), target,
-        csv    ? QStringLiteral("comma separated value (*.csv)")
-        : hdf5 ? QStringLiteral("HDF5 file (*.h5)")
-               : QStringLiteral("mat lab file (*.mat)"));
+    const QString name =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Export"), target,
+                                     csv    ? QStringLiteral("comma separated value (*.csv)")
+                                     : hdf5 ? QStringLiteral("HDF5 file (*.h5)")
+                                            : QStringLiteral("mat lab file (*.mat)"));
     if (name.isEmpty()) {
         return;
     }

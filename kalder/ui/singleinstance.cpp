@@ -94,8 +94,7 @@ bool singleInstanceGuard::listen(Opener open) {
     QLocalServer* s = server.get();
     QObject::connect(s, &QLocalServer::newConnection, s, [s, open] {
         while (QLocalSocket* socket = s->nextPendingConnection()) {
-            QObject::connect(socket, &QLocalSocket::disconnected, socket,
-                             &QObject::deleteLater);
+            QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
             QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket, open] {
                 if (!socket->canReadLine()) {
                     if (socket->bytesAvailable() > kMaxRequest) {

@@ -62,7 +62,8 @@ Dataset readDataset(hid_t file, const std::string& path) {
     H5Sget_simple_extent_dims(space, d.dims.data(), nullptr);
     d.values.resize(H5Sget_simple_extent_npoints(space));
     if (!d.values.empty()) {
-        EXPECT_GE(H5Dread(set, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, d.values.data()), 0);
+        EXPECT_GE(H5Dread(set, H5T_NATIVE_DOUBLE, H5S_ALL, H5S_ALL, H5P_DEFAULT, d.values.data()),
+                  0);
     }
     d.units = readText(set, "units");
     H5Sclose(space);
@@ -76,8 +77,7 @@ std::vector<double> row(const QVector<double>& v, int n) {
 
 std::vector<double> concat(std::vector<std::vector<double>> parts) {
     std::vector<double> all;
-    for (auto& p : parts)
-        all.insert(all.end(), p.begin(), p.end());
+    for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
     return all;
 }
 
@@ -105,8 +105,7 @@ std::vector<Expect> ivScan(const tarvoScan& scan, const std::string& g, int chan
     const int traces = scan.traces->size();
     for (int t = 0; t < traces; ++t)
         for (int c = 0; c < channels; ++c)
-            for (int j = 0; j < points; ++j)
-                sweeps.push_back(knownCurrent(c, firstSweep + t, j));
+            for (int j = 0; j < points; ++j) sweeps.push_back(knownCurrent(c, firstSweep + t, j));
     const hsize_t C = channels, P = points, T = traces;
     e.push_back({g + "/energy", {P}, row(a.energy, points), "eV"});
     e.push_back({g + "/current", {C, P}, current, "A"});
@@ -182,8 +181,7 @@ const KindCase kCases[] = {
          std::vector<Expect> e;
          e.push_back({"scan_0001/reference/energy", {8}, row(scan.reference->energy, 8), "eV"});
          std::vector<double> current;
-         for (int j = 0; j < 8; ++j)
-             current.push_back(-1e-9 * j);
+         for (int j = 0; j < 8; ++j) current.push_back(-1e-9 * j);
          e.push_back({"scan_0001/reference/current", {1, 8}, current, "A"});
          for (int g = 0; g < 2; ++g) {
              arGroup& group = *scan.groups[g];
@@ -198,7 +196,8 @@ const KindCase kCases[] = {
              e.push_back({name + "/tracePoint", {4}, {0, 0, 1, 1}, "1"});
              e.push_back({name + "/ionFlux", {1}, {group.ionFlux(0)}, "A/m2"});
              e.push_back({name + "/averageEnergy", {1}, {group.getAverageEnergy(0)}, "eV"});
-             e.push_back({name + "/meanSlope", {1, 2},
+             e.push_back({name + "/meanSlope",
+                          {1, 2},
                           {group.points[0]->meanSlopeFor(0), group.points[1]->meanSlopeFor(0)},
                           "A/V"});
          }

@@ -646,8 +646,9 @@ TEST(SingleInstance, HandsAFileToTheRunningProgram) {
         EXPECT_FALSE(acquired);
         EXPECT_EQ(later->handedOver(), c.handed);
         EXPECT_EQ(asked, c.asked);
-        EXPECT_EQ(received, c.listening ? QStringList{QDir::current().absoluteFilePath("rel/run.kdf")}
-                                        : QStringList{});
+        EXPECT_EQ(received, c.listening
+                                ? QStringList{QDir::current().absoluteFilePath("rel/run.kdf")}
+                                : QStringList{});
     }
 }
 

@@ -96,8 +96,9 @@ int runExport(const QStringList& args) {
     const QString mat = parser.value(QStringLiteral("mat"));
     const QString h5 = parser.value(QStringLiteral("h5"));
     if (csv.isEmpty() && mat.isEmpty() && h5.isEmpty()) {
-        return cli::report({cli::UsageError,
-                            QStringLiteral("export: --csv OUT, --mat OUT or --h5 OUT is required")});
+        return cli::report(
+            {cli::UsageError,
+             QStringLiteral("export: --csv OUT, --mat OUT or --h5 OUT is required")});
     }
     QString path;
     std::unique_ptr<tarvoDataSet> set = load(parser, QStringLiteral("export"), path, f);
