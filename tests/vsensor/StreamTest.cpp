@@ -99,9 +99,10 @@ TEST(Packets, StatusWordsAlwaysEndTheLastPacketAndTheFifoPassesThemOn) {
             g.schedule(Fault::ShortBlock, 1, 1);
         fifo.start(s, Clock::now());
         Words streamed(block.size());
-        for (size_t at = 0; at < block.size();)
-            at += fifo.read(streamed.data() + at, std::min<size_t>(997, block.size() - at),
-                            Clock::now(), g);
+        for (size_t at = 0, n = 0; at < block.size(); at += n) {
+            n = std::min<size_t>(997, block.size() - at);
+            ASSERT_EQ(fifo.read(streamed.data() + at, n, Clock::now(), g), n);
+        }
         EXPECT_EQ(streamed, block) << c.samples;
     }
 }
@@ -173,15 +174,9 @@ TEST(Blocks, SyncBlockStartsWithThePeriodAndHoldsEveryPhase) {
     EXPECT_EQ(d.data.size(), 10u * 2 * 3 * 24 + 2);
 }
 
-TEST(Blocks, FaultsShortenStopOrBreakOffTheBlock) {
+TEST(Blocks, FaultsStopOrBreakOffTheBlock) {
     FaultSchedule f;
     ScanSetup s = setupFor("single");
-    {
-        BlockBuilder b(s);
-        f.schedule(Fault::ShortBlock, 2, 1);
-        EXPECT_EQ(decode(b.next(f)).data.size(), 24u + 2);
-        EXPECT_EQ(decode(b.next(f)).data.size(), 23u + 2);
-    }
     {
         BlockBuilder b(s);
         f.schedule(Fault::StreamStop, 1, 1);
@@ -247,21 +242,6 @@ TEST(Pacing, WordsArriveAsTheScanProceeds) {
     }
 }
 
-TEST(Pacing, SpeedZeroGivesWhatIsAskedAndClearDropsIt) {
-    ScanSetup s = setupFor("disc13");
-    FifoStream fifo;
-    fifo.setSpeed(0);
-    FaultSchedule none;
-    const Clock::time_point t0 = Clock::now();
-    fifo.start(s, t0);
-    std::vector<uint16_t> out(5000);
-    EXPECT_EQ(fifo.read(out.data(), 5000, t0, none), 5000u);
-    fifo.stop(t0);
-    fifo.clear();
-    EXPECT_EQ(fifo.read(out.data(), 5000, t0, none), 0u);
-    EXPECT_FALSE(fifo.running());
-}
-
 TEST(Pacing, SpeedFromTheEnvironment) {
     struct Case {
         const char* text;
@@ -291,18 +271,21 @@ TEST(Pacing, AFullFifoHoldsItsSizeAndTheBoardWaits) {
         EXPECT_EQ(out[0], 0x5FFF);
         EXPECT_EQ(out[8192], 0x7FFF);
     }
+    fifo.stop(late);
+    fifo.clear();
+    EXPECT_EQ(fifo.read(out.data(), out.size(), late, none), 0u);
+    EXPECT_FALSE(fifo.running());
 }
 
 // ---- the samples ----
 
 // Mean and variance of round(code + rms * z), z standard normal, summed over the codes.
 std::pair<double, double> roundedSample(double code, double rms) {
-    if (rms == 0)
-        return {std::round(code), 0};
     double p = 0, m = 0, m2 = 0;
     for (int k = int(code - 12 * rms) - 2; k <= int(code + 12 * rms) + 2; ++k) {
-        const double w = 0.5 * (std::erf((k + 0.5 - code) / (rms * std::sqrt(2.0))) -
-                                std::erf((k - 0.5 - code) / (rms * std::sqrt(2.0))));
+        const double w = rms == 0 ? k == std::lround(code)
+                                  : 0.5 * (std::erf((k + 0.5 - code) / (rms * std::sqrt(2.0))) -
+                                           std::erf((k - 0.5 - code) / (rms * std::sqrt(2.0))));
         p += w;
         m += w * k;
         m2 += w * k * k;
@@ -325,25 +308,20 @@ TEST(Samples, GroupMeansFollowTheModel) {
         double sum = 0, squares = 0, saturated = 0;
         for (int g = 0; g < groups; ++g) {
             b.drawSamples({c.code, c.rms, c.saturated}, c.n, codes.data());
-            double total = 0;
-            int valid = 0;
+            double total = 0, valid = 0;
             for (uint16_t w : codes) {
-                if (w == 0x8000) {
-                    ++saturated;
-                } else {
-                    total += static_cast<int16_t>(w);
-                    ++valid;
-                }
+                saturated += w == 0x8000;
+                total += w == 0x8000 ? 0 : static_cast<int16_t>(w);
+                valid += w != 0x8000;
             }
             sum += total / valid;
-            squares += total / valid * (total / valid);
+            squares += (total / valid) * (total / valid);
         }
         const auto [mean, variance] = roundedSample(c.code, c.rms);
-        const double validN = c.n * (1 - c.saturated);
-        const double spread = std::sqrt(variance / validN);
+        const double spread = std::sqrt(variance / (c.n * (1 - c.saturated)));
         const double gotMean = sum / groups;
-        const double gotSpread = std::sqrt(std::max(0.0, squares / groups - gotMean * gotMean));
         EXPECT_NEAR(gotMean, mean, 4 * spread / std::sqrt(groups) + 1e-12) << c.code;
+        const double gotSpread = std::sqrt(std::max(0.0, squares / groups - gotMean * gotMean));
         EXPECT_NEAR(gotSpread, spread, 0.06 * spread + 1e-6) << c.code;
         const double expected = groups * c.n * c.saturated;
         EXPECT_NEAR(saturated, expected, 4 * std::sqrt(expected) + 1e-12) << c.code;
