@@ -458,6 +458,8 @@ void FifoStream::push(size_t words) {
     while (words > 0) {
         const size_t tail = (head_ + size_) % kCapacity;
         const size_t n = builder_->take(ring_.data() + tail, std::min(words, kCapacity - tail));
+        if (n == 0)
+            return;
         size_ += n;
         blockSent_ += n;
         words -= n;
