@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <random>
 #include <vector>
@@ -36,14 +35,20 @@ struct BoardChannels {
 };
 BoardChannels boardChannels(const UnitProfile& profile);
 
-// Builds the blocks of one scan. Separate from the pacing so that tests can take blocks one by
-// one.
+// Builds the blocks of one scan, word by word as the stream asks for them, so that no more than
+// one group of samples (one step of one channel) is held at a time. Separate from the pacing so
+// that tests can take blocks one by one.
 class BlockBuilder {
 public:
     explicit BlockBuilder(const ScanSetup& setup);
 
-    // The next block as stream words (packets), with the faults due for it. After a stream stop
-    // or a sync loss, stopped() tells that the board sends nothing more.
+    // Starts the next block with the faults due for it and returns its length in stream words
+    // (packet headers included); 0 once the board sends nothing more. After a stream stop or a
+    // sync loss, stopped() tells that this block is the last.
+    size_t begin(FaultSchedule& faults);
+    // Copies up to maxWords further words of the block begun last; returns how many.
+    size_t take(uint16_t* out, size_t maxWords);
+    // The next block whole.
     std::vector<uint16_t> next(FaultSchedule& faults);
     bool stopped() const { return stopped_; }
     // Duration of one block in seconds of real time.
@@ -53,14 +58,29 @@ public:
     // Voltage of the bias grid at step i of the block (the return sweep mirrored).
     double sweptVolts(size_t step) const;
 
+    // What a channel carries at one step: the expected level and the noise in ADC codes (before
+    // rounding) and the share of samples sent saturated.
+    struct Level {
+        double code = 0;
+        double rms = 0;
+        double saturated = 0;
+    };
+    Level level(int channel, size_t step, double syncPhase) const;
+    // The codes of n samples of one level. Many samples are drawn as a group: the number of
+    // saturated ones, then the sum of the others from the distribution of the sum of that many
+    // rounded samples; the group carries that sum, so its mean and spread are those of n
+    // samples, while single samples scatter less than the noise.
+    void drawSamples(const Level& level, uint32_t n, uint16_t* out);
+
 private:
-    std::vector<uint16_t> normalSamples();
-    std::vector<uint16_t> syncSamples();
-    std::vector<uint16_t> temperatureSamples();
-    uint16_t currentCode(int channel, double amperes);
-    uint16_t monitorCode(int monitor, double volts);
-    uint16_t sampleCode(int channel, size_t step, double syncPhase);
-    double gaussian(double rms);
+    size_t sampleWords() const;
+    void nextGroup();
+    void normalGroup();
+    void syncGroup();
+    void temperatureGroup();
+    size_t takeSamples(uint16_t* out, size_t maxWords);
+    uint16_t drawSample(const Level& level);
+    double monitorVolts(int monitor, double swept) const;
 
     ScanSetup s_;
     BoardChannels ch_;
@@ -72,15 +92,32 @@ private:
     std::mt19937 rng_;
     std::normal_distribution<double> normal_{0.0, 1.0};
     std::uniform_real_distribution<double> uniform_{0.0, 1.0};
+
+    // The block being sent: leading words, then packets of sample words and two status words.
+    std::vector<uint16_t> lead_;
+    size_t total_ = 0, sent_ = 0;  // stream words of the block, and sent of them
+    size_t samples_ = 0, dataWords_ = 0, dataSent_ = 0;
+    size_t packetLeft_ = 0;
+    int packet_ = 0;
+    bool running_ = true;
+    // Where the samples stand: the group (one step of one channel, or one phase of it) being
+    // sent, and the next group to draw.
+    std::vector<uint16_t> group_;
+    size_t groupPos_ = 0;
+    size_t groupIndex_ = 0;
+    std::vector<uint32_t> saturatedAt_;
 };
 
-// Splits one block into packets of at most `perPacket` words; both status words go into the
-// last packet, whose bit 14 is clear when `running` is false.
-std::vector<uint16_t> packetize(const std::vector<uint16_t>& samples, uint16_t status1,
-                                uint16_t status2, size_t perPacket, bool running = true);
+// Length of the next packet (words after its header) when `rest` data words of the block are
+// still to send: both status words travel in the last packet.
+size_t packetLength(size_t rest, size_t perPacket);
 
+// The board's FIFO: 65,536 words. While a scan runs, the blocks' words enter it as their time
+// comes (as they are read, at speed 0); when it is full the board waits.
 class FifoStream {
 public:
+    static constexpr size_t kCapacity = 65536;
+
     // run_en rose, or the FIFO was cleared while it is set: a new scan from `now`.
     void start(const ScanSetup& setup, Clock::time_point now);
     // run_en fell: no more blocks; what the board already sent stays until cleared.
@@ -98,14 +135,14 @@ public:
     static double speedFromEnvironment();
 
 private:
-    // Releases words by `now`, building blocks as their time comes.
+    // Moves the words due by `now` into the FIFO, beginning blocks as their time comes.
     void release(Clock::time_point now, size_t wanted, FaultSchedule& faults);
+    void push(size_t words);
 
     std::unique_ptr<BlockBuilder> builder_;
-    std::vector<uint16_t> words_;  // built, the first `readPos_` taken
-    size_t readPos_ = 0;
-    size_t released_ = 0;    // words of words_ sent so far
-    size_t blockStart_ = 0;  // first word of the block being released
+    std::vector<uint16_t> ring_ = std::vector<uint16_t>(kCapacity);
+    size_t head_ = 0, size_ = 0;
+    size_t blockWords_ = 0, blockSent_ = 0;  // the block in progress, and words of it sent
     Clock::time_point blockBegin_{};
     Clock::time_point nextBegin_{};  // when the next block begins
     double blockSeconds_ = 0;
