@@ -34,7 +34,7 @@ def inspect(text):
     """What inspect prints: the header lines, the settings and each scan's channel results."""
     fields = dict(re.findall(r"^(version|points|traces|scans): (\d+)$", text, re.M))
     results = [(float(e), float(f)) for e, f in re.findall(
-        r"^channel \d+: average energy (\S+) eV, ion flux (\S+) A/m2$", text, re.M)]
+        r"^channel \d+: average energy (\S+) eV, ion flux (\S+) A/m2(?: \(simulated\))?$", text, re.M)]
     scan = re.search(r"^scan 1: time (\S+), (\d+) traces, electrode voltage (\S+) V$", text, re.M)
     backend = re.search(r"^  linkBackend: (\S+)$", text, re.M)
     return {k: int(v) for k, v in fields.items()}, results, scan, backend
