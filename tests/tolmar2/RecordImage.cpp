@@ -82,7 +82,9 @@ void counted(Image& im, const Sample& s) {
 }
 
 size_t calTables(Image& im, const Sample& s, size_t at) {
-    for (int r = 0; r < s.rows; ++r) at = im.f64s(at, &s.cal_adc[r][0][0], 2 * s.ranges);
+    // Rows without ranges take no bytes (and may be more than the sample has room for).
+    for (int r = 0; s.ranges > 0 && r < s.rows; ++r)
+        at = im.f64s(at, &s.cal_adc[r][0][0], 2 * s.ranges);
     return im.f64s(at, &s.cal_vmon[0][0], 2 * s.vchan);
 }
 

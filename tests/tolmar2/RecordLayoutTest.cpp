@@ -35,7 +35,7 @@ void expectCounted(const TolmarCntrl& c, const Sample& s) {
     EXPECT_EQ(s.rows, c.nCalRows);
     EXPECT_EQ(s.ranges, c.nCalRanges);
     EXPECT_EQ(s.vchan, c.nVchan);
-    for (int r = 0; r < s.rows; ++r)
+    for (int r = 0; s.ranges > 0 && r < s.rows; ++r)
         expectPairs(&c.cal_adc[r][0][0], &s.cal_adc[r][0][0], 2 * s.ranges, "cal_adc");
     expectPairs(&c.cal_vmon[0][0], &s.cal_vmon[0][0], 2 * s.vchan, "cal_vmon");
 }
