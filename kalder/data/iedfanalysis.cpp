@@ -277,13 +277,17 @@ iedfPeaks findIedfPeaks(const ivTrace& trace, int channel, double energyOffset) 
     return result;
 }
 
-iedfPeaks currentIedfPeaks(const tarvoDataSet& set, int channel) {
-    const tarvoScan* scan = set.currentScan();
-    if (!scan || !scan->average) {
+iedfPeaks scanIedfPeaks(const tarvoScan& scan, int channel) {
+    if (!scan.average) {
         return {};
     }
-    const double offset = scan->prescanAnalysed() ? scan->prescanOffset(channel) : 0.0;
-    return findIedfPeaks(*scan->average, channel, offset);
+    const double offset = scan.prescanAnalysed() ? scan.prescanOffset(channel) : 0.0;
+    return findIedfPeaks(*scan.average, channel, offset);
+}
+
+iedfPeaks currentIedfPeaks(const tarvoDataSet& set, int channel) {
+    const tarvoScan* scan = set.currentScan();
+    return scan ? scanIedfPeaks(*scan, channel) : iedfPeaks();
 }
 
 uniformity uniformityOf(const QVector<double>& values, const QVector<bool>& active) {

@@ -10,6 +10,7 @@
 
 class ivTrace;
 class tarvoDataSet;
+class tarvoScan;
 
 struct iedfPeak {
     double energy = std::numeric_limits<double>::quiet_NaN();  // eV
@@ -39,6 +40,10 @@ iedfPeaks findIedfPeaks(const double* x, const double* y, int n);
 // `energyOffset` is subtracted from the peak energies (a prescan's offset). None for a channel
 // the trace does not have.
 iedfPeaks findIedfPeaks(const ivTrace& trace, int channel, double energyOffset = 0.0);
+
+// The peaks of a channel of a scan's average, on the energy axis the trace plot shows (shifted
+// by the channel's prescan offset once the prescan has been analysed).
+iedfPeaks scanIedfPeaks(const tarvoScan& scan, int channel);
 
 // The peaks of a channel of the data set's current scan average, on the energy axis the trace
 // plot shows (shifted by the channel's prescan offset once the prescan has been analysed). The
