@@ -84,17 +84,9 @@ struct printingNotifier : userNotifier {
     }
 };
 
-// Runs a time-averaged scan from the instrument panel's Re-Scan button, with the settings a
-// user would have entered in the wizard, and waits for its end.
+// Runs the scan a newcomer's first click on the instrument panel's Re-Scan button runs: the
+// settings a first start gives (nothing stored), and waits for its end.
 bool runScan(mainWindow& window) {
-    QSettings settings;
-    settings.setValue(QStringLiteral("scanmodeselectiondialog/selectionmode"), 0);
-    settings.setValue(QStringLiteral("scanmodedialog/scanType"), 1);
-    settings.setValue(QStringLiteral("scanmodedialog/tracesPerScan"), QStringLiteral("8"));
-    settings.setValue(QStringLiteral("scansettingdialog/useAdvancedMode"), true);
-    settings.setValue(QStringLiteral("scansettingdialog/biasStart"), QStringLiteral("-10"));
-    settings.setValue(QStringLiteral("scansettingdialog/biasEnd"), QStringLiteral("100"));
-    settings.setValue(QStringLiteral("scansettingdialog/biasStep"), QStringLiteral("1"));
     bool done = false;
     QObject::connect(window.panel(), &instrumentPanel::scanDone, [&] { done = true; });
     window.panel()->findChild<QPushButton*>(QStringLiteral("scanButton"))->click();
@@ -142,9 +134,6 @@ int main(int argc, char** argv) {
     if (firstStartOnly) {
         return firstStart(QString::fromLocal8Bit(argv[3]));
     }
-    // The trace plot gets the larger share of the data view in the pictures.
-    QSettings().setValue(QStringLiteral("mainDataView/plotView"), false);
-
     mainWindow window;
     printingNotifier notifier;
     window.panel()->setNotifier(&notifier);

@@ -2,8 +2,10 @@
 #include <QDebug>
 #include <QSaveFile>
 #include <QTextStream>
+#include <cmath>
 #include <mutex>
 
+#include "iedfanalysis.h"
 #include "tarvodataset.h"
 
 namespace {
@@ -30,6 +32,40 @@ void writeTraceTable(QTextStream& out, const ivTrace& trace, QChar s) {
         }
         out << '\n';
     }
+}
+
+// The IEDF peaks of every channel, one line per figure after the channel results; "-" where a
+// channel has no such peak or figure.
+void writePeakLines(QTextStream& out, const tarvoScan& scan, int channels, QChar s) {
+    QVector<iedfPeaks> peaks;
+    for (int c = 0; c < channels; ++c) {
+        peaks << scanIedfPeaks(scan, c);
+    }
+    const auto line = [&](const QString& label, const auto& value) {
+        out << label;
+        for (const iedfPeaks& p : qAsConst(peaks)) {
+            const double v = value(p);
+            out << s;
+            if (std::isnan(v)) {
+                out << '-';
+            } else {
+                out << v;
+            }
+        }
+        out << '\n';
+    };
+    for (int k = 0; k < 2; ++k) {
+        const QString name = QStringLiteral("Peak %1 ").arg(k + 1);
+        const auto field = [k](double iedfPeak::*member) {
+            return [k, member](const iedfPeaks& p) {
+                return k < int(p.peaks.size()) ? p.peaks[k].*member : NAN;
+            };
+        };
+        line(name + QStringLiteral("Energy"), field(&iedfPeak::energy));
+        line(name + QStringLiteral("Height"), field(&iedfPeak::height));
+        line(name + QStringLiteral("FWHM"), field(&iedfPeak::fwhm));
+    }
+    line(QStringLiteral("Peak Separation"), [](const iedfPeaks& p) { return p.separation; });
 }
 
 void writeSweepScans(QTextStream& out, const QList<tarvoScan*>& scans, int voltageChannels,
@@ -62,6 +98,7 @@ void writeSweepScans(QTextStream& out, const QList<tarvoScan*>& scans, int volta
             out << s << average.ionFlux(c);
         }
         out << '\n';
+        writePeakLines(out, scan, channels, s);
         if (options.includeAveraged()) {
             writeTraceTable(out, average, s);
         } else if (options.includeAll()) {

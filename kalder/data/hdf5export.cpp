@@ -14,11 +14,13 @@
 #include <QTemporaryFile>
 #include <QVariant>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
 #include <mutex>
 #include <vector>
 
+#include "iedfanalysis.h"
 #include "tarvodataset.h"
 
 namespace {
@@ -333,6 +335,28 @@ void writeSweeps(h5Writer& w, hid_t group, const QList<ivTrace*>& traces, hsize_
         true);
 }
 
+// The IEDF peaks of every channel: energy, height and FWHM of up to two peaks (channels × 2,
+// NaN where a channel has fewer) and their separation (NaN unless two).
+void writePeaks(h5Writer& w, hid_t group, const tarvoScan& scan, int channels) {
+    std::vector<iedfPeaks> peaks;
+    for (int c = 0; c < channels; ++c) {
+        peaks.push_back(scanIedfPeaks(scan, c));
+    }
+    const hsize_t dims[2] = {hsize_t(channels), 2};
+    const auto figure = [&](const char* name, const char* units, double iedfPeak::*member) {
+        w.doubles(group, name, {dims[0], dims[1]}, units, [&](hsize_t c, double* dst) {
+            for (size_t k = 0; k < 2; ++k) {
+                dst[k] = k < peaks[c].peaks.size() ? peaks[c].peaks[k].*member : NAN;
+            }
+        });
+    };
+    figure("peakEnergy", "eV", &iedfPeak::energy);
+    figure("peakHeight", "A/eV", &iedfPeak::height);
+    figure("peakFwhm", "eV", &iedfPeak::fwhm);
+    w.doubles(group, "peakSeparation", {dims[0]}, "eV",
+              [&](hsize_t c, double* dst) { *dst = peaks[c].separation; });
+}
+
 void writeSweepScan(h5Writer& w, hid_t group, const tarvoScan& scan, const QString& units) {
     const ivTrace& average = *scan.average;
     const int channels = average.currentRows();
@@ -346,6 +370,7 @@ void writeSweepScan(h5Writer& w, hid_t group, const tarvoScan& scan, const QStri
               [&](hsize_t c, double* dst) { *dst = average.averageEnergy(int(c)); });
     w.doubles(group, "ionFlux", {hsize_t(channels)}, "A/m2",
               [&](hsize_t c, double* dst) { *dst = average.ionFlux(int(c)); });
+    writePeaks(w, group, scan, channels);
     writeSweeps(w, group, *scan.traces, hsize_t(channels), average.nVoltageRows,
                 average.allocated ? average.nPoints : 0, "traces", "traceVoltages");
 }

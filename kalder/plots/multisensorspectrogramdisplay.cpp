@@ -18,6 +18,7 @@
 #include <cmath>
 #include <limits>
 
+#include "data/iedfanalysis.h"
 #include "data/tarvodataset.h"
 #include "plots/plotrender.h"
 #include "plots/sensorlayout.h"
@@ -109,9 +110,11 @@ void sensorNode::refresh(int) {
         const double e =
             ar ? dataSet->arAverageEnergy(channel, arIndex) : dataSet->averageEnergy(channel);
         energy = std::isfinite(e) ? std::trunc(e) : e;
+        exactEnergy = e;
     } else {
         flux = 0.0;
         energy = 0.0;
+        exactEnergy = 0.0;
     }
     energyMarker->setLabel(QwtText(QStringLiteral("E:%1").arg(energy, 0, 'f', ar ? 1 : 2)));
     fluxMarker->setLabel(QwtText(QStringLiteral("F:%1").arg(flux, 0, 'g', 2)));
@@ -235,6 +238,7 @@ void MultiSensorSpectrogramDisplay::resetDataSource(tarvoDataSet* ds) {
         updateData();
     }
     replot();
+    emit valuesUpdated();
 }
 
 void MultiSensorSpectrogramDisplay::setDataType(int t) {
@@ -340,6 +344,26 @@ void MultiSensorSpectrogramDisplay::updateData() {
     setAxisScale(QwtPlot::yRight, z.minValue(), z.maxValue());
     setAxisTitle(QwtPlot::yRight, colourBarTitle());
     replot();
+    emit valuesUpdated();
+}
+
+discUniformity MultiSensorSpectrogramDisplay::statistics() const {
+    discUniformity d;
+    if (!dataSet || !dataSet->hasData || dataSet->isTemperature()) {
+        return d;
+    }
+    QVector<double> energy, flux;
+    QVector<bool> active;
+    for (const sensorNode* node : sensorNodes) {
+        if (node->channel < dataSet->nChannels) {
+            energy << node->exactEnergy;
+            flux << node->flux;
+            active << node->active;
+        }
+    }
+    d.energy = uniformityOf(energy, active);
+    d.flux = uniformityOf(flux, active);
+    return d;
 }
 
 QwtInterval MultiSensorSpectrogramDisplay::zInterval() const {

@@ -18,6 +18,7 @@ class QwtPlotShapeItem;
 class QwtPlotSpectrogram;
 class SpectrogramData;
 class tarvoDataSet;
+struct discUniformity;
 
 // One sensor of the disc with its three markers: the sensor itself with its name, and a box
 // above (energy) and below (flux or temperature) carrying the values.
@@ -50,6 +51,7 @@ public:
     QwtPlotMarker* fluxMarker;
     double flux = 0.0;
     double energy = 0.0;
+    double exactEnergy = 0.0;  // before truncation to a whole number
     double temperature = 0.0;
     bool active = true;
     int arIndex = 0;
@@ -85,6 +87,10 @@ public:
     bool contour() const { return contourLines; }
     int selectedAR() const { return arIndex; }
 
+    // Average energy and ion flux across the active sensors the map shows (none for
+    // temperature data).
+    discUniformity statistics() const;
+
     // The sensor within 0.2 disc units of a point, -1 when there is none.
     int sensorAt(const QPointF& discPoint) const;
     // Switches a sensor on or off in the map, recomputes and reports it.
@@ -98,6 +104,8 @@ public:
 signals:
     void dataSensorSelected(int index);
     void switchView();
+    // The sensors' values or active flags changed.
+    void valuesUpdated();
 
 public slots:
     void resetDataSource(tarvoDataSet* ds);

@@ -5,16 +5,22 @@
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_legenditem.h>
+#include <qwt_plot_marker.h>
+#include <qwt_symbol.h>
+#include <qwt_text.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_scale_widget.h>
 
 #include <QDebug>
+#include <QLabel>
+#include <QMouseEvent>
 #include <QShortcut>
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <mutex>
 
+#include "data/iedfanalysis.h"
 #include "data/tarvodataset.h"
 #include "plots/plotrender.h"
 #include "ui/curvepalette.h"
@@ -90,9 +96,20 @@ tarvoPlot::tarvoPlot(QWidget* parent)
         indexVector[i] = i;
     }
     screenshot = plotRender::screenshotPath(SETTINGS_GROUP);
+
+    // The read-out of the values under the mouse, in the canvas' top left corner.
+    readOut = new QLabel(canvas());
+    readOut->setObjectName(QStringLiteral("readOut"));
+    readOut->setStyleSheet(QStringLiteral(
+        "background-color: rgba(255, 255, 255, 210); border: 1px solid grey; padding: 2px;"));
+    readOut->move(6, 6);
+    readOut->hide();
+    canvas()->setMouseTracking(true);
+    canvas()->installEventFilter(this);
 }
 
 tarvoPlot::~tarvoPlot() {
+    clearPeakMarkers();
     // The curves (attached or not) belong to the pool; the plot deletes only attached items.
     for (QwtPlotCurve* curve : curves) {
         curve->detach();
@@ -158,6 +175,91 @@ void tarvoPlot::toggleIV(bool on) {
 void tarvoPlot::showPreScan(bool on) {
     prescanView = on;
     updateDisplay();
+}
+
+void tarvoPlot::togglePeakMarkers(bool on) {
+    showPeaks = on;
+    updateDisplay();
+}
+
+void tarvoPlot::clearPeakMarkers() {
+    qDeleteAll(peakMarkers);  // a deleted item leaves its plot
+    peakMarkers.clear();
+}
+
+void tarvoPlot::markPeaks(const double* x, const double* dIdE, int n, int channel) {
+    const QColor colour = curvePalette::channelColor(channel, true);
+    for (const iedfPeak& peak : findIedfPeaks(x, dIdE, n).peaks) {
+        auto* marker = new QwtPlotMarker(QStringLiteral("Peak Ch%1").arg(channel + 1));
+        marker->setAxes(QwtPlot::xBottom, QwtPlot::yRight);
+        marker->setValue(peak.energy, peak.height);
+        marker->setSymbol(
+            new QwtSymbol(QwtSymbol::Diamond, QBrush(colour), QPen(Qt::black), QSize(9, 9)));
+        QwtText label(QStringLiteral("%1 eV").arg(peak.energy, 0, 'f', 1));
+        label.setColor(colour);
+        marker->setLabel(label);
+        marker->setLabelAlignment(Qt::AlignTop | Qt::AlignHCenter);
+        marker->setSpacing(6);
+        marker->setZ(30);
+        marker->attach(this);
+        peakMarkers << marker;
+    }
+}
+
+namespace {
+
+// The index of the sample whose x lies nearest to x; -1 for none.
+int nearestSample(const QVector<QPointF>& samples, double x) {
+    int best = -1;
+    double distance = HUGE_VAL;
+    for (int i = 0; i < samples.size(); ++i) {
+        const double d = std::fabs(samples[i].x() - x);
+        if (d < distance) {
+            distance = d;
+            best = i;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+QString tarvoPlot::readOutAt(double x) const {
+    const int i = nearestSample(readOutIV, x);
+    if (i < 0) {
+        return QString();
+    }
+    const double energy = readOutIV[i].x();
+    QString text = QStringLiteral("Ch%1  E %2 eV  I %3 A")
+                       .arg(readOutChannel + 1)
+                       .arg(energy, 0, 'f', 2)
+                       .arg(readOutIV[i].y(), 0, 'g', 4);
+    // dI/dE starts a few points later: the value at the same energy, when there is one.
+    const int j = nearestSample(readOutDIdE, energy);
+    if (j >= 0 && readOutDIdE[j].x() == energy) {
+        text += QStringLiteral("  dI/dE %1 A/eV").arg(readOutDIdE[j].y(), 0, 'g', 4);
+    }
+    return text;
+}
+
+QString tarvoPlot::readOutText() const {
+    return readOut->isVisible() ? readOut->text() : QString();
+}
+
+bool tarvoPlot::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == canvas()) {
+        if (event->type() == QEvent::MouseMove) {
+            const double x =
+                invTransform(QwtPlot::xBottom, static_cast<QMouseEvent*>(event)->pos().x());
+            const QString text = readOutAt(x);
+            readOut->setText(text);
+            readOut->adjustSize();
+            readOut->setVisible(!text.isEmpty());
+        } else if (event->type() == QEvent::Leave) {
+            readOut->hide();
+        }
+    }
+    return QwtPlot::eventFilter(watched, event);
 }
 
 void tarvoPlot::switchLegend() {
@@ -302,6 +404,21 @@ void tarvoPlot::addPair(const ivTrace& trace, int channel, const double* energy,
     dide->setTitle(listed ? QStringLiteral("dI/dE Ch") + number : QString());
     dide->setItemAttribute(QwtPlotItem::Legend, listed);
 
+    if (listed && m > 0 && showIEDF && showPeaks) {
+        markPeaks(x + 3, trace.dIdEView(channel), m, channel);
+    }
+    if (listed && !selected.isEmpty() && channel == selected.first() && readOutChannel < 0) {
+        readOutChannel = channel;
+        readOutIV.resize(n);
+        for (int i = 0; i < n; ++i) {
+            readOutIV[i] = iv->sample(size_t(i));
+        }
+        readOutDIdE.resize(std::max(0, m));
+        for (int i = 0; i < m; ++i) {
+            readOutDIdE[i] = dide->sample(size_t(i));
+        }
+    }
+
     for (auto [curve, show] : {std::pair{iv, showIV}, std::pair{dide, showIEDF}}) {
         if (show) {
             curve->attach(this);
@@ -317,6 +434,10 @@ void tarvoPlot::updateDisplay() {
         return;
     }
     attachedCurves = 0;
+    clearPeakMarkers();
+    readOutChannel = -1;
+    readOutIV.clear();
+    readOutDIdE.clear();
     if (prescanView) {
         showPrescanTraces();
         return;

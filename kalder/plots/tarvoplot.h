@@ -17,7 +17,9 @@
 #include <QString>
 #include <QVector>
 
+class QLabel;
 class QwtPlotCurve;
+class QwtPlotMarker;
 class QwtPlotGrid;
 class QwtPlotLegendItem;
 class QwtPlotZoomer;
@@ -59,6 +61,15 @@ public:
     QwtPlotZoomer* primaryZoomer() const { return zoomer; }
     QString screenshotPath() const { return screenshot; }
 
+    // Markers on the dI/dE curves at their IEDF peaks (one per peak of every listed curve).
+    bool showsPeakMarkers() const { return showPeaks; }
+    const QList<QwtPlotMarker*>& peakMarkerList() const { return peakMarkers; }
+    // The values of the first selected channel's curves at the point nearest to energy x (in
+    // the bottom axis' units): energy, current and dI/dE (those the curves have). Empty without
+    // a curve.
+    QString readOutAt(double x) const;
+    QString readOutText() const;
+
     // Renders the plot at 320 x 200 mm and 85 dpi; the format follows the extension.
     bool renderTo(const QString& fileName);
 
@@ -77,8 +88,15 @@ public slots:
     void toggleSimpleMode();
     void toggleCheatingMode();
     void showPreScan(bool on);
+    void togglePeakMarkers(bool on);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Marks the IEDF peaks of a dI/dE curve of n points drawn against x.
+    void markPeaks(const double* x, const double* dIdE, int n, int channel);
+    void clearPeakMarkers();
     // The scan the plot shows: the chosen one, else the data set's current scan. Under lock.
     tarvoScan* shownScan() const;
     // The next curve of the pool (made when the pool is exhausted).
@@ -116,6 +134,13 @@ private:
     bool prescanView = false;
     bool legendShown = true;
     QString screenshot;
+    bool showPeaks = true;
+    QList<QwtPlotMarker*> peakMarkers;
+    // Copies of the first selected channel's listed curves, for the read-out under the mouse.
+    QVector<QPointF> readOutIV;
+    QVector<QPointF> readOutDIdE;
+    int readOutChannel = -1;
+    QLabel* readOut;
 };
 
 #endif  // KALDER_UI_TARVOPLOT_H

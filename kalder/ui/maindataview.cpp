@@ -25,7 +25,9 @@
 
 #include "data/hdf5export.h"
 #include "data/tarvodataset.h"
+#include "data/iedfanalysis.h"
 #include "plots/kalderdisplayv2.h"
+#include "plots/mapstatistics.h"
 #include "plots/metascanview.h"
 #include "plots/multisensorspectrogramdisplay.h"
 #include "plots/plotrender.h"
@@ -129,6 +131,15 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     fluxLabel = new QLabel(QStringLiteral("-"));
     fluxLabel->setObjectName(QStringLiteral("fluxLabel"));
     resultsLayout->addWidget(fluxLabel);
+    resultsLayout->addWidget(new QLabel(QStringLiteral("IEDF Peaks")));
+    peaksLabel = new QLabel(QStringLiteral("-"));
+    peaksLabel->setObjectName(QStringLiteral("peaksLabel"));
+    peaksLabel->setTextFormat(Qt::RichText);
+    resultsLayout->addWidget(peaksLabel);
+    auto* markers = new QCheckBox(QStringLiteral("Mark Peaks"));
+    markers->setObjectName(QStringLiteral("peakMarkersBox"));
+    markers->setChecked(true);
+    resultsLayout->addWidget(markers);
     controls->addWidget(results);
 
     // Pages.
@@ -198,7 +209,11 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     contourLayout->addLayout(contourBar);
     contour = new MultiSensorSpectrogramDisplay;
     contour->setObjectName(QStringLiteral("contourMap"));
-    contourLayout->addWidget(new squareHolder(contour), 1);
+    // The map with the uniformity of its values beside it.
+    auto* mapRow = new QHBoxLayout;
+    mapRow->addWidget(new squareHolder(contour), 1);
+    mapRow->addWidget(new mapStatistics(contour));
+    contourLayout->addLayout(mapRow, 1);
     stack->insertWidget(ContourPage, contourPage);
 
     kalder = new kalderDisplayV2;
@@ -208,6 +223,7 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     connect(interpolate, &QCheckBox::toggled, contour,
             &MultiSensorSpectrogramDisplay::toggleInterpolation);
     connect(lines, &QCheckBox::toggled, contour, &MultiSensorSpectrogramDisplay::toggleContour);
+    connect(markers, &QCheckBox::toggled, ivPlot, &tarvoPlot::togglePeakMarkers);
     connect(hideInfo, &QCheckBox::toggled, contour,
             &MultiSensorSpectrogramDisplay::toggleSensorInfo);
     // A double click on the map goes back to the traces; a sensor picked on it is selected.
@@ -530,18 +546,50 @@ void mainDataView::updatePlotLabels(int channel) {
     if (!data || channel < 0 || !data->hasSweepScans()) {
         energyLabel->setText(QStringLiteral("-"));
         fluxLabel->setText(QStringLiteral("-"));
+        peaksLabel->setText(QStringLiteral("-"));
         return;
     }
     double energy = 0.0;
     double flux = 0.0;
+    iedfPeaks peaks;
     {
         std::lock_guard<std::mutex> lock(data->mutex);
         energy = data->averageEnergy(channel);
         flux = data->ionFlux(channel);
+        peaks = currentIedfPeaks(*data, channel);
     }
+    peaksLabel->setText(peaksText(peaks));
     energy = std::isfinite(energy) ? std::clamp(energy, -9999.9, 9999.9) : 0.0;
     energyLabel->setText(richValue(QString::number(energy, 'f', 1), QStringLiteral("eV")));
     fluxLabel->setText(richValue(QString::number(flux, 'g', 4), QStringLiteral("A/m²")));
+}
+
+QString mainDataView::peaksText(const iedfPeaks& peaks) {
+    if (peaks.peaks.empty()) {
+        return QStringLiteral("none");
+    }
+    const QString row = QStringLiteral("<tr><td>%1</td><td align=\"right\">%2</td></tr>");
+    const auto value = [](double v, char format, int precision, const QString& unit) {
+        return std::isfinite(v) ? QStringLiteral("%1 %2").arg(v, 0, format, precision).arg(unit)
+                                : QStringLiteral("-");
+    };
+    QString text = QStringLiteral("<table>");
+    for (size_t k = 0; k < peaks.peaks.size(); ++k) {
+        const iedfPeak& p = peaks.peaks[k];
+        text += row.arg(QStringLiteral("<b>Peak %1</b>").arg(k + 1),
+                        value(p.energy, 'f', 1, QStringLiteral("eV")));
+        text += row.arg(QStringLiteral("FWHM"), value(p.fwhm, 'f', 1, QStringLiteral("eV")));
+        text += row.arg(QStringLiteral("Height"), value(p.height, 'g', 3, QStringLiteral("A/eV")));
+    }
+    if (peaks.peaks.size() == 2) {
+        text += row.arg(QString::fromUtf8("<b>\u0394E</b>"),
+                        value(peaks.separation, 'f', 1, QStringLiteral("eV")));
+    }
+    return text + QStringLiteral("</table>");
+}
+
+QString mainDataView::peaksLabelText() const {
+    return peaksLabel->text();
 }
 
 QString mainDataView::averageEnergyText() const {

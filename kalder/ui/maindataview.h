@@ -25,6 +25,7 @@ class metaScanView;
 class redrawLimiter;
 class tarvoDataSet;
 class tarvoPlot;
+struct iedfPeaks;
 
 class mainDataView : public QWidget {
     Q_OBJECT
@@ -55,6 +56,9 @@ public:
     int scanSelectorCount() const;
     QString averageEnergyText() const;
     QString ionFluxText() const;
+    // The IEDF peaks of the channel shown in the results (rich text).
+    QString peaksLabelText() const;
+    static QString peaksText(const iedfPeaks& peaks);
     QString fluxUnitText() const;
     bool fluxMonitorMaximised() const { return plotView; }
 
@@ -140,6 +144,7 @@ private:
     QComboBox* monitorValueSelector;
     QLabel* energyLabel;
     QLabel* fluxLabel;
+    QLabel* peaksLabel;
     redrawLimiter* limiter;
 };
 

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QString>
+#include <QStringList>
+#include <cmath>
 
 #include "TempDir.h"
 #include "data/tarvodataset.h"
@@ -40,7 +42,10 @@ QString table(double level) {
 QString results(int frame, const char* time) {
     return QString(
                "Frame ;%1;Time;%2\nElectrode Voltage ;5\nChannel;1\nAverage Energy;4.5\n"
-               "Ion Flux;-2.58e+06\n")
+               "Ion Flux;-2.58e+06\n"
+               // dI/dE is -1 everywhere: no peaks.
+               "Peak 1 Energy;-\nPeak 1 Height;-\nPeak 1 FWHM;-\nPeak 2 Energy;-\nPeak 2 Height;-\n"
+               "Peak 2 FWHM;-\nPeak Separation;-\n")
         .arg(frame)
         .arg(time);
 }
@@ -93,6 +98,56 @@ TEST_F(CsvTest, DefaultSeparatorAndUnwritableTarget) {
     ASSERT_TRUE(set.toCSV(QString::fromStdString(path), options));
     EXPECT_EQ(QString::fromStdString(readWholeFile(path)).section('\n', 1, 1), "Frame ,1,Time,1.5");
     EXPECT_FALSE(set.toCSV(QString::fromStdString(dir.file("no/such/dir.csv")), options));
+}
+
+TEST(CsvPeaksTest, PeakLinesFollowTheChannelResults) {
+    // Two channels: ions of 20 and 45 eV on the first (width 3 eV), of 30 eV on the second,
+    // swept in 0.5 V steps; four voltage rows follow, the swept voltage last.
+    const int n = 161;
+    const double sigma = 3.0;
+    std::vector<double> block(6 * n);
+    const auto arriving = [&](double mu, double v) {
+        return -0.5 * std::erfc((v - mu) / (sigma * std::sqrt(2.0)));
+    };
+    for (int j = 0; j < n; ++j) {
+        const double v = 0.5 * j;
+        block[j] = 1e-6 * (arriving(20, v) + arriving(45, v));
+        block[n + j] = 1e-6 * arriving(30, v);
+        block[2 * n + j] = 7;
+        block[3 * n + j] = 7;
+        block[4 * n + j] = 5;
+        block[5 * n + j] = v;
+    }
+    tarvoDataSet set{2, 4, 0};
+    set.addTrace(block.data(), 1.0, n, 6, 0, 0, false);
+    TempDir dir;
+    const std::string path = dir.file("peaks.csv");
+    ASSERT_TRUE(set.toCSV(QString::fromStdString(path), exportChoices()));
+    const QStringList lines = QString::fromStdString(readWholeFile(path)).split('\n');
+    ASSERT_GE(lines.size(), 13);
+    EXPECT_EQ(lines[5].section(',', 0, 0), "Ion Flux");
+    // Label, then the first and the second channel; the forward difference puts the curve half
+    // a step (0.25 eV) below the ions' energy.
+    const QStringList labels = {"Peak 1 Energy", "Peak 1 Height", "Peak 1 FWHM", "Peak 2 Energy",
+                                "Peak 2 Height", "Peak 2 FWHM", "Peak Separation"};
+    const double height = 1e-6 / (sigma * std::sqrt(2 * M_PI)), fwhm = 2.35482 * sigma;
+    const double expected[7][2] = {{19.75, 29.75}, {height, height}, {fwhm, fwhm},
+                                   {44.75, NAN},   {height, NAN},    {fwhm, NAN},
+                                   {25, NAN}};
+    for (int k = 0; k < 7; ++k) {
+        const QStringList cells = lines[6 + k].split(',');
+        ASSERT_EQ(cells.size(), 3) << k;
+        EXPECT_EQ(cells[0], labels[k]);
+        for (int c = 0; c < 2; ++c) {
+            if (std::isnan(expected[k][c])) {
+                EXPECT_EQ(cells[1 + c], "-") << k;
+            } else {
+                EXPECT_NEAR(cells[1 + c].toDouble(), expected[k][c],
+                            0.01 * std::fabs(expected[k][c]))
+                    << k << " " << c;
+            }
+        }
+    }
 }
 
 TEST(ExportChoicesTest, ReadsTheStoredChoices) {

@@ -112,6 +112,10 @@ std::vector<Expect> ivScan(const tarvoScan& scan, const std::string& g, int chan
     e.push_back({g + "/dIdE", {C, P}, dIdE, "A/eV"});
     e.push_back({g + "/averageEnergy", {C}, energyResults, "eV"});
     e.push_back({g + "/ionFlux", {C}, flux, "A/m2"});
+    // The peaks (NaN where there are none) by shape and units.
+    for (const char* name : {"/peakEnergy", "/peakFwhm"}) e.push_back({g + name, {C, 2}, {}, "eV"});
+    e.push_back({g + "/peakHeight", {C, 2}, {}, "A/eV"});
+    e.push_back({g + "/peakSeparation", {C}, {}, "eV"});
     e.push_back({g + "/traces", {T, C, P}, sweeps, "A"});
     e.push_back({g + "/voltages", {4, P}, {}, "V"});
     e.push_back({g + "/traceVoltages", {T, 4, P}, {}, "V"});

@@ -4,19 +4,25 @@
 #include <qwt_plot_curve.h>
 #include <qwt_text.h>
 
+#include <qwt_plot_marker.h>
+
 #include <QDir>
+#include <QHBoxLayout>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <cmath>
 #include <memory>
 
 #include "VirtualRun.h"
+#include "data/iedfanalysis.h"
 #include "data/tarvodataset.h"
 #include "plots/kalderdisplayv2.h"
 #include "plots/kalderplot.h"
+#include "plots/mapstatistics.h"
 #include "plots/metascanview.h"
 #include "plots/multisensorspectrogramdisplay.h"
 #include "plots/spectrogramdata.h"
+#include "plots/tarvoplot.h"
 #include "vsensor/VirtualSensor.h"
 
 namespace {
@@ -80,7 +86,78 @@ TEST(VirtualViews, MapOfAThirteenSensorDiscShowsTheRadialProfile) {
     const double hi = map.zInterval().maxValue();
     EXPECT_TRUE(nodes[2]->flux == lo || nodes[2]->flux == hi);
     EXPECT_GT(std::fabs(data->value(0.2, 0.3)), std::fabs(data->value(0.6, 0.9)));
-    screenshot(map, "multisensor-map");
+
+    // Beside the map, the spread over the active sensors of the values the data set gives.
+    QWidget page;
+    page.resize(950, 700);
+    auto* row = new QHBoxLayout(&page);
+    auto* statistics = new mapStatistics(&map);
+    row->addWidget(&map, 1);
+    row->addWidget(statistics);
+    map.toggleSensor(12);
+    QVector<double> energy, flux;
+    for (int c = 0; c < 12; ++c) {
+        energy << ds->averageEnergy(c);
+        flux << ds->ionFlux(c);
+    }
+    const discUniformity shown = map.statistics();
+    for (auto [u, values] : {std::pair{shown.energy, energy}, std::pair{shown.flux, flux}}) {
+        const uniformity expected = uniformityOf(values, {});
+        EXPECT_EQ(u.sensors, 12);
+        EXPECT_DOUBLE_EQ(u.mean, expected.mean);
+        EXPECT_DOUBLE_EQ(u.standardDeviation, expected.standardDeviation);
+        EXPECT_DOUBLE_EQ(u.nonUniformity, expected.nonUniformity);
+    }
+    EXPECT_TRUE(statistics->text().contains(
+        QStringLiteral("%1 %").arg(100 * shown.flux.nonUniformity, 0, 'f', 1)))
+        << statistics->text().toStdString();
+    map.toggleSensor(12);
+    screenshot(page, "multisensor-map");
+    row->removeWidget(&map);
+    map.setParent(nullptr);
+}
+
+TEST(VirtualViews, TracePlotMarksThePeaksAndReadsOutUnderTheMouse) {
+    virtualUnit unit("disc13");
+    ASSERT_TRUE(unit.connected());
+    std::unique_ptr<tarvoDataSet> ds(unit.sweepRetardingGrid(2));
+    ASSERT_TRUE(ds);
+    tarvoPlot plot;
+    plot.setDataSet(ds.get());
+    plot.setCurrentChannel({2, 9});
+    // Two peaks per channel, where the data layer finds them on the averaged trace.
+    ASSERT_EQ(plot.peakMarkerList().size(), 4);
+    for (int k = 0; k < 2; ++k) {
+        for (int p = 0; p < 2; ++p) {
+            const iedfPeak expected = currentIedfPeaks(*ds, k == 0 ? 2 : 9).peaks.at(p);
+            const QwtPlotMarker* marker = plot.peakMarkerList()[2 * k + p];
+            EXPECT_DOUBLE_EQ(marker->xValue(), expected.energy);
+            EXPECT_DOUBLE_EQ(marker->yValue(), expected.height);
+            EXPECT_EQ(marker->yAxis(), QwtPlot::yRight);
+        }
+    }
+    plot.togglePeakMarkers(false);
+    EXPECT_TRUE(plot.peakMarkerList().isEmpty());
+    plot.togglePeakMarkers(true);
+    plot.toggleIEDF(false);
+    EXPECT_TRUE(plot.peakMarkerList().isEmpty()) << "no markers without their curve";
+    plot.toggleIEDF(true);
+
+    // The read-out: the first selected channel's point nearest the mouse.
+    const ivTrace& average = *ds->currentAverage();
+    const int i = 20;
+    const double e = average.energyView()[i];
+    const QString text = plot.readOutAt(e + 0.3);
+    EXPECT_EQ(text, QStringLiteral("Ch3  E %1 eV  I %2 A  dI/dE %3 A/eV")
+                        .arg(e, 0, 'f', 2)
+                        .arg(average.currentView(2)[i], 0, 'g', 4)
+                        .arg(average.dIdEView(2)[i - 3], 0, 'g', 4));
+    EXPECT_FALSE(plot.readOutAt(average.energyView()[1]).contains("dI/dE"))
+        << "dI/dE starts at the fourth point";
+    plot.resize(900, 550);
+    screenshot(plot, "trace-plot-peaks");
+    plot.setCurrentChannel({});
+    EXPECT_TRUE(plot.readOutAt(e).isEmpty());
 }
 
 TEST(VirtualViews, TemperatureRecordOnTheMap) {

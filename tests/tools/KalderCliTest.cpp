@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -45,6 +46,25 @@ std::vector<channelResult> channelsOf(const std::string& text) {
         if (std::sscanf(line.c_str(), "channel %d: average energy %lf eV, ion flux %lf A/m2",
                         &channel, &r.energy, &r.flux) == 3) {
             result.push_back(r);
+        }
+    }
+    return result;
+}
+
+// The two peak energies and their separation of each "channel N: IEDF peaks at ..." line.
+std::vector<std::array<double, 3>> peaksOf(const std::string& text) {
+    std::vector<std::array<double, 3>> result;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        int channel = 0;
+        double first = 0, second = 0, separation = 0, ignored = 0;
+        if (std::sscanf(line.c_str(),
+                        "channel %d: IEDF peaks at %lf eV (height %lf A/eV, FWHM %lf eV) and %lf "
+                        "eV (height %lf A/eV, FWHM %lf eV), separation %lf eV",
+                        &channel, &first, &ignored, &ignored, &second, &ignored, &ignored,
+                        &separation) == 8) {
+            result.push_back({first, second, separation});
         }
     }
     return result;
@@ -96,13 +116,24 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
     const std::vector<channelResult> printed = channelsOf(scan.out);
     ASSERT_EQ(printed.size(), 13u) << scan.out;
 
-    // The flux profile over the disc is the model's: the third sensor sits in the centre.
+    // The flux profile over the disc is the model's: the third sensor sits in the centre. The
+    // IEDF peaks come back within 1 eV of the model's (lowered towards the edge), their
+    // separation within 2 eV.
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    const std::vector<std::array<double, 3>> peaks = peaksOf(scan.out);
+    ASSERT_EQ(peaks.size(), 13u) << scan.out;
     for (int k = 0; k < 13; ++k) {
         const double expected = modelFlux(k) / modelFlux(2);
         EXPECT_NEAR(printed[k].flux / printed[2].flux, expected, 0.02 * expected) << k;
-        EXPECT_GT(printed[k].energy, 30.0);
-        EXPECT_LT(printed[k].energy, 60.0);
+        const double scale = 1 - model.edgeEnergyDrop * std::pow(vsensor::sensorRadius(k, 13), 2);
+        EXPECT_GT(printed[k].energy, model.peaks[0].energy * scale);
+        EXPECT_LT(printed[k].energy, model.peaks[1].energy * scale);
+        EXPECT_NEAR(peaks[k][0], model.peaks[0].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][1], model.peaks[1].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][2], (model.peaks[1].energy - model.peaks[0].energy) * scale, 2.0);
     }
+    EXPECT_NE(scan.out.find("average energy over 13 sensors: mean "), std::string::npos);
+    EXPECT_NE(scan.out.find("ion flux over 13 sensors: mean "), std::string::npos);
 
     // The file, read by the data code, holds the scan and the settings it ran with.
     tarvoDataSet set(QStringLiteral("run.kdf"));

@@ -4,6 +4,7 @@
 #include <qwt_plot_curve.h>
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,6 +16,7 @@
 
 #include "DataSetMaker.h"
 #include "QtTestSupport.h"
+#include "data/iedfanalysis.h"
 #include "plots/metascanview.h"
 #include "plots/multisensorspectrogramdisplay.h"
 #include "plots/tarvoplot.h"
@@ -94,6 +96,21 @@ TEST_F(DataViewTest, ResultLabelsUseTheRichTextForm) {
                       "style=\" font-size:9pt;\">eV</span></p></body></html>")
                   .arg(QString::number(energy, 'f', 1)));
     EXPECT_TRUE(view.ionFluxText().contains("A/m²"));
+    // Straight currents have no peaks; the check box switches the plot's peak markers.
+    EXPECT_EQ(view.peaksLabelText(), "none");
+    auto* markers = view.findChild<QCheckBox*>("peakMarkersBox");
+    ASSERT_TRUE(markers && markers->isChecked() && view.plot()->showsPeakMarkers());
+    markers->click();
+    EXPECT_FALSE(view.plot()->showsPeakMarkers());
+
+    iedfPeaks two;
+    two.peaks = {{19.53, 4.2e-8, 7.08}, {39.04, 3.1e-8, NAN}};
+    two.separation = 19.51;
+    const QString text = mainDataView::peaksText(two);
+    for (const char* part : {"<b>Peak 1</b>", "19.5 eV", "7.1 eV", "4.2e-08 A/eV", "<b>Peak 2</b>",
+                             "39.0 eV", ">-<", "\u0394E"}) {
+        EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << part << " in " << text.toStdString();
+    }
 }
 
 TEST_F(DataViewTest, CropAndFluxFactorsReachTheDataSet) {

@@ -9,6 +9,7 @@
 
 #include "data/exportchoices.h"
 #include "data/hdf5export.h"
+#include "data/iedfanalysis.h"
 #include "data/tarvodataset.h"
 
 namespace {
@@ -52,6 +53,58 @@ const char* resultMark(const tarvoDataSet& set) {
 void printChannel(int channel, double energy, double flux, const char* mark) {
     std::printf("channel %d: average energy %.4g eV, ion flux %.4g A/m2%s\n", channel + 1, energy,
                 flux, mark);
+}
+
+QString peakText(const iedfPeak& p) {
+    return QString::asprintf("%.4g eV (height %.4g A/eV, FWHM %.4g eV)", p.energy, p.height,
+                             p.fwhm);
+}
+
+// The IEDF peaks of a channel on one line.
+void printPeaks(int channel, const iedfPeaks& found, const char* mark) {
+    QString text;
+    if (found.peaks.empty()) {
+        text = QStringLiteral("no IEDF peak");
+    } else if (found.peaks.size() == 1) {
+        text = QStringLiteral("IEDF peak at ") + peakText(found.peaks[0]);
+    } else {
+        text = QStringLiteral("IEDF peaks at %1 and %2, separation %3 eV")
+                   .arg(peakText(found.peaks[0]), peakText(found.peaks[1]),
+                        QString::asprintf("%.4g", found.separation));
+    }
+    std::printf("channel %d: %s%s\n", channel + 1, qPrintable(text), mark);
+}
+
+void printUniformity(const char* name, const char* unit, const uniformity& u, const char* mark) {
+    std::printf("%s over %d sensors: mean %.4g %s, standard deviation %.4g %s, non-uniformity "
+                "%.3g %%%s\n",
+                name, u.sensors, u.mean, unit, u.standardDeviation, unit, 100 * u.nonUniformity,
+                mark);
+}
+
+// The spread over the disc of per-channel energies and fluxes, for data of several sensors.
+// Caller holds the lock.
+void printDiscUniformity(const tarvoDataSet& set, const QVector<double>& energy,
+                         const QVector<double>& flux) {
+    if (set.nChannels < 2) {
+        return;
+    }
+    const QVector<bool> active = set.enabledSensors();
+    printUniformity("average energy", "eV", uniformityOf(energy, active), resultMark(set));
+    printUniformity("ion flux", "A/m2", uniformityOf(flux, active), resultMark(set));
+}
+
+// Every channel's results of a scan's average: energy and flux, peaks, and the disc's
+// uniformity. Caller holds the lock.
+void printScanResults(const tarvoDataSet& set, const tarvoScan& scan) {
+    QVector<double> energy, flux;
+    for (int c = 0; c < scan.average->currentRows(); ++c) {
+        energy << scan.average->averageEnergy(c);
+        flux << scan.average->ionFlux(c);
+        printChannel(c, energy.last(), flux.last(), resultMark(set));
+        printPeaks(c, scanIedfPeaks(scan, c), resultMark(set));
+    }
+    printDiscUniformity(set, energy, flux);
 }
 
 // Caller holds the lock.
@@ -117,14 +170,19 @@ void printSummary(tarvoDataSet& set) {
         return;
     }
     const int channels = scans.first()->average->currentRows();
+    QVector<double> energies, fluxes;
     for (int c = 0; c < channels; ++c) {
         double energy = 0.0, flux = 0.0;
         for (const tarvoScan* scan : scans) {
             energy += scan->average->averageEnergy(c);
             flux += scan->average->ionFlux(c);
         }
-        printChannel(c, energy / scans.size(), flux / scans.size(), resultMark(set));
+        energies << energy / scans.size();
+        fluxes << flux / scans.size();
+        printChannel(c, energies.last(), fluxes.last(), resultMark(set));
+        printPeaks(c, scanIedfPeaks(*scans.last(), c), resultMark(set));
     }
+    printDiscUniformity(set, energies, fluxes);
 }
 
 void printInspection(tarvoDataSet& set, const QString& path) {
@@ -155,10 +213,7 @@ void printInspection(tarvoDataSet& set, const QString& path) {
                                : QStringLiteral("-");
         std::printf("scan %d: time %g, %d traces, electrode voltage %s\n", i + 1, scan.time,
                     scan.traces->size(), qPrintable(ev));
-        for (int c = 0; c < scan.average->currentRows(); ++c) {
-            printChannel(c, scan.average->averageEnergy(c), scan.average->ionFlux(c),
-                         resultMark(set));
-        }
+        printScanResults(set, scan);
     }
     for (int i = 0; i < set.arScans.size() && set.dataKind == 2; ++i) {
         const kalderAspectRatioScan& scan = *set.arScans[i];

@@ -15,8 +15,9 @@ struct exportChoices;
 int measuredTraces(const tarvoDataSet& set);
 
 // One line per channel on standard output: average energy in eV and ion flux in A/m2, the mean
-// over the scan records (the time slices of a time-resolved scan); temperatures for a
-// temperature record.
+// over the scan records (the time slices of a time-resolved scan), then a line with the IEDF
+// peaks of the last record's average; for data of several sensors the uniformity of both over
+// the disc; temperatures for a temperature record.
 void printSummary(tarvoDataSet& set);
 
 // The whole description of a data set read from a file, for inspect.

@@ -266,7 +266,9 @@ struct IonPeak {
 struct PlasmaModel {
     static constexpr int kThermistors = 13;
     double flux = 1e-6;  // A at the collector without retarding field, disc centre
-    IonPeak peaks[2] = {{40, 3, 0.5}, {60, 3, 0.5}};
+    // Both peaks and their flanks lie inside the sweep every unit makes by default: -10 to
+    // 100 V, which ends at 60 V where the bias grid's output does (the two-value unit).
+    IonPeak peaks[2] = {{20, 3, 0.5}, {40, 3, 0.5}};
     double edgeFluxDrop = 0.3;     // the disc edge sees (1 - edgeFluxDrop) of the centre's flux
     double edgeEnergyDrop = 0.1;   // and peak energies lower by this share
     double noise = 2e-9;           // A rms on every current sample
