@@ -32,7 +32,8 @@ QwtPlot* makePlot(const QString& name, QWidget* parent) {
 
 // The axis title in the colour of the curve it belongs to.
 void colourAxis(QwtPlot* plot, int axis, const QString& title, const QColor& colour) {
-    QwtText text(title);
+    QwtText text = plot->axisTitle(axis);  // keeps the plot's title font
+    text.setText(title);
     text.setColor(colour);
     plot->setAxisTitle(axis, text);
 }
@@ -70,6 +71,7 @@ kalderDisplayV2::kalderDisplayV2(QWidget* parent) : QWidget(parent) {
     curvesPlot = makePlot(QStringLiteral("kalderPlot"), this);
     curvesPlot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Ion Energy [eV]"));
     curvesPlot->setAxisTitle(QwtPlot::yLeft, QStringLiteral("IEDF [a.u.]"));
+    engineeringScaleDraw::apply(curvesPlot, QwtPlot::yLeft);
 
     summary = makePlot(QStringLiteral("arPlot"), this);
     summary->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Aspect Ratio"));
@@ -137,7 +139,9 @@ void kalderDisplayV2::markRatios() {
         QwtText label(QString::number(ratio, 'g', QLocale::FloatingPointShortest));
         label.setColor(Qt::darkGray);
         marker->setLabel(label);
-        marker->setLabelAlignment(Qt::AlignTop | Qt::AlignRight);
+        // Upright at the foot of the line: ratios close together stay readable.
+        marker->setLabelOrientation(Qt::Vertical);
+        marker->setLabelAlignment(Qt::AlignBottom | Qt::AlignRight);
         marker->setItemAttribute(QwtPlotItem::Legend, false);
         marker->attach(summary);
         ratioMarkers.append(marker);
