@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
         QTimer::singleShot(0, &window, [&window, path] {
             window.raise();
             window.activateWindow();
-            window.loadFile(path);
+            // Unsaved data shown is offered for saving first.
+            window.openFile(path);
         });
         return true;
     });

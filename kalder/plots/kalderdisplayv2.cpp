@@ -1,8 +1,10 @@
 #include "plots/kalderdisplayv2.h"
 
+#include <qwt_legend.h>
 #include <qwt_picker_machine.h>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
 #include <qwt_plot_picker.h>
 #include <qwt_symbol.h>
 #include <qwt_text.h>
@@ -11,6 +13,7 @@
 #include <QLocale>
 
 #include "data/tarvodataset.h"
+#include "plots/engineeringscale.h"
 
 namespace {
 
@@ -23,8 +26,20 @@ QwtPlot* makePlot(const QString& name, QWidget* parent) {
     // the page down to a width that still reads and to the height their axis titles need.
     plot->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     plot->setMinimumWidth(280);
+    plot->insertLegend(new QwtLegend, QwtPlot::BottomLegend);
     return plot;
 }
+
+// The axis title in the colour of the curve it belongs to.
+void colourAxis(QwtPlot* plot, int axis, const QString& title, const QColor& colour) {
+    QwtText text = plot->axisTitle(axis);  // keeps the plot's title font
+    text.setText(title);
+    text.setColor(colour);
+    plot->setAxisTitle(axis, text);
+}
+
+const QColor ENERGY_COLOUR(164, 0, 26);
+const QColor FLUX_COLOUR(0, 90, 200);
 
 QwtPlotCurve* makeCurve(const QString& title, const QColor& colour, int yAxis, QwtPlot* plot) {
     auto* curve = new QwtPlotCurve(title);
@@ -48,27 +63,34 @@ kalderDisplayV2::kalderDisplayV2(QWidget* parent) : QWidget(parent) {
     prescan->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Ion Current [A]"));
     prescan->setAxisTitle(QwtPlot::yRight, QStringLiteral("dI/dE"));
     prescan->enableAxis(QwtPlot::yRight, true);
+    engineeringScaleDraw::apply(prescan, QwtPlot::yLeft);
+    engineeringScaleDraw::apply(prescan, QwtPlot::yRight);
     iv = makeCurve(QStringLiteral("IV Curve"), QColor(164, 0, 26), QwtPlot::yLeft, prescan);
     didv = makeCurve(QStringLiteral("dIdV"), QColor(69, 85, 115), QwtPlot::yRight, prescan);
 
     curvesPlot = makePlot(QStringLiteral("kalderPlot"), this);
     curvesPlot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Ion Energy [eV]"));
     curvesPlot->setAxisTitle(QwtPlot::yLeft, QStringLiteral("IEDF [a.u.]"));
+    engineeringScaleDraw::apply(curvesPlot, QwtPlot::yLeft);
 
     summary = makePlot(QStringLiteral("arPlot"), this);
     summary->setAxisTitle(QwtPlot::xBottom, QStringLiteral("Aspect Ratio"));
     summary->setAxisScale(QwtPlot::xBottom, 0.0, 20.0, 4.0);
-    summary->setAxisTitle(QwtPlot::yLeft, QStringLiteral("Average Energy [eV]"));
-    summary->setAxisTitle(QwtPlot::yRight, QStringLiteral("Ion Flux [Am^-2]"));
+    // Energy in red with round marks on the left axis, flux in blue with square marks and a
+    // dashed line on the right; each axis title takes its curve's colour.
+    colourAxis(summary, QwtPlot::yLeft, QStringLiteral("Average Energy [eV]"), ENERGY_COLOUR);
+    colourAxis(summary, QwtPlot::yRight, QStringLiteral("Ion Flux [Am^-2]"), FLUX_COLOUR);
     summary->enableAxis(QwtPlot::yRight, true);
-    energy =
-        makeCurve(QStringLiteral("Average Energy"), QColor(164, 0, 26), QwtPlot::yLeft, summary);
-    flux = makeCurve(QStringLiteral("Ion Flux"), QColor(69, 85, 115), QwtPlot::yRight, summary);
-    for (QwtPlotCurve* c : {energy, flux}) {
+    energy = makeCurve(QStringLiteral("Average Energy"), ENERGY_COLOUR, QwtPlot::yLeft, summary);
+    flux = makeCurve(QStringLiteral("Ion Flux"), FLUX_COLOUR, QwtPlot::yRight, summary);
+    flux->setPen(QPen(FLUX_COLOUR, 1.5, Qt::DashLine));
+    for (auto [c, shape] :
+         {std::pair{energy, QwtSymbol::Ellipse}, std::pair{flux, QwtSymbol::Rect}}) {
         c->setStyle(QwtPlotCurve::Lines);
         // Marks on the points: a summary of one aspect ratio is a single point.
-        c->setSymbol(new QwtSymbol(QwtSymbol::Ellipse, QBrush(c->pen().color()),
-                                   QPen(c->pen().color()), QSize(7, 7)));
+        c->setSymbol(
+            new QwtSymbol(shape, QBrush(c->pen().color()), QPen(c->pen().color()), QSize(7, 7)));
+        c->setLegendAttribute(QwtPlotCurve::LegendShowSymbol, true);
         c->setRawSamples(nullptr, nullptr, 0);
     }
 
@@ -93,8 +115,50 @@ kalderDisplayV2::~kalderDisplayV2() {
     }
 }
 
+void kalderDisplayV2::clear() {
+    iv->setSamples(QVector<QPointF>());
+    didv->setSamples(QVector<QPointF>());
+    for (QwtPlotCurve* c : qAsConst(arCurves)) {
+        c->detach();
+    }
+    aspectRatios.clear();
+    ionFluxes.clear();
+    averageEnergies.clear();
+    markRatios();
+}
+
+void kalderDisplayV2::markRatios() {
+    // The axis keeps its fixed range; a dotted line marks each aspect ratio measured.
+    qDeleteAll(ratioMarkers);
+    ratioMarkers.clear();
+    for (const double ratio : qAsConst(aspectRatios)) {
+        auto* marker = new QwtPlotMarker;
+        marker->setLineStyle(QwtPlotMarker::VLine);
+        marker->setLinePen(QPen(Qt::gray, 0, Qt::DotLine));
+        marker->setXValue(ratio);
+        QwtText label(QString::number(ratio, 'g', QLocale::FloatingPointShortest));
+        label.setColor(Qt::darkGray);
+        marker->setLabel(label);
+        // Upright at the foot of the line: ratios close together stay readable.
+        marker->setLabelOrientation(Qt::Vertical);
+        marker->setLabelAlignment(Qt::AlignBottom | Qt::AlignRight);
+        marker->setItemAttribute(QwtPlotItem::Legend, false);
+        marker->attach(summary);
+        ratioMarkers.append(marker);
+    }
+    flux->setRawSamples(aspectRatios.constData(), ionFluxes.constData(), aspectRatios.size());
+    energy->setRawSamples(aspectRatios.constData(), averageEnergies.constData(),
+                          aspectRatios.size());
+    prescan->replot();
+    curvesPlot->replot();
+    summary->replot();
+}
+
 void kalderDisplayV2::setDataSet(tarvoDataSet* ds) {
     dataSet = ds;
+    if (!ds) {
+        clear();
+    }
     updateDisplay();
 }
 
@@ -137,6 +201,8 @@ void kalderDisplayV2::updateDisplay() {
                                       : dataSet->currentArScan();
     if (!scan) {
         dataSet->unlock();
+        // Not aspect-ratio data: nothing drawn for an earlier data set stays here.
+        clear();
         return;
     }
 
@@ -185,11 +251,5 @@ void kalderDisplayV2::updateDisplay() {
         averageEnergies.append(group->getAverageEnergy(channel));
     }
     dataSet->unlock();
-
-    flux->setRawSamples(aspectRatios.constData(), ionFluxes.constData(), aspectRatios.size());
-    energy->setRawSamples(aspectRatios.constData(), averageEnergies.constData(),
-                          aspectRatios.size());
-    prescan->replot();
-    curvesPlot->replot();
-    summary->replot();
+    markRatios();
 }

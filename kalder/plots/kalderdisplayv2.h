@@ -11,6 +11,7 @@
 
 class QwtPlot;
 class QwtPlotCurve;
+class QwtPlotMarker;
 class QwtPlotPicker;
 class tarvoDataSet;
 
@@ -32,6 +33,8 @@ public:
     QwtPlotCurve* fluxCurve() const { return flux; }
     const QList<QwtPlotCurve*>& aspectRatioCurves() const { return arCurves; }
     int currentMode() const { return mode; }
+    // The lines marking the measured aspect ratios on the summary.
+    const QList<QwtPlotMarker*>& ratioMarks() const { return ratioMarkers; }
 
 signals:
     // A point picked in the summary plot, in its bottom and left axis units.
@@ -47,6 +50,11 @@ public slots:
     void pointSelected(const QPointF& point);
 
 private:
+    // Empties the three plots.
+    void clear();
+    // Marks the summary's aspect ratios and redraws the three plots.
+    void markRatios();
+
     tarvoDataSet* dataSet = nullptr;
     int channel = 0;
     int scanIndex = -1;
@@ -60,6 +68,7 @@ private:
     QwtPlotCurve* flux;
     QList<QwtPlotCurve*> arCurves;
     QwtPlotPicker* picker;
+    QList<QwtPlotMarker*> ratioMarkers;
     // The summary curves draw straight from these, rebuilt at every redraw.
     QVector<double> aspectRatios;
     QVector<double> ionFluxes;

@@ -7,11 +7,11 @@
 #include <qwt_plot_zoomer.h>
 #include <qwt_text.h>
 
-#include <QDebug>
 #include <QKeySequence>
 #include <QShortcut>
 
 #include "data/tarvodataset.h"
+#include "plots/engineeringscale.h"
 #include "plots/plotrender.h"
 #include "ui/curvepalette.h"
 
@@ -39,6 +39,7 @@ kalderPlot::kalderPlot(QWidget* parent) : QwtPlot(parent) {
     setCanvasBackground(Qt::white);
     setAxisTitle(QwtPlot::xBottom, QStringLiteral("Energy (eV)"));
     setAxisTitle(QwtPlot::yLeft, QStringLiteral("Current (I)"));
+    engineeringScaleDraw::apply(this, QwtPlot::yLeft);
 
     legend = new QwtLegend();
     legend->setDefaultItemMode(QwtLegendData::Checkable);
@@ -123,6 +124,11 @@ void kalderPlot::setCurrentMode(int newMode) {
     } else {
         setAxisTitle(QwtPlot::xBottom, QStringLiteral("Energy (eV)"));
         setAxisTitle(QwtPlot::yLeft, QStringLiteral("Ion Current (Amps)"));
+    }
+    // Currents read with engineering prefixes; the other values keep plain labels.
+    const bool current = newMode != FLUX_OVER_ANGLE && newMode != 1 && newMode != 2;
+    if (current != bool(dynamic_cast<const engineeringScaleDraw*>(axisScaleDraw(QwtPlot::yLeft)))) {
+        setAxisScaleDraw(QwtPlot::yLeft, current ? new engineeringScaleDraw : new QwtScaleDraw);
     }
     mode = newMode;
     updateDisplay();
@@ -218,7 +224,7 @@ void kalderPlot::CheckZoom(const QRectF&) {
 void kalderPlot::renderToFile() {
     const QString path = plotRender::chooseFile(this, screenshotPath, QStringLiteral("kalderplot"));
     if (!path.isEmpty() && !renderToFile(path)) {
-        qDebug() << Q_FUNC_INFO << "could not write" << path;
+        plotRender::reportFailure(this, path);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
 #include <qwt_plot_picker.h>
+#include <qwt_plot_zoomer.h>
 #include <qwt_symbol.h>
 
 #include <cmath>
@@ -24,6 +25,18 @@ metaScanView::metaScanView(QWidget* parent) : QwtPlot(parent) {
             &metaScanView::pointSelected);
     connect(pick, qOverload<const QPointF&>(&QwtPlotPicker::moved), this,
             &metaScanView::pointSelected);
+
+    // A click selects a scan; Shift and a drag zoom into a rectangle, the right button goes back
+    // to the whole history, Control and the right button one zoom step out.
+    zoomer = new QwtPlotZoomer(QwtPlot::xBottom, QwtPlot::yLeft, canvas());
+    zoomer->setRubberBandPen(QPen(Qt::darkGreen));
+    zoomer->setTrackerMode(QwtPicker::AlwaysOff);
+    zoomer->setMousePattern(QwtEventPattern::MouseSelect1, Qt::LeftButton, Qt::ShiftModifier);
+    zoomer->setMousePattern(QwtEventPattern::MouseSelect2, Qt::RightButton);
+    zoomer->setMousePattern(QwtEventPattern::MouseSelect3, Qt::RightButton, Qt::ControlModifier);
+    connect(zoomer, &QwtPlotZoomer::zoomed, this, &metaScanView::CheckZoom);
+    canvas()->setToolTip(
+        QStringLiteral("Click: select a scan. Shift+drag: zoom. Right click: whole history."));
 
     scanMarker = new QwtPlotMarker();
     scanMarker->setLineStyle(QwtPlotMarker::VLine);
@@ -52,7 +65,10 @@ void metaScanView::clearCurves() {
 }
 
 void metaScanView::setTitles() {
-    QString bottom = QStringLiteral("Time (%1)").arg(dataSet ? dataSet->timeUnit() : QString());
+    // No empty brackets while the time has no unit (no data yet).
+    const QString unit = dataSet ? dataSet->timeUnit() : QString();
+    QString bottom =
+        unit.isEmpty() ? QStringLiteral("Time") : QStringLiteral("Time (%1)").arg(unit);
     QString left = selector == IonFlux ? QStringLiteral("Ion Flux (A/m2)")
                                        : QStringLiteral("Average Energy (eV)");
     if (dataSet && dataSet->dataKind == 2) {
@@ -85,11 +101,17 @@ QVector<double> metaScanView::scanTimes() const {
 }
 
 void metaScanView::updateData() {
+    setTitles();
     if (!holdsSeries()) {
+        // Data of a kind without a history: nothing of an earlier data set stays on screen.
+        if (dataSet && dataSet->hasData && !curveList.isEmpty()) {
+            clearCurves();
+            scanMarker->setVisible(false);
+            replot();
+        }
         return;
     }
     clearCurves();
-    setTitles();
     dataSet->lock();
     const bool temperature = dataSet->isTemperature();
     for (int c : selectedChannels) {
@@ -125,6 +147,9 @@ void metaScanView::updateData() {
         curve->attach(this);
     }
     replot();
+    if (zoomer->zoomRectIndex() == 0) {
+        zoomer->setZoomBase(false);
+    }
 }
 
 void metaScanView::selectChan(const QList<int>& channels) {
@@ -167,9 +192,14 @@ void metaScanView::pointSelected(const QPointF& point) {
 }
 
 void metaScanView::CheckZoom(const QRectF&) {
+    // Back at the base: the axes follow the data again and that becomes the base.
+    if (zoomer->zoomRectIndex() != 0) {
+        return;
+    }
     setAxisAutoScale(QwtPlot::xBottom, true);
     setAxisAutoScale(QwtPlot::yLeft, true);
     replot();
+    zoomer->setZoomBase(false);
 }
 
 void metaScanView::switchLegend() {

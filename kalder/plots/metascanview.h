@@ -14,6 +14,7 @@
 class QwtPlotCurve;
 class QwtPlotMarker;
 class QwtPlotPicker;
+class QwtPlotZoomer;
 class tarvoDataSet;
 
 class metaScanView : public QwtPlot {
@@ -34,6 +35,7 @@ public:
     bool lastScanSelected() const { return lastSelected; }
     QwtPlotMarker* marker() const { return scanMarker; }
     QwtPlotPicker* picker() const { return pick; }
+    QwtPlotZoomer* plotZoomer() const { return zoomer; }
     bool legendShown() const { return legendOn; }
 
 signals:
@@ -59,6 +61,7 @@ private:
     int selector = AverageEnergy;
     QList<QwtPlotCurve*> curveList;
     QwtPlotPicker* pick;
+    QwtPlotZoomer* zoomer;
     QwtPlotMarker* scanMarker;
     bool lastSelected = false;
     bool legendOn = true;

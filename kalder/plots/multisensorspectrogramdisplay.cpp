@@ -445,7 +445,7 @@ QSizeF MultiSensorSpectrogramDisplay::pageSize(double width, double height) {
 void MultiSensorSpectrogramDisplay::renderToFile() {
     const QString path = plotRender::chooseFile(this, screenshotPath, QStringLiteral("contour"));
     if (!path.isEmpty() && !renderToFile(path)) {
-        qDebug() << Q_FUNC_INFO << "could not write" << path;
+        plotRender::reportFailure(this, path);
     }
 }
 

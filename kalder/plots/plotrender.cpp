@@ -9,9 +9,12 @@
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QSaveFile>
 #include <QSettings>
+#include <QSvgGenerator>
 #include <QtMath>
+#include <functional>
 
 namespace plotRender {
 
@@ -33,23 +36,33 @@ QString extensionOf(const QString& filter) {
     return filter.mid(star + 2, close - star - 2).trimmed();
 }
 
-// Qt 5 has no PostScript output: the plot is drawn into an image at the resolution and
-// written as one level 2 page that shows the image at the page size.
-bool writePostScript(QwtPlot* plot, const QString& path, const QSizeF& sizeMm,
-                     QwtPlotRenderer& renderer) {
+// Draws the page's content into a painter, over the page's rectangle in device units.
+using pagePainter = std::function<void(QPainter*, const QRectF&)>;
+
+// The page as an image at the resolution (null when the size is empty).
+QImage pageImage(const QSizeF& sizeMm, const pagePainter& paint) {
     const QSize pixels = (sizeMm / MM_PER_INCH * RESOLUTION_DPI).toSize();
     if (pixels.isEmpty()) {
-        return false;
+        return QImage();
     }
     QImage image(pixels, QImage::Format_RGB32);
     const int dotsPerMeter = qRound(RESOLUTION_DPI * 1000.0 / MM_PER_INCH);
     image.setDotsPerMeterX(dotsPerMeter);
     image.setDotsPerMeterY(dotsPerMeter);
     image.fill(Qt::white);
-    {
-        QPainter painter(&image);
-        renderer.render(plot, &painter, QRectF(QPointF(0, 0), QSizeF(pixels)));
+    QPainter painter(&image);
+    paint(&painter, QRectF(QPointF(0, 0), QSizeF(pixels)));
+    return image;
+}
+
+// Qt 5 has no PostScript output: the page is drawn into an image at the resolution and
+// written as one level 2 page that shows the image at the page size.
+bool writePostScript(const QString& path, const QSizeF& sizeMm, const pagePainter& paint) {
+    const QImage image = pageImage(sizeMm, paint);
+    if (image.isNull()) {
+        return false;
     }
+    const QSize pixels = image.size();
 
     const QSizeF points = sizeMm / MM_PER_INCH * 72.0;
     const int w = pixels.width();
@@ -138,7 +151,9 @@ bool render(QwtPlot* plot, const QString& path, const QSizeF& sizeMm, bool bare)
         renderer.setDiscardFlag(QwtPlotRenderer::DiscardCanvasFrame, true);
     }
     if (format == QLatin1String("ps")) {
-        return writePostScript(plot, path, sizeMm, renderer);
+        return writePostScript(path, sizeMm, [&](QPainter* painter, const QRectF& page) {
+            renderer.render(plot, painter, page);
+        });
     }
     // The renderer reports nothing. It writes into a scratch file beside the target, which
     // replaces the target only when something was written: a failed render leaves an existing
@@ -147,6 +162,61 @@ bool render(QwtPlot* plot, const QString& path, const QSizeF& sizeMm, bool bare)
     QFile::remove(scratch);
     renderer.renderDocument(plot, scratch, format, sizeMm, RESOLUTION_DPI);
     if (QFileInfo(scratch).size() <= 0) {
+        QFile::remove(scratch);
+        return false;
+    }
+    QFile::remove(path);
+    return QFile::rename(scratch, path);
+}
+
+bool renderPanels(const QList<panel>& panels, const QString& path, const QSizeF& sizeMm) {
+    const QString format = QFileInfo(path).suffix().toLower();
+    if (panels.isEmpty() || path.isEmpty() || !KNOWN.contains(format) || sizeMm.isEmpty()) {
+        return false;
+    }
+    QwtPlotRenderer renderer;
+    const pagePainter paint = [&](QPainter* painter, const QRectF& page) {
+        for (const panel& p : panels) {
+            const QRectF place(page.left() + p.place.left() * page.width(),
+                               page.top() + p.place.top() * page.height(),
+                               p.place.width() * page.width(), p.place.height() * page.height());
+            renderer.render(p.plot, painter, place);
+        }
+    };
+    if (format == QLatin1String("ps")) {
+        return writePostScript(path, sizeMm, paint);
+    }
+    // Written beside the target first, as render() does.
+    const QString scratch = path + QStringLiteral(".part");
+    QFile::remove(scratch);
+    bool written = false;
+    if (format == QLatin1String("pdf")) {
+        QPdfWriter writer(scratch);
+        writer.setPageSize(QPageSize(sizeMm, QPageSize::Millimeter));
+        writer.setPageMargins(QMarginsF(0, 0, 0, 0));
+        writer.setResolution(RESOLUTION_DPI);
+        QPainter painter;
+        if (painter.begin(&writer)) {
+            paint(&painter, QRectF(QPointF(0, 0), QSizeF(writer.width(), writer.height())));
+            written = painter.end();
+        }
+    } else if (format == QLatin1String("svg")) {
+        const QSizeF pixels = sizeMm / MM_PER_INCH * RESOLUTION_DPI;
+        QSvgGenerator generator;
+        generator.setFileName(scratch);
+        generator.setResolution(RESOLUTION_DPI);
+        generator.setSize(pixels.toSize());
+        generator.setViewBox(QRectF(QPointF(0, 0), pixels));
+        QPainter painter;
+        if (painter.begin(&generator)) {
+            paint(&painter, QRectF(QPointF(0, 0), pixels));
+            written = painter.end();
+        }
+    } else {
+        const QImage image = pageImage(sizeMm, paint);
+        written = !image.isNull() && image.save(scratch, format.toLatin1().constData());
+    }
+    if (!written || QFileInfo(scratch).size() <= 0) {
         QFile::remove(scratch);
         return false;
     }

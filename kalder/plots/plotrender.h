@@ -2,6 +2,8 @@
 #ifndef KALDER_PLOTS_PLOTRENDER_H
 #define KALDER_PLOTS_PLOTRENDER_H
 
+#include <QList>
+#include <QRectF>
 #include <QSizeF>
 #include <QString>
 
@@ -28,6 +30,14 @@ QString chooseFile(QWidget* parent, QString& lastPath, const QString& group);
 // (pdf, svg, ps, png, bmp; PostScript holds the plot as an image). Without background and canvas
 // frame when `bare` is set. False when the file could not be written.
 bool render(QwtPlot* plot, const QString& path, const QSizeF& sizeMm, bool bare = false);
+
+// Renders several plots on one page of sizeMm, each into its rectangle given as fractions of the
+// page (0 to 1); same formats and failure rule as render().
+struct panel {
+    QwtPlot* plot;
+    QRectF place;
+};
+bool renderPanels(const QList<panel>& panels, const QString& path, const QSizeF& sizeMm);
 
 // Tells the user that the plot could not be written to path.
 void reportFailure(QWidget* parent, const QString& path);

@@ -22,12 +22,14 @@
 
 #include "data/iedfanalysis.h"
 #include "data/tarvodataset.h"
+#include "plots/engineeringscale.h"
 #include "plots/plotrender.h"
 #include "ui/curvepalette.h"
 
 namespace {
 
 const QString SETTINGS_GROUP = QStringLiteral("tarvoplot");
+const QString ENERGY_TITLE = QStringLiteral("Ion Energy [eV]");
 constexpr int INDEX_POINTS = 1500;
 
 void setMousePatterns(QwtPlotZoomer* z) {
@@ -80,7 +82,10 @@ tarvoPlot::tarvoPlot(QWidget* parent)
     axisWidget(QwtPlot::yRight)->setStyleSheet(QStringLiteral("color : rgb(0,0,0);"));
     setAxisTitle(QwtPlot::yLeft, QStringLiteral("Ion Current [A]"));
     setAxisTitle(QwtPlot::yRight, QStringLiteral("dI/dE"));
-    setAxisTitle(QwtPlot::xBottom, QStringLiteral("Ion Energy [eV]"));
+    setAxisTitle(QwtPlot::xBottom, ENERGY_TITLE);
+    // Currents of nanoamperes read as 200n, not 2e-07.
+    engineeringScaleDraw::apply(this, QwtPlot::yLeft);
+    engineeringScaleDraw::apply(this, QwtPlot::yRight);
 
     new QShortcut(QKeySequence(QStringLiteral("Ctrl+F6")), this, SLOT(toggleSimpleMode()), nullptr,
                   Qt::ApplicationShortcut);
@@ -289,16 +294,34 @@ void tarvoPlot::toggleAxisMode(int alternative) {
         axisMode = MeasuredEnergy;
         resampled = false;
     }
+    setAxisTitle(QwtPlot::xBottom,
+                 axisMode == SampleIndex ? QStringLiteral("Sample Index") : ENERGY_TITLE);
     updateDisplay();
 }
 
 void tarvoPlot::CheckZoom(QRectF) {
+    if (zoomer->zoomRectIndex() != 0) {
+        return;
+    }
+    // Back at the base: the axes follow the data again (the current axes keep the common
+    // range while it is in use), and what they show becomes the zoomers' base.
+    for (int axis = 0; axis < QwtPlot::axisCnt; ++axis) {
+        setAxisAutoScale(axis,
+                         !useGlobalScale || (axis != QwtPlot::yLeft && axis != QwtPlot::yRight));
+    }
+    if (useGlobalScale && data) {
+        std::lock_guard<std::mutex> lock(data->mutex);
+        applyGlobalScales();
+    }
+    replot();
+    followDataWhenUnzoomed();
+}
+
+void tarvoPlot::followDataWhenUnzoomed() {
+    // Unzoomed, the base is what the data fills; a zoom the user made stays as it is.
     if (zoomer->zoomRectIndex() == 0) {
-        zoomer->setZoomBase(true);
-        secondZoomer->setZoomBase(true);
-        for (int axis = 0; axis < QwtPlot::axisCnt; ++axis) {
-            setAxisAutoScale(axis);
-        }
+        zoomer->setZoomBase(false);
+        secondZoomer->setZoomBase(false);
     }
 }
 
@@ -430,7 +453,16 @@ void tarvoPlot::addPair(const ivTrace& trace, int channel, const double* energy,
 }
 
 void tarvoPlot::updateDisplay() {
-    if (!data || !data->hasData || data->hasArScans() || data->isTemperature()) {
+    if (!data || !data->hasData) {
+        return;
+    }
+    if (data->hasArScans() || data->isTemperature()) {
+        // Another view shows this kind: nothing drawn for an earlier data set stays here.
+        used = 0;
+        attachedCurves = 0;
+        detachUnused();
+        updateLegend();
+        replot();
         return;
     }
     attachedCurves = 0;
@@ -487,6 +519,7 @@ void tarvoPlot::updateDisplay() {
     }
     updateLegend();
     replot();
+    followDataWhenUnzoomed();
 }
 
 void tarvoPlot::showPrescanTraces() {
@@ -512,6 +545,7 @@ void tarvoPlot::showPrescanTraces() {
     }
     updateLegend();
     replot();
+    followDataWhenUnzoomed();
 }
 
 bool tarvoPlot::renderTo(const QString& fileName) {

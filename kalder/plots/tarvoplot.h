@@ -109,6 +109,7 @@ private:
     // Detaches the pool's curves from `used` on.
     void detachUnused();
     void applyGlobalScales();
+    void followDataWhenUnzoomed();
 
     tarvoDataSet* data = nullptr;
     QwtPlotZoomer* zoomer;

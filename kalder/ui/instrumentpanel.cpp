@@ -262,6 +262,9 @@ void instrumentPanel::doScan() {
     if (!sensorReady || !cntrl || starting || activeController) {
         return;
     }
+    if (!mayStartScan()) {
+        return;
+    }
     starting = true;
     if (legacyUnit() && legacyWarningPending) {
         notifier->warning(

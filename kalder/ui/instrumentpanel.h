@@ -12,6 +12,7 @@
 #include <QList>
 #include <QTimer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -46,6 +47,10 @@ public:
     idleVoltagesDialog& idleDialog() { return idleDlg; }
     bool isSensorReady() const { return sensorReady; }
     bool isScanning() const { return activeController != nullptr; }
+    // Asked before a scan starts; a scan starts only when it answers true (the main window
+    // offers to save the data shown).
+    void setScanGate(std::function<bool()> gate) { scanGate = std::move(gate); }
+    bool mayStartScan() const { return !scanGate || scanGate(); }
     // Message boxes go through the notifier (not owned; nullptr restores the modal boxes).
     void setNotifier(userNotifier* notifier);
 
@@ -133,6 +138,7 @@ private:
     std::mutex deviceMutex;
     bool holdingDevice = false;  // the GUI thread holds deviceMutex
     bool starting = false;       // doScan is under way
+    std::function<bool()> scanGate;
     int nProbes = 0;
     int nVchan = 0;
     double remainingSeconds = 0.0;

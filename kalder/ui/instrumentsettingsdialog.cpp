@@ -18,7 +18,9 @@ constexpr int FLUX = 3, BETA = 0, RO = 1, RS = 2;
 QLineEdit* valueEdit(double value, double top, QWidget* parent) {
     auto* edit = new QLineEdit(QString::number(value, 'g'), parent);
     auto* validator = new QDoubleValidator(0.0, top, 3, edit);
-    validator->setNotation(QDoubleValidator::StandardNotation);
+    // The values show in general format (a factor of a million reads "1e+06"): the validator
+    // takes exponents, or such a field could not be edited at all.
+    validator->setNotation(QDoubleValidator::ScientificNotation);
     edit->setValidator(validator);
     return edit;
 }

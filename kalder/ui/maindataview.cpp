@@ -270,10 +270,11 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     auto* legends = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), this);
     connect(legends, &QShortcut::activated, this, &mainDataView::switchLegends);
 
-    readSettings();
-    kalderScreenshot = plotRender::screenshotPath(QStringLiteral("kalderDisplay"));
+    // The monitor's value first: its axis titles decide the height the panes are given.
     monitorValueSelector->setCurrentIndex(1);
     switchAxisTitle(1);
+    readSettings();
+    kalderScreenshot = plotRender::screenshotPath(QStringLiteral("kalderDisplay"));
     displayMainPlot();
 }
 
@@ -658,16 +659,20 @@ void mainDataView::renderToFile() {
         case ContourPage:
             contour->renderToFile();
             break;
-        case KalderPage:
-            // The aspect-ratio page holds several plots: its summary is the one written.
-            if (auto* summary = kalder->findChild<QwtPlot*>(QStringLiteral("arPlot"))) {
-                const QString path =
-                    plotRender::chooseFile(this, kalderScreenshot, QStringLiteral("kalderDisplay"));
-                if (!path.isEmpty() && !plotRender::render(summary, path, QSizeF(320, 200))) {
-                    plotRender::reportFailure(this, path);
-                }
+        case KalderPage: {
+            // The aspect-ratio page as it is laid out: prescan and distributions side by side
+            // above the summary, on one page.
+            const QString path =
+                plotRender::chooseFile(this, kalderScreenshot, QStringLiteral("kalderDisplay"));
+            const QList<plotRender::panel> panels = {
+                {kalder->prescanPlot(), QRectF(0.0, 0.0, 0.5, 0.5)},
+                {kalder->aspectRatioPlot(), QRectF(0.5, 0.0, 0.5, 0.5)},
+                {kalder->summaryPlot(), QRectF(0.0, 0.5, 1.0, 0.5)}};
+            if (!path.isEmpty() && !plotRender::renderPanels(panels, path, QSizeF(320, 300))) {
+                plotRender::reportFailure(this, path);
             }
             break;
+        }
         default:
             ivPlot->renderToFile();
     }
@@ -738,29 +743,28 @@ bool mainDataView::saveTo(const QString& path) {
     return false;
 }
 
-void mainDataView::saveASCurrentData() {
+bool mainDataView::saveASCurrentData() {
     if (!data) {
-        return;
+        return false;
     }
     const QString name = QFileDialog::getSaveFileName(this, QStringLiteral("Save"), saveTarget,
                                                       QStringLiteral("Kalder data file(*.kdf)"));
     if (name.isEmpty()) {
-        return;
+        return false;
     }
     saveTarget = name;
     storeSettings();
-    saveTo(name);
+    return saveTo(name);
 }
 
-void mainDataView::saveCurrentData() {
+bool mainDataView::saveCurrentData() {
     if (!data) {
-        return;
+        return false;
     }
     if (data->filePath().isEmpty()) {
-        saveASCurrentData();
-    } else {
-        saveTo(data->filePath());
+        return saveASCurrentData();
     }
+    return saveTo(data->filePath());
 }
 
 void mainDataView::exportData(exportOptions& options) {

@@ -95,8 +95,9 @@ public slots:
     void switchPlotMode();
     void switchAxisTitle(int title);
 
-    void saveASCurrentData();
-    void saveCurrentData();
+    // True when the data was written.
+    bool saveASCurrentData();
+    bool saveCurrentData();
     void toggleIVCurve(bool on);
     void toggleIEDFCurve(bool on);
     void changeDerivative(int method);

@@ -6,11 +6,15 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QScreen>
 #include <QSettings>
 #include <QSplitter>
@@ -47,6 +51,7 @@ const QString NO_SENSOR = QStringLiteral("No sensor connected");
 constexpr int DESCRIPTION_BUFFER = 1500;
 constexpr int PANEL_WIDTH = 260;
 const QString LAYOUT_GROUP = QStringLiteral("mainwindow");
+const QString RECENT_KEY = QStringLiteral("mainwindow/recentFiles");
 // The size a first start asks for where the screen has room for it; smaller screens get the
 // window maximised.
 constexpr int FIRST_WIDTH = 1440;
@@ -123,6 +128,14 @@ mainWindow::mainWindow(QWidget* parent, bool pollSensor)
     ui->actionInstrument_Info->setEnabled(false);
     ui->actionInstrument->setEnabled(false);
 
+    // File > Recent Files, below Load.
+    recentMenu = new QMenu(QStringLiteral("Recent Files"), this);
+    recentMenu->setObjectName(QStringLiteral("menuRecent"));
+    ui->menuFile->insertMenu(ui->actionSave_2, recentMenu);
+    buildRecentMenu();
+    // A data file dropped on the window opens as Load would open it.
+    setAcceptDrops(true);
+
     QSettings settings;
     lastOpenFile =
         settings.value(QStringLiteral("Settings/lastopenfile"), QStringLiteral("./")).toString();
@@ -171,6 +184,8 @@ mainWindow::mainWindow(QWidget* parent, bool pollSensor)
                 &topBanner::invalidSensor);
     }
     connectInstrumentPanel();
+    // Before a scan replaces the data shown, the user may save it.
+    ui->instrumentControl->setScanGate([this] { return confirmDiscard(); });
 }
 
 mainWindow::~mainWindow() {
@@ -316,11 +331,51 @@ void mainWindow::storeLayout() {
 }
 
 void mainWindow::updateTitle(bool virtualSensor) {
-    setWindowTitle(virtualSensor ? TITLE + QStringLiteral(" - Virtual Sensor") : TITLE);
+    virtualLink = virtualSensor;
+    refreshTitle();
     ui->brandingMenu->setVirtualSensor(virtualSensor);
 }
 
+void mainWindow::refreshTitle() {
+    QString title = virtualLink ? TITLE + QStringLiteral(" - Virtual Sensor") : TITLE;
+    const tarvoDataSet* data = ui->dataView->dataSet();
+    if (data && !data->filePath().isEmpty()) {
+        title = QFileInfo(data->filePath()).fileName() + QStringLiteral(" - ") + title;
+    } else if (data && data->hasData) {
+        title = QStringLiteral("Unsaved scan - ") + title;
+    }
+    setWindowTitle(title);
+}
+
+bool mainWindow::confirmDiscard() {
+    const tarvoDataSet* data = ui->dataView->dataSet();
+    if (!data || !data->hasData || !data->filePath().isEmpty()) {
+        return true;
+    }
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Unsaved Data"),
+                    QStringLiteral("The data shown has never been saved.\n\nSave it first?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setObjectName(QStringLiteral("unsavedDataBox"));
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+        case QMessageBox::Save: {
+            // A save the user cancels or that fails keeps everything as it is.
+            const bool saved = ui->dataView->saveCurrentData();
+            refreshTitle();
+            return saved;
+        }
+        case QMessageBox::Discard:
+            return true;
+        default:
+            return false;
+    }
+}
+
 void mainWindow::closeEvent(QCloseEvent* event) {
+    if (!confirmDiscard()) {
+        event->ignore();
+        return;
+    }
     ui->dataView->storeSettings();
     storeLayout();
     graphics->hide();
@@ -402,14 +457,19 @@ void mainWindow::sensorDisconnected() {
 
 void mainWindow::newScanStarted(tarvoDataSet* dataSet) {
     ui->dataView->setDataSet(dataSet);
+    refreshTitle();
     ui->actionLoad->setEnabled(false);
+    recentMenu->setEnabled(false);
     setFileActionsEnabled(false);
     ui->actionInstrument->setEnabled(false);
     ui->brandingMenu->doingScan(true);
 }
 
 void mainWindow::scanDone() {
+    // Saved automatically, or still to be saved.
+    refreshTitle();
     ui->actionLoad->setEnabled(true);
+    recentMenu->setEnabled(!recentFiles().isEmpty());
     setFileActionsEnabled(true);
     ui->actionInstrument->setEnabled(true);
     ui->actionFile_Properties->setEnabled(true);
@@ -419,6 +479,9 @@ void mainWindow::scanDone() {
 // ---- Files ---------------------------------------------------------------------------------
 
 void mainWindow::loadData() {
+    if (!confirmDiscard()) {
+        return;
+    }
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("Open File"), lastOpenFile,
         QStringLiteral("Kalder Data Files (*.kdf) ;; Kalder Old Format (*.dat)"));
@@ -477,7 +540,83 @@ bool mainWindow::loadFile(const QString& path) {
     QSettings().setValue(QStringLiteral("Settings/lastopenfile"), path);
     setFileActionsEnabled(true);
     ui->actionFile_Properties->setEnabled(true);
+    rememberRecent(path);
+    refreshTitle();
     return true;
+}
+
+bool mainWindow::openFile(const QString& path) {
+    return confirmDiscard() && loadFile(path);
+}
+
+QStringList mainWindow::recentFiles() const {
+    return QStringList(QSettings().value(RECENT_KEY).toStringList().mid(0, RECENT_FILES));
+}
+
+void mainWindow::rememberRecent(const QString& path) {
+    QStringList files = recentFiles();
+    const QString full = QFileInfo(path).absoluteFilePath();
+    files.removeAll(full);
+    files.prepend(full);
+    QSettings().setValue(RECENT_KEY, QStringList(files.mid(0, RECENT_FILES)));
+    buildRecentMenu();
+}
+
+void mainWindow::buildRecentMenu() {
+    recentMenu->clear();
+    const QStringList files = recentFiles();
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = files[i];
+        QAction* entry = recentMenu->addAction(
+            QStringLiteral("&%1 %2").arg(i + 1).arg(QFileInfo(path).fileName()));
+        entry->setToolTip(path);
+        entry->setStatusTip(path);
+        connect(entry, &QAction::triggered, this, [this, path] {
+            // A file that is gone leaves the list once the user was told.
+            if (!openFile(path) && !QFileInfo::exists(path)) {
+                QStringList rest = recentFiles();
+                rest.removeAll(path);
+                QSettings().setValue(RECENT_KEY, rest);
+                buildRecentMenu();
+            }
+        });
+    }
+    recentMenu->setEnabled(!files.isEmpty() && ui->actionLoad->isEnabled());
+}
+
+namespace {
+
+// The data file carried by a drag, empty when it carries none (only local kdf and dat files).
+QString droppedFile(const QMimeData* mime) {
+    if (!mime || !mime->hasUrls()) {
+        return QString();
+    }
+    for (const QUrl& url : mime->urls()) {
+        const QString suffix = QFileInfo(url.toLocalFile()).suffix().toLower();
+        if (url.isLocalFile() &&
+            (suffix == QLatin1String("kdf") || suffix == QLatin1String("dat"))) {
+            return url.toLocalFile();
+        }
+    }
+    return QString();
+}
+
+}  // namespace
+
+void mainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    // Not while a scan runs (Load is disabled then).
+    if (ui->actionLoad->isEnabled() && !droppedFile(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void mainWindow::dropEvent(QDropEvent* event) {
+    const QString path = droppedFile(event->mimeData());
+    if (path.isEmpty() || !ui->actionLoad->isEnabled()) {
+        return;
+    }
+    event->acceptProposedAction();
+    openFile(path);
 }
 
 int mainWindow::offerRecovery(const QStringList& directories) {
@@ -529,11 +668,17 @@ int mainWindow::offerRecovery(const QStringList& directories) {
 }
 
 void mainWindow::saveASCurrentDataSet() {
-    ui->dataView->saveASCurrentData();
+    if (ui->dataView->saveASCurrentData()) {
+        rememberRecent(ui->dataView->dataSet()->filePath());
+    }
+    refreshTitle();
 }
 
 void mainWindow::saveCurrentData() {
-    ui->dataView->saveCurrentData();
+    if (ui->dataView->saveCurrentData()) {
+        rememberRecent(ui->dataView->dataSet()->filePath());
+    }
+    refreshTitle();
 }
 
 void mainWindow::exportData() {

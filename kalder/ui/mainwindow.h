@@ -19,6 +19,7 @@ class mainWindow;
 
 class QFrame;
 class QLabel;
+class QMenu;
 class graphControls;
 class instrumentPanel;
 class mainDataView;
@@ -53,6 +54,14 @@ public:
     // The status-bar labels, in the order they were added.
     QList<QLabel*> statusLabels() const;
     QAction* action(const QString& objectName) const;
+    // The files opened last, newest first (at most RECENT_FILES; settings group "mainwindow").
+    QStringList recentFiles() const;
+    static constexpr int RECENT_FILES = 10;
+    // True when nothing shown is lost by replacing it: the data was saved (or there is none),
+    // or the user saved it now or chose to discard it. False when the user cancelled.
+    bool confirmDiscard();
+    // Asks about unsaved data first, then loads the file.
+    bool openFile(const QString& path);
     // The user guide found by help(): the working directory, the installed documentation,
     // the program's own directory; empty when there is none.
     static QString userGuidePath();
@@ -104,6 +113,8 @@ private slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -113,6 +124,10 @@ private:
     void storeLayout();
     QMargins frameMargins() const;
     void updateTitle(bool virtualSensor);
+    // The title with the name of the file shown (or of unsaved measured data).
+    void refreshTitle();
+    void rememberRecent(const QString& path);
+    void buildRecentMenu();
 
     // Wires the instrument panel (the column at the right) to the window, the banner and the
     // sensor handler.
@@ -133,6 +148,8 @@ private:
     QString lastOpenFile;
     QFrame* topLine;
     QFrame* bottomLine;
+    QMenu* recentMenu;
+    bool virtualLink = false;
 };
 
 #endif  // KALDER_UI_MAINWINDOW_H

@@ -4,14 +4,21 @@
 #include <gtest/gtest.h>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
+#include <qwt_plot_legenditem.h>
+#include <qwt_plot_marker.h>
+#include <qwt_symbol.h>
 #include <qwt_text.h>
 
 #include <QPointF>
+#include <functional>
 #include <memory>
 
+#include "DataSetMaker.h"
 #include "data/tarvodataset.h"
 #include "plots/kalderdisplayv2.h"
 #include "plots/kalderplot.h"
+#include "plots/metascanview.h"
+#include "plots/tarvoplot.h"
 
 namespace {
 
@@ -115,6 +122,80 @@ TEST(KalderDisplay, CurvesTitlesPensAndSummary) {
     view.toggleDICurve(false);
     EXPECT_FALSE(view.ivCurve()->isVisible());
     EXPECT_FALSE(view.dIdVCurve()->isVisible());
+}
+
+TEST(KalderDisplay, LegendsAndTheSummaryTellsItsCurvesAndRatiosApart) {
+    auto ds = arData({FLAT, PEAK, OPEN});
+    kalderDisplayV2 view;
+    view.setDataSet(ds.get());
+    for (const QwtPlot* plot : {view.prescanPlot(), view.aspectRatioPlot(), view.summaryPlot()}) {
+        EXPECT_NE(plot->legend(), nullptr) << plot->objectName().toStdString();
+    }
+    // Energy and flux differ in colour and marker; each axis title wears its curve's colour.
+    const QwtPlot* summary = view.summaryPlot();
+    const QColor energy = view.energyCurve()->pen().color();
+    const QColor flux = view.fluxCurve()->pen().color();
+    EXPECT_NE(energy, flux);
+    EXPECT_NE(view.energyCurve()->symbol()->style(), view.fluxCurve()->symbol()->style());
+    EXPECT_EQ(summary->axisTitle(QwtPlot::yLeft).color(), energy);
+    EXPECT_EQ(summary->axisTitle(QwtPlot::yRight).color(), flux);
+    EXPECT_EQ(summary->axisTitle(QwtPlot::yLeft).text(), "Average Energy [eV]");
+    EXPECT_EQ(summary->axisTitle(QwtPlot::yRight).text(), "Ion Flux [Am^-2]");
+    // The fixed 0 to 20 axis, with the measured (finished) ratios marked on it.
+    EXPECT_EQ(summary->axisScaleDiv(QwtPlot::xBottom).lowerBound(), 0.0);
+    EXPECT_EQ(summary->axisScaleDiv(QwtPlot::xBottom).upperBound(), 20.0);
+    QVector<double> marked;
+    for (const QwtPlotItem* item : summary->itemList(QwtPlotItem::Rtti_PlotMarker)) {
+        marked << static_cast<const QwtPlotMarker*>(item)->xValue();
+    }
+    expectValues(marked, {2, 5}, 0);
+}
+
+// Every view of a data set shows nothing of an earlier one of another kind.
+TEST(DataKinds, ANewKindLeavesNothingOfTheOldOnScreen) {
+    auto ar = [] { return arData({FLAT, PEAK}); };
+    auto iv = [] { return makeDataSet(13, 20, 3); };
+    auto temperature = [] {
+        auto ds = std::make_unique<tarvoDataSet>(13, 4, -1);
+        const double row[13] = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+        ds->addTemperatureRow(row, 1.0, 13, 0);
+        return ds;
+    };
+    enum Kind { IV, AR, Temperature };
+    const struct {
+        std::function<std::unique_ptr<tarvoDataSet>()> first, second;
+        Kind shown;
+    } cases[] = {{iv, ar, AR}, {ar, iv, IV}, {iv, temperature, Temperature}, {temperature, ar, AR}};
+    for (const auto& c : cases) {
+        auto first = c.first();
+        auto second = c.second();
+        tarvoPlot plot;
+        metaScanView history;
+        kalderDisplayV2 arView;
+        // As the data view hands data sets over: the old one goes, the new one comes.
+        for (tarvoDataSet* ds : {first.get(), static_cast<tarvoDataSet*>(nullptr), second.get()}) {
+            plot.setDataSet(ds);
+            plot.setCurrentChannel({0, 1});
+            history.setDataSet(ds);
+            history.selectChan({0, 1});
+            arView.setDataSet(ds);
+        }
+        const bool ivShown = c.shown == IV;
+        EXPECT_EQ(plot.shownCurves().isEmpty(), !ivShown) << c.shown;
+        EXPECT_EQ(plot.legendItem()->plotItems().isEmpty(), !ivShown) << c.shown;
+        EXPECT_EQ(history.curves().isEmpty(), c.shown == AR) << c.shown;
+        int arCurves = 0;
+        for (const QwtPlotCurve* curve : arView.aspectRatioCurves()) {
+            arCurves += curve->plot() != nullptr;
+        }
+        const bool arShown = c.shown == AR;
+        EXPECT_EQ(arCurves, arShown ? 2 : 0) << c.shown;
+        EXPECT_EQ(arView.ivCurve()->dataSize() > 0, arShown) << c.shown;
+        EXPECT_EQ(arView.energyCurve()->dataSize(), arShown ? 2u : 0u) << c.shown;
+        EXPECT_EQ(arView.summaryPlot()->itemList(QwtPlotItem::Rtti_PlotMarker).size(),
+                  arShown ? 2 : 0)
+            << c.shown;
+    }
 }
 
 TEST(KalderDisplay, UnfinishedSecondRatioShowsOnlyTheFirstPoint) {

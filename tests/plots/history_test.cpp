@@ -2,9 +2,12 @@
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
+#include <qwt_plot_zoomer.h>
+#include <qwt_scale_div.h>
 #include <qwt_text.h>
 
 #include <QSignalSpy>
+#include <QTest>
 #include <cmath>
 #include <memory>
 
@@ -92,6 +95,42 @@ TEST(ScanHistory, OnePointPerScanPerChannel) {
     // The flux grows with the scan (each sweep 10 % stronger than the one before).
     EXPECT_GT(std::fabs(view.curves()[0]->sample(4).y()),
               std::fabs(view.curves()[0]->sample(0).y()));
+}
+
+TEST(ScanHistory, AxisTitlesFollowTheSelectorBeforeAnyData) {
+    metaScanView view;
+    EXPECT_EQ(view.axisTitle(QwtPlot::xBottom).text(), "Time");
+    const struct {
+        int value;
+        const char* title;
+    } cases[] = {{metaScanView::IonFlux, "Ion Flux (A/m2)"},
+                 {metaScanView::AverageEnergy, "Average Energy (eV)"}};
+    for (const auto& c : cases) {
+        view.selectValue(c.value);
+        EXPECT_EQ(view.axisTitle(QwtPlot::yLeft).text(), c.title);
+    }
+}
+
+TEST(ScanHistory, ZoomAndRightClickBackToTheWholeHistory) {
+    auto ds = series({0, 10, 20, 30, 40});
+    metaScanView view;
+    view.resize(600, 400);
+    view.setDataSet(ds.get());
+    view.selectChan({0});
+    const QwtScaleDiv whole = view.axisScaleDiv(QwtPlot::xBottom);
+    ASSERT_GE(whole.upperBound(), 40.0);
+    auto* zoomer = view.findChild<QwtPlotZoomer*>();
+    ASSERT_NE(zoomer, nullptr);
+    const QwtScaleDiv y = view.axisScaleDiv(QwtPlot::yLeft);
+    zoomer->zoom(QRectF(10, y.lowerBound(), 10, y.range()));
+    EXPECT_DOUBLE_EQ(view.axisScaleDiv(QwtPlot::xBottom).upperBound(), 20.0);
+    // A new scan arriving keeps the zoom; the right button shows the whole history again.
+    view.updateData();
+    EXPECT_DOUBLE_EQ(view.axisScaleDiv(QwtPlot::xBottom).upperBound(), 20.0);
+    QSignalSpy selected(&view, &metaScanView::scanSelected);
+    QTest::mouseClick(view.canvas(), Qt::RightButton, Qt::NoModifier, QPoint(50, 50));
+    EXPECT_EQ(view.axisScaleDiv(QwtPlot::xBottom).upperBound(), whole.upperBound());
+    EXPECT_EQ(selected.count(), 0);
 }
 
 TEST(ScanHistory, NotANumberPlotsAtZero) {

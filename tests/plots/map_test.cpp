@@ -5,14 +5,19 @@
 #include <qwt_plot_marker.h>
 
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
+#include <functional>
 
+#include "QtTestSupport.h"
 #include "TempDir.h"
 #include "data/tarvodataset.h"
+#include "plots/kalderplot.h"
 #include "plots/multisensorspectrogramdisplay.h"
 #include "plots/sensorlayout.h"
 #include "plots/spectrogramdata.h"
@@ -281,10 +286,46 @@ TEST(MultiSensorMap, RenderToFileReadBack) {
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_TRUE(f.read(16).startsWith(t.magic)) << t.suffix;
     }
-    // Nowhere to write or an unknown type: reported, with nothing left behind.
+    // Nowhere to write or an unknown type: false, with nothing left behind.
     EXPECT_FALSE(display.renderToFile(base + "/missing/dir/map.png"));
     EXPECT_FALSE(display.renderToFile(base + "/map.txt"));
     EXPECT_FALSE(QFile::exists(base + "/map.txt"));
+}
+
+}  // namespace
+
+namespace {
+
+// Saving a view from its own Save action to a place that cannot be written tells the user.
+TEST(PlotFiles, AFileThatCannotBeWrittenIsReported) {
+    TempDir dir;
+    const QString target = QString::fromStdString(dir.file("missing/dir/view.png"));
+    auto ds = temperatures(QVector<double>(13, 20.0));
+    MultiSensorSpectrogramDisplay map;
+    map.resetDataSource(ds.get());
+    kalderPlot single;
+    const struct {
+        const char* name;
+        std::function<void()> save;
+    } views[] = {{"map", [&] { map.renderToFile(); }}, {"plot", [&] { single.renderToFile(); }}};
+    for (const auto& v : views) {
+        modalScript script;
+        script.on([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
+                  [target](QWidget* w) {
+                      auto* dialog = qobject_cast<QFileDialog*>(w);
+                      dialog->selectFile(target);
+                      QMetaObject::invokeMethod(dialog, "accept");
+                  });
+        QString told;
+        script.on([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                  [&told](QWidget* w) {
+                      told = qobject_cast<QMessageBox*>(w)->text();
+                      qobject_cast<QMessageBox*>(w)->accept();
+                  });
+        v.save();
+        EXPECT_TRUE(script.finished()) << v.name;
+        EXPECT_TRUE(told.contains(target)) << v.name << " " << told.toStdString();
+    }
 }
 
 }  // namespace

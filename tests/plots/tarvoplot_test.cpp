@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_legenditem.h>
+#include <qwt_plot_zoomer.h>
 #include <qwt_scale_div.h>
+#include <qwt_scale_draw.h>
 
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
 #include <memory>
 #include <mutex>
 
 #include "DataSetMaker.h"
 #include "TempDir.h"
+#include "plots/kalderdisplayv2.h"
+#include "plots/kalderplot.h"
 #include "ui/curvepalette.h"
 
 namespace {
@@ -190,18 +195,22 @@ TEST_F(PlotTest, EnergyAxisModesToggleAndResample) {
         void (tarvoPlot::*toggle)();
         int mode;
         bool resampled;
+        QString title;
     };
+    // The bottom axis says when it counts samples instead of energies.
+    const QString energy = "Ion Energy [eV]", index = "Sample Index";
     const std::vector<Step> steps = {
-        {&tarvoPlot::toggleSimpleMode, tarvoPlot::EvenEnergy, true},
-        {&tarvoPlot::toggleSimpleMode, tarvoPlot::MeasuredEnergy, false},
-        {&tarvoPlot::toggleCheatingMode, tarvoPlot::SampleIndex, true},
-        {&tarvoPlot::toggleCheatingMode, tarvoPlot::MeasuredEnergy, false},
-        {&tarvoPlot::toggleSimpleMode, tarvoPlot::EvenEnergy, true},
-        {&tarvoPlot::toggleCheatingMode, tarvoPlot::MeasuredEnergy, false}};
+        {&tarvoPlot::toggleSimpleMode, tarvoPlot::EvenEnergy, true, energy},
+        {&tarvoPlot::toggleSimpleMode, tarvoPlot::MeasuredEnergy, false, energy},
+        {&tarvoPlot::toggleCheatingMode, tarvoPlot::SampleIndex, true, index},
+        {&tarvoPlot::toggleCheatingMode, tarvoPlot::MeasuredEnergy, false, energy},
+        {&tarvoPlot::toggleSimpleMode, tarvoPlot::EvenEnergy, true, energy},
+        {&tarvoPlot::toggleCheatingMode, tarvoPlot::MeasuredEnergy, false, energy}};
     for (const Step& s : steps) {
         (plot.*s.toggle)();
         EXPECT_EQ(plot.energyAxisMode(), s.mode);
         EXPECT_EQ(plot.resampledAxis(), s.resampled);
+        EXPECT_EQ(plot.axisTitle(QwtPlot::xBottom).text(), s.title);
     }
 
     auto data = makeDataSet(1, 21);
@@ -221,6 +230,53 @@ TEST_F(PlotTest, EnergyAxisModesToggleAndResample) {
     for (int i = 0; i < 21; ++i) {
         EXPECT_DOUBLE_EQ(iv->sample(i).x(), i);
     }
+}
+
+TEST(PlotZoom, ResetZoomReturnsToTheDataNotToTheEmptyPlot) {
+    // Zoomed in before and after the data came: the right button goes back to the data's
+    // extent (0 to 39 V here), never to the empty plot's 0 to 1000.
+    for (const bool zoomFirst : {true, false}) {
+        tarvoPlot fresh;
+        fresh.resize(600, 400);
+        auto data = makeDataSet(1, 40);
+        if (zoomFirst) {
+            fresh.primaryZoomer()->zoom(QRectF(100, 100, 50, 50));
+        }
+        fresh.setDataSet(data.get());
+        fresh.setCurrentChannel({0});
+        if (!zoomFirst) {
+            fresh.primaryZoomer()->zoom(QRectF(5, 0, 10, 1e-8));
+            EXPECT_LE(fresh.axisScaleDiv(QwtPlot::xBottom).upperBound(), 15.0);
+        }
+        QTest::mouseClick(fresh.canvas(), Qt::RightButton, Qt::NoModifier, QPoint(50, 50));
+        const QwtScaleDiv x = fresh.axisScaleDiv(QwtPlot::xBottom);
+        EXPECT_LE(x.lowerBound(), 0.0) << zoomFirst;
+        EXPECT_GE(x.upperBound(), 39.0) << zoomFirst;
+        EXPECT_LT(x.upperBound(), 100.0) << zoomFirst;
+        EXPECT_LT(fresh.axisScaleDiv(QwtPlot::yLeft).upperBound(), 1e-6) << zoomFirst;
+    }
+}
+
+TEST(EngineeringLabels, CurrentAxesUsePrefixes) {
+    const struct {
+        double value;
+        const char* label;
+    } cases[] = {{2e-7, "200n"}, {1.5e-6, "1.5\u00b5"}, {0.0, "0"},     {-3e-9, "-3n"},
+                 {1e-12, "1p"},  {2.5, "2.5"},          {1500, "1.5k"}, {9.9996e-7, "1\u00b5"},
+                 {4e-17, "0"},   {0.02, "20m"}};
+    tarvoPlot plot;
+    kalderDisplayV2 ar;
+    kalderPlot single;
+    const QwtScaleDraw* draws[] = {
+        plot.axisScaleDraw(QwtPlot::yLeft), plot.axisScaleDraw(QwtPlot::yRight),
+        ar.prescanPlot()->axisScaleDraw(QwtPlot::yLeft), single.axisScaleDraw(QwtPlot::yLeft)};
+    for (const auto& c : cases) {
+        for (const QwtScaleDraw* draw : draws) {
+            EXPECT_EQ(draw->label(c.value).text(), QString::fromUtf8(c.label)) << c.value;
+        }
+    }
+    // The titles stay as they are.
+    EXPECT_EQ(plot.axisTitle(QwtPlot::yLeft).text(), "Ion Current [A]");
 }
 
 TEST_F(PlotTest, LegendSwitchesOffAndOn) {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSettings>
+#include <QTest>
 #include <QToolButton>
 #include <memory>
 
@@ -113,7 +114,7 @@ TEST_F(DialogTest, InstrumentSettingsEditThePerProbeTable) {
     TempDir dir(true);
     auto unit = std::make_unique<TolmarCntrl>();
     unit->nExtProbes = 2;
-    const double rows[2][4] = {{3950.0, 10000.0, 49900.0, 860000.0},
+    const double rows[2][4] = {{3950.0, 10000.0, 49900.0, 1e6},
                                {3900.0, 12000.0, 50100.0, 870000.0}};
     for (int r = 0; r < 2; ++r) {
         for (int k = 0; k < 4; ++k) unit->tempCoef[r][k] = rows[r][k];
@@ -123,17 +124,23 @@ TEST_F(DialogTest, InstrumentSettingsEditThePerProbeTable) {
     QList<QLineEdit*> edits = dialog.findChildren<QLineEdit*>();
     ASSERT_EQ(edits.size(), 8);
     // Row order: flux, beta, Ro, Rs.
-    EXPECT_EQ(edits[0]->text(), "860000");
+    EXPECT_EQ(edits[0]->text(), "1e+06");
     EXPECT_EQ(edits[1]->text(), "3950");
     EXPECT_EQ(edits[2]->text(), "10000");
     EXPECT_EQ(edits[3]->text(), "49900");
+    // What a field shows can be edited by typing: 1e+06 becomes 1e+07.
+    edits[0]->end(false);
+    QTest::keyClick(edits[0], Qt::Key_Backspace);
+    QTest::keyClicks(edits[0], "7");
+    EXPECT_EQ(edits[0]->text(), "1e+07");
+    EXPECT_TRUE(edits[0]->hasAcceptableInput());
     edits[4]->setText("900000");
     edits[5]->setText("4000");
     // Not connected: the record cannot be written, but the table holds the new values.
     EXPECT_NE(dialog.writeRecord(), 1);
     EXPECT_DOUBLE_EQ(unit->tempCoef[1][3], 900000.0);
     EXPECT_DOUBLE_EQ(unit->tempCoef[1][0], 4000.0);
-    EXPECT_DOUBLE_EQ(unit->tempCoef[0][3], 860000.0);
+    EXPECT_DOUBLE_EQ(unit->tempCoef[0][3], 1e7);
 }
 
 TEST(SensorActivation, OneButtonPerProbeAndAllOthersOn) {

@@ -188,8 +188,14 @@ TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesItInANewDirectory) {
     const QString target = QString::fromStdString(dir->file("results/today"));
     setAutosave(target);
     QSignalSpy hv(panel.get(), &instrumentPanel::HVtoggled);
+    // The window is asked first and may call the scan off (unsaved data shown).
+    int asked = 0;
+    panel->setScanGate([&asked] { return ++asked > 1; });
+    button("scanButton")->click();
+    EXPECT_TRUE(dataSets.isEmpty());
 
     runScan();
+    EXPECT_EQ(asked, 2);
 
     ASSERT_EQ(dataSets.size(), 1);
     EXPECT_TRUE(notes.boxes.isEmpty());

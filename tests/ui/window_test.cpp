@@ -10,12 +10,16 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QRadioButton>
 #include <QSettings>
 #include <QSignalSpy>
@@ -31,6 +35,7 @@
 #include "acquisition/sensorhandler.h"
 #include "data/recovery.h"
 #include "plots/tarvoplot.h"
+#include "ui/instrumentpanel.h"
 #include "ui/maindataview.h"
 #include "ui/mainwindow.h"
 #include "ui/singleinstance.h"
@@ -504,6 +509,117 @@ TEST_F(WindowTest, AccentLinesFollowTheWindowSize) {
     QApplication::clipboard()->clear();
     window->action("actionCopy")->trigger();
     EXPECT_FALSE(QApplication::clipboard()->pixmap().isNull());
+}
+
+TEST_F(WindowTest, UnsavedDataIsOfferedForSavingBeforeItGoes) {
+    const QString other = writeDataFile("other.kdf", 1, 1);
+    const QString kept = QString::fromStdString(dir.file("kept.kdf"));
+    using B = QMessageBox;
+    const struct {
+        const char* what;
+        B::StandardButton answer;
+        bool goesOn;
+    } cases[] = {{"load", B::Cancel, false}, {"load", B::Discard, true},
+                 {"load", B::Save, true},    {"close", B::Cancel, false},
+                 {"close", B::Save, true},   {"scan", B::Cancel, false},
+                 {"scan", B::Discard, true}};
+    for (const auto& c : cases) {
+        const std::string name = std::string(c.what) + " " + std::to_string(int(c.answer));
+        QFile::remove(kept);
+        window = std::make_unique<mainWindow>(nullptr, false);
+        QMetaObject::invokeMethod(window.get(), "newScanStarted",
+                                  Q_ARG(tarvoDataSet*, makeDataSet(1, 20).release()));
+        QMetaObject::invokeMethod(window.get(), "scanDone");
+        EXPECT_EQ(window->windowTitle(), "Unsaved scan - Kalder System") << name;
+        modalScript script;
+        script.on("unsavedDataBox", [&c](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            EXPECT_EQ(box->standardButtons(), B::Save | B::Discard | B::Cancel);
+            box->button(c.answer)->click();
+        });
+        if (c.answer == B::Save) {
+            answerFileDialog(script, kept);
+        }
+        const QString what = c.what;
+        const bool goesOn = what == "load"    ? window->openFile(other)
+                            : what == "close" ? window->close()
+                                              : window->panel()->mayStartScan();
+        EXPECT_TRUE(script.finished()) << name;
+        EXPECT_TRUE(script.unexpected.isEmpty()) << name;
+        EXPECT_EQ(goesOn, c.goesOn) << name;
+        EXPECT_EQ(QFile::exists(kept), c.answer == B::Save) << name;
+    }
+    // Data from a file, or saved, goes without a question.
+    ASSERT_TRUE(window->loadFile(other));
+    modalScript none;
+    EXPECT_TRUE(window->openFile(other));
+    EXPECT_TRUE(window->close());
+    EXPECT_TRUE(none.seen.isEmpty());
+}
+
+TEST_F(WindowTest, TitleRecentFilesAndDroppedFiles) {
+    QStringList files;
+    for (int i = 0; i < 12; ++i) {
+        files
+            << QFileInfo(writeDataFile("f" + std::to_string(i) + ".kdf", 1, 1)).absoluteFilePath();
+        ASSERT_TRUE(window->loadFile(files.last()));
+    }
+    EXPECT_EQ(window->windowTitle(), "f11.kdf - Kalder System");
+    // The last ten, newest first, kept in the "mainwindow" group and offered in File.
+    QStringList newest;
+    for (int i = 11; i >= 2; --i) newest << files[i];
+    EXPECT_EQ(window->recentFiles(), newest);
+    EXPECT_EQ(QSettings().value("mainwindow/recentFiles").toStringList(), newest);
+    auto* menu = window->findChild<QMenu*>("menuRecent");
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 10);
+    EXPECT_EQ(menu->actions()[3]->text(), "&4 f8.kdf");
+    menu->actions()[3]->trigger();
+    EXPECT_EQ(window->windowTitle(), "f8.kdf - Kalder System");
+    EXPECT_EQ(window->recentFiles().first(), files[8]);
+
+    // A file gone from disk is reported and leaves the list.
+    QFile::remove(files[5]);
+    {
+        modalScript script;
+        QString told;
+        answerMessageBox(script, &told);
+        menu->actions()[6]->trigger();  // f5 is seventh now: 8, 11, 10, 9, 7, 6, 5
+        EXPECT_TRUE(told.startsWith("Invalid File")) << told.toStdString();
+    }
+    EXPECT_FALSE(window->recentFiles().contains(files[5]));
+    EXPECT_EQ(window->windowTitle(), "f8.kdf - Kalder System");
+
+    // A kdf file dropped on the window opens; other files are not taken.
+    for (const auto& [path, taken] :
+         {std::pair{files[0], true}, std::pair{QString::fromStdString(dir.file("a.txt")), false}}) {
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &enter);
+        EXPECT_EQ(enter.isAccepted(), taken) << path.toStdString();
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(window.get(), &drop);
+    }
+    EXPECT_EQ(window->windowTitle(), "f0.kdf - Kalder System");
+}
+
+TEST_F(WindowTest, TheAspectRatioPageIsSavedWithItsThreePlots) {
+    mainDataView* view = window->dataView();
+    view->displayKalder();
+    // Prescan and distributions above, the summary below: one page of 320 x 300 mm.
+    for (const auto& [suffix, magic] : {std::pair{"png", "\x89PNG"}, std::pair{"pdf", "%PDF"},
+                                        std::pair{"svg", "<?xml"}, std::pair{"ps", "%!PS"}}) {
+        const std::string path = dir.file(std::string("ar.") + suffix);
+        modalScript script;
+        answerFileDialog(script, QString::fromStdString(path));
+        view->renderToFile();
+        EXPECT_EQ(readWholeFile(path).rfind(magic, 0), 0u) << suffix;
+    }
+    const QImage image(QString::fromStdString(dir.file("ar.png")));
+    EXPECT_NEAR(image.width(), 320 / 25.4 * 85, 1.0);
+    EXPECT_NEAR(image.height(), 300 / 25.4 * 85, 1.0);
 }
 
 TEST_F(WindowTest, ClosingStoresTheViewSettings) {
