@@ -149,8 +149,7 @@ void tarvoDataSet::writeBody(QDataStream& out) {
             for (const arGroup* group : scan->groups) {
                 writeArGroupHead(out, group->aspectRatio, group->points.size());
                 for (const arPoint* point : group->points) {
-                    writeArPointHead(out, point->voltage, point->secondValue,
-                                     point->traces.size());
+                    writeArPointHead(out, point->voltage, point->secondValue, point->traces.size());
                     for (const ivTrace* trace : point->traces) {
                         writeTrace(out, trace);
                     }

@@ -316,7 +316,9 @@ struct logged {
         quint8 type = 0;
         in >> type;
         // The fields read whole and the record belongs to the data of this kind.
-        const auto fits = [&](int wanted) { return in.status() == QDataStream::Ok && kind == wanted; };
+        const auto fits = [&](int wanted) {
+            return in.status() == QDataStream::Ok && kind == wanted;
+        };
         const auto rest = [&] {
             const int at = static_cast<int>(in.device()->pos());
             return span{offset + at, body.size() - at};
@@ -465,9 +467,8 @@ QByteArray recoveryJournal::firstHeader(const QString& path) {
 bool recoveryJournal::rebuild(const QString& path, QIODevice& out) {
     QFile file(path);
     logged log;
-    if (!readRecords(file, [&](const QByteArray& body, qint64 offset) {
-            return log.take(body, offset);
-        }) ||
+    if (!readRecords(
+            file, [&](const QByteArray& body, qint64 offset) { return log.take(body, offset); }) ||
         !log.hasData) {
         return false;
     }

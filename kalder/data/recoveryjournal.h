@@ -68,8 +68,8 @@ private:
     bool appendRecords(const QByteArray& records);
 
     QString filePath;
-    QFile file;                     // open for appending once the journal exists
-    std::unique_ptr<cursor> held;   // what the file holds
+    QFile file;                    // open for appending once the journal exists
+    std::unique_ptr<cursor> held;  // what the file holds
     bool rewrite = true;
 };
 

@@ -1,6 +1,6 @@
 // Recovery files: a journal holds, rebuilt, the file the data set writes itself and keeps what
-// came before any cut; a copy written with extra settings leaves the data set as it was; the
-// finder lists exactly the recovery files of unfinished runs, whatever else lies beside them.
+// came before any cut; the finder lists exactly the recovery files of unfinished runs, whatever
+// else lies beside them.
 #include "data/recovery.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +75,7 @@ std::vector<double> block(double level) {
     return {level, level - 1, level - 2, 0.5, 1.5, 2.5};
 }
 
-addition sweep(double level, double time) {
+addition sweepAt(double level, double time) {
     return [=](tarvoDataSet& s) { s.addTrace(block(level).data(), time, 3, 2, 0, 0, false); };
 }
 
@@ -128,7 +128,8 @@ TEST_P(JournalTest, AppendsOnlyAndKeepsWhatCameBeforeACut) {
         EXPECT_TRUE(set.saveCopy(at("own.kdf"), flags));
         QBuffer rebuilt;
         rebuilt.open(QIODevice::WriteOnly);
-        return recoveryJournal::rebuild(path, rebuilt) && rebuilt.data() == readBytes(at("own.kdf"));
+        return recoveryJournal::rebuild(path, rebuilt) &&
+               rebuilt.data() == readBytes(at("own.kdf"));
     };
     QByteArray written;
     std::vector<int> sizes;  // of the journal after each step
@@ -162,8 +163,8 @@ TEST_P(JournalTest, AppendsOnlyAndKeepsWhatCameBeforeACut) {
         }
         writeBytes(at("cut.kdj"), cut % 2 ? bytes : written.left(cut));
         std::unique_ptr<tarvoDataSet> recovered(recovery::openUnfinishedRun(at("cut.kdj")));
-        const int kept = static_cast<int>(std::count_if(sizes.begin(), sizes.end(),
-                                                        [&](int size) { return size <= cut; }));
+        const int kept = static_cast<int>(
+            std::count_if(sizes.begin(), sizes.end(), [&](int size) { return size <= cut; }));
         ASSERT_EQ(recovered ? items(*recovered) : 0, kept) << "cut at " << cut;
     }
     // A journal removed behind the writer's back is written anew, whole.
@@ -176,7 +177,7 @@ TEST_P(JournalTest, AppendsOnlyAndKeepsWhatCameBeforeACut) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, JournalTest,
     ::testing::Values(
-        journalCase{"Sweeps", {sweep(1, 0.0), sweep(2, 1.0), sweep(3, 0.0), sweep(4, 1.0)}},
+        journalCase{"Sweeps", {sweepAt(1, 0.0), sweepAt(2, 1.0), sweepAt(3, 0.0), sweepAt(4, 1.0)}},
         journalCase{"AspectRatio",
                     {arTrace(1, 1.0, 2.0, 10.0), reference(2, 1.0), arTrace(3, 1.0, 2.0, 11.0),
                      arTrace(4, 1.0, 3.0, 10.0), reference(5, 2.0), arTrace(6, 1.0, 2.0, 10.0)}},
@@ -184,25 +185,6 @@ INSTANTIATE_TEST_SUITE_P(
                     {row(0.0, {1, 2, 3}), row(1.0, {4, 5, 6}), row(0.0, {7, 8}),
                      row(1.0, {9, 10, 11, 12})}}),
     [](const ::testing::TestParamInfo<journalCase>& info) { return std::string(info.param.name); });
-
-TEST_F(RecoveryTest, CopyCarriesTheFlagOnlyInTheFile) {
-    tarvoDataSet set(1, 3, 7);
-    fill(set, 2);
-    set.settingsMap.insert("probe", 3);
-    const QString path = at("kalder_recovery_1_2.kdf");
-
-    ASSERT_TRUE(set.saveCopy(path, unfinished("Temperature", "2026-01-02T03:04:05")));
-
-    EXPECT_FALSE(set.settingsMap.contains(recovery::UNFINISHED_KEY));
-    EXPECT_TRUE(set.filePath().isEmpty()) << "a copy is not the data set's file";
-    QVariantMap header;
-    ASSERT_TRUE(recovery::readHeader(path, header));
-    EXPECT_TRUE(header.value(recovery::UNFINISHED_KEY).toBool());
-    EXPECT_EQ(header.value("probe").toInt(), 3);
-    // The copy is an ordinary kdf file with every trace.
-    tarvoDataSet loaded(path);
-    EXPECT_EQ(loaded.scanCount(), 2);
-}
 
 TEST_F(RecoveryTest, FinderListsOnlyUnfinishedRecoveryFiles) {
     tarvoDataSet set(1, 3, 7);

@@ -356,9 +356,9 @@ TEST_F(WindowTest, UnfinishedRunsAreOfferedAtStart) {
     EXPECT_FALSE(QFileInfo::exists(discarded));
     ASSERT_TRUE(window->dataView()->dataSet());
     EXPECT_EQ(window->dataView()->dataSet()->nChannels, 9);
-    EXPECT_EQ(window->lastFile(), QFileInfo(recovered).dir().filePath(
-                                      "recovered_" + QFileInfo(recovered).completeBaseName() +
-                                      ".kdf"));
+    EXPECT_EQ(window->lastFile(),
+              QFileInfo(recovered).dir().filePath(
+                  "recovered_" + QFileInfo(recovered).completeBaseName() + ".kdf"));
     tarvoDataSet onDisk(window->lastFile());
     EXPECT_FALSE(onDisk.settingsMap.contains(recovery::UNFINISHED_KEY));
     EXPECT_EQ(recovery::findUnfinishedRuns({runs}).size(), 1);
