@@ -8,7 +8,7 @@
 // big-endian in the kdf stream version. Traces and rows are stored as the kdf file holds them;
 // indices count the items of their list in the order the journal introduced them.
 //   1 settings      qint32 kind, sensor code, rows, points; the kdf JSON header (length, text,
-//                   newline). The last one before a data record applies.
+//                   newline). The last one read applies to the whole file.
 //   2 sweep scan    double time (a new scan)
 //   3 sweep trace   qint32 scan; trace
 //   4 ar scan       qint32 scan, bool altVoltageRow; key and reference trace (a new scan when
