@@ -1,5 +1,6 @@
 // Data-set costs: ingest of one sweep into a scan that already holds many, kdf save and load
-// throughput, and the HDF5 export against the kdf save of the same data.
+// throughput, the HDF5 export against the kdf save of the same data, and a recovery checkpoint
+// early and late in a long run.
 #include <benchmark/benchmark.h>
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "acquisition/runcheckpoint.h"
 #include "data/hdf5export.h"
 #include "data/tarvodataset.h"
 
@@ -116,19 +118,25 @@ void BM_KdfLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_KdfLoad)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// 10,000 sweeps of 16 rows (13 current channels, 3 voltage rows) by 111 points in one scan: a
-// long run of a 13-sensor disc.
+// Sweeps of 16 rows (13 current channels, 3 voltage rows) by 111 points, as a 13-sensor disc
+// gives them, at one time stamp; `next` counts the sweeps made so far.
+void addDiscSweeps(tarvoDataSet& set, int count, double time, int& next) {
+    constexpr int rows = 16;
+    std::vector<double> block(rows * kPoints);
+    for (int t = 0; t < count; ++t, ++next) {
+        const std::vector<double>& sample = sampleBlocks()[next % sampleBlocks().size()];
+        std::copy(sample.begin() + (kRows - rows) * kPoints, sample.end(), block.begin());
+        std::copy(sample.begin(), sample.begin() + 13 * kPoints, block.begin());
+        set.addTrace(block.data(), time, kPoints, rows, 0, 0, false);
+    }
+}
+
+// 10,000 sweeps in one scan: a long run of a 13-sensor disc.
 tarvoDataSet& discRun() {
     static tarvoDataSet* set = [] {
-        constexpr int rows = 16;
         auto* s = new tarvoDataSet(13, 3, 0);
-        std::vector<double> block(rows * kPoints);
-        for (int t = 0; t < 10000; ++t) {
-            const std::vector<double>& sample = sampleBlocks()[t % sampleBlocks().size()];
-            std::copy(sample.begin() + (kRows - rows) * kPoints, sample.end(), block.begin());
-            std::copy(sample.begin(), sample.begin() + 13 * kPoints, block.begin());
-            s->addTrace(block.data(), 0.0, kPoints, rows, 0, 0, false);
-        }
+        int next = 0;
+        addDiscSweeps(*s, 10000, 0.0, next);
         return s;
     }();
     return *set;
@@ -161,5 +169,39 @@ void BM_DiscRunHdf5Export(benchmark::State& state) {
     writeDiscRun(state, true);
 }
 BENCHMARK(BM_DiscRunHdf5Export)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// One recovery checkpoint after about N sweeps of a repeated scan of the 13-sensor disc in
+// passes of ten sweeps: each iteration adds a pass and times the checkpoint that follows, as
+// the panel takes one after every pass. It should cost the same after 20,000 sweeps as after
+// 100.
+void BM_CheckpointAfter(benchmark::State& state) {
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    constexpr int pass = 10;
+    QTemporaryDir dir(benchDirectory());
+    tarvoDataSet set(13, 3, 0);
+    int next = 0;
+    int passes = 0;
+    while (next < state.range(0)) {
+        addDiscSweeps(set, pass, passes++, next);
+    }
+    runCheckpoint checkpoint(&set, dir.path(), QStringLiteral("IV_TimeAveraged"));
+    if (!checkpoint.save())
+        state.SkipWithError("checkpoint failed");
+    for (auto _ : state) {
+        state.PauseTiming();
+        addDiscSweeps(set, pass, passes++, next);
+        state.ResumeTiming();
+        if (!checkpoint.save())
+            state.SkipWithError("checkpoint failed");
+    }
+    state.counters["journal_MB"] = QFileInfo(checkpoint.path()).size() / 1e6;
+    checkpoint.finish();
+}
+BENCHMARK(BM_CheckpointAfter)
+    ->Arg(100)
+    ->Arg(20000)
+    ->Iterations(50)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

@@ -3,10 +3,10 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDir>
-#include <QFile>
 #include <QVariantMap>
 
 #include "data/recovery.h"
+#include "data/recoveryjournal.h"
 #include "data/tarvodataset.h"
 
 runCheckpoint::runCheckpoint(tarvoDataSet* dataSet, const QString& directory,
@@ -15,6 +15,7 @@ runCheckpoint::runCheckpoint(tarvoDataSet* dataSet, const QString& directory,
     QDir().mkpath(directory);
     file = recovery::fileName(QDir(directory).absolutePath(), started,
                               QCoreApplication::applicationPid());
+    journal = std::make_unique<recoveryJournal>(file);
     sinceLast.start();
 }
 
@@ -37,7 +38,7 @@ bool runCheckpoint::save() {
         {recovery::STARTED_KEY, started.toString(Qt::ISODateWithMs)},
         {recovery::PROCESS_KEY, QCoreApplication::applicationPid()},
     };
-    if (!dataSet->saveCopy(file, flags)) {
+    if (!journal->append(*dataSet, flags)) {
         qWarning() << "cannot write the recovery file" << file;
         return false;
     }
@@ -51,5 +52,5 @@ bool runCheckpoint::tick() {
 
 bool runCheckpoint::finish() {
     finished = true;
-    return !QFile::exists(file) || QFile::remove(file);
+    return journal->remove();
 }

@@ -1,19 +1,22 @@
-// Recovery checkpoints of a run in progress: the data set is written atomically, in the kdf
-// format, to the run's recovery file (data/recovery.h) with "unfinished": true in the file's
-// settings map. The owner calls passCompleted() after every completed pass and tick() often
-// (from a timer or on progress); tick() writes when the last checkpoint is older than
-// INTERVAL_MS on the pacing clock. finish() removes the file once the run's data is safe.
+// Recovery checkpoints of a run in progress: each one appends what the data set gained since
+// the last to the run's recovery journal (data/recovery.h, data/recoveryjournal.h), whose
+// settings carry "unfinished": true, so that a checkpoint costs the same late in a long run as
+// early. The owner calls passCompleted() after every completed pass and tick() often (from a
+// timer or on progress); tick() writes when the last checkpoint is older than INTERVAL_MS on
+// the pacing clock. finish() removes the file once the run's data is safe.
 //
 // All calls come from one thread (the panel's); the scan thread may append meanwhile, since
-// the data is written under the data set's lock.
+// what is new is taken under the data set's lock.
 #ifndef KALDER_ACQUISITION_RUNCHECKPOINT_H
 #define KALDER_ACQUISITION_RUNCHECKPOINT_H
 
 #include <QDateTime>
 #include <QString>
+#include <memory>
 
 #include "acquisition/pacing.h"
 
+class recoveryJournal;
 class tarvoDataSet;
 
 class runCheckpoint {
@@ -28,7 +31,7 @@ public:
     runCheckpoint& operator=(const runCheckpoint&) = delete;
 
     QString path() const { return file; }
-    // Writes the checkpoint now; false when writing failed (the previous checkpoint stays).
+    // Writes the checkpoint now; false when writing failed (the previous checkpoints stay).
     // A data set without data writes nothing and counts as done.
     bool save();
     bool passCompleted() { return save(); }
@@ -44,6 +47,7 @@ private:
     QString typeName;
     QDateTime started;
     QString file;
+    std::unique_ptr<recoveryJournal> journal;
     pacing::stopwatch sinceLast;
     int written = 0;
     bool finished = false;

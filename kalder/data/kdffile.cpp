@@ -16,7 +16,7 @@ namespace {
 
 constexpr quint32 kMagic = 0xACDCB070u;
 // Stream version of the files written here, and of the readers of versions 10 to 15.
-constexpr int kWriteStreamVersion = 15;
+constexpr int kWriteStreamVersion = KDF_STREAM_VERSION;
 constexpr int kOldStreamVersion = 11;
 constexpr qint32 kMaxJsonLength = 19999;
 constexpr qint64 kReservedBytes = 16;
@@ -112,11 +112,7 @@ bool tarvoDataSet::writeFile(const QString& target, const QVariantMap& extraSett
     }
     QDataStream out(&file);
     out.setVersion(kWriteStreamVersion);
-    out << qint16(0x0D0A);
-    for (char c : QByteArray("[DATA]")) {
-        out << qint8(c);
-    }
-    out << qint16(0x0D0A);
+    writeDataMarker(out);
     // The data is copied out under the lock and written after it, so that a scan that appends
     // meanwhile waits for a copy in memory, not for the disk.
     QByteArray data;
@@ -124,10 +120,7 @@ bool tarvoDataSet::writeFile(const QString& target, const QVariantMap& extraSett
         QDataStream image(&data, QIODevice::WriteOnly);
         image.setVersion(kWriteStreamVersion);
         std::lock_guard<std::mutex> locker(mutex);
-        image << kMagic << qint32(FILE_VERSION) << qint32(dataKind) << qint32(sensorCode);
-        for (int i = 0; i < 8; ++i) {
-            image << QChar(0);
-        }
+        writeDataHead(image, dataKind, sensorCode);
         writeBody(image);
     }
     out.writeRawData(data.constData(), data.size());
@@ -139,24 +132,24 @@ bool tarvoDataSet::writeFile(const QString& target, const QVariantMap& extraSett
 }
 
 void tarvoDataSet::writeBody(QDataStream& out) {
+    const int rows = nChannels + nVoltageChannels;
     if (dataKind == 0) {
-        out << qint32(sweepScans.size()) << qint32(nChannels + nVoltageChannels) << qint32(nPoints);
+        writeBodyHead(out, dataKind, sweepScans.size(), rows, nPoints);
         for (const tarvoScan* scan : sweepScans) {
-            out << scan->time << qint32(scan->traces->size());
+            writeSweepScanHead(out, scan->time, scan->traces->size());
             for (const ivTrace* trace : *scan->traces) {
                 writeTrace(out, trace);
             }
         }
     } else if (dataKind == 2) {
-        out << qint32(arScans.size()) << qint32(nChannels + nVoltageChannels) << qint32(0);
+        writeBodyHead(out, dataKind, arScans.size(), rows, 0);
         for (const kalderAspectRatioScan* scan : arScans) {
-            out << scan->key;
-            writeTrace(out, scan->reference);
-            out << qint32(scan->groups.size()) << scan->altVoltageRow;
+            writeArScanStart(out, scan->key, scan->reference);
+            writeArScanGroups(out, scan->groups.size(), scan->altVoltageRow);
             for (const arGroup* group : scan->groups) {
-                out << group->aspectRatio << qint32(group->points.size());
+                writeArGroupHead(out, group->aspectRatio, group->points.size());
                 for (const arPoint* point : group->points) {
-                    out << point->voltage << point->secondValue << qint32(point->traces.size());
+                    writeArPointHead(out, point->voltage, point->secondValue, point->traces.size());
                     for (const ivTrace* trace : point->traces) {
                         writeTrace(out, trace);
                     }
@@ -164,16 +157,70 @@ void tarvoDataSet::writeBody(QDataStream& out) {
             }
         }
     } else {
-        out << qint32(temperatureRecords.size()) << qint32(0);
+        writeBodyHead(out, dataKind, temperatureRecords.size(), 0, 0);
         for (const temperatureRecord* record : temperatureRecords) {
             const int columns = record->average.size();
-            out << record->time << qint32(columns) << qint32(record->rows.size());
-            for (QVector<double> row : record->rows) {
-                row.resize(columns);
-                writeDoubles(out, row.constData(), columns);
+            writeTemperatureRecordHead(out, record->time, columns, record->rows.size());
+            for (const QVector<double>& row : record->rows) {
+                writeTemperatureRow(out, row, columns);
             }
         }
     }
+}
+
+// The parts of a body around the traces (kdfinput.h).
+
+void writeDataMarker(QDataStream& out) {
+    out << qint16(0x0D0A);
+    for (char c : QByteArray("[DATA]")) {
+        out << qint8(c);
+    }
+    out << qint16(0x0D0A);
+}
+
+void writeDataHead(QDataStream& out, int kind, int sensorCode) {
+    out << kMagic << qint32(tarvoDataSet::FILE_VERSION) << qint32(kind) << qint32(sensorCode);
+    for (int i = 0; i < 8; ++i) {
+        out << QChar(0);
+    }
+}
+
+void writeBodyHead(QDataStream& out, int kind, int items, int rows, int points) {
+    if (kind == 0 || kind == 2) {
+        out << qint32(items) << qint32(rows) << qint32(points);
+    } else {
+        out << qint32(items) << qint32(0);
+    }
+}
+
+void writeSweepScanHead(QDataStream& out, double time, int traces) {
+    out << time << qint32(traces);
+}
+
+void writeArScanStart(QDataStream& out, double key, const ivTrace* reference) {
+    out << key;
+    writeTrace(out, reference);
+}
+
+void writeArScanGroups(QDataStream& out, int groups, bool altVoltageRow) {
+    out << qint32(groups) << altVoltageRow;
+}
+
+void writeArGroupHead(QDataStream& out, double aspectRatio, int points) {
+    out << aspectRatio << qint32(points);
+}
+
+void writeArPointHead(QDataStream& out, double voltage, double secondValue, int traces) {
+    out << voltage << secondValue << qint32(traces);
+}
+
+void writeTemperatureRecordHead(QDataStream& out, double time, int columns, int rows) {
+    out << time << qint32(columns) << qint32(rows);
+}
+
+void writeTemperatureRow(QDataStream& out, QVector<double> row, int columns) {
+    row.resize(columns);
+    writeDoubles(out, row.constData(), columns);
 }
 
 bool tarvoDataSet::loadFile(const QString& filePath) {

@@ -70,8 +70,29 @@ private:
     qint64 itemBudget;
 };
 
+// Stream version of the files this program writes.
+constexpr int KDF_STREAM_VERSION = 15;
+
 // Writes `count` doubles big-endian in one block.
 void writeDoubles(QDataStream& out, const double* values, qint64 count);
 void writeTrace(QDataStream& out, const ivTrace* trace);
+
+// The other parts of a kdf file after its JSON header, in file order: the marker, the data head
+// (magic, file version, kind, sensor code, reserved bytes), the body head (item count and
+// shape), then per item the heads below with their traces or rows. The data set's save and the
+// recovery journal, which rebuilds a file from the parts it logged, write them alike.
+void writeDataMarker(QDataStream& out);
+void writeDataHead(QDataStream& out, int kind, int sensorCode);
+void writeBodyHead(QDataStream& out, int kind, int items, int rows, int points);
+void writeSweepScanHead(QDataStream& out, double time, int traces);
+// An aspect-ratio scan starts with its key and reference trace (an empty one when it has none);
+// its group count and flag follow.
+void writeArScanStart(QDataStream& out, double key, const ivTrace* reference);
+void writeArScanGroups(QDataStream& out, int groups, bool altVoltageRow);
+void writeArGroupHead(QDataStream& out, double aspectRatio, int points);
+void writeArPointHead(QDataStream& out, double voltage, double secondValue, int traces);
+void writeTemperatureRecordHead(QDataStream& out, double time, int columns, int rows);
+// A row cut or padded with zeros to the record's column count.
+void writeTemperatureRow(QDataStream& out, QVector<double> row, int columns);
 
 #endif  // KALDER_DATA_KDFINPUT_H

@@ -1,6 +1,8 @@
 #include "data/recovery.h"
 
+#include <QBuffer>
 #include <QDataStream>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,9 +10,11 @@
 #include <QJsonObject>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 #include <algorithm>
 #include <memory>
 
+#include "data/recoveryjournal.h"
 #include "data/tarvodataset.h"
 
 namespace recovery {
@@ -31,7 +35,7 @@ bool processRuns(qint64 id) {
 }  // namespace
 
 QString fileName(const QString& directory, const QDateTime& started, qint64 processId) {
-    return QStringLiteral("%1/%2%3_%4.kdf")
+    return QStringLiteral("%1/%2%3_%4.kdj")
         .arg(directory, PREFIX, started.toString(QStringLiteral("yyMMddhhmmsszzz")))
         .arg(processId);
 }
@@ -58,18 +62,24 @@ QStringList searchDirectories(QSettings& settings) {
 }
 
 bool readHeader(const QString& path, QVariantMap& header) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QBuffer journalHeader;
+    QFile kdf(path);
+    QIODevice* device = &kdf;
+    if (recoveryJournal::isJournal(path)) {
+        journalHeader.setData(recoveryJournal::firstHeader(path));
+        device = &journalHeader;
+    }
+    if (!device->open(QIODevice::ReadOnly)) {
         return false;
     }
-    QDataStream in(&file);
+    QDataStream in(device);
     qint32 length = 0;
     in >> length;
-    if (in.status() != QDataStream::Ok || length <= 0 || length > file.size() - 4) {
+    if (in.status() != QDataStream::Ok || length <= 0 || length > device->size() - 4) {
         return false;
     }
     QJsonParseError error;
-    const QJsonDocument json = QJsonDocument::fromJson(file.read(length), &error);
+    const QJsonDocument json = QJsonDocument::fromJson(device->read(length), &error);
     if (error.error != QJsonParseError::NoError || !json.isObject()) {
         return false;
     }
@@ -87,7 +97,8 @@ QList<unfinishedRun> findUnfinishedRuns(const QStringList& directories) {
         }
         seen << dir.absolutePath();
         const QFileInfoList files =
-            dir.entryInfoList({PREFIX + QStringLiteral("*.kdf")}, QDir::Files, QDir::Name);
+            dir.entryInfoList({PREFIX + QStringLiteral("*.kdj"), PREFIX + QStringLiteral("*.kdf")},
+                              QDir::Files, QDir::Name);
         for (const QFileInfo& info : files) {
             QVariantMap header;
             if (!readHeader(info.absoluteFilePath(), header) ||
@@ -111,7 +122,18 @@ QList<unfinishedRun> findUnfinishedRuns(const QStringList& directories) {
 }
 
 tarvoDataSet* openUnfinishedRun(const QString& path) {
-    auto set = std::make_unique<tarvoDataSet>(path);
+    std::unique_ptr<tarvoDataSet> set;
+    if (recoveryJournal::isJournal(path)) {
+        // The journal is rebuilt into an ordinary file and loaded from there.
+        QTemporaryFile rebuilt(QDir::tempPath() + QStringLiteral("/kalder_rebuilt_XXXXXX.kdf"));
+        if (!rebuilt.open() || !recoveryJournal::rebuild(path, rebuilt) || !rebuilt.flush()) {
+            qWarning() << "cannot rebuild the data of" << path << "in" << rebuilt.fileName();
+            return nullptr;
+        }
+        set = std::make_unique<tarvoDataSet>(rebuilt.fileName());
+    } else {
+        set = std::make_unique<tarvoDataSet>(path);
+    }
     if (!set->hasData) {
         return nullptr;
     }

@@ -642,7 +642,8 @@ int mainWindow::offerRecovery(const QStringList& directories) {
         }
         // The data goes into an ordinary file first; the recovery file goes only after that.
         const QFileInfo info(run.path);
-        const QString target = info.dir().filePath(QStringLiteral("recovered_") + info.fileName());
+        const QString target = info.dir().filePath(
+            QStringLiteral("recovered_") + info.completeBaseName() + QStringLiteral(".kdf"));
         std::unique_ptr<tarvoDataSet> data;
         try {
             data.reset(recovery::openUnfinishedRun(run.path));

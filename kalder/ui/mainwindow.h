@@ -75,7 +75,7 @@ public:
 
     // Offers each run found in these directories that never ended (the program crashed or was
     // killed while scanning): "Yes" saves its data as an ordinary data file beside it
-    // ("recovered_" and the recovery file's name), removes
+    // ("recovered_" and the recovery file's name, ending in .kdf), removes
     // the recovery file and shows the data; "Discard" removes it; "No" leaves it for the next
     // start. Runs whose process still runs are left alone. Returns the count recovered.
     int offerRecovery(const QStringList& directories);

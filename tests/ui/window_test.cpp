@@ -34,6 +34,7 @@
 #include "acquisition/pacing.h"
 #include "acquisition/sensorhandler.h"
 #include "data/recovery.h"
+#include "data/recoveryjournal.h"
 #include "plots/tarvoplot.h"
 #include "ui/instrumentpanel.h"
 #include "ui/maindataview.h"
@@ -317,19 +318,26 @@ TEST_F(WindowTest, UnfinishedRunsAreOfferedAtStart) {
     }
     ASSERT_GT(writer, 0);
     waitpid(writer, nullptr, 0);
-    auto leaveCheckpoint = [&](int channels, int minute) {
+    // Journals, and a whole file as earlier versions wrote it.
+    auto leaveCheckpoint = [&](int channels, int minute, bool journal) {
         auto data = makeDataSet(channels, 25, 1, 2);
         const QDateTime started(QDate(2026, 12, 1), QTime(9, minute));
-        const QString path = recovery::fileName(runs, started, writer);
-        EXPECT_TRUE(data->saveCopy(path, {{recovery::UNFINISHED_KEY, true},
-                                          {recovery::TYPE_KEY, "IV_TimeAveraged"},
-                                          {recovery::STARTED_KEY, started.toString(Qt::ISODate)},
-                                          {recovery::PROCESS_KEY, qint64(writer)}}));
+        QString path = recovery::fileName(runs, started, writer);
+        const QVariantMap flags{{recovery::UNFINISHED_KEY, true},
+                                {recovery::TYPE_KEY, "IV_TimeAveraged"},
+                                {recovery::STARTED_KEY, started.toString(Qt::ISODate)},
+                                {recovery::PROCESS_KEY, qint64(writer)}};
+        if (journal) {
+            EXPECT_TRUE(recoveryJournal(path).append(*data, flags));
+        } else {
+            path.replace(".kdj", ".kdf");
+            EXPECT_TRUE(data->saveCopy(path, flags));
+        }
         return path;
     };
-    const QString kept = leaveCheckpoint(7, 1);
-    const QString recovered = leaveCheckpoint(9, 2);
-    const QString discarded = leaveCheckpoint(13, 3);
+    const QString kept = leaveCheckpoint(7, 1, false);
+    const QString recovered = leaveCheckpoint(9, 2, true);
+    const QString discarded = leaveCheckpoint(13, 3, true);
 
     modalScript script;
     QStringList titles;
@@ -353,8 +361,9 @@ TEST_F(WindowTest, UnfinishedRunsAreOfferedAtStart) {
     EXPECT_FALSE(QFileInfo::exists(discarded));
     ASSERT_TRUE(window->dataView()->dataSet());
     EXPECT_EQ(window->dataView()->dataSet()->nChannels, 9);
-    EXPECT_TRUE(window->lastFile().startsWith(runs + "/recovered_"))
-        << window->lastFile().toStdString();
+    EXPECT_EQ(window->lastFile(),
+              QFileInfo(recovered).dir().filePath(
+                  "recovered_" + QFileInfo(recovered).completeBaseName() + ".kdf"));
     tarvoDataSet onDisk(window->lastFile());
     EXPECT_FALSE(onDisk.settingsMap.contains(recovery::UNFINISHED_KEY));
     EXPECT_EQ(recovery::findUnfinishedRuns({runs}).size(), 1);

@@ -18,7 +18,7 @@ const char USAGE[] =
     "  inspect FILE.kdf      print what a data file holds\n"
     "  export FILE.kdf       write CSV (--csv OUT), MAT (--mat OUT) or HDF5 (--h5 OUT) exports\n"
     "                        of a data file\n"
-    "  recover --list        list measurements whose run never ended; --open RECOVERY.kdf\n"
+    "  recover --list        list measurements whose run never ended; --open RECOVERY.kdj\n"
     "                        --out FILE.kdf saves one as an ordinary data file\n"
     "\n"
     "The USB link is chosen by TOLMAR_LINK (vendor, virtual or auto). Exit codes: 0 success,\n"

@@ -80,12 +80,13 @@ int runRecover(const QStringList& args) {
     QCommandLineParser parser;
     cli::prepareParser(
         parser, QStringLiteral("Lists the measurements whose run never ended (--list), or saves "
-                               "one as an ordinary data file (--open RECOVERY.kdf --out "
+                               "one as an ordinary data file (--open RECOVERY.kdj --out "
                                "FILE.kdf) and removes its recovery file."));
     parser.addOption({QStringLiteral("list"), QStringLiteral("List unfinished measurements.")});
     parser.addOption({QStringLiteral("open"),
-                      QStringLiteral("The recovery file of an unfinished measurement."),
-                      QStringLiteral("RECOVERY.kdf")});
+                      QStringLiteral("The recovery file of an unfinished measurement (a "
+                                     "journal, or a .kdf file of earlier versions)."),
+                      QStringLiteral("RECOVERY.kdj")});
     parser.addOption({QStringLiteral("out"), QStringLiteral("Where to save the recovered data."),
                       QStringLiteral("FILE.kdf")});
     parser.addOption(
@@ -102,7 +103,7 @@ int runRecover(const QStringList& args) {
     const QString path = parser.value(QStringLiteral("open"));
     if (listing == !path.isEmpty()) {
         return cli::report({cli::UsageError,
-                            QStringLiteral("recover: give either --list or --open RECOVERY.kdf")});
+                            QStringLiteral("recover: give either --list or --open RECOVERY.kdj")});
     }
     if (listing) {
         return list(directories(parser));
