@@ -12,8 +12,8 @@
 #include <QShortcut>
 
 #include "data/tarvodataset.h"
+#include "plots/curvepalette.h"
 #include "plots/plotrender.h"
-#include "ui/curvepalette.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <mutex>
 
 #include "data/tarvodataset.h"
+#include "plots/curvepalette.h"
 #include "plots/plotrender.h"
-#include "ui/curvepalette.h"
 
 namespace {
 

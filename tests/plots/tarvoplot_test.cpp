@@ -14,7 +14,7 @@
 
 #include "DataSetMaker.h"
 #include "TempDir.h"
-#include "ui/curvepalette.h"
+#include "plots/curvepalette.h"
 
 namespace {
 
