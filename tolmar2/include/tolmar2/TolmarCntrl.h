@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 
 class TolmarCntrl {
 public:
