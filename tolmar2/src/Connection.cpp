@@ -29,8 +29,6 @@ constexpr size_t kModuleNameKept = 8;  // characters of the module name kept in 
 constexpr QWORD kChipSetting = 17;
 constexpr unsigned kBusyWaitMs = 500;  // longest wait for the serial transceiver
 constexpr int kSerialLinkToggles = 4;  // even, so soft_adc ends where it started
-constexpr uint32_t kOptionVcScannable = 0x02;
-constexpr uint32_t kOptionExtended = 0x10;
 
 template <size_t N>
 void setText(char (&field)[N], const char* text) {
@@ -267,9 +265,9 @@ int TolmarCntrl::connectTo(char* devName, bool force, bool checkSerialLink) {
     // The firmware matches the board: extended boards by their channel-enable option, scanned
     // collectors by their channel count, fixed-supply units by the remaining file.
     const char* firmware = "QM745.rbf";
-    if (deviceOptions & kOptionExtended) {
+    if (deviceOptions & OPTION_EXTENDED) {
         firmware = (deviceOptions & OPTION_CHANNEL_ENABLE) ? "QM759-plus-B.rbf" : "QM759-PLUS.rbf";
-    } else if (deviceOptions & kOptionVcScannable) {
+    } else if (deviceOptions & OPTION_VC_SCANNABLE) {
         if (nAdcChannels > 2) {
             firmware = nAdcChannels > 16 ? "QM794-47.rbf" : "QM794-45.rbf";
             TOLMAR_LOG_MESSAGE("right firmware;\n");
@@ -514,7 +512,7 @@ void TolmarCntrl::setNProbes(int n) {
 }
 
 int TolmarCntrl::getNProbes() {
-    return (deviceOptions & kOptionExtended) ? static_cast<int>(nExtProbes) : nProbes;
+    return (deviceOptions & OPTION_EXTENDED) ? static_cast<int>(nExtProbes) : nProbes;
 }
 
 int TolmarCntrl::getNVchan() {
