@@ -2,7 +2,7 @@
 # scripted QuickUSB library, against memcpy of the same bytes.
 if(NOT TARGET scripted_quickusb)
   add_library(scripted_quickusb SHARED "${CMAKE_SOURCE_DIR}/tests/tolmar2/ScriptedQuickUsb.cpp")
-  target_include_directories(scripted_quickusb PRIVATE "${CMAKE_SOURCE_DIR}/tolmar2/include")
+  target_link_libraries(scripted_quickusb PRIVATE quickusb_api)
 endif()
 add_executable(fifo_bench fifo_bench.cpp "${CMAKE_SOURCE_DIR}/tests/tolmar2/ScriptedBoard.cpp")
 target_include_directories(fifo_bench PRIVATE "${CMAKE_SOURCE_DIR}/tests/tolmar2")

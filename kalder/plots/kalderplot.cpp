@@ -11,9 +11,9 @@
 #include <QShortcut>
 
 #include "data/tarvodataset.h"
+#include "plots/curvepalette.h"
 #include "plots/engineeringscale.h"
 #include "plots/plotrender.h"
-#include "ui/curvepalette.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cmath>
 
 #include "data/tarvodataset.h"
-#include "ui/curvepalette.h"
+#include "plots/curvepalette.h"
 
 metaScanView::metaScanView(QWidget* parent) : QwtPlot(parent) {
     setAutoReplot(false);

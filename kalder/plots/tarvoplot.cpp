@@ -22,9 +22,9 @@
 
 #include "data/iedfanalysis.h"
 #include "data/tarvodataset.h"
+#include "plots/curvepalette.h"
 #include "plots/engineeringscale.h"
 #include "plots/plotrender.h"
-#include "ui/curvepalette.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "data/tarvodataset.h"
+#include "plots/curvepalette.h"
 #include "plots/metascanview.h"
-#include "ui/curvepalette.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 
 #include "DataSetMaker.h"
 #include "TempDir.h"
+#include "plots/curvepalette.h"
 #include "plots/kalderdisplayv2.h"
 #include "plots/kalderplot.h"
-#include "ui/curvepalette.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "Platform.h"
 #include "TempDir.h"
 #include "UsbLink.h"
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 #include "tolmar2/TolmarCntrl.h"
 #include "vsensor/VirtualSensor.h"
 

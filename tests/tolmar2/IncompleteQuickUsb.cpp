@@ -1,6 +1,6 @@
 // A QuickUSB library that exports every call but QuickUsbReadI2C (its definition is renamed
 // below), for the link layer's symbol check.
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 
 #define QuickUsbReadI2C QuickUsbReadI2C_notExported
 

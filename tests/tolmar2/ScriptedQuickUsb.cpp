@@ -15,7 +15,7 @@
 
 #define SCRIPTED_ONLY_EXPORTS
 #include "ScriptedBoard.h"
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 
 namespace {
 

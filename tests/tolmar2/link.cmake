@@ -1,7 +1,7 @@
 # Link layer tests: backend selection, the run-time loader and the link-wide state.
 # A library lacking one QuickUSB call, for the loader's symbol check.
 add_library(incomplete_quickusb SHARED IncompleteQuickUsb.cpp)
-target_include_directories(incomplete_quickusb PRIVATE "${CMAKE_SOURCE_DIR}/tolmar2/include")
+target_link_libraries(incomplete_quickusb PRIVATE quickusb_api)
 target_compile_options(incomplete_quickusb PRIVATE -Wno-unused-parameter)
 
 kalder_add_test(tolmar2_link_tests SOURCES LinkTest.cpp LIBS tolmar2 tolmar2_internal vsensor)

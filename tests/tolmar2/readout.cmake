@@ -1,7 +1,7 @@
 # Scan run and FIFO read-out tests against scripted streams.
 # A QuickUSB library whose data port plays the test's script.
 add_library(scripted_quickusb SHARED ScriptedQuickUsb.cpp)
-target_include_directories(scripted_quickusb PRIVATE "${CMAKE_SOURCE_DIR}/tolmar2/include")
+target_link_libraries(scripted_quickusb PRIVATE quickusb_api)
 
 kalder_add_test(tolmar2_readout_test
   SOURCES ReadOutTest.cpp TimeResolvedTest.cpp UnitsTest.cpp HostileStreamTest.cpp ScriptedBoard.cpp

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 #include "vsensor/VirtualSensor.h"
 
 class VsensorTest : public ::testing::Test {

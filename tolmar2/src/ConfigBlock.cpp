@@ -1,6 +1,9 @@
 // The FPGA configuration register block: defaults, packing into the 64-byte image, unpacking
 // of the board's read-back image, and the transfers.
+#include <array>
+#include <atomic>
 #include <cstring>
+#include <type_traits>
 
 #include "UsbLink.h"
 #include "tolmar2/MsgLogger.h"
@@ -56,14 +59,6 @@ enum : uint8_t {
     kReadCsr = 1u << 7,
 };
 
-// Bits of the status byte.
-enum : uint8_t {
-    kTransceiverBusy = 1u << 0,
-    kSyncHigh = 1u << 1,
-    kSyncLow = 1u << 2,
-    kSyncLocked = 1u << 3,
-};
-
 constexpr uint32_t kMask20 = 0xFFFFF;
 
 void put16(uint8_t* b, int at, uint32_t v) {
@@ -84,17 +79,133 @@ uint32_t get32(const uint8_t* b, int at) {
     return get16(b, at) | (static_cast<uint32_t>(get16(b, at + 2)) << 16);
 }
 
-// Sign-extends a 13-bit two's complement value.
-int16_t signExtend13(uint32_t v) {
-    v &= 0x1FFF;
-    const int32_t value = static_cast<int32_t>(v);
-    return static_cast<int16_t>((v & 0x1000) ? value - 0x2000 : value);
-}
-
 // Integer part of a DAC calibration offset, kept in 16 bits.
 uint16_t zeroCode(double offset) {
     return static_cast<uint16_t>(static_cast<int64_t>(offset));
 }
+
+// Bits [bit, bit + width) of the little-endian image from byte `byte` (width 1..32, within the
+// block).
+struct Bits {
+    int byte;
+    int bit;
+    int width;
+};
+
+// One bit of the mode byte.
+constexpr Bits modeBit(uint8_t mask) {
+    int bit = 0;
+    while (!(mask & (1u << bit))) ++bit;
+    return {kModeBits, bit, 1};
+}
+
+uint32_t readBits(const uint8_t* b, Bits at) {
+    uint64_t word = 0;
+    for (int i = 0; i < 5 && at.byte + i < TolmarCntrl::CONFIG_BLOCK_SIZE; ++i)
+        word |= static_cast<uint64_t>(b[at.byte + i]) << (8 * i);
+    return static_cast<uint32_t>((word >> at.bit) & ((uint64_t{1} << at.width) - 1));
+}
+
+template <typename T>
+struct ValueOf {
+    using type = T;
+};
+template <typename T>
+struct ValueOf<std::atomic<T>> {
+    using type = T;
+};
+
+template <auto Field>
+void storeField(TolmarCntrl& c, int64_t value) {
+    using T = typename ValueOf<std::remove_reference_t<decltype(c.*Field)>>::type;
+    c.*Field = static_cast<T>(value);
+}
+
+// A field of the read-back image: its pieces, lowest bits first, and whether the value they make
+// is a two's complement number.
+struct ReadBackField {
+    void (*store)(TolmarCntrl&, int64_t);
+    std::array<Bits, 4> pieces;  // unused pieces have width 0
+    bool isSigned;
+
+    int64_t value(const uint8_t* b) const {
+        uint64_t v = 0;
+        int width = 0;
+        for (const Bits& piece : pieces) {
+            if (piece.width == 0)
+                break;
+            v |= static_cast<uint64_t>(readBits(b, piece)) << width;
+            width += piece.width;
+        }
+        const uint64_t sign = uint64_t{1} << (width - 1);
+        return isSigned && (v & sign) ? static_cast<int64_t>(v) - static_cast<int64_t>(2 * sign)
+                                      : static_cast<int64_t>(v);
+    }
+};
+
+template <auto Field>
+constexpr ReadBackField unsignedField(std::array<Bits, 4> pieces) {
+    return {&storeField<Field>, pieces, false};
+}
+
+template <auto Field>
+constexpr ReadBackField signedField(std::array<Bits, 4> pieces) {
+    return {&storeField<Field>, pieces, true};
+}
+
+// Every field the board reads back, but the samples (routed by the mode) and the channel
+// enables. run_aux is not read back; byte 60 brings only four bits of sync_aux_d; bytes 50-57 are
+// status, read back only.
+using C = TolmarCntrl;
+constexpr ReadBackField kReadBackFields[] = {
+    unsignedField<&C::relays>({{{kRelays, 0, 7}}}),
+    unsignedField<&C::soft_adc>({{{kRelays, 7, 1}}}),
+    unsignedField<&C::cnvst_pw>({{{kAuxSwitches, 0, 5}}}),
+    unsignedField<&C::aux_sw0>({{{kAuxSwitches, 5, 1}}}),
+    unsignedField<&C::aux_sw1>({{{kAuxSwitches, 6, 1}}}),
+    unsignedField<&C::aux_sw2>({{{kAuxSwitches, 7, 1}}}),
+    unsignedField<&C::sync_lead_dtime>({{{kSyncLead, 0, 6}}}),
+    unsignedField<&C::read_temp>({{{kSyncLead, 7, 1}}}),
+    unsignedField<&C::sync_edge_r_f>({{modeBit(kSyncEdge)}}),
+    unsignedField<&C::sync_mode>({{modeBit(kSyncMode)}}),
+    unsignedField<&C::up_down_scan>({{modeBit(kUpDown)}}),
+    unsignedField<&C::gain>({{modeBit(kGain)}}),
+    unsignedField<&C::run_en>({{modeBit(kRunEn)}}),
+    unsignedField<&C::read_csr_md>({{modeBit(kReadCsr)}}),
+    unsignedField<&C::iv_steps>({{{kSteps, 0, 12}}}),
+    unsignedField<&C::hvps_en0>({{{kHvps, 4, 3}}}),
+    unsignedField<&C::hvps_en1>({{{kHvps, 7, 3}}}),
+    unsignedField<&C::hvps_en2>({{{kHvps, 10, 3}}}),
+    unsignedField<&C::setup_zs_delay>({{{kZsDelay, 0, 16}, {kSteps, 12, 4}}}),
+    unsignedField<&C::setup_fs_delay>({{{kFsDelay, 0, 16}, {kIvDelay, 12, 4}}}),
+    unsignedField<&C::setup_ns_delay>({{{kNsDelay, 0, 16}, {kIvDelay, 8, 4}}}),
+    unsignedField<&C::setup_iv_delay>({{{kIvDelay, 0, 8}}}),
+    unsignedField<&C::sync_smpl_div>({{{kSmplDiv, 0, 8}}}),
+    unsignedField<&C::sync_smpl_mult>({{{kSmplMult, 0, 5}}}),
+    unsignedField<&C::sync_f_smpl_d>({{{kFSmplDelay, 0, 20}}}),
+    // Output C's increment: bits 0-11, bits 12-15 and the sign in three words.
+    signedField<&C::v_c_inc>({{{kVcIncLow, 4, 12}, {kVaDef, 12, 4}, {kVaInc, 13, 1}}}),
+    unsignedField<&C::v_c_def>({{{kVcDef, 0, 16}}}),
+    unsignedField<&C::v_a_def>({{{kVaDef, 0, 12}}}),
+    signedField<&C::v_a_inc>({{{kVaInc, 0, 13}}}),
+    unsignedField<&C::v_a_start>({{{kVaStart, 0, 12}}}),
+    unsignedField<&C::v_b_def>({{{kVbDef, 0, 12}}}),
+    signedField<&C::v_b_inc>({{{kVbInc, 0, 13}}}),
+    unsignedField<&C::v_b_start>({{{kVbStart, 0, 12}}}),
+    unsignedField<&C::iv_steps2>({{{kSteps2, 0, 12}}}),
+    // Output C's start code, nibble by nibble from the top of four words.
+    unsignedField<&C::v_c_start>(
+        {{{kVaStart, 12, 4}, {kVbDef, 12, 4}, {kVbStart, 12, 4}, {kSteps2, 12, 4}}}),
+    unsignedField<&C::iv_samples2>({{{kSamples2, 0, 20}}}),
+    signedField<&C::v_a_inc2>({{{kVaInc2, 0, 13}}}),
+    unsignedField<&C::sync_aux_d>({{{kSyncAuxLow, 0, 16}, {kSyncAuxHigh, 0, 4}}}),
+    unsignedField<&C::fpgaFirmwareID>({{{kFirmwareId, 0, 16}}}),
+    unsignedField<&C::serialTrasceiverBusy>({{{kStatus, 0, 1}}}),
+    unsignedField<&C::sync_frq_high>({{{kStatus, 1, 1}}}),
+    unsignedField<&C::sync_frq_low>({{{kStatus, 2, 1}}}),
+    unsignedField<&C::sync_frq_locked>({{{kStatus, 3, 1}}}),
+    unsignedField<&C::sync_frq8>({{{kSyncPeriod, 0, 32}}}),
+};
 
 }  // namespace
 
@@ -198,68 +309,15 @@ void TolmarCntrl::packFpgaConfigBlock(bool clearFifo, bool initFlag) {
 
 void TolmarCntrl::unpackFpgaConfigBlock() {
     const uint8_t* b = fpgaTransferBuffer;
+    for (const ReadBackField& field : kReadBackFields) field.store(*this, field.value(b));
 
-    relays = b[kRelays] & 0x7F;
-    soft_adc = b[kRelays] & 0x80;
-    cnvst_pw = b[kAuxSwitches] & 0x1F;
-    aux_sw0 = b[kAuxSwitches] & 0x20;
-    aux_sw1 = b[kAuxSwitches] & 0x40;
-    aux_sw2 = b[kAuxSwitches] & 0x80;
-    sync_lead_dtime = b[kSyncLead] & 0x3F;
-    read_temp = b[kSyncLead] & 0x80;
-
-    const uint8_t mode = b[kModeBits];
-    sync_edge_r_f = mode & kSyncEdge;
-    sync_mode = mode & kSyncMode;
-    up_down_scan = mode & kUpDown;
-    gain = mode & kGain;
-    run_en = (mode & kRunEn) != 0;
-    read_csr_md = mode & kReadCsr;  // run_aux is not read back
-
-    const uint16_t steps = get16(b, kSteps);
-    iv_steps = steps & 0xFFF;
-    setup_zs_delay = get16(b, kZsDelay) | (static_cast<uint32_t>(steps >> 12) << 16);
-
+    // The samples word holds whichever count the image's own mode uses.
     const uint32_t samples = get32(b, kSamples) & kMask20;
     if (sync_mode) {
         sync_samples = samples;
     } else {
         iv_samples = static_cast<int32_t>(samples);
     }
-    const uint16_t hvps = get16(b, kHvps);
-    hvps_en0 = (hvps >> 4) & 7;
-    hvps_en1 = (hvps >> 7) & 7;
-    hvps_en2 = (hvps >> 10) & 7;
-
-    const uint16_t ivDelay = get16(b, kIvDelay);
-    setup_iv_delay = ivDelay & 0xFF;
-    setup_ns_delay = get16(b, kNsDelay) | (static_cast<uint32_t>((ivDelay >> 8) & 0xF) << 16);
-    setup_fs_delay = get16(b, kFsDelay) | (static_cast<uint32_t>(ivDelay >> 12) << 16);
-    sync_smpl_div = b[kSmplDiv];
-    sync_smpl_mult = b[kSmplMult] & 0x1F;
-    sync_f_smpl_d = get32(b, kFSmplDelay) & kMask20;
-
-    const uint16_t vaDef = get16(b, kVaDef);
-    const uint16_t vaInc = get16(b, kVaInc);
-    v_c_inc = static_cast<int32_t>((get16(b, kVcIncLow) >> 4) | ((vaDef >> 12) << 12)) -
-              ((vaInc & 0x2000) ? 0x10000 : 0);
-    v_c_def = get16(b, kVcDef);
-    v_a_def = vaDef & 0xFFF;
-    v_a_inc = signExtend13(vaInc);
-
-    const uint16_t vaStart = get16(b, kVaStart);
-    const uint16_t vbDef = get16(b, kVbDef);
-    const uint16_t vbStart = get16(b, kVbStart);
-    const uint16_t steps2 = get16(b, kSteps2);
-    v_a_start = vaStart & 0xFFF;
-    v_b_def = vbDef & 0xFFF;
-    v_b_inc = signExtend13(get16(b, kVbInc));
-    v_b_start = vbStart & 0xFFF;
-    iv_steps2 = steps2 & 0xFFF;
-    v_c_start =
-        (vaStart >> 12) | ((vbDef >> 12) << 4) | ((vbStart >> 12) << 8) | ((steps2 >> 12) << 12);
-    iv_samples2 = static_cast<int32_t>(get32(b, kSamples2) & kMask20);
-    v_a_inc2 = signExtend13(get16(b, kVaInc2));
 
     // The read-back image carries the disabled channels 16-23 in byte 48.
     const uint32_t disabled = get16(b, kChannelsLow) | (static_cast<uint32_t>(b[kFlags]) << 16);
@@ -269,15 +327,6 @@ void TolmarCntrl::unpackFpgaConfigBlock() {
         if (channelEnabled[i])
             ++nEnabledChannels;
     }
-
-    sync_aux_d = get16(b, kSyncAuxLow) | (static_cast<uint32_t>(b[kSyncAuxHigh] & 0xF) << 16);
-
-    fpgaFirmwareID = get16(b, kFirmwareId);
-    serialTrasceiverBusy = b[kStatus] & kTransceiverBusy;
-    sync_frq_high = b[kStatus] & kSyncHigh;
-    sync_frq_low = b[kStatus] & kSyncLow;
-    sync_frq_locked = b[kStatus] & kSyncLocked;
-    sync_frq8 = get32(b, kSyncPeriod);
 }
 
 bool TolmarCntrl::writeFpgaConfigParameters(bool clearFifo, bool initFlag) {

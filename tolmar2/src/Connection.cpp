@@ -29,8 +29,6 @@ constexpr size_t kModuleNameKept = 8;  // characters of the module name kept in 
 constexpr QWORD kChipSetting = 17;
 constexpr unsigned kBusyWaitMs = 500;  // longest wait for the serial transceiver
 constexpr int kSerialLinkToggles = 4;  // even, so soft_adc ends where it started
-constexpr uint32_t kOptionVcScannable = 0x02;
-constexpr uint32_t kOptionExtended = 0x10;
 
 template <size_t N>
 void setText(char (&field)[N], const char* text) {
@@ -115,6 +113,176 @@ bool deliver(const std::string& text, char* buffer, int& size) {
     return true;
 }
 
+// ---- The steps of a connection (TolmarCntrl::connectTo), in their order ----
+
+void readDriverVersion(TolmarCntrl& c) {
+    QWORD version[3] = {0, 0, 0};
+    if (call::QuickUsbGetDriverVersion(&version[0], &version[1], &version[2])) {
+        std::copy(version, version + 3, c.qusbDriverVer);
+    } else {
+        TOLMAR_LOG_ERROR("Failed to get driver version\n");
+    }
+}
+
+bool openModule(TolmarCntrl& c, char* module) {
+    if (!module || !call::QuickUsbOpen(&c.qusbHandle, module)) {
+        c.qusbHandle = 0;
+        setText(c.qDevName, "-");
+        TOLMAR_LOG_ERROR("Cannot open device: %s\n", module ? module : "");
+        return false;
+    }
+    std::snprintf(c.qDevName, kModuleNameKept + 1, "%s", module);
+    return true;
+}
+
+// The module's string descriptors and chip, then the unit's record: unless forced, only a
+// recognised unit of a compatible family is connected.
+bool identifyUnit(TolmarCntrl& c, const char* module, bool force) {
+    struct Descriptor {
+        QBYTE index;
+        char* field;
+        const char* what;
+    };
+    const Descriptor descriptors[] = {
+        {1, c.qusbMake, "Manufacturer"}, {2, c.qusbModel, "Model"}, {3, c.qusbSerial, "Serial"}};
+    for (const Descriptor& d : descriptors) {
+        if (!call::QuickUsbGetStringDescriptor(c.qusbHandle, d.index, d.field, kDescriptorSize)) {
+            TOLMAR_LOG_ERROR("Failed to get device descriptor (%s String) for device: %s\n", d.what,
+                             module);
+            return false;
+        }
+        d.field[kDescriptorSize - 1] = '\0';
+    }
+
+    QWORD chip = 0;
+    if (!call::QuickUsbReadSetting(c.qusbHandle, kChipSetting, &chip)) {
+        TOLMAR_LOG_ERROR("Failed to read settings register 17 for device: %s\n", module);
+        return false;
+    }
+    c.qusbHSpeed = (chip & 0x80) != 0;
+    setText(c.qusbHWRev, chipRevisionText((chip >> 8) & 0xFF));
+
+    const int record = c.readTolmarConfigParameters();
+    if (force)
+        return true;
+    if (record == 0 || record == -1) {
+        TOLMAR_LOG_ERROR("Device on USB is not initialized\n");
+        return false;
+    }
+    if (record == -5) {
+        TOLMAR_LOG_ERROR("Device on USB contains unknown memory format version\n");
+        return false;
+    }
+    if (record != 1) {
+        TOLMAR_LOG_ERROR("Device on USB is not recognized (0x%08X)\n",
+                         static_cast<unsigned>(record));
+        return false;
+    }
+    if (std::strncmp(c.devName, "QM7", 3) != 0) {
+        TOLMAR_LOG_ERROR("Device on USB (%s) is not compatible with driver\n", c.devName);
+        return false;
+    }
+    TOLMAR_LOG_MESSAGE("Connecting to Tarvo %s\n", c.devName);
+    return true;
+}
+
+// The module's data port and FPGA configuration scheme.
+bool configureModule(TolmarCntrl& c, const char* module) {
+    if (!call::QuickUsbWriteSetting(c.qusbHandle, 1, 1)) {
+        TOLMAR_LOG_ERROR("Failed to set High-speed port data width to 16 bits for device: %s\n",
+                         module);
+        return false;
+    }
+    if (!call::QuickUsbWriteSetting(c.qusbHandle, 3, 0xFA)) {
+        TOLMAR_LOG_ERROR("Failed to set GPIF Master mode for device: %s\n", module);
+        return false;
+    }
+    if (!call::QuickUsbWriteSetting(c.qusbHandle, 4, 0)) {
+        TOLMAR_LOG_ERROR(
+            "Failed to set FPGA configuration scheme to Altera Passive Serial for device: %s\n",
+            module);
+        return false;
+    }
+    return true;
+}
+
+// The firmware matches the board: extended boards by their channel-enable option, scanned
+// collectors by their channel count, fixed-supply units by the remaining file.
+const char* firmwareFile(const TolmarCntrl& c) {
+    const uint32_t options = c.deviceOptions;
+    if (options & TolmarCntrl::OPTION_EXTENDED)
+        return (options & TolmarCntrl::OPTION_CHANNEL_ENABLE) ? "QM759-plus-B.rbf"
+                                                              : "QM759-PLUS.rbf";
+    if (!(options & TolmarCntrl::OPTION_VC_SCANNABLE))
+        return "QM745.rbf";
+    if (c.nAdcChannels <= 2)
+        return "QM759.rbf";
+    TOLMAR_LOG_MESSAGE("right firmware;\n");
+    return c.nAdcChannels > 16 ? "QM794-47.rbf" : "QM794-45.rbf";
+}
+
+bool loadFirmware(TolmarCntrl& c) {
+    TOLMAR_LOG_ERROR("Check this ?: %d\n", c.nAdcChannels);
+    if (!c.programFPGA(firmwarePath(firmwareFile(c)).c_str())) {
+        TOLMAR_LOG_ERROR("Failed to program FPGA\n");
+        return false;
+    }
+    return true;
+}
+
+// FIFO transfer sizes for the link's speed, no scan arrays, the register defaults sent as the
+// connection's first block.
+bool writeInitialBlock(TolmarCntrl& c) {
+    if (c.qusbHSpeed) {
+        c.fifoWordsInBuffer = c.fifoReadPos = 16384;
+        c.fifoReadBytes = 32768;
+    } else {
+        c.fifoWordsInBuffer = c.fifoReadPos = TolmarCntrl::FIFO_BUFFER_WORDS;
+        c.fifoReadBytes = 2 * TolmarCntrl::FIFO_BUFFER_WORDS;
+    }
+    tolmar2::scan::freeScanArrays(c);
+
+    c.setDefaultConfigParameters();
+    TOLMAR_LOG_MESSAGE("setDFC\n");
+    if (!c.writeFpgaConfigParameters(true, true)) {
+        TOLMAR_LOG_ERROR("Failed to update initial Tolmar config parameters\n");
+        return false;
+    }
+    TOLMAR_LOG_MESSAGE("Set Default config params : read temp %d , run en %d \n ", c.read_temp,
+                       c.run_en.load());
+    return true;
+}
+
+// Toggles soft_adc and waits each time until the board's serial transceiver is idle.
+bool testSerialLink(TolmarCntrl& c) {
+    for (int i = 0; i < kSerialLinkToggles; ++i) {
+        c.soft_adc = !c.soft_adc;
+        if (!c.writeFpgaConfigParameters(false, false)) {
+            TOLMAR_LOG_ERROR("Failed to %s soft_adc\n", c.soft_adc ? "set" : "reset");
+            return false;
+        }
+        // The wait is bounded both by the clock and by the pauses taken, so that it also ends
+        // when the pauses are shortened.
+        const uint64_t start = tolmar2::platform::tickCountMs();
+        unsigned paused = 0;
+        for (;;) {
+            if (!c.readFpgaConfigParameters()) {
+                TOLMAR_LOG_ERROR("Failed to read config data from FPGA\n");
+                return false;
+            }
+            if (!c.serialTrasceiverBusy)
+                break;
+            if (tolmar2::platform::tickCountMs() - start >= kBusyWaitMs || paused >= kBusyWaitMs) {
+                TOLMAR_LOG_ERROR("FPGA's serial trasceiver is permanently busy\n");
+                return false;
+            }
+            tolmar2::platform::sleepMs(1);
+            ++paused;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 TolmarCntrl::~TolmarCntrl() {
@@ -179,157 +347,14 @@ int TolmarCntrl::connectTo(bool force) {
 }
 
 int TolmarCntrl::connectTo(char* devName, bool force, bool checkSerialLink) {
-    // Every failure below logs its message, disconnects and returns 0.
-    auto failed = [this]() {
+    readDriverVersion(*this);
+    // Each step logs its own failure; any failure ends disconnected.
+    if (!openModule(*this, devName) || !identifyUnit(*this, devName, force) ||
+        !configureModule(*this, devName) || !loadFirmware(*this) || !writeInitialBlock(*this) ||
+        (checkSerialLink && !testSerialLink(*this))) {
         disconnect();
         return 0;
-    };
-
-    QWORD version[3] = {0, 0, 0};
-    if (call::QuickUsbGetDriverVersion(&version[0], &version[1], &version[2])) {
-        std::copy(version, version + 3, qusbDriverVer);
-    } else {
-        TOLMAR_LOG_ERROR("Failed to get driver version\n");
     }
-
-    if (!devName || !call::QuickUsbOpen(&qusbHandle, devName)) {
-        qusbHandle = 0;
-        setText(qDevName, "-");
-        TOLMAR_LOG_ERROR("Cannot open device: %s\n", devName ? devName : "");
-        return failed();
-    }
-    std::snprintf(qDevName, kModuleNameKept + 1, "%s", devName);
-
-    struct Descriptor {
-        QBYTE index;
-        char* field;
-        const char* what;
-    };
-    const Descriptor descriptors[] = {
-        {1, qusbMake, "Manufacturer"}, {2, qusbModel, "Model"}, {3, qusbSerial, "Serial"}};
-    for (const Descriptor& d : descriptors) {
-        if (!call::QuickUsbGetStringDescriptor(qusbHandle, d.index, d.field, kDescriptorSize)) {
-            TOLMAR_LOG_ERROR("Failed to get device descriptor (%s String) for device: %s\n", d.what,
-                             devName);
-            return failed();
-        }
-        d.field[kDescriptorSize - 1] = '\0';
-    }
-
-    QWORD chip = 0;
-    if (!call::QuickUsbReadSetting(qusbHandle, kChipSetting, &chip)) {
-        TOLMAR_LOG_ERROR("Failed to read settings register 17 for device: %s\n", devName);
-        return failed();
-    }
-    qusbHSpeed = (chip & 0x80) != 0;
-    setText(qusbHWRev, chipRevisionText((chip >> 8) & 0xFF));
-
-    const int record = readTolmarConfigParameters();
-    if (!force) {
-        if (record == 0 || record == -1) {
-            TOLMAR_LOG_ERROR("Device on USB is not initialized\n");
-            return failed();
-        }
-        if (record == -5) {
-            TOLMAR_LOG_ERROR("Device on USB contains unknown memory format version\n");
-            return failed();
-        }
-        if (record != 1) {
-            TOLMAR_LOG_ERROR("Device on USB is not recognized (0x%08X)\n",
-                             static_cast<unsigned>(record));
-            return failed();
-        }
-        if (std::strncmp(this->devName, "QM7", 3) != 0) {
-            TOLMAR_LOG_ERROR("Device on USB (%s) is not compatible with driver\n", this->devName);
-            return failed();
-        }
-        TOLMAR_LOG_MESSAGE("Connecting to Tarvo %s\n", this->devName);
-    }
-
-    if (!call::QuickUsbWriteSetting(qusbHandle, 1, 1)) {
-        TOLMAR_LOG_ERROR("Failed to set High-speed port data width to 16 bits for device: %s\n",
-                         devName);
-        return failed();
-    }
-    if (!call::QuickUsbWriteSetting(qusbHandle, 3, 0xFA)) {
-        TOLMAR_LOG_ERROR("Failed to set GPIF Master mode for device: %s\n", devName);
-        return failed();
-    }
-    if (!call::QuickUsbWriteSetting(qusbHandle, 4, 0)) {
-        TOLMAR_LOG_ERROR(
-            "Failed to set FPGA configuration scheme to Altera Passive Serial for device: %s\n",
-            devName);
-        return failed();
-    }
-
-    TOLMAR_LOG_ERROR("Check this ?: %d\n", nAdcChannels);
-
-    // The firmware matches the board: extended boards by their channel-enable option, scanned
-    // collectors by their channel count, fixed-supply units by the remaining file.
-    const char* firmware = "QM745.rbf";
-    if (deviceOptions & kOptionExtended) {
-        firmware = (deviceOptions & OPTION_CHANNEL_ENABLE) ? "QM759-plus-B.rbf" : "QM759-PLUS.rbf";
-    } else if (deviceOptions & kOptionVcScannable) {
-        if (nAdcChannels > 2) {
-            firmware = nAdcChannels > 16 ? "QM794-47.rbf" : "QM794-45.rbf";
-            TOLMAR_LOG_MESSAGE("right firmware;\n");
-        } else {
-            firmware = "QM759.rbf";
-        }
-    }
-    if (!programFPGA(firmwarePath(firmware).c_str())) {
-        TOLMAR_LOG_ERROR("Failed to program FPGA\n");
-        return failed();
-    }
-
-    if (qusbHSpeed) {
-        fifoWordsInBuffer = fifoReadPos = 16384;
-        fifoReadBytes = 32768;
-    } else {
-        fifoWordsInBuffer = fifoReadPos = FIFO_BUFFER_WORDS;
-        fifoReadBytes = 2 * FIFO_BUFFER_WORDS;
-    }
-    tolmar2::scan::freeScanArrays(*this);
-
-    setDefaultConfigParameters();
-    TOLMAR_LOG_MESSAGE("setDFC\n");
-    if (!writeFpgaConfigParameters(true, true)) {
-        TOLMAR_LOG_ERROR("Failed to update initial Tolmar config parameters\n");
-        return failed();
-    }
-    TOLMAR_LOG_MESSAGE("Set Default config params : read temp %d , run en %d \n ", read_temp,
-                       run_en.load());
-
-    if (checkSerialLink) {
-        // Toggle soft_adc and wait each time until the board's serial transceiver is idle.
-        for (int i = 0; i < kSerialLinkToggles; ++i) {
-            soft_adc = !soft_adc;
-            if (!writeFpgaConfigParameters(false, false)) {
-                TOLMAR_LOG_ERROR("Failed to %s soft_adc\n", soft_adc ? "set" : "reset");
-                return failed();
-            }
-            // The wait is bounded both by the clock and by the pauses taken, so that it also
-            // ends when the pauses are shortened.
-            const uint64_t start = tolmar2::platform::tickCountMs();
-            unsigned paused = 0;
-            for (;;) {
-                if (!readFpgaConfigParameters()) {
-                    TOLMAR_LOG_ERROR("Failed to read config data from FPGA\n");
-                    return failed();
-                }
-                if (!serialTrasceiverBusy)
-                    break;
-                if (tolmar2::platform::tickCountMs() - start >= kBusyWaitMs ||
-                    paused >= kBusyWaitMs) {
-                    TOLMAR_LOG_ERROR("FPGA's serial trasceiver is permanently busy\n");
-                    return failed();
-                }
-                tolmar2::platform::sleepMs(1);
-                ++paused;
-            }
-        }
-    }
-
     connected = true;
     return 1;
 }
@@ -514,7 +539,7 @@ void TolmarCntrl::setNProbes(int n) {
 }
 
 int TolmarCntrl::getNProbes() {
-    return (deviceOptions & kOptionExtended) ? static_cast<int>(nExtProbes) : nProbes;
+    return (deviceOptions & OPTION_EXTENDED) ? static_cast<int>(nExtProbes) : nProbes;
 }
 
 int TolmarCntrl::getNVchan() {

@@ -11,15 +11,6 @@
 namespace tolmar2::record {
 namespace {
 
-constexpr uint32_t OPTION_LOW_TOP_RANGE = 0x001;
-constexpr uint32_t OPTION_VC_SCANNABLE = 0x002;
-constexpr uint32_t OPTION_ADC16 = 0x004;
-constexpr uint32_t OPTION_ADC20 = 0x008;
-constexpr uint32_t OPTION_EXTENDED = 0x010;
-constexpr uint32_t OPTION_CHANNEL_ENABLE = 0x040;
-constexpr uint32_t OPTION_ALTERNATE_ROWS = 0x100;
-constexpr uint32_t OPTION_KALDER = 0x200;
-
 constexpr uint32_t EXT_WORD_TAG = 0x80;          // marks the trailing extWord (format 16)
 constexpr uint32_t MAX_LEGACY_EXT_PROBES = 100;  // format 14/15: larger counts read as 0
 constexpr int FORMAT13_CAL_ROWS = 16;
@@ -205,7 +196,7 @@ int walkCounted(Walker& w, TolmarCntrl& m, int32_t version) {
             w.number(m.extWord);
         return 1;
     }
-    if (options & OPTION_EXTENDED) {
+    if (options & TolmarCntrl::OPTION_EXTENDED) {
         if (w.number(m.nExtProbes) > MAX_LEGACY_EXT_PROBES)
             w.assign(m.nExtProbes, uint32_t{0});
         w.doubles(&m.tempCoef[0][0], 4 * TolmarCntrl::MAX_TEMP_ROWS);
@@ -327,7 +318,7 @@ int walkLegacy(Walker& w, TolmarCntrl& m, int32_t version) {
     legacyCalibrationFromSums(R, m);
     m.createTime = legacyCreateTime(m.devName);
     const double ranges[4] = {6e-6, 6e-5, 0.00024,
-                              (options & OPTION_LOW_TOP_RANGE) ? 1e-5 : 0.0024};
+                              (options & TolmarCntrl::OPTION_LOW_TOP_RANGE) ? 1e-5 : 0.0024};
     std::memcpy(m.iRange, ranges, sizeof ranges);
     m.rCurrent[0] = 470;
     m.rCurrent[1] = 22000;
@@ -348,19 +339,19 @@ int walk(Walker& w, TolmarCntrl& m, int32_t version) {
 // Values that follow from a freshly decoded record.
 void deriveFromRecord(TolmarCntrl& m) {
     const uint32_t o = m.deviceOptions;
-    m.lowTopCurrentRange = o & OPTION_LOW_TOP_RANGE;
-    m.vcScannable = o & OPTION_VC_SCANNABLE;
-    m.extendedProbes = o & OPTION_EXTENDED;
-    m.channelEnableHw = o & OPTION_CHANNEL_ENABLE;
-    m.alternateRows = o & OPTION_ALTERNATE_ROWS;
-    m.kalderSensor = o & OPTION_KALDER;
-    if (o & OPTION_EXTENDED) {
+    m.lowTopCurrentRange = o & TolmarCntrl::OPTION_LOW_TOP_RANGE;
+    m.vcScannable = o & TolmarCntrl::OPTION_VC_SCANNABLE;
+    m.extendedProbes = o & TolmarCntrl::OPTION_EXTENDED;
+    m.channelEnableHw = o & TolmarCntrl::OPTION_CHANNEL_ENABLE;
+    m.alternateRows = o & TolmarCntrl::OPTION_ALTERNATE_ROWS;
+    m.kalderSensor = o & TolmarCntrl::OPTION_KALDER;
+    if (o & TolmarCntrl::OPTION_EXTENDED) {
         m.nAdcChannels = 24;
         m.nProbes = 20;
-    } else if (o & OPTION_ADC20) {
+    } else if (o & TolmarCntrl::OPTION_ADC20) {
         m.nAdcChannels = 20;
         m.nProbes = 17;
-    } else if (o & OPTION_ADC16) {
+    } else if (o & TolmarCntrl::OPTION_ADC16) {
         m.nAdcChannels = 16;
         m.nProbes = 13;
     } else {

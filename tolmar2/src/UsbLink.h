@@ -13,8 +13,8 @@
 #include <chrono>
 #include <string>
 
+#include "quickusb/QuickUsbApi.h"
 #include "tolmar2/Link.h"
-#include "tolmar2/QuickUsbApi.h"
 
 namespace tolmar2::link {
 

@@ -15,7 +15,7 @@
 #include "FifoStream.h"
 #include "FpgaBoard.h"
 #include "I2cMemory.h"
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 #include "vsensor/VirtualSensor.h"
 
 namespace vsensor::detail {
@@ -34,7 +34,7 @@ class Emulation {
 public:
     static Emulation& instance();
 
-    // The QuickUSB calls (see tolmar2/QuickUsbApi.h).
+    // The QuickUSB calls (see quickusb/QuickUsbApi.h).
     QRETURN findModules(char* nameList, QULONG length);
     QRETURN open(QHANDLE* hDevice, const char* devName);
     QRETURN close(QHANDLE hDevice);

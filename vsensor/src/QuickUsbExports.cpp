@@ -1,6 +1,6 @@
 // The QuickUSB C calls, served by the emulated module.
 #include "Emulation.h"
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 
 using vsensor::detail::Emulation;
 

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "tolmar2/QuickUsbApi.h"
+#include "quickusb/QuickUsbApi.h"
 
 class TolmarCntrl {
 public:
@@ -111,13 +111,23 @@ public:
     uint32_t extWord;
     uint32_t deviceOptions;
 
+    // Bits of deviceOptions.
+    static constexpr uint32_t OPTION_LOW_TOP_RANGE = 0x001;   // top current range is 10 uA
+    static constexpr uint32_t OPTION_VC_SCANNABLE = 0x002;    // output C is a scanned DAC
+    static constexpr uint32_t OPTION_ADC16 = 0x004;           // 16 ADC channels, 13 probes
+    static constexpr uint32_t OPTION_ADC20 = 0x008;           // 20 ADC channels, 17 probes
+    static constexpr uint32_t OPTION_EXTENDED = 0x010;        // extended board, 24 channels
+    static constexpr uint32_t OPTION_CHANNEL_ENABLE = 0x040;  // per-channel enable hardware
+    static constexpr uint32_t OPTION_ALTERNATE_ROWS = 0x100;  // probe rows in alternate order
+    static constexpr uint32_t OPTION_KALDER = 0x200;          // aspect-ratio sensor
+
     // Flags derived from deviceOptions after every decode.
-    bool lowTopCurrentRange = false;  // bit 0 (0x001): top current range is 10 uA
-    bool vcScannable = false;         // bit 1 (0x002): output C is a scanned DAC
-    bool extendedProbes = false;      // bit 4 (0x010): extended board (nExtProbes, tempCoef)
-    bool channelEnableHw = false;     // bit 6 (0x040): per-channel enable hardware
-    bool alternateRows = false;       // bit 8 (0x100): probe rows in alternate order
-    bool kalderSensor = false;        // bit 9 (0x200): aspect-ratio sensor
+    bool lowTopCurrentRange = false;  // OPTION_LOW_TOP_RANGE
+    bool vcScannable = false;         // OPTION_VC_SCANNABLE
+    bool extendedProbes = false;      // OPTION_EXTENDED
+    bool channelEnableHw = false;     // OPTION_CHANNEL_ENABLE
+    bool alternateRows = false;       // OPTION_ALTERNATE_ROWS
+    bool kalderSensor = false;        // OPTION_KALDER
 
     // ---- Connection (discovery, firmware, identity texts, RS-232 pass-through) ----
     // Lists the modules, opens each in turn and reads its record; name points at the last module
@@ -164,7 +174,6 @@ public:
     static constexpr int CONFIG_BLOCK_SIZE = 64;
     static constexpr int MAX_CHANNELS = 24;
     static constexpr int FIFO_BUFFER_WORDS = 65536;
-    static constexpr uint32_t OPTION_CHANNEL_ENABLE = 0x40;  // board has per-channel enables
 
     // Loads the register defaults (DAC idle and start codes from the calibration's zero codes).
     // Sends nothing.

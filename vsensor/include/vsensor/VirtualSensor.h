@@ -1,5 +1,5 @@
 // Control interface of the virtual sensor, for tests and tools. The virtual sensor itself is
-// reached through the QuickUSB C calls it exports (tolmar2/QuickUsbApi.h).
+// reached through the QuickUSB C calls it exports (quickusb/QuickUsbApi.h).
 //
 // The emulation sets itself up from the environment on first use; reset() reads it again.
 // Environment:

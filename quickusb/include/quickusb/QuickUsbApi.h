@@ -3,8 +3,8 @@
 // built-in virtual sensor) provide exactly these symbols.
 //
 // Every call returns nonzero on success and zero on failure.
-#ifndef TOLMAR2_QUICKUSBAPI_H
-#define TOLMAR2_QUICKUSBAPI_H
+#ifndef QUICKUSB_QUICKUSBAPI_H
+#define QUICKUSB_QUICKUSBAPI_H
 
 typedef signed long QRETURN;
 typedef signed short QHANDLE;
@@ -69,4 +69,4 @@ QUICKUSB_API_CALLS(QUICKUSB_DECLARE_CALL)
 }
 #endif
 
-#endif  // TOLMAR2_QUICKUSBAPI_H
+#endif  // QUICKUSB_QUICKUSBAPI_H

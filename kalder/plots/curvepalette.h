@@ -1,8 +1,8 @@
 // The fixed colours of the trace plots. Channel c draws with entries 2c and 2c+1; the table
 // has 26 entries, so the indices wrap around and channels 13 and up reuse the colours of
 // channels 0, 1, ... instead of reading past the table.
-#ifndef KALDER_UI_CURVEPALETTE_H
-#define KALDER_UI_CURVEPALETTE_H
+#ifndef KALDER_PLOTS_CURVEPALETTE_H
+#define KALDER_PLOTS_CURVEPALETTE_H
 
 #include <QColor>
 #include <array>
@@ -36,4 +36,4 @@ inline QColor channelColor(int channel, bool second = false) {
 
 }  // namespace curvePalette
 
-#endif  // KALDER_UI_CURVEPALETTE_H
+#endif  // KALDER_PLOTS_CURVEPALETTE_H
