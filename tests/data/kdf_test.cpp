@@ -48,7 +48,7 @@ void expectSameTrace(const ivTrace& a, const ivTrace& b) {
     EXPECT_EQ(a.alternateRows, b.alternateRows);
     for (unsigned r = 0; r < a.nRows; ++r) {
         EXPECT_EQ(a.currents[r], b.currents[r]) << "row " << r;
-        EXPECT_EQ(a.dIdE[r], b.dIdE[r]) << "row " << r;
+        EXPECT_EQ(a.dIdERow(r), b.dIdERow(r)) << "row " << r;
     }
     EXPECT_EQ(a.energy, b.energy);
 }
