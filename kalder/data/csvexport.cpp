@@ -4,6 +4,7 @@
 #include <QTextStream>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 #include "iedfanalysis.h"
 #include "tarvodataset.h"
@@ -22,13 +23,16 @@ void writeTraceTable(QTextStream& out, const ivTrace& trace, QChar s) {
         out << "dI/dE_" << r << s;
     }
     out << '\n';
+    // Made here rather than kept in every sweep of the scan.
+    std::vector<double> dIdE;
+    trace.computeDerivatives(dIdE);
     for (int j = 0; j < points; ++j) {
         out << trace.energy[j] << s;
         for (int r = 0; r < rows; ++r) {
             out << trace.currents[r][j] << s;
         }
         for (int r = 0; r < rows; ++r) {
-            out << trace.dIdE[r][j] << s;
+            out << dIdE[static_cast<size_t>(r) * trace.nPoints + j] << s;
         }
         out << '\n';
     }

@@ -303,7 +303,7 @@ void writeTraceCurves(h5Writer& w, hid_t group, const ivTrace& trace) {
     w.doubles(group, "current", {channels, points}, "A",
               [&](hsize_t c, double* dst) { copyRow(trace, int(c), points, dst); });
     w.doubles(group, "dIdE", {channels, points}, "A/eV", [&](hsize_t c, double* dst) {
-        const QVector<double>& d = trace.dIdE[c];
+        const QVector<double>& d = trace.dIdERow(c);
         std::copy_n(d.constData(), std::min<hsize_t>(points, hsize_t(d.size())), dst);
     });
     w.doubles(group, "voltages", {voltages, points}, "V",

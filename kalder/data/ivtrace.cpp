@@ -103,12 +103,16 @@ void ivTrace::reshape(int points, int rows) {
     for (int r = 0; r < MAX_ROWS; ++r) {
         if (allocated && r < rows) {
             zeros(currents[r]);
-            zeros(dIdE[r]);
+            // dI/dE already made keeps its storage (views stay valid) and is refreshed below.
+            if (!dIdE[r].isEmpty()) {
+                zeros(dIdE[r]);
+            }
         } else {
             currents[r].clear();
             dIdE[r].clear();
         }
     }
+    derivativesCurrent = false;
     if (allocated) {
         zeros(energy);
     } else {
@@ -128,37 +132,72 @@ void ivTrace::selectDerivativeMethod(int method) {
 void ivTrace::setDerivativeMethod(int method, int voltageRow) {
     processDerivativeMethod = method;
     derivative = derivatives::routineFor(method);
+    derivativeVoltageRow = voltageRow;
+    derivativesChanged();
+}
+
+void ivTrace::derivativesChanged() {
+    derivativesCurrent = false;
+    if (allocated && nRows > 0 && !dIdE[0].isEmpty()) {
+        ensureDerivatives();
+    }
+}
+
+void ivTrace::computeDerivatives(std::vector<double>& rows) const {
+    const int n = static_cast<int>(nPoints);
+    const int r = static_cast<int>(nRows);
+    rows.assign(static_cast<size_t>(r) * n, 0.0);
+    if (!allocated || r == 0) {
+        return;
+    }
+    // The routine sees the current and voltage rows with the energy axis in place of the swept
+    // voltage, so the curves are dI/dE rather than dI/dV. Rows it does not produce stay 0.
+    const int outRows = derivatives::outputRows(r);
+    // Scratch array of the calling thread, reused so that a trace costs no allocation here.
+    thread_local std::vector<double> in;
+    in.resize(static_cast<size_t>(r) * n);
+    for (int row = 0; row < r - 1; ++row) {
+        std::copy(currents[row].cbegin(), currents[row].cend(), in.begin() + long(row) * n);
+    }
+    std::copy(energy.cbegin(), energy.cend(), in.begin() + long(r - 1) * n);
+    if (outRows > 0) {
+        derivative(in.data(), rows.data(), n, r, 1, derivativeVoltageRow);
+    }
+}
+
+void ivTrace::ensureDerivatives() const {
+    if (derivativesCurrent) {
+        return;
+    }
+    derivativesCurrent = true;
     const int n = static_cast<int>(nPoints);
     const int r = static_cast<int>(nRows);
     if (!allocated || r == 0) {
         return;
     }
-    // The routine sees the current and voltage rows with the energy axis in place of the swept
-    // voltage, so the curves are dI/dE rather than dI/dV.
-    const int outRows = derivatives::outputRows(r);
-    // Scratch arrays of the calling thread, reused so that a trace costs no allocation here.
-    thread_local std::vector<double> in;
     thread_local std::vector<double> out;
-    in.resize(static_cast<size_t>(r) * n);
-    out.resize(static_cast<size_t>(std::max(outRows, 1)) * n);
-    for (int row = 0; row < r - 1; ++row) {
-        std::copy(currents[row].cbegin(), currents[row].cend(), in.begin() + long(row) * n);
-    }
-    std::copy(energy.cbegin(), energy.cend(), in.begin() + long(r - 1) * n);
-    derivative(in.data(), out.data(), n, r, 1, voltageRow);
+    computeDerivatives(out);
     for (int row = 0; row < r; ++row) {
-        double* d = dIdE[row].data();
-        if (row < outRows) {
-            std::copy(out.cbegin() + long(row) * n, out.cbegin() + long(row + 1) * n, d);
-        } else {
-            std::fill(d, d + n, 0.0);
+        if (dIdE[row].size() != n) {
+            dIdE[row] = QVector<double>(n);
         }
+        std::copy(out.cbegin() + long(row) * n, out.cbegin() + long(row + 1) * n, dIdE[row].data());
     }
+}
+
+const QVector<double>& ivTrace::dIdERow(int row) const {
+    static const QVector<double> none;
+    if (row < 0 || row >= MAX_ROWS) {
+        return none;
+    }
+    ensureDerivatives();
+    return dIdE[row];
 }
 
 void ivTrace::rebuildCurves() {
     buildEnergyAxis();
-    setDerivativeMethod(processDerivativeMethod);
+    derivative = derivatives::routineFor(processDerivativeMethod);
+    derivativesChanged();
 }
 
 void ivTrace::buildEnergyAxis() {
@@ -235,7 +274,7 @@ const double* ivTrace::currentView(int row) const {
 }
 
 const double* ivTrace::dIdEView(int row) const {
-    return (row >= 0 && row < MAX_ROWS) ? rowAt(dIdE[row], long(cropStart) + 3) : nullptr;
+    return (row >= 0 && row < MAX_ROWS) ? rowAt(dIdERow(row), long(cropStart) + 3) : nullptr;
 }
 
 const double* ivTrace::sweptVoltageView() const {

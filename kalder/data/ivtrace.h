@@ -6,6 +6,7 @@
 #include <QVector>
 #include <array>
 #include <utility>
+#include <vector>
 
 #include "data/derivatives.h"
 
@@ -52,6 +53,16 @@ public:
     const double* energyView() const;
     const double* currentView(int row) const;
     const double* dIdEView(int row) const;
+    // dI/dE of one whole row (nPoints values; empty for a row the trace does not have).
+    //
+    // A sweep's dI/dE is made from its rows when first asked for and then kept, so that the
+    // sweeps nobody looks at cost no memory for it; once made, it is brought up to date in
+    // place (views stay valid) when the rows or the method change. Like every accessor it is
+    // called under the data set's lock.
+    const QVector<double>& dIdERow(int row) const;
+    // dI/dE of every row into `rows` (nRows rows of nPoints values, row after row), without
+    // keeping it: for walks over many sweeps.
+    void computeDerivatives(std::vector<double>& rows) const;
     const double* sweptVoltageView() const;
     const double* electrodeVoltageView() const;
 
@@ -81,7 +92,6 @@ public:
     derivatives::Routine derivative;
     bool allocated = false;
     std::array<QVector<double>, MAX_ROWS> currents;
-    std::array<QVector<double>, MAX_ROWS> dIdE;
     QVector<double> energy;
     unsigned nPoints = 0;
     unsigned nRows = 0;
@@ -98,6 +108,14 @@ public:
 
 private:
     const double* rowAt(const QVector<double>& row, long offset) const;
+    // Makes dIdE current: made on first use, refreshed in place after a change.
+    void ensureDerivatives() const;
+    // After a change of the rows or the method: refreshed now when it was made already.
+    void derivativesChanged();
+
+    mutable std::array<QVector<double>, MAX_ROWS> dIdE;
+    mutable bool derivativesCurrent = false;
+    int derivativeVoltageRow = -1;
 };
 
 #endif  // KALDER_DATA_IVTRACE_H

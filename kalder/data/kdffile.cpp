@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 
+#include "kdfimage.h"
 #include "kdfinput.h"
 #include "tarvodataset.h"
 #include "variantcheck.h"
@@ -113,18 +114,18 @@ bool tarvoDataSet::writeFile(const QString& target, const QVariantMap& extraSett
     QDataStream out(&file);
     out.setVersion(kWriteStreamVersion);
     writeDataMarker(out);
-    // The data is copied out under the lock and written after it, so that a scan that appends
-    // meanwhile waits for a copy in memory, not for the disk.
-    QByteArray data;
+    // The data is taken under the lock and written after it, so that a scan that appends
+    // meanwhile waits for a copy of the lists, not for the disk. The rows of the sweeps are
+    // shared with the image, not copied (see kdfImage).
+    kdfImage data;
     {
-        QDataStream image(&data, QIODevice::WriteOnly);
+        QDataStream image(&data);
         image.setVersion(kWriteStreamVersion);
         std::lock_guard<std::mutex> locker(mutex);
         writeDataHead(image, dataKind, sensorCode);
         writeBody(image);
     }
-    out.writeRawData(data.constData(), data.size());
-    if (out.status() != QDataStream::Ok || !file.commit()) {
+    if (out.status() != QDataStream::Ok || !data.writeTo(file) || !file.commit()) {
         qWarning() << "tarvoDataSet::save: cannot write" << target << file.errorString();
         return false;
     }

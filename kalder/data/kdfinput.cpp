@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "ivtrace.h"
+#include "kdfimage.h"
 
 kdfInput::kdfInput(QIODevice& dev, int streamVersion)
     : device(dev), in(&dev), deviceSize(dev.size()), itemBudget(deviceSize) {
@@ -193,6 +194,13 @@ void writeTrace(QDataStream& out, const ivTrace* trace) {
     const qint32 rows = static_cast<qint32>(trace->nRows);
     const qint32 points = static_cast<qint32>(trace->nPoints);
     out << qint32(rows | (trace->alternateRows ? 0xFF00 : 0)) << points;
+    // Into an image taken under the lock: the rows themselves, shared, not their bytes.
+    if (auto* image = dynamic_cast<kdfImage*>(out.device())) {
+        for (int r = 0; r < rows && points > 0; ++r) {
+            image->appendRow(trace->currents[r], points);
+        }
+        return;
+    }
     // All rows in one block: one write per trace instead of one per value.
     thread_local std::vector<quint64> buffer;
     buffer.clear();

@@ -57,7 +57,7 @@ void writeScan(QDataStream& out, const ivTrace& trace) {
     QVector<double> iedf;
     iedf.reserve(2 * points);
     for (int j = 0; j < points; ++j) {
-        iedf << trace.energy[j] << (rows > 0 ? trace.dIdE[0][j] : 0.0);
+        iedf << trace.energy[j] << (rows > 0 ? trace.dIdERow(0)[j] : 0.0);
     }
     writeMatrix(out, "IEDF", 2, points, iedf);
 }

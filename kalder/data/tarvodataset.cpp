@@ -44,6 +44,14 @@ tarvoDataSet::tarvoDataSet(const QString& filePath, QObject* parent)
         clearData();
         throw 10;
     }
+    // The row count a file declares is the data set's at the time of writing; the sweeps say
+    // what the file holds.
+    for (const tarvoScan* scan : sweepScans) {
+        if (dataKind == 0 && !scan->traces->isEmpty()) {
+            followSweepRows(static_cast<int>(scan->traces->first()->nRows));
+            break;
+        }
+    }
 }
 
 tarvoDataSet::~tarvoDataSet() {
@@ -79,6 +87,15 @@ void tarvoDataSet::initChannels(int total) {
             nVoltageChannels = 4;
             break;
     }
+}
+
+void tarvoDataSet::followSweepRows(int rows) {
+    if (rows <= 0 || rows > MAX_ROWS || nChannels + nVoltageChannels == rows) {
+        return;
+    }
+    // The split the sweeps themselves use (the table above, for the counts it lists).
+    nVoltageChannels = std::min(voltageRowsFor(rows), rows);
+    nChannels = rows - nVoltageChannels;
 }
 
 FluxFactors tarvoDataSet::fluxFactorTable() const {
@@ -168,6 +185,7 @@ void tarvoDataSet::addTrace(const double* block, double time, int points, int ro
             hasData = true;
             nPoints = points;
             dataKind = 0;
+            followSweepRows(rows);
         }
         const FluxFactors factors = fluxFactorTable();
         int index = sweepScans.size() - 1;

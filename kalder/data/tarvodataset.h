@@ -160,6 +160,10 @@ public slots:
     void isMultiScan(bool value);
 
 private:
+    // The channel counts of IV scans are those of the sweeps: an acquisition may announce
+    // voltage channels its sweeps do not carry, and a file written so declares more rows than
+    // its sweeps hold. A total that differs from `rows` is split as the sweeps split it.
+    void followSweepRows(int rows);
     FluxFactors fluxFactorTable() const;
     void computeRangesLocked();
     void mergeRanges(const ivTrace& trace);

@@ -356,6 +356,7 @@ void tarvoPlot::applyGlobalScales() {
     double ivMax = -INF;
     double dMin = INF;
     double dMax = -INF;
+    std::vector<double> derivative;
     for (const tarvoScan* scan : qAsConst(data->sweepScans)) {
         for (const ivTrace* trace : qAsConst(*scan->traces)) {
             if (!trace->allocated || trace->currentRows() == 0) {
@@ -365,9 +366,15 @@ void tarvoPlot::applyGlobalScales() {
             ivMin = std::min(ivMin, currents.first);
             ivMax = std::max(ivMax, currents.second);
             const int m = trace->derivativeLength();
-            for (int row = 0; row < trace->currentRows() && m > 0; ++row) {
+            if (m <= 0) {
+                continue;
+            }
+            // Made for the walk only: the sweeps do not keep their dI/dE unless drawn.
+            trace->computeDerivatives(derivative);
+            for (int row = 0; row < trace->currentRows(); ++row) {
                 // Rows after the first keep the NaN ends of the derivative: skipped.
-                const double* d = trace->dIdEView(row);
+                const double* d = derivative.data() + static_cast<long>(row) * trace->nPoints +
+                                  trace->cropStart + 3;
                 for (int i = 0; i < m; ++i) {
                     if (std::isfinite(d[i])) {
                         dMin = std::min(dMin, d[i]);

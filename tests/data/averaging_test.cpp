@@ -62,7 +62,7 @@ void expectSameRows(const ivTrace& a, const ivTrace& b, int step) {
             // Exactly the sums of a full recomputation, not merely close to them (NaN where
             // every trace was left out).
             ASSERT_TRUE(sameValue(a.currents[r][j], b.currents[r][j])) << step << " row " << r;
-            ASSERT_TRUE(sameValue(a.dIdE[r][j], b.dIdE[r][j])) << step << " row " << r;
+            ASSERT_TRUE(sameValue(a.dIdERow(r)[j], b.dIdERow(r)[j])) << step << " row " << r;
         }
     }
 }

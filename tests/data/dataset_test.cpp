@@ -216,10 +216,10 @@ TEST(DataSetTest, DerivativeMethodRecomputesEveryTrace) {
         block[10 + j] = block[20 + j] = block[30 + j] = j;
     }
     set.addTrace(block.data(), 0.0, 10, 4, 0, 0, false);
-    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdE[0][2], 5.0);
+    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 5.0);
     set.setDerivativeMethod(2);
-    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdE[0][2], 4.0);
-    EXPECT_DOUBLE_EQ(set.currentAverage()->dIdE[0][2], 4.0);
+    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 4.0);
+    EXPECT_DOUBLE_EQ(set.currentAverage()->dIdERow(0)[2], 4.0);
     set.setDerivativeMethod(1);
 }
 

@@ -98,7 +98,7 @@ std::vector<Expect> ivScan(const tarvoScan& scan, const std::string& g, int chan
     std::vector<double> current, dIdE, energyResults, flux, sweeps;
     for (int c = 0; c < channels; ++c) {
         current = concat({current, row(a.currents[c], points)});
-        dIdE = concat({dIdE, row(a.dIdE[c], points)});
+        dIdE = concat({dIdE, row(a.dIdERow(c), points)});
         energyResults.push_back(a.averageEnergy(c));
         flux.push_back(a.ionFlux(c));
     }

@@ -48,7 +48,7 @@ void expectSameTrace(const ivTrace& a, const ivTrace& b) {
     EXPECT_EQ(a.alternateRows, b.alternateRows);
     for (unsigned r = 0; r < a.nRows; ++r) {
         EXPECT_EQ(a.currents[r], b.currents[r]) << "row " << r;
-        EXPECT_EQ(a.dIdE[r], b.dIdE[r]) << "row " << r;
+        EXPECT_EQ(a.dIdERow(r), b.dIdERow(r)) << "row " << r;
     }
     EXPECT_EQ(a.energy, b.energy);
 }
@@ -166,23 +166,71 @@ TEST(KdfRoundTrip, TemperatureRecords) {
     EXPECT_EQ(loaded.temperatureRecords[1]->time, 4.0);
 }
 
-TEST(KdfWriter, ProducesTheDocumentedBytes) {
+// The file of a data set holding one sweep, against its bytes built from the layout. The second
+// data set is announced with more voltage channels than its sweeps carry (13 currents and 11
+// monitors on a unit whose sweeps hold 13 + 4 rows): it counts the sweeps' rows, as does its file.
+struct WriterCase {
+    int channels, voltages;
+    Rows block;  // as it arrives: a 2-row block voltage first
+    bool alternate;
+    Rows stored;
+    int current, voltage;
+};
+
+class KdfWriter : public ::testing::TestWithParam<WriterCase> {};
+
+TEST_P(KdfWriter, ProducesTheDocumentedBytes) {
     TempDir dir;
-    tarvoDataSet set(1, 1, 5);
-    const double block[] = {1, 2, /* current */ 3, 4};  // 2-row blocks arrive voltage first
-    set.addTrace(block, 0.25, 2, 2, 0, 0, true);
+    const WriterCase& c = GetParam();
+    tarvoDataSet set(c.channels, c.voltages, 5);
+    const int rows = static_cast<int>(c.block.size());
+    set.addTrace(flatten(c.block).data(), 0.25, 2, rows, 0, 0, c.alternate);
+    EXPECT_EQ(set.nChannels, c.current);
+    EXPECT_EQ(set.nVoltageChannels, c.voltage);
     const QString path = filePath(dir, "tiny.kdf");
     ASSERT_TRUE(set.save(path));
     const QByteArray json =
         "{\n    \"useCollectorDiscriminator\": false,\n    \"useUnfilteredEnergy\": false\n}\n";
     ByteImage expected;
     expected.jsonHeader(json).markerAndMagic().i32(18).i32(0).i32(5).zeros(16);
-    expected.i32(1).i32(2).i32(2).f64(0.25).i32(1).trace({{3, 4}, {1, 2}}, true);
+    expected.i32(1).i32(rows).i32(2).f64(0.25).i32(1).trace(c.stored, c.alternate);
     EXPECT_EQ(QByteArray::fromStdString(readWholeFile(path.toStdString())).toHex(),
               expected.bytes().toHex());
 }
 
-TEST(KdfWriter, ReplacesAtomicallyAndKeepsTheOldFileOnFailure) {
+INSTANTIATE_TEST_SUITE_P(
+    Sweeps, KdfWriter,
+    ::testing::Values(WriterCase{1, 1, {{1, 2}, {3, 4}}, true, {{3, 4}, {1, 2}}, 1, 1},
+                      WriterCase{13, 11, sweepRows(17, 2, 13, 1.0), false,
+                                 sweepRows(17, 2, 13, 1.0), 13, 4}));
+
+// On loading, the channel counts are those of the sweeps, whatever row count the body declares
+// (older versions wrote the announced one); a body that agrees with its sweeps reads as always.
+struct ChannelCase {
+    int declared, rows, current, voltage;
+};
+
+class KdfChannels : public ::testing::TestWithParam<ChannelCase> {};
+
+TEST_P(KdfChannels, FollowTheSweeps) {
+    TempDir dir;
+    const ChannelCase c = GetParam();
+    ByteImage image;
+    image.jsonHeader("{}").markerAndMagic().i32(18).i32(0).i32(-1).zeros(16);
+    image.i32(1).i32(c.declared).i32(2).f64(0.0).i32(1).trace(sweepRows(c.rows, 2, 1, 1.0));
+    const QString path = filePath(dir, "rows.kdf");
+    ASSERT_TRUE(writeFile(path, image.bytes()));
+    tarvoDataSet set(path);
+    EXPECT_EQ(set.nChannels, c.current);
+    EXPECT_EQ(set.nVoltageChannels, c.voltage);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, KdfChannels,
+                         ::testing::Values(ChannelCase{24, 17, 13, 4}, ChannelCase{24, 16, 13, 3},
+                                           ChannelCase{24, 24, 20, 4}, ChannelCase{16, 16, 13, 3},
+                                           ChannelCase{20, 20, 17, 3}, ChannelCase{4, 2, 1, 1}));
+
+TEST(KdfSave, ReplacesAtomicallyAndKeepsTheOldFileOnFailure) {
     TempDir dir;
     const QString path = filePath(dir, "keep.kdf");
     const QByteArray old = "previous contents";

@@ -69,7 +69,7 @@ TEST(MatExport, AveragedTraceOfEveryScan) {
         EXPECT_EQ(iedf.dims, (std::vector<size_t>{2, size_t(points)}));
         for (int j = 0; j < points; ++j) {
             EXPECT_EQ(iedf.values[2 * j], average.energy[j]);
-            EXPECT_EQ(iedf.values[2 * j + 1], average.dIdE[0][j]);
+            EXPECT_EQ(iedf.values[2 * j + 1], average.dIdERow(0)[j]);
         }
         EXPECT_DOUBLE_EQ(iedf.values[2 * 4 + 1], -4.5) << "forward difference of -j^2/2 at 4";
     }

@@ -297,14 +297,14 @@ TEST(IvTraceTest, DerivativeMethodIsSharedByAllTraces) {
         block[10 + j] = block[20 + j] = block[30 + j] = j;
     }
     ivTrace a(block.data(), 10, 4, 0, false, false, false);
-    EXPECT_DOUBLE_EQ(a.dIdE[0][2], 5.0);  // forward: 9 - 4
+    EXPECT_DOUBLE_EQ(a.dIdERow(0)[2], 5.0);  // forward: 9 - 4
     a.setDerivativeMethod(2);
     EXPECT_EQ(ivTrace::derivativeMethod(), 2);
-    EXPECT_DOUBLE_EQ(a.dIdE[0][2], 4.0);  // central: (9 - 1) / 2
+    EXPECT_DOUBLE_EQ(a.dIdERow(0)[2], 4.0);  // central: (9 - 1) / 2
     ivTrace b(block.data(), 10, 4, 0, false, false, false);
-    EXPECT_DOUBLE_EQ(b.dIdE[0][2], 4.0) << "a new trace takes the shared method";
-    EXPECT_EQ(b.dIdE[0][0], 0.0);
-    EXPECT_EQ(b.dIdE[1][3], 0.0) << "rows the routine does not produce read 0";
+    EXPECT_DOUBLE_EQ(b.dIdERow(0)[2], 4.0) << "a new trace takes the shared method";
+    EXPECT_EQ(b.dIdERow(0)[0], 0.0);
+    EXPECT_EQ(b.dIdERow(1)[3], 0.0) << "rows the routine does not produce read 0";
     a.setDerivativeMethod(1);
 }
 

@@ -79,7 +79,7 @@ TEST_F(PlotTest, CurvesHoldCopiesOfTheCroppedSamples) {
     }
     // dI/dE starts three points into the cropped trace, on the same energies.
     EXPECT_DOUBLE_EQ(dide->sample(0).x(), average->energy[5]);
-    EXPECT_DOUBLE_EQ(dide->sample(0).y(), average->dIdE[0][5]);
+    EXPECT_DOUBLE_EQ(dide->sample(0).y(), average->dIdERow(0)[5]);
 
     // Changing the trace afterwards (as the acquisition thread does) does not reach what the
     // plot paints until the next redraw.
