@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
@@ -125,12 +126,16 @@ protected:
         return panel->findChild<QPushButton*>(QString::fromLatin1(name));
     }
 
-    // Presses Re-Scan and runs the event loop until the scan is done.
+    // Presses Re-Scan and runs the event loop until the scan is done (or was refused).
     void runScan() {
         QEventLoop loop;
         QObject::connect(panel.get(), &instrumentPanel::scanDone, &loop, &QEventLoop::quit);
         const int before = dataSets.size();
         button("scanButton")->click();
+        // The scan starts once the session holds the device.
+        while (panel->isStarting()) {
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        }
         if (dataSets.size() > before) {
             loop.exec();
         }
