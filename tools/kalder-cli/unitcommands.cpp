@@ -509,10 +509,11 @@ int runInfo(const QStringList& args) {
 int runScan(const QStringList& args) {
     QCommandLineParser parser;
     cli::prepareParser(
-        parser, QStringLiteral("Runs one scan, writes it to a kdf file and the exports asked "
-                               "for, and prints the results per channel. Progress goes to "
-                               "standard error; Ctrl+C ends the scan and keeps what was "
-                               "measured."));
+        parser, QStringLiteral(
+                    "Runs a scan (or repeated scans), writes it to a kdf file and "
+                    "the exports asked for, and prints the results per channel. Progress goes to "
+                    "standard error; Ctrl+C ends the scan and keeps what was "
+                    "measured."));
     addScanOptions(parser);
     failure f{cli::Success, QString()};
     scanRequest request;
