@@ -41,6 +41,9 @@ public:
     // The same for the HDF5 export.
     bool exportHdf5(const QString& path, QString* error = nullptr);
 
+    // The pass under way is the last of a run of multiple scans (from any thread).
+    void lastPass() { moreScans = false; }
+
 public slots:
     virtual void stopScan();
     virtual void startScan();

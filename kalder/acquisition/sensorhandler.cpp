@@ -5,16 +5,14 @@
 #include "acquisition/pacing.h"
 #include "tolmar2/TolmarCntrl.h"
 
-SensorPollThread::SensorPollThread(sensorHandler* handler) : handler(handler) {}
-
-void SensorPollThread::doze(int ms) {
+void sensorPoller::doze(int ms) {
     constexpr int slice = 50;
     for (int left = ms; left > 0 && running; left -= slice) {
         pacing::pause(std::min(slice, left));
     }
 }
 
-void SensorPollThread::run() {
+void sensorPoller::run() {
     doze(POLL_INTERVAL_MS);
     while (running) {
         if (!handler->connected) {
@@ -27,15 +25,19 @@ void SensorPollThread::run() {
 }
 
 sensorHandler::sensorHandler(TolmarCntrl* cntrl, QObject* parent)
-    : QObject(parent), cntrl(cntrl), thread(new SensorPollThread(this)) {
+    : QObject(parent), cntrl(cntrl), poller(new sensorPoller(this)), thread(new QThread) {
+    poller->moveToThread(thread);
+    connect(thread, &QThread::started, poller, &sensorPoller::run);
     thread->start(QThread::LowPriority);
 }
 
 sensorHandler::~sensorHandler() {
-    // The thread ends within one sleep slice or one connection attempt; it is not terminated,
-    // which could leave the instrument half configured.
-    thread->finish();
+    // The loop ends within one sleep slice or one connection attempt; the thread is not
+    // terminated, which could leave the instrument half configured.
+    poller->finish();
+    thread->quit();
     thread->wait();
+    delete poller;
     delete thread;
 }
 

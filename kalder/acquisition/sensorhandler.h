@@ -11,18 +11,21 @@
 class TolmarCntrl;
 class sensorHandler;
 
-class SensorPollThread : public QThread {
+// The polling loop, a worker object run in the handler's thread.
+class sensorPoller : public QObject {
     Q_OBJECT
 
 public:
     static constexpr int POLL_INTERVAL_MS = 2000;
     static constexpr int CONNECTED_INTERVAL_MS = 500;
 
-    explicit SensorPollThread(sensorHandler* handler);
+    explicit sensorPoller(sensorHandler* handler) : handler(handler) {}
+    // Ends the loop (from any thread).
     void finish() { running = false; }
 
-protected:
-    void run() override;
+public slots:
+    // Runs until finish(); connected to the thread's started().
+    void run();
 
 private:
     // Sleeps ms in short slices so that finish() takes effect quickly.
@@ -56,13 +59,14 @@ public slots:
     void sensorDisconnect();
 
 private:
-    friend class SensorPollThread;
+    friend class sensorPoller;
     // One connection attempt, from the poll thread.
     void poll();
 
     TolmarCntrl* cntrl;
     std::atomic<bool> connected{false};
-    SensorPollThread* thread;
+    sensorPoller* poller;
+    QThread* thread;
 };
 
 #endif  // KALDER_ACQUISITION_SENSORHANDLER_H

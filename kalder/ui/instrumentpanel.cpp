@@ -8,14 +8,11 @@
 #include <QProgressDialog>
 #include <QSettings>
 #include <QShortcut>
-#include <QThread>
 #include <cmath>
 #include <limits>
 
 #include "acquisition/electrodeoutputs.h"
-#include "acquisition/electrodevoltagescanner.h"
 #include "acquisition/pacing.h"
-#include "acquisition/runcheckpoint.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scanlauncher.h"
 #include "data/recovery.h"
@@ -79,21 +76,43 @@ instrumentPanel::instrumentPanel(QWidget* parent)
     connect(ui->scanButton, &QPushButton::clicked, this, &instrumentPanel::doScan);
     connect(ui->stopScanButton, &QPushButton::clicked, this, &instrumentPanel::stopScan);
     connect(&countdownTimer, &QTimer::timeout, this, &instrumentPanel::scanAdvance);
-    connect(&checkpointTimer, &QTimer::timeout, this, [this] {
-        if (checkpoint) {
-            checkpoint->tick();
-        }
+    connect(&scanWiz, &scanWizard::resync, &session, &acquisitionSession::resetSync);
+
+    connect(&session, &acquisitionSession::deviceAvailable, this,
+            &instrumentPanel::startWithDevice);
+    connect(&session, &acquisitionSession::waitingForDevice, this, [this] {
+        deviceWait.reset(busyDialog(tr("Waiting for sensor to settle, please wait"), this));
+        deviceWait->setRange(0, 0);
+        deviceWait->show();
     });
-    connect(&scanWiz, &scanWizard::resync, this, &instrumentPanel::resetSync);
+    connect(&session, &acquisitionSession::runStarted, this, &instrumentPanel::newScanStarted);
+    connect(&session, &acquisitionSession::runEnded, this, &instrumentPanel::scanEnded);
+    connect(&session, &acquisitionSession::runAbandoned, this, [this] {
+        countdownTimer.stop();
+        emit scanDone();
+    });
+    connect(&session, &acquisitionSession::disconnected, this,
+            &instrumentPanel::sensorDisconnected);
+    connect(&session, &acquisitionSession::evRefreshed, this, &instrumentPanel::updateEVLabel);
+    connect(&session, &acquisitionSession::syncFreqRefreshed, this,
+            &instrumentPanel::syncFreqRefreshed);
+    connect(&session, &acquisitionSession::electrodeVoltage, this, &instrumentPanel::updateEVLabel);
+    connect(&session, &acquisitionSession::estimatedDuration, this,
+            &instrumentPanel::estimatedScanDuration);
+    connect(&session, &acquisitionSession::progress, ui->progressBar, &QProgressBar::setValue);
+    connect(&session, &acquisitionSession::progress, this, &instrumentPanel::scanProgress);
+    connect(&session, &acquisitionSession::passStarted, this, &instrumentPanel::scanNumber);
+    connect(&session, &acquisitionSession::elapsed, this, &instrumentPanel::updateDuration);
+    connect(&session, &acquisitionSession::aspectRatio, this, &instrumentPanel::ARCounter);
     connect(&evTimer, &QTimer::timeout, this, &instrumentPanel::refreshElectrodeVoltage);
     evTimer.start(MONITOR_PERIOD_MS);
 }
 
 instrumentPanel::~instrumentPanel() {
-    if (activeController) {
-        abandonRun();
-    }
-    stopMonitor();
+    // The session abandons a run that is still going and stops its monitor before the
+    // wizard and the dialogs it reads go.
+    session.cancelDeviceRequest();
+    disconnect(&session, nullptr, this, nullptr);
 }
 
 void instrumentPanel::setNotifier(userNotifier* n) {
@@ -103,22 +122,6 @@ void instrumentPanel::setNotifier(userNotifier* n) {
 void instrumentPanel::showStatusImage(const char* path) {
     shownImage = QString::fromLatin1(path);
     ui->totoEnString->setPixmap(kalderResources::pixmap(shownImage));
-}
-
-bool instrumentPanel::lockDevice() {
-    if (holdingDevice) {
-        return false;
-    }
-    deviceMutex.lock();
-    holdingDevice = true;
-    return true;
-}
-
-void instrumentPanel::unlockDevice() {
-    if (holdingDevice) {
-        holdingDevice = false;
-        deviceMutex.unlock();
-    }
 }
 
 bool instrumentPanel::legacyUnit() const {
@@ -139,31 +142,7 @@ void instrumentPanel::sensorConnected(TolmarCntrl* c) {
     scanWiz.configureFor(*cntrl);
     idleDlg.setRanges(outputRanges::of(*cntrl));
 
-    stopMonitor();
-    monitor = new electrodeVoltageScanner(cntrl, &deviceMutex);
-    monitorThread = new QThread(this);
-    connect(monitor, &electrodeVoltageScanner::sensorDisconnected, this,
-            &instrumentPanel::sensorDisconnected);
-    connect(monitor, &electrodeVoltageScanner::evRefreshed, this, &instrumentPanel::updateEVLabel);
-    connect(monitor, &electrodeVoltageScanner::syncFreqRefreshed, this,
-            &instrumentPanel::syncFreqRefreshed);
-    connect(monitorThread, &QThread::started, monitor, &electrodeVoltageScanner::start);
-    connect(monitorThread, &QThread::finished, monitor, &QObject::deleteLater);
-    connect(monitorThread, &QThread::finished, monitorThread, &QObject::deleteLater);
-    monitor->moveToThread(monitorThread);
-    monitorThread->start();
-}
-
-void instrumentPanel::stopMonitor() {
-    if (!monitor) {
-        return;
-    }
-    // The monitor may be waiting for the device: the caller does not hold it here.
-    monitor->stop();
-    monitorThread->quit();
-    monitorThread->wait();
-    monitor = nullptr;
-    monitorThread = nullptr;
+    session.attach(cntrl);
 }
 
 void instrumentPanel::toggleSecretDisplay() {
@@ -175,7 +154,7 @@ void instrumentPanel::applyIdleVoltages() {
 }
 
 void instrumentPanel::toggleHV(bool on) {
-    if (!cntrl || !lockDevice()) {
+    if (!cntrl || !session.lockDevice()) {
         return;
     }
     ui->enableHV->setEnabled(false);
@@ -188,7 +167,7 @@ void instrumentPanel::toggleHV(bool on) {
         applyIdleVoltages();
     }
     const bool stillConnected = cntrl->connected;
-    unlockDevice();
+    session.unlockDevice();
     dialog.reset();
 
     ui->enableHV->setEnabled(true);
@@ -208,9 +187,9 @@ void instrumentPanel::idleVoltages() {
         return;
     }
     // During a scan the values are stored only; the scan's end sends them.
-    if (!activeController && lockDevice()) {
+    if (!session.isRunning() && session.lockDevice()) {
         applyIdleVoltages();
-        unlockDevice();
+        session.unlockDevice();
     }
 }
 
@@ -242,24 +221,8 @@ void instrumentPanel::waitForHighVoltage() {
     }
 }
 
-void instrumentPanel::waitForDevice() {
-    std::unique_ptr<QProgressDialog> dialog;
-    int progress = 0;
-    while (!deviceMutex.try_lock()) {
-        pacing::pause(50);
-        if (!dialog) {
-            dialog.reset(busyDialog(tr("Waiting for sensor to settle, please wait"), this));
-            dialog->setRange(0, 100);
-        }
-        dialog->show();
-        QApplication::processEvents();
-        dialog->setValue(++progress % 100);
-    }
-    holdingDevice = true;
-}
-
 void instrumentPanel::doScan() {
-    if (!sensorReady || !cntrl || starting || activeController) {
+    if (!sensorReady || !cntrl || starting || session.isRunning()) {
         return;
     }
     if (!mayStartScan()) {
@@ -287,16 +250,20 @@ void instrumentPanel::doScan() {
         starting = false;
         return;
     }
-    waitForDevice();
+    // The scan goes on in startWithDevice once the session holds the device.
+    session.requestDevice();
+}
+
+void instrumentPanel::startWithDevice() {
+    deviceWait.reset();
     // The connection may have been lost while the window waited.
-    if (!sensorReady) {
-        unlockDevice();
+    if (!sensorReady || !starting) {
+        session.unlockDevice();
         starting = false;
         return;
     }
-    const scanLaunch launch = prepareScan(cntrl, &scanWiz, electrodeVoltage);
+    const scanLaunch launch = session.prepareRun(&scanWiz, electrodeVoltage);
     if (launch.outcome != scanLaunch::Ready) {
-        unlockDevice();
         starting = false;
         if (launch.outcome == scanLaunch::TooManySteps) {
             notifier->critical(this, tr("Too many steps in scan"),
@@ -306,11 +273,13 @@ void instrumentPanel::doScan() {
         }
         return;
     }
-    activeController = launch.controller;
     scanWiz.writeSettingsInto(launch.dataSet);
-    writeScanMetadata(launch.dataSet, cntrl);
-    launchController();
-
+    preferencesDialog& prefs = scanWiz.preferences();
+    acquisitionSession::runPlan plan;
+    plan.recoveryDirectory = recovery::directoryFor(prefs.useAutosave(), prefs.targetPath());
+    plan.save = [this](scanController& c) { return saveFinishedScan(c); };
+    plan.idle = [this] { return idleDlg.instrumentVoltages(); };
+    // The progress display and the buttons change before the data set goes to its receiver.
     showStatusImage(SCAN_IMAGE);
     ui->setScanButton->setEnabled(false);
     ui->scanButton->setEnabled(false);
@@ -319,80 +288,29 @@ void instrumentPanel::doScan() {
     ui->stopScanButton->setText(tr("Stop"));
     ui->progressBar->setValue(0);
     starting = false;
-    emit newScanStarted(launch.dataSet);
+    session.launchRun(plan);
 }
 
-void instrumentPanel::launchController() {
-    scanController* c = activeController;
-    scanThread = new QThread(this);
-    connect(c, &scanController::scanEnded, this, &instrumentPanel::scanEnded);
-    connect(c, &scanController::estimatedDelay, this, &instrumentPanel::estimatedScanDuration);
-    connect(c, &scanController::scanProgress, ui->progressBar, &QProgressBar::setValue);
-    connect(c, &scanController::scanProgress, this, &instrumentPanel::scanProgress);
-    connect(c, &scanController::scanCounter, this, &instrumentPanel::scanNumber);
-    connect(c, &scanController::sensorDisconnected, this, &instrumentPanel::sensorDisconnected);
-    connect(c, &scanController::evUpdate, this, &instrumentPanel::updateEVLabel);
-    connect(c, &scanController::scanDuration, this, &instrumentPanel::updateDuration);
-    connect(c, &scanController::ARCounter, this, &instrumentPanel::ARCounter);
-    connect(scanThread, &QThread::started, c, &scanController::startScan);
-    connect(scanThread, &QThread::finished, scanThread, &QObject::deleteLater);
-    startCheckpoints();
-    c->moveToThread(scanThread);
-    scanThread->start();
-}
-
-void instrumentPanel::startCheckpoints() {
-    preferencesDialog& prefs = scanWiz.preferences();
-    checkpoint = std::make_unique<runCheckpoint>(
-        activeController->data(), recovery::directoryFor(prefs.useAutosave(), prefs.targetPath()),
-        activeController->typeName());
-    // Pass n starting means pass n - 1 is complete.
-    connect(activeController, &scanController::scanCounter, this, [this](int pass) {
-        if (checkpoint && pass > 1) {
-            checkpoint->passCompleted();
-        }
-    });
-    connect(activeController, &scanController::scanProgress, this, [this] {
-        if (checkpoint) {
-            checkpoint->tick();
-        }
-    });
-    checkpointTimer.start(1000);
-}
-
-void instrumentPanel::finishController() {
-    // The controller's last act is its final signal; its thread ends right after.
-    scanThread->quit();
-    scanThread->wait();
-    checkpointTimer.stop();
-    checkpoint.reset();
-    delete activeController;
-    activeController = nullptr;
-    scanThread = nullptr;
-}
-
-void instrumentPanel::saveFinishedScan() {
+bool instrumentPanel::saveFinishedScan(scanController& controller) {
     preferencesDialog& prefs = scanWiz.preferences();
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyMMddhhmmsszzz"));
-    const QString type = activeController->typeName();
+    const QString type = controller.typeName();
     QString error;
+    bool safe = true;
     if (prefs.useAutosave()) {
         const QString path = autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp,
                                           QStringLiteral("kdf"));
-        if (activeController->saveDataSet(path, &error)) {
-            checkpoint->finish();
-        } else {
+        if (!controller.saveDataSet(path, &error)) {
             // The recovery file, brought up to date, keeps the run until it is saved.
-            checkpoint->save();
+            safe = false;
             notifier->critical(this, tr("Automatic save failed"),
                                tr("The scan could not be saved as\n%1\n%2\nThe data stays open "
                                   "and can be saved by hand.")
                                    .arg(path, error));
         }
-    } else {
-        // The run ended and its data is in the user's hands, as without a recovery file.
-        checkpoint->finish();
     }
+    // Without autosave the run ended and its data is in the user's hands, as without a
+    // recovery file.
     const auto exportFailed = [&](const QString& path) {
         notifier->critical(this, tr("Automatic export failed"),
                            tr("The scan could not be exported as\n%1\n%2\nThe data stays "
@@ -403,7 +321,7 @@ void instrumentPanel::saveFinishedScan() {
         const QString path = autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp,
                                           QStringLiteral("csv"));
         QSettings settings;
-        if (!activeController->exportDataSet(path, exportChoices::load(settings), &error)) {
+        if (!controller.exportDataSet(path, exportChoices::load(settings), &error)) {
             exportFailed(path);
         }
     }
@@ -411,71 +329,43 @@ void instrumentPanel::saveFinishedScan() {
     if (prefs.useAutoexportHdf5()) {
         const QString path =
             autosaveName(prefs.targetPath(), prefs.filePrefix(), type, stamp, QStringLiteral("h5"));
-        if (!activeController->exportHdf5(path, &error)) {
+        if (!controller.exportHdf5(path, &error)) {
             exportFailed(path);
         }
     }
+    return safe;
 }
 
 void instrumentPanel::scanEnded() {
-    if (!activeController) {
-        return;  // already ended by a disconnection
-    }
     countdownTimer.stop();
-    // The data set is complete once the controller's thread has ended.
-    scanThread->quit();
-    scanThread->wait();
-    saveFinishedScan();
-    finishController();
-
     showStatusImage(HV_IMAGE);
     ui->setScanButton->setEnabled(true);
     ui->scanButton->setEnabled(true);
     ui->enableHV->setEnabled(true);
     ui->stopScanButton->setText(tr("Stop"));
     ui->stopScanButton->setEnabled(false);
-    // The idle voltages go out before the device is released, so that the monitor's next
-    // reading never overlaps them.
-    applyIdleVoltages();
-    unlockDevice();
     emit scanDone();
 }
 
 void instrumentPanel::stopScan() {
-    if (!activeController) {
+    if (!session.isRunning()) {
         return;
     }
     ui->stopScanButton->setText(tr("Stopping..."));
-    activeController->stopScan();
+    session.stopRun();
 }
 
 void instrumentPanel::refreshElectrodeVoltage() {
-    if (sensorReady && cntrl && !activeController && monitor) {
-        monitor->wake();
+    if (sensorReady && cntrl) {
+        session.wakeMonitor();
     }
 }
 
-void instrumentPanel::abandonRun() {
-    activeController->stopScan();
-    // The run did not end: its recovery file, brought up to date, stays.
-    scanThread->quit();
-    scanThread->wait();
-    checkpoint->save();
-    finishController();
-    unlockDevice();
-}
-
-void instrumentPanel::sensorDisconnected(int code) {
-    if (!sensorReady && !activeController && !monitor) {
-        return;  // reported twice (monitor and controller)
-    }
-    qDebug() << "sensor lost, code" << code;
+void instrumentPanel::sensorDisconnected(int) {
+    // The session has abandoned a run (its recovery file stays) and stopped the monitor.
     countdownTimer.stop();
-    if (activeController) {
-        abandonRun();
-        emit scanDone();
-    }
-    stopMonitor();
+    deviceWait.reset();
+    starting = false;
     emit sensorDisconnection();
 
     ui->enableHV->blockSignals(true);
@@ -503,15 +393,15 @@ void instrumentPanel::updateEVLabel(double ev, double minEv, bool) {
     }
     // The service read-outs come from the instrument: only between scans, and only when no
     // reading holds it.
-    if (!ui->secretBox->isVisible() || !cntrl || !sensorReady || activeController ||
-        holdingDevice || !deviceMutex.try_lock()) {
+    if (!ui->secretBox->isVisible() || !cntrl || !sensorReady || session.isRunning() ||
+        !session.tryLockDevice()) {
         return;
     }
     double base[4] = {0, 0, 0, 0};
     double precal[PRECAL_VALUES] = {};
     cntrl->getBaseVoltages(&base[0], &base[1], &base[2], &base[3]);
     cntrl->getPrecalVals(precal, PRECAL_VALUES);
-    deviceMutex.unlock();
+    session.unlockDevice();
     ui->cDisp->setText(QString::number(base[0], 'g', 6));
     ui->g0Disp->setText(QString::number(base[1], 'g', 6));
     ui->g2Disp->setText(QString::number(base[2], 'g', 6));
@@ -525,12 +415,6 @@ void instrumentPanel::syncFreqRefreshed(double freq, int retva) {
     syncValid = retva > 0;
     scanWiz.updateSyncFreq(freq, retva);
     emit syncFreq(freq, retva);
-}
-
-void instrumentPanel::resetSync() {
-    if (monitor) {
-        monitor->resetSyncSignal();
-    }
 }
 
 void instrumentPanel::estimatedScanDuration(double seconds) {
@@ -551,7 +435,7 @@ void instrumentPanel::updateInstrumentSettings() {
     if (!cntrl) {
         return;
     }
-    if (activeController || !lockDevice()) {
+    if (session.isRunning() || !session.lockDevice()) {
         notifier->warning(this, tr("Scan running"),
                           tr("The instrument settings can be changed when the scan has ended."));
         return;
@@ -560,5 +444,5 @@ void instrumentPanel::updateInstrumentSettings() {
     if (dialog.exec() == QDialog::Accepted && sensorReady) {
         dialog.writeRecord();
     }
-    unlockDevice();
+    session.unlockDevice();
 }

@@ -1,11 +1,9 @@
-// The control column of the main window. Once a sensor is connected it owns everything that
-// touches the instrument at run time: the high-voltage switch, the idle electrode voltages,
-// the start, repeat and stop of scans, the electrode-voltage and sync read-outs, the monitor
-// thread, the running scan controller and the automatic saving of finished scans.
-//
-// Every call into the instrument object is serialised by deviceMutex. The panel holds it on a
-// scan's behalf from the start of the scan to its end (the scan thread itself then calls the
-// instrument without it); the monitor takes it for each reading.
+// The control column of the main window: the view and controls of the acquisition session
+// that owns the connected sensor at run time. It shows the status, the electrode-voltage and
+// sync read-outs and the progress, and offers the high-voltage switch, the idle electrode
+// voltages and the start, repeat and stop of scans, with the message boxes of each. The
+// session runs the monitor, the scan controller in its thread, the checkpoints and the
+// automatic saving of finished scans.
 #ifndef KALDER_UI_INSTRUMENTPANEL_H
 #define KALDER_UI_INSTRUMENTPANEL_H
 
@@ -14,17 +12,15 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
-#include <mutex>
 
+#include "acquisition/acquisitionsession.h"
 #include "ui/idlevoltagesdialog.h"
 #include "ui/scanwizard.h"
 #include "ui/usernotifier.h"
 
 class QLineEdit;
-class QThread;
+class QProgressDialog;
 class TolmarCntrl;
-class electrodeVoltageScanner;
-class runCheckpoint;
 class scanController;
 class tarvoDataSet;
 
@@ -46,7 +42,10 @@ public:
     scanWizard& wizard() { return scanWiz; }
     idleVoltagesDialog& idleDialog() { return idleDlg; }
     bool isSensorReady() const { return sensorReady; }
-    bool isScanning() const { return activeController != nullptr; }
+    bool isScanning() const { return session.isRunning(); }
+    // Between the press of a scan button and the start of the scan (or its refusal).
+    bool isStarting() const { return starting; }
+    acquisitionSession& acquisition() { return session; }
     // Asked before a scan starts; a scan starts only when it answers true (the main window
     // offers to save the data shown).
     void setScanGate(std::function<bool()> gate) { scanGate = std::move(gate); }
@@ -86,12 +85,12 @@ private slots:
     void idleVoltages();
     void setUpScan();
     void doScan();
+    void startWithDevice();
     void scanEnded();
     void stopScan();
     void refreshElectrodeVoltage();
     void sensorDisconnected(int code);
     void syncFreqRefreshed(double freq, int retva);
-    void resetSync();
     void estimatedScanDuration(double seconds);
     void scanAdvance();
 
@@ -99,51 +98,30 @@ private:
     void showStatusImage(const char* path);
     // Sends the idle voltages; the caller holds the device.
     void applyIdleVoltages();
-    // The GUI thread's hold on deviceMutex. lockDevice waits for it (the monitor's readings are
-    // short); both refuse to lock twice.
-    bool lockDevice();
-    void unlockDevice();
-    // Takes the device for a scan without blocking the window: try, show the dialog, try again.
-    void waitForDevice();
     void waitForHighVoltage();
     bool legacyUnit() const;
-    // Runs the controller of a prepared scan in a new thread.
-    void launchController();
-    // Ends the controller's thread and deletes both.
-    void finishController();
-    // Stops a run that cannot end normally (sensor lost, panel closing) and releases the device.
-    void abandonRun();
-    void stopMonitor();
     // Automatic save and export of the finished scan; a failure is reported with the path and
-    // leaves the data set with its receiver.
-    void saveFinishedScan();
-    // Starts the recovery checkpoints of the run that is being launched.
-    void startCheckpoints();
+    // leaves the data set with its receiver. Whether the data is safe.
+    bool saveFinishedScan(scanController& controller);
 
     std::unique_ptr<Ui::instrumentPanel> ui;
     idleVoltagesDialog idleDlg;
     TolmarCntrl* cntrl = nullptr;
     scanWizard scanWiz;
-    scanController* activeController = nullptr;
-    QThread* scanThread = nullptr;
+    acquisitionSession session;
     QTimer evTimer;
     QTimer countdownTimer;
-    // Recovery file of the running scan, written after each pass and at least once a minute.
-    std::unique_ptr<runCheckpoint> checkpoint;
-    QTimer checkpointTimer;
+    // Shown while a scan waits for the monitor to release the device.
+    std::unique_ptr<QProgressDialog> deviceWait;
     double electrodeVoltage;
     bool sensorReady = false;
     bool hvEnabled = false;
     bool syncValid = false;
-    std::mutex deviceMutex;
-    bool holdingDevice = false;  // the GUI thread holds deviceMutex
-    bool starting = false;       // doScan is under way
+    bool starting = false;  // a scan button was pressed and its scan has not started yet
     std::function<bool()> scanGate;
     int nProbes = 0;
     int nVchan = 0;
     double remainingSeconds = 0.0;
-    electrodeVoltageScanner* monitor = nullptr;
-    QThread* monitorThread = nullptr;
     QList<QLineEdit*> precalEdits;
     bool legacyWarningPending = true;
     userNotifier defaultNotifier;

@@ -9,6 +9,7 @@
 #include "QuickScan.h"
 #include "VirtualClock.h"
 #include "VirtualLink.h"
+#include "acquisition/acquisitionsession.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scanlauncher.h"
 #include "data/tarvodataset.h"
@@ -44,74 +45,72 @@ fixedScanSettings* VirtualUnit::quickSettings() {
 scanRecord VirtualUnit::runScan(scanSettings* scan,
                                 std::function<void(scanController&, const scanRecord&)> onSignal) {
     scanRecord record;
-    const scanLaunch launch = prepareScan(cntrl.get(), scan, std::nan(""));
+    acquisitionSession session;
+    session.attach(cntrl.get(), false);
+    EXPECT_TRUE(session.lockDevice());
+    const scanLaunch launch = session.prepareRun(scan, std::nan(""));
     EXPECT_EQ(launch.outcome, scanLaunch::Ready) << "steps " << launch.steps;
     if (launch.outcome != scanLaunch::Ready) {
         return record;
     }
-    writeScanMetadata(launch.dataSet, cntrl.get());
     dataSet.reset(launch.dataSet);
-    std::unique_ptr<scanController> controller(launch.controller);
-    typeName = controller->typeName();
+    scanController* c = session.runningController();
+    typeName = c->typeName();
     if (beforeStart) {
-        beforeStart(*controller);
+        beforeStart(*c);
     }
 
-    QThread thread;
     QEventLoop loop;
-    QObject context;  // lives in this thread: every connection below is queued
     auto after = [&] {
-        if (onSignal) {
-            onSignal(*controller, record);
+        if (onSignal && session.runningController()) {
+            onSignal(*session.runningController(), record);
         }
     };
-    scanController* c = controller.get();
-    QObject::connect(c, &scanController::scanEnded, &context, [&] {
+    QObject::connect(&session, &acquisitionSession::runEnded, [&] {
         record.ended = true;
         loop.quit();
     });
-    QObject::connect(c, &scanController::sensorDisconnected, &context, [&](int code) {
+    QObject::connect(&session, &acquisitionSession::runAbandoned, [&](int code) {
         record.disconnectedCode = code;
         loop.quit();
     });
-    QObject::connect(c, &scanController::scanProgress, &context, [&](int p) {
+    QObject::connect(&session, &acquisitionSession::progress, [&](int p) {
         record.progress << p;
         after();
     });
-    QObject::connect(c, &scanController::scanCounter, &context, [&](int n) {
+    QObject::connect(&session, &acquisitionSession::passStarted, [&](int n) {
         record.counters << n;
         after();
     });
-    QObject::connect(c, &scanController::ARCounter, &context, [&](double a) {
+    QObject::connect(&session, &acquisitionSession::aspectRatio, [&](double a) {
         record.aspectRatios << a;
         after();
     });
-    QObject::connect(c, &scanController::evUpdate, &context, [&](double ev, double, bool) {
+    QObject::connect(&session, &acquisitionSession::electrodeVoltage, [&](double ev, double, bool) {
         record.electrodeVoltages << ev;
         after();
     });
-    QObject::connect(c, &scanController::scanDuration, &context,
+    QObject::connect(&session, &acquisitionSession::elapsed,
                      [&](double d) { record.durations << d; });
-    QObject::connect(c, &scanController::estimatedDelay, &context,
+    QObject::connect(&session, &acquisitionSession::estimatedDuration,
                      [&](double) { ++record.estimates; });
     // A hung run fails the test; stopping it and pulling the cable then ends it, so that the
     // remaining tests still run.
     QTimer watchdog;
     watchdog.setSingleShot(true);
-    QObject::connect(&watchdog, &QTimer::timeout, &context, [&] {
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
         ADD_FAILURE() << "the scan did not end within " << watchdogMs << " ms";
         record.hung = true;
-        c->stopScan();
+        session.stopRun();
         vsensor::unplug();
     });
-    c->moveToThread(&thread);
-    QObject::connect(&thread, &QThread::started, c, &scanController::startScan);
-    thread.start();
+    acquisitionSession::runPlan plan;
+    plan.recoveryDirectory = recoveryDirectory;
+    plan.passes = passes;
+    session.launchRun(plan);
     watchdog.start(watchdogMs);
     loop.exec();
     watchdog.stop();
-    thread.quit();
-    thread.wait();
     return record;
 }
 

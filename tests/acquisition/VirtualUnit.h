@@ -1,6 +1,7 @@
 // A unit of the virtual sensor for the acquisition tests: the library on the virtual link with
 // its waits replaced, the acquisition pacing on a virtual clock, and a runner that drives one
-// scan controller in a thread of its own until it ends, recording its signals.
+// scan through an acquisition session (as the program and kalder-cli do) until it ends,
+// recording the session's signals.
 #ifndef TESTS_ACQUISITION_VIRTUALUNIT_H
 #define TESTS_ACQUISITION_VIRTUALUNIT_H
 
@@ -42,8 +43,8 @@ protected:
     // Settings of a short scan on this unit: a bias sweep of a few steps, little averaging.
     fixedScanSettings* quickSettings();
 
-    // Programs the scan as the panel does (prepareScan), runs its controller in a new thread
-    // until it reports its end or a lost sensor, and returns what it reported. `onSignal` runs
+    // Programs the scan in a session, runs it until the session reports its end or a lost
+    // sensor, and returns what it reported. `onSignal` runs
     // in the test thread after each recorded signal, with the controller and the record so far
     // (to stop the scan or pull the cable at a chosen moment). A run that has not ended after
     // watchdogMs fails the test; it is then stopped and the cable pulled, so that it ends.
@@ -59,6 +60,9 @@ protected:
     // controller directly, in its own thread).
     std::function<void(scanController&)> beforeStart;
     int watchdogMs = 120000;
+    // Recovery checkpoints of the run (none when empty) and the passes of multiple scans.
+    QString recoveryDirectory;
+    int passes = 0;
 };
 
 // Threads of this process (from /proc/self/task).

@@ -8,9 +8,11 @@
 #include <QMap>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 #include "VirtualUnit.h"
 #include "acquisition/scancontroller.h"
+#include "data/recovery.h"
 #include "data/tarvodataset.h"
 #include "vsensor/VirtualSensor.h"
 
@@ -100,25 +102,41 @@ TEST_F(ControllerTest, ScanMetadataNamesWhereTheDataCameFrom) {
     EXPECT_TRUE(m.value("scanDate").toDateTime().isValid());
 }
 
-TEST_F(ControllerTest, MultipleScansRepeatAtTheirIntervalUntilTheScanLength) {
+// Multiple scans repeat at their interval until the scan length has passed, or until the
+// session's pass count; the end of the run removes its recovery file.
+TEST_F(ControllerTest, MultipleScansEndAfterTheScanLengthOrThePassCount) {
+    const struct {
+        double intervalMs, scanLengthMs;
+        int passes;
+    } cases[] = {
+        // Passes start at 0, about 100 and about 200 ms; after the third the run is past 250.
+        {100.0, 250.0, 0},
+        {20.0, 1e9, 3},
+    };
     connectUnit("single");
-    fixedScanSettings* s = quickSettings();
-    s->values().multipleScans = true;
-    s->values().intervalMs = 100.0;
-    s->values().scanLengthMs = 250.0;
+    recoveryDirectory = QString::fromStdString(dir->path());
+    for (const auto& c : cases) {
+        fixedScanSettings* s = quickSettings();
+        s->values().multipleScans = true;
+        s->values().intervalMs = c.intervalMs;
+        s->values().scanLengthMs = c.scanLengthMs;
+        passes = c.passes;
 
-    const scanRecord r = runScan(s);
+        const scanRecord r = runScan(s);
 
-    ASSERT_TRUE(r.ended);
-    // Passes start at 0, about 100 and about 200 ms; after the third the run is past 250 ms.
-    EXPECT_EQ(r.counters, QVector<int>({1, 2, 3}));
-    ASSERT_EQ(dataSet->scanCount(), 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_GE(tracesIn(*dataSet, i), 1) << i;
+        ASSERT_TRUE(r.ended);
+        EXPECT_EQ(r.counters, QVector<int>({1, 2, 3}));
+        ASSERT_EQ(dataSet->scanCount(), 3);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_GE(tracesIn(*dataSet, i), 1) << i;
+        }
+        expectProgressWithinBounds(r);
+        if (c.passes == 0) {
+            EXPECT_EQ(r.progress.last(), 100);
+        }
+        expectInstrumentLeftIdle();
+        EXPECT_TRUE(recovery::findUnfinishedRuns({recoveryDirectory}).isEmpty());
     }
-    expectProgressWithinBounds(r);
-    EXPECT_EQ(r.progress.last(), 100);
-    expectInstrumentLeftIdle();
 }
 
 TEST_F(ControllerTest, StopEndsAPassThatRunsUntilStopped) {
@@ -160,7 +178,8 @@ TEST_F(ControllerTest, StopDuringMultipleScansStartsNoFurtherPass) {
     expectInstrumentLeftIdle();
 }
 
-// Pulling the cable in the middle of a run ends it with a lost sensor and no scan end.
+// Pulling the cable in the middle of a run ends it with a lost sensor and no scan end; its
+// recovery file, brought up to date, keeps what was measured.
 struct unplugCase {
     const char* name;
     const char* profile;
@@ -179,6 +198,7 @@ TEST_P(UnplugTest, PulledCableGivesSensorDisconnected) {
     s->values().aspectRatioFamily = c.aspectRatio;
     s->values().aspectRatios = {1.0, 1.5, 2.0};
     s->values().trEnd = 300;
+    recoveryDirectory = QString::fromStdString(dir->path());
 
     bool pulled = false;
     const scanRecord r = runScan(s, [&](scanController&, const scanRecord& so) {
@@ -191,6 +211,12 @@ TEST_P(UnplugTest, PulledCableGivesSensorDisconnected) {
     EXPECT_TRUE(pulled);
     EXPECT_TRUE(r.disconnected());
     EXPECT_FALSE(r.ended);
+    const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({recoveryDirectory});
+    ASSERT_EQ(runs.size(), 1);
+    EXPECT_EQ(runs[0].typeName, typeName);
+    std::unique_ptr<tarvoDataSet> kept(recovery::openUnfinishedRun(runs[0].path));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->scanCount(), dataSet->scanCount());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,5 +1,5 @@
-// Soak run of the scan controllers: many short time-averaged scans on the virtual sensor, one
-// after the other, each in a thread of its own with a data set that is discarded afterwards.
+// Soak run of the acquisition session: many short time-averaged scans on the virtual sensor,
+// one after the other, each in a thread of its own with a data set that is discarded afterwards.
 // Prints the resident memory after the first 100 scans and after the last, and the counts of
 // open file descriptors and threads before and after; fails (exit code 1) when the memory grew
 // by 5 % or more, or a descriptor or thread was left behind.
@@ -16,8 +16,7 @@
 #include "QuickScan.h"
 #include "VirtualClock.h"
 #include "VirtualLink.h"
-#include "acquisition/scancontroller.h"
-#include "acquisition/scanlauncher.h"
+#include "acquisition/acquisitionsession.h"
 #include "data/tarvodataset.h"
 #include "tolmar2/TolmarCntrl.h"
 #include "vsensor/VirtualSensor.h"
@@ -42,30 +41,26 @@ int entries(const char* dir) {
     return QDir(QString::fromLatin1(dir)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
 }
 
-// One scan to its end; false when it did not end normally.
+// One scan to its end through a session, as the program and kalder-cli run it; false when it
+// did not end normally.
 bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
-    const scanLaunch launch = prepareScan(&cntrl, &settings, std::nan(""));
+    acquisitionSession session;
+    session.attach(&cntrl, false);
+    session.lockDevice();
+    const scanLaunch launch = session.prepareRun(&settings, std::nan(""));
     if (launch.outcome != scanLaunch::Ready) {
         return false;
     }
     std::unique_ptr<tarvoDataSet> dataSet(launch.dataSet);
-    std::unique_ptr<scanController> controller(launch.controller);
-    writeScanMetadata(dataSet.get(), &cntrl);
     bool ended = false;
     QEventLoop loop;
-    QThread thread;
-    QObject::connect(controller.get(), &scanController::scanEnded, &loop, [&] {
+    QObject::connect(&session, &acquisitionSession::runEnded, &loop, [&] {
         ended = true;
         loop.quit();
     });
-    QObject::connect(controller.get(), &scanController::sensorDisconnected, &loop,
-                     &QEventLoop::quit);
-    controller->moveToThread(&thread);
-    QObject::connect(&thread, &QThread::started, controller.get(), &scanController::startScan);
-    thread.start();
+    QObject::connect(&session, &acquisitionSession::runAbandoned, &loop, &QEventLoop::quit);
+    session.launchRun({});
     loop.exec();
-    thread.quit();
-    thread.wait();
     return ended;
 }
 

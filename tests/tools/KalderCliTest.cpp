@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -222,7 +225,9 @@ TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
     EXPECT_NE(readWholeFile("one.csv").find("\nElectrode Voltage ,-\n"), std::string::npos);
 }
 
-TEST(KalderCli, TimeResolvedAndTemperatureScans) {
+// Every scan kind gives a file the program reads back whole, and its results per record: per
+// time slot, per aspect ratio (as JSON), per pass of repeated scans.
+TEST(KalderCli, EveryScanKindWritesItsRecords) {
     TempDir dir(true);
     const CliRun resolved =
         runCli(quickScan({"--type", "resolved", "--tr-end", "300", "--out", "tr.kdf"}));
@@ -233,6 +238,35 @@ TEST(KalderCli, TimeResolvedAndTemperatureScans) {
     for (int i = 0; i < tr.sweepScans.size(); ++i) {
         EXPECT_EQ(tr.sweepScans[i]->time, 100.0 * i);
         EXPECT_EQ(tr.sweepScans[i]->traces->size(), 2);
+        const std::string slot = "\ntime " + std::to_string(100 * i) + " us:\n";
+        EXPECT_NE(resolved.out.find(slot), std::string::npos) << resolved.out;
+    }
+    EXPECT_EQ(channelsOf(resolved.out).size(), 4u * tr.nChannels);
+
+    const CliRun ar = runCli(quickScan({"--type", "ar", "--aspect-ratios", "1, 1.5", "--ar-iv-acc",
+                                        "16", "--out", "ar.kdf", "--json"}),
+                             {"TOLMAR_VSENSOR_PROFILE=ar"});
+    ASSERT_EQ(ar.status, 0) << ar.err;
+    const QJsonArray groups = QJsonDocument::fromJson(QByteArray::fromStdString(ar.out))
+                                  .object()
+                                  .value("results")
+                                  .toArray();
+    ASSERT_EQ(groups.size(), 2) << ar.out;
+    EXPECT_EQ(groups[1].toObject().value("aspectRatio").toDouble(), 1.5);
+    tarvoDataSet arData(QStringLiteral("ar.kdf"));
+    ASSERT_EQ(arData.arScans.size(), 1);
+    ASSERT_EQ(arData.arScans[0]->groups.size(), 2);
+    EXPECT_EQ(groups[0].toObject().value("channels").toArray().size(), arData.nChannels);
+
+    // Three passes of at least a second each, one scan record per pass.
+    const CliRun repeated =
+        runCli(quickScan({"--scans", "3", "--interval", "1", "--out", "rep.kdf"}));
+    ASSERT_EQ(repeated.status, 0) << repeated.err;
+    tarvoDataSet rep(QStringLiteral("rep.kdf"));
+    ASSERT_EQ(rep.sweepScans.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(rep.sweepScans[i]->time, i);
+        EXPECT_GE(rep.sweepScans[i]->traces->size(), 1);
     }
 
     const CliRun temperature =
@@ -314,6 +348,16 @@ const exitCase EXIT_CASES[] = {
     {"badNumber", quickScan({"--bias-end", "ten", "--out", "x.kdf"}), {}, 1, "--bias-end"},
     {"zeroStep", quickScan({"--bias-step", "0", "--out", "x.kdf"}), {}, 1, "--bias-step"},
     {"negativeTraces", quickScan({"--traces", "-1", "--out", "x.kdf"}), {}, 1, "--traces"},
+    {"badRatios",
+     quickScan({"--type", "ar", "--aspect-ratios", "1,0", "--out", "x.kdf"}),
+     {},
+     1,
+     "--aspect-ratios"},
+    {"zeroInterval",
+     quickScan({"--scans", "3", "--interval", "0", "--out", "x.kdf"}),
+     {},
+     1,
+     "--interval"},
     {"badDelimiter",
      {"export", "good.kdf", "--csv", "o.csv", "--delimiter", ";;"},
      {},

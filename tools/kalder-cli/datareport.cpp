@@ -132,6 +132,57 @@ void printTemperatures(const QVector<double>& average, const char* mark) {
     }
 }
 
+struct channelFigures {
+    double energy;
+    double flux;
+};
+
+// The results of one record of a data set: an IV scan (at its time; a time slot of a
+// time-resolved scan) or an aspect-ratio group of the last aspect-ratio scan.
+struct resultRecord {
+    double key;
+    QVector<channelFigures> channels;
+};
+
+bool timeResolved(const tarvoDataSet& set) {
+    return set.dataKind == 0 && set.timeUnit() == QLatin1String("usec");
+}
+
+// Caller holds the lock.
+QVector<resultRecord> resultsOf(const tarvoDataSet& set) {
+    QVector<resultRecord> records;
+    if (set.dataKind == 2) {
+        if (set.arScans.isEmpty()) {
+            return records;
+        }
+        for (arGroup* group : set.arScans.last()->groups) {
+            resultRecord r{group->aspectRatio, {}};
+            for (int c = 0; c < set.nChannels; ++c) {
+                r.channels.push_back({group->getAverageEnergy(c), group->ionFlux(c)});
+            }
+            records.push_back(r);
+        }
+        return records;
+    }
+    for (const tarvoScan* scan : set.sweepScans) {
+        resultRecord r{scan->time, {}};
+        for (int c = 0; c < scan->average->currentRows(); ++c) {
+            r.channels.push_back({scan->average->averageEnergy(c), scan->average->ionFlux(c)});
+        }
+        records.push_back(r);
+    }
+    return records;
+}
+
+void printRecords(const QVector<resultRecord>& records, const char* keyFormat, const char* mark) {
+    for (const resultRecord& r : records) {
+        std::printf(keyFormat, r.key);
+        for (int c = 0; c < r.channels.size(); ++c) {
+            printChannel(c, r.channels[c].energy, r.channels[c].flux, mark);
+        }
+    }
+}
+
 }  // namespace
 
 int measuredTraces(const tarvoDataSet& set) {
@@ -165,7 +216,16 @@ void printSummary(tarvoDataSet& set) {
         return;
     }
     const QList<tarvoScan*>& scans = set.sweepScans;
+    if (set.dataKind == 2) {
+        std::printf("%d scans, %d traces\n", set.arScans.size(), measuredTraces(set));
+        printRecords(resultsOf(set), "aspect ratio %g:\n", resultMark(set));
+        return;
+    }
     std::printf("%d scans, %d traces\n", scans.size(), measuredTraces(set));
+    if (timeResolved(set)) {
+        printRecords(resultsOf(set), "time %g us:\n", resultMark(set));
+        return;
+    }
     if (scans.isEmpty()) {
         return;
     }
@@ -183,6 +243,45 @@ void printSummary(tarvoDataSet& set) {
         printPeaks(c, scanIedfPeaks(*scans.last(), c), resultMark(set));
     }
     printDiscUniformity(set, energies, fluxes);
+}
+
+void printJsonSummary(tarvoDataSet& set, const QString& path) {
+    std::lock_guard<std::mutex> locker(set.mutex);
+    QJsonObject doc{
+        {QStringLiteral("file"), path},
+        {QStringLiteral("kind"), QLatin1String(kindName(set.dataKind))},
+        {QStringLiteral("simulated"), *resultMark(set) != 0},
+        {QStringLiteral("traces"), measuredTraces(set)},
+    };
+    if (set.dataKind == 1 || set.dataKind == 3) {
+        QJsonArray temperatures;
+        if (!set.temperatureRecords.isEmpty()) {
+            for (double t : set.temperatureRecords.last()->average) {
+                temperatures << t;
+            }
+        }
+        doc.insert(QStringLiteral("scans"), set.temperatureRecords.size());
+        doc.insert(QStringLiteral("temperatures"), temperatures);
+    } else {
+        const QString key = set.dataKind == 2   ? QStringLiteral("aspectRatio")
+                            : timeResolved(set) ? QStringLiteral("timeUs")
+                                                : QStringLiteral("timeS");
+        QJsonArray results;
+        for (const resultRecord& r : resultsOf(set)) {
+            QJsonArray channels;
+            for (int c = 0; c < r.channels.size(); ++c) {
+                channels << QJsonObject{{QStringLiteral("channel"), c + 1},
+                                        {QStringLiteral("averageEnergy"), r.channels[c].energy},
+                                        {QStringLiteral("ionFlux"), r.channels[c].flux}};
+            }
+            results << QJsonObject{{key, r.key}, {QStringLiteral("channels"), channels}};
+        }
+        doc.insert(QStringLiteral("scans"),
+                   set.dataKind == 2 ? set.arScans.size() : set.sweepScans.size());
+        doc.insert(QStringLiteral("results"), results);
+    }
+    std::fputs(QJsonDocument(doc).toJson(QJsonDocument::Indented).constData(), stdout);
+    std::fflush(stdout);
 }
 
 void printInspection(tarvoDataSet& set, const QString& path) {

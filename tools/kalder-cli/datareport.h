@@ -18,7 +18,13 @@ int measuredTraces(const tarvoDataSet& set);
 // over the scan records (the time slices of a time-resolved scan), then a line with the IEDF
 // peaks of the last record's average; for data of several sensors the uniformity of both over
 // the disc; temperatures for a temperature record.
+// A time-resolved scan prints these per time slot, an aspect-ratio scan per aspect ratio.
 void printSummary(tarvoDataSet& set);
+
+// The same results as one JSON document on standard output: the file, the kind, whether the
+// data are simulated, the counts, and per record (scan time in s, time slot in us or aspect
+// ratio) the average energy and ion flux of each channel; temperatures for a record.
+void printJsonSummary(tarvoDataSet& set, const QString& path);
 
 // The whole description of a data set read from a file, for inspect.
 void printInspection(tarvoDataSet& set, const QString& path);

@@ -1,22 +1,23 @@
 // info and scan: the commands that talk to a unit. The link is the one the library chooses
-// everywhere (TOLMAR_LINK); a scan runs as the instrument panel runs it: high voltage on and a
-// settling wait, the instrument programmed by prepareScan, the scan type's own controller in a
-// thread of its own, then the idle voltages back on the outputs.
+// everywhere (TOLMAR_LINK); a scan runs in the program's acquisition session: high voltage on
+// and a settling wait, then the session programs the scan, runs the scan type's controller in
+// a thread of its own with recovery checkpoints, writes the files and puts the idle voltages
+// back on the outputs.
 #include <unistd.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QSettings>
-#include <QThread>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <mutex>
 
+#include "acquisition/acquisitionsession.h"
 #include "acquisition/electrodeoutputs.h"
 #include "acquisition/pacing.h"
-#include "acquisition/runcheckpoint.h"
 #include "acquisition/scancontroller.h"
 #include "acquisition/scanlauncher.h"
 #include "acquisition/scansettings.h"
@@ -106,7 +107,9 @@ struct scanRequest {
     QString out, csv, mat, h5;
     exportChoices choices;
     int settleMs = HV_SETTLING_MS;
+    int passes = 0;  // repeated scans: passes to run, 0 until stopped
     bool force = false;
+    bool json = false;
 };
 
 void addForceOption(QCommandLineParser& parser) {
@@ -120,9 +123,28 @@ void addScanOptions(QCommandLineParser& parser) {
     };
     value("type",
           "Scan type: averaged (time-averaged IV), resolved (time-resolved IV, needs a "
-          "sync signal) or temperature. Default: averaged.",
-          "averaged|resolved|temperature");
+          "sync signal), temperature or ar (aspect-ratio scan of an aspect-ratio unit). "
+          "Default: averaged.",
+          "averaged|resolved|temperature|ar");
     value("traces", "Traces to measure; 0 runs until Ctrl+C. Default: 3.", "N");
+    value("scans",
+          "Repeated scans: passes to run, each as long as --interval; 0 runs until Ctrl+C. "
+          "Every pass is checkpointed.",
+          "N");
+    value("interval", "Repeated scans: length of one pass in seconds (default 1).", "S");
+    value("scan-length",
+          "Repeated scans: length of the whole run in seconds (default: --scans times "
+          "--interval).",
+          "S");
+    value("aspect-ratios", "Aspect-ratio scan: the aspect ratios, separated by commas (default 1).",
+          "LIST");
+    value("sup-grid", "Aspect-ratio scan: suppressor grid of the reference sweep (default -60).",
+          "V");
+    value("ar-first-step", "Aspect-ratio scan: first-step settling of its points (default 1).",
+          "N");
+    value("ar-next-step", "Aspect-ratio scan: next-step settling of its points (default 1).", "N");
+    value("ar-iv-acc", "Aspect-ratio scan: ADC samples averaged per point step (default 10000).",
+          "N");
     value("bias-start", "Bias grid sweep start in volts (default -10).", "V");
     value("bias-end", "Bias grid sweep end in volts (default 100).", "V");
     value("bias-step", "Bias grid sweep step in volts (default 1).", "V");
@@ -141,7 +163,65 @@ void addScanOptions(QCommandLineParser& parser) {
     value("csv", "Also export the data as CSV to this file.", "FILE.csv");
     value("mat", "Also export the averaged traces as a MAT file.", "FILE.mat");
     value("h5", "Also export every scan, trace and result as an HDF5 file.", "FILE.h5");
+    parser.addOption({QStringLiteral("json"),
+                      QStringLiteral("Print the results as one JSON document on standard "
+                                     "output.")});
     cli::addExportOptions(parser);
+}
+
+// --scans, --interval and --scan-length: repeated passes as the program's scan mode dialog
+// sets them up (the lengths in ms).
+bool readRepeats(const QCommandLineParser& parser, scanParameters& p, int& passes, failure& f) {
+    unsigned scans = 0;
+    double interval = 1.0;
+    double length = -1.0;
+    if (!cli::count(parser, QStringLiteral("scans"), scans, f) ||
+        !cli::number(parser, QStringLiteral("interval"), interval, f) ||
+        !cli::number(parser, QStringLiteral("scan-length"), length, f)) {
+        return false;
+    }
+    const bool repeated = parser.isSet(QStringLiteral("scans")) ||
+                          parser.isSet(QStringLiteral("interval")) ||
+                          parser.isSet(QStringLiteral("scan-length"));
+    if (!repeated) {
+        return true;
+    }
+    if (!(interval > 0.0) || interval > 86400.0) {
+        f = {cli::UsageError, QStringLiteral("--interval takes more than 0 and at most 86400 s")};
+        return false;
+    }
+    if (parser.isSet(QStringLiteral("scan-length")) && !(length > 0.0)) {
+        f = {cli::UsageError, QStringLiteral("--scan-length must be above 0 s")};
+        return false;
+    }
+    p.multipleScans = true;
+    p.intervalMs = interval * 1000.0;
+    // The pass count is kept by the session; the length, when given, ends the run as well.
+    p.scanLengthMs = length > 0.0 ? length * 1000.0 : std::numeric_limits<double>::infinity();
+    passes = static_cast<int>(scans);
+    return true;
+}
+
+bool readAspectRatios(const QCommandLineParser& parser, scanParameters& p, failure& f) {
+    if (!parser.isSet(QStringLiteral("aspect-ratios"))) {
+        return true;
+    }
+    QVector<double> ratios;
+    for (const QString& item :
+         parser.value(QStringLiteral("aspect-ratios")).split(QLatin1Char(','))) {
+        bool ok = false;
+        const double r = item.trimmed().toDouble(&ok);
+        if (!ok || !(r > 0.0) || !std::isfinite(r)) {
+            f = {cli::UsageError,
+                 QStringLiteral("--aspect-ratios takes numbers above 0 separated by commas, not "
+                                "\"%1\"")
+                     .arg(parser.value(QStringLiteral("aspect-ratios")))};
+            return false;
+        }
+        ratios << r;
+    }
+    p.aspectRatios = ratios;
+    return true;
 }
 
 bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& f) {
@@ -155,10 +235,12 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
         p.scanType = TimeResolvedScan;
     } else if (type == QLatin1String("temperature")) {
         p.scanType = TemperatureScan;
+    } else if (type == QLatin1String("ar")) {
+        p.aspectRatioFamily = true;
     } else {
-        f = {
-            cli::UsageError,
-            QStringLiteral("--type takes averaged, resolved or temperature, not \"%1\"").arg(type)};
+        f = {cli::UsageError,
+             QStringLiteral("--type takes averaged, resolved, temperature or ar, not \"%1\"")
+                 .arg(type)};
         return false;
     }
     unsigned traces = static_cast<unsigned>(p.tracesPerScan);
@@ -180,6 +262,11 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
         !cli::count(parser, QStringLiteral("tr-end"), trEnd, f) ||
         !cli::number(parser, QStringLiteral("tr-res"), trRes, f) ||
         !cli::count(parser, QStringLiteral("settle-ms"), settle, f) ||
+        !cli::number(parser, QStringLiteral("sup-grid"), p.supGrid, f) ||
+        !cli::count(parser, QStringLiteral("ar-first-step"), p.kalderFirstStep, f) ||
+        !cli::count(parser, QStringLiteral("ar-next-step"), p.kalderNextStep, f) ||
+        !cli::count(parser, QStringLiteral("ar-iv-acc"), p.kalderIvAcc, f) ||
+        !readRepeats(parser, p, r.passes, f) || !readAspectRatios(parser, p, f) ||
         !cli::exportOptions(parser, r.choices, f)) {
         return false;
     }
@@ -209,6 +296,7 @@ bool readScanRequest(const QCommandLineParser& parser, scanRequest& r, failure& 
     }
     r.settleMs = static_cast<int>(settle);
     r.force = parser.isSet(QStringLiteral("force"));
+    r.json = parser.isSet(QStringLiteral("json"));
     r.out = parser.value(QStringLiteral("out"));
     r.csv = parser.value(QStringLiteral("csv"));
     r.mat = parser.value(QStringLiteral("mat"));
@@ -252,34 +340,26 @@ bool raiseHighVoltage(TolmarCntrl& unit, const scanRequest& r, const interruptWa
     return true;
 }
 
-// Runs the controller in a thread of its own until it ends or loses the sensor; the first
-// signal asks it to stop. Returns the code of a lost sensor, 1 when the scan ended.
-// While it runs, the data set is checkpointed to a recovery file after every pass and at least
-// once a minute, so that a crash or a kill loses at most the pass in progress.
-int runController(scanController& controller, tarvoDataSet& set, progressDisplay& progress,
-                  interruptWatch& watch, runCheckpoint& checkpoint) {
-    QThread thread;
+// Runs the prepared scan in the session until it ends or loses the sensor; the first signal
+// asks it to stop. The session checkpoints the data set to a recovery file after every pass and
+// at least once a minute, so that a crash or a kill loses at most the pass in progress, and
+// writes the files at the end, also when the sensor was lost. Returns the code of a lost
+// sensor, 1 when the scan ended.
+int runSession(acquisitionSession& session, const scanRequest& r, tarvoDataSet& set,
+               progressDisplay& progress, interruptWatch& watch, bool& written, failure& f) {
     QEventLoop loop;
-    QObject context;  // lives in this thread: the connections below are queued
     int outcome = 1;
-    QObject::connect(&controller, &scanController::scanEnded, &context, [&] { loop.quit(); });
-    QObject::connect(&controller, &scanController::sensorDisconnected, &context, [&](int code) {
+    QObject context;  // disconnects the lambdas below when the run is over
+    QObject::connect(&session, &acquisitionSession::runEnded, &context, [&] { loop.quit(); });
+    QObject::connect(&session, &acquisitionSession::runAbandoned, &context, [&](int code) {
         outcome = code == 1 ? 0 : code;
         loop.quit();
     });
-    QObject::connect(&controller, &scanController::scanProgress, &context,
+    QObject::connect(&session, &acquisitionSession::progress, &context,
                      [&](int percent) { progress.setPercent(percent); });
     QObject::connect(&set, &tarvoDataSet::dataUpdated, &context, [&] {
-        {
-            std::lock_guard<std::mutex> locker(set.mutex);
-            progress.setTraces(measuredTraces(set));
-        }
-        checkpoint.tick();
-    });
-    QObject::connect(&controller, &scanController::scanCounter, &context, [&](int pass) {
-        if (pass > 1) {
-            checkpoint.passCompleted();
-        }
+        std::lock_guard<std::mutex> locker(set.mutex);
+        progress.setTraces(measuredTraces(set));
     });
     bool stopping = false;
     const auto stop = [&] {
@@ -290,21 +370,31 @@ int runController(scanController& controller, tarvoDataSet& set, progressDisplay
         progress.note(
             QStringLiteral("stopping the scan; what was measured is saved (Ctrl+C "
                            "again ends at once)"));
-        controller.stopScan();
+        session.stopRun();
     };
     QObject::connect(&watch, &interruptWatch::interrupt, &context, stop);
-    controller.moveToThread(&thread);
-    QObject::connect(&thread, &QThread::started, &controller, &scanController::startScan);
-    thread.start();
+
+    acquisitionSession::runPlan plan;
+    plan.recoveryDirectory = recovery::userDataDirectory();
+    plan.saveWhenLost = true;
+    plan.passes = r.passes;
+    plan.idle = [] { return idleVoltages(); };
+    // What was measured is written even when the sensor was lost on the way; the recovery
+    // file goes once the data file is safe, otherwise it keeps the measurement.
+    plan.save = [&](scanController&) {
+        {
+            std::lock_guard<std::mutex> locker(set.mutex);
+            progress.setTraces(measuredTraces(set));
+        }
+        progress.finish();
+        written = writeFiles(set, r.out, r.csv, r.mat, r.choices, f, r.h5);
+        return written;
+    };
+    session.launchRun(plan);
     if (watch.interrupted()) {
         stop();  // arrived while the scan was being set up
     }
     loop.exec();
-    thread.quit();
-    thread.wait();
-    std::lock_guard<std::mutex> locker(set.mutex);
-    progress.setTraces(measuredTraces(set));
-    progress.finish();
     return outcome;
 }
 
@@ -342,7 +432,11 @@ int scan(const scanRequest& r) {
             {cli::ScanFailed, QStringLiteral("interrupted before the scan started; no file "
                                              "written")});
     }
-    const scanLaunch launch = prepareScan(&unit, &settings, std::nan(""));
+    // Without a monitor the device is free: the session takes it at once.
+    acquisitionSession session;
+    session.attach(&unit, false);
+    session.lockDevice();
+    const scanLaunch launch = session.prepareRun(&settings, std::nan(""));
     if (launch.outcome == scanLaunch::TooManySteps) {
         return cli::report(
             {cli::ScanFailed, QStringLiteral("Too many steps in scan: the scan has %1 steps, this "
@@ -358,25 +452,17 @@ int scan(const scanRequest& r) {
                                 .arg(r.p.biasStep)});
     }
     std::unique_ptr<tarvoDataSet> set(launch.dataSet);
-    std::unique_ptr<scanController> controller(launch.controller);
     writeScanParameters(set.get(), r.p);
-    writeScanMetadata(set.get(), &unit);
 
-    progressDisplay progress(isatty(STDERR_FILENO) != 0, r.p.tracesPerScan != 0);
-    runCheckpoint checkpoint(set.get(), recovery::userDataDirectory(), controller->typeName());
-    const int lost = runController(*controller, *set, progress, watch, checkpoint);
-    controller.reset();
-    applyIdleVoltages(unit, idleVoltages());
-
-    // What was measured is written even when the sensor was lost on the way.
-    const bool written = writeFiles(*set, r.out, r.csv, r.mat, r.choices, f, r.h5);
-    // The recovery file goes once the data file is safe; otherwise it keeps the measurement.
-    if (written) {
-        checkpoint.finish();
+    progressDisplay progress(isatty(STDERR_FILENO) != 0,
+                             !r.p.multipleScans && r.p.tracesPerScan != 0);
+    bool written = false;
+    const int lost = runSession(session, r, *set, progress, watch, written, f);
+    if (r.json) {
+        printJsonSummary(*set, r.out);
     } else {
-        checkpoint.save();
+        printSummary(*set);
     }
-    printSummary(*set);
     if (lost != 1) {
         if (!written) {
             cli::message(f.message);
@@ -423,10 +509,11 @@ int runInfo(const QStringList& args) {
 int runScan(const QStringList& args) {
     QCommandLineParser parser;
     cli::prepareParser(
-        parser, QStringLiteral("Runs one scan, writes it to a kdf file and the exports asked "
-                               "for, and prints the results per channel. Progress goes to "
-                               "standard error; Ctrl+C ends the scan and keeps what was "
-                               "measured."));
+        parser, QStringLiteral(
+                    "Runs a scan (or repeated scans), writes it to a kdf file and "
+                    "the exports asked for, and prints the results per channel. Progress goes to "
+                    "standard error; Ctrl+C ends the scan and keeps what was "
+                    "measured."));
     addScanOptions(parser);
     failure f{cli::Success, QString()};
     scanRequest request;
