@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -84,6 +85,17 @@ struct printingNotifier : userNotifier {
     }
 };
 
+// Closes the window; the measurement the pictures were taken of is not kept, so the question
+// about unsaved data is answered "Discard".
+void closeDiscarding(mainWindow& window) {
+    QTimer::singleShot(0, &window, [&window] {
+        if (auto* box = window.findChild<QMessageBox*>(QStringLiteral("unsavedDataBox"))) {
+            box->button(QMessageBox::Discard)->click();
+        }
+    });
+    window.close();
+}
+
 // Runs the scan a newcomer's first click on the instrument panel's Re-Scan button runs: the
 // settings a first start gives (nothing stored), and waits for its end.
 bool runScan(mainWindow& window) {
@@ -110,7 +122,7 @@ int firstStart(const QString& name) {
         return 1;
     }
     save(&window, name + QStringLiteral("-scan"));
-    window.close();
+    closeDiscarding(window);
     return failures == 0 ? 0 : 1;
 }
 
@@ -186,6 +198,6 @@ int main(int argc, char** argv) {
     save(graphics, QStringLiteral("graphical-options"));
     graphics->hide();
 
-    window.close();
+    closeDiscarding(window);
     return failures == 0 ? 0 : 1;
 }
