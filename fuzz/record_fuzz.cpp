@@ -47,8 +47,7 @@ std::vector<uint8_t> encoded(const TolmarCntrl& c) {
 
 void checkDecoded(const TolmarCntrl& c) {
     if (c.nCalRows * c.nCalRanges > TolmarCntrl::MAX_CAL_PAIRS ||
-        c.nCalRanges > TolmarCntrl::MAX_CAL_RANGES ||
-        c.nVchan > TolmarCntrl::MAX_VCHAN) {
+        c.nCalRanges > TolmarCntrl::MAX_CAL_RANGES || c.nVchan > TolmarCntrl::MAX_VCHAN) {
         std::abort();
     }
     // What decodes encodes to an image that decodes to the same mirror. Formats 10 and 11

@@ -78,8 +78,8 @@ double median(std::vector<double> v) {
 }
 
 // The value at x of the polynomial through the points first .. last of (xs, ys).
-double lagrange(const std::vector<double>& xs, const std::vector<double>& ys, int first,
-                int last, double x) {
+double lagrange(const std::vector<double>& xs, const std::vector<double>& ys, int first, int last,
+                double x) {
     double sum = 0.0;
     for (int j = first; j <= last; ++j) {
         double term = ys[j];
@@ -210,8 +210,8 @@ iedfPeaks analyse(const curve& c, const std::vector<double>& raw) {
         int lower = 0;
         int upper = n - 1;
         if (k > 0) {
-            lower = int(std::min_element(c.s.begin() + maxima[k - 1], c.s.begin() + i) -
-                        c.s.begin());
+            lower =
+                int(std::min_element(c.s.begin() + maxima[k - 1], c.s.begin() + i) - c.s.begin());
         }
         if (k + 1 < maxima.size()) {
             upper = int(std::min_element(c.s.begin() + i, c.s.begin() + maxima[k + 1] + 1) -

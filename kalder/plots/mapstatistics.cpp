@@ -40,8 +40,9 @@ void mapStatistics::refresh() {
         clear();
         return;
     }
-    setText(QStringLiteral("<b>Across the disc</b><br>%1 active sensors<table>").arg(d.energy.sensors) +
-            rows(QStringLiteral("Average Energy"), d.energy, QStringLiteral("eV")) +
-            rows(QStringLiteral("Ion Flux"), d.flux, QString::fromUtf8("A/m\u00b2")) +
-            QStringLiteral("</table><br>Non-uniformity: (max - min) / (2 mean)"));
+    setText(
+        QStringLiteral("<b>Across the disc</b><br>%1 active sensors<table>").arg(d.energy.sensors) +
+        rows(QStringLiteral("Average Energy"), d.energy, QStringLiteral("eV")) +
+        rows(QStringLiteral("Ion Flux"), d.flux, QString::fromUtf8("A/m\u00b2")) +
+        QStringLiteral("</table><br>Non-uniformity: (max - min) / (2 mean)"));
 }

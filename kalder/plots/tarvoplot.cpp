@@ -6,10 +6,10 @@
 #include <qwt_plot_grid.h>
 #include <qwt_plot_legenditem.h>
 #include <qwt_plot_marker.h>
-#include <qwt_symbol.h>
-#include <qwt_text.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_scale_widget.h>
+#include <qwt_symbol.h>
+#include <qwt_text.h>
 
 #include <QDebug>
 #include <QLabel>

@@ -41,9 +41,15 @@ idleVoltagesDialog::idleVoltagesDialog(QWidget* parent)
 
 idleVoltagesDialog::~idleVoltagesDialog() = default;
 
-double idleVoltagesDialog::biasGrid() const { return numberOf(ui->biasGridEdit); }
-double idleVoltagesDialog::suppressorGrid() const { return numberOf(ui->supGridEdit); }
-double idleVoltagesDialog::collector() const { return numberOf(ui->collectorEdit); }
+double idleVoltagesDialog::biasGrid() const {
+    return numberOf(ui->biasGridEdit);
+}
+double idleVoltagesDialog::suppressorGrid() const {
+    return numberOf(ui->supGridEdit);
+}
+double idleVoltagesDialog::collector() const {
+    return numberOf(ui->collectorEdit);
+}
 double idleVoltagesDialog::secondaryElectronSuppression() const {
     return numberOf(ui->secElSupEdit);
 }

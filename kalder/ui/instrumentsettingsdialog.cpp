@@ -30,8 +30,7 @@ QLineEdit* valueEdit(double value, double top, QWidget* parent) {
 instrumentSettingsDialog::instrumentSettingsDialog(TolmarCntrl* cntrl, QWidget* parent)
     : QDialog(parent), ui(std::make_unique<Ui::instrumentSettingsDialog>()), cntrl(cntrl) {
     ui->setupUi(this);
-    const int rows =
-        std::clamp(static_cast<int>(cntrl->nExtProbes), 0, TolmarCntrl::MAX_TEMP_ROWS);
+    const int rows = std::clamp(static_cast<int>(cntrl->nExtProbes), 0, TolmarCntrl::MAX_TEMP_ROWS);
     for (int r = 0; r < rows; ++r) {
         const double* coef = cntrl->tempCoef[r];
         ui->tableLayout->addWidget(new QLabel(QString::number(r + 1), this), r + 1, 0);

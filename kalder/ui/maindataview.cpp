@@ -24,8 +24,8 @@
 #include <mutex>
 
 #include "data/hdf5export.h"
-#include "data/tarvodataset.h"
 #include "data/iedfanalysis.h"
+#include "data/tarvodataset.h"
 #include "plots/kalderdisplayv2.h"
 #include "plots/mapstatistics.h"
 #include "plots/metascanview.h"

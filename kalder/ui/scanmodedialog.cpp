@@ -31,8 +31,7 @@ scanModeDialog::scanModeDialog(QWidget* parent)
         connect(e, &QLineEdit::editingFinished, this, &scanModeDialog::validateTREntries);
     }
     ui->sensorSelect->setValidator(new QIntValidator(0, 32, ui->sensorSelect));
-    connect(&group, &QButtonGroup::idClicked, this,
-            &scanModeDialog::changeType);
+    connect(&group, &QButtonGroup::idClicked, this, &scanModeDialog::changeType);
     connect(ui->multipleScanCB, &QCheckBox::toggled, this, &scanModeDialog::toggleMultiScan);
     connect(ui->nextButton, &QPushButton::clicked, this, &scanModeDialog::next);
     connect(ui->cancelButton, &QPushButton::clicked, this, &QDialog::reject);

@@ -23,7 +23,8 @@ scanModeSelectionDialog::~scanModeSelectionDialog() = default;
 void scanModeSelectionDialog::readSettings() {
     QSettings settings;
     settings.beginGroup(GROUP);
-    QAbstractButton* button = group.button(settings.value(QStringLiteral("selectionmode"), 1).toInt());
+    QAbstractButton* button =
+        group.button(settings.value(QStringLiteral("selectionmode"), 1).toInt());
     (button ? button : ui->aspectRatio)->setChecked(true);
 }
 

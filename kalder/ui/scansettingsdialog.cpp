@@ -44,31 +44,30 @@ scanSettingsDialog::scanSettingsDialog(QWidget* parent)
     ui->setupUi(this);
     ui->sensorGridsImage->setPixmap(
         kalderResources::pixmap(QStringLiteral(":/images/images/SensorGrids.png")));
-    fields = {
-        {QStringLiteral("simpleEnergyRange"), ui->simpleEnergyRange, QStringLiteral("100")},
-        {QStringLiteral("simpleEnergyRes"), ui->simpleEnergyRes, QStringLiteral("1")},
-        {QStringLiteral("eVOverride"), ui->electrodeVoltageOverrideVal, QStringLiteral("0")},
-        {QStringLiteral("aspectRatioStart"), ui->arStart, QStringLiteral("1")},
-        {QStringLiteral("aspectRatioStep"), ui->arStep, QStringLiteral("5")},
-        {QStringLiteral("aspectRatioStepCount"), ui->arStepsCount, QStringLiteral("10")},
-        {QStringLiteral("supGrid"), ui->supGrid, QStringLiteral("-60")},
-        {QStringLiteral("biasStart"), ui->biasStart, QStringLiteral("-10")},
-        {QStringLiteral("biasEnd"), ui->biasEnd, QStringLiteral("100")},
-        {QStringLiteral("biasStep"), ui->biasStep, QStringLiteral("1")},
-        {QStringLiteral("secElSup"), ui->secElSup, QStringLiteral("-70")},
-        {QStringLiteral("collector"), ui->collector, QStringLiteral("-60")},
-        {QStringLiteral("zeroStep"), ui->zeroStep, QStringLiteral("1000")},
-        {QStringLiteral("firstStep"), ui->firstStep, QStringLiteral("50")},
-        {QStringLiteral("nextStep"), ui->nextStep, QStringLiteral("100")},
-        {QStringLiteral("ivAcc"), ui->ivAcc, QStringLiteral("2000")},
-        {QStringLiteral("kalderFirstStep"), ui->kalderFirstStep, QStringLiteral("1")},
-        {QStringLiteral("kalderNextStep"), ui->kalderNextStep, QStringLiteral("1")},
-        {QStringLiteral("kalderIvAcc"), ui->kalderIvAcc, QStringLiteral("10000")},
-        {QStringLiteral("syncDelay"), ui->syncDelay, QStringLiteral("0")}};
+    fields = {{QStringLiteral("simpleEnergyRange"), ui->simpleEnergyRange, QStringLiteral("100")},
+              {QStringLiteral("simpleEnergyRes"), ui->simpleEnergyRes, QStringLiteral("1")},
+              {QStringLiteral("eVOverride"), ui->electrodeVoltageOverrideVal, QStringLiteral("0")},
+              {QStringLiteral("aspectRatioStart"), ui->arStart, QStringLiteral("1")},
+              {QStringLiteral("aspectRatioStep"), ui->arStep, QStringLiteral("5")},
+              {QStringLiteral("aspectRatioStepCount"), ui->arStepsCount, QStringLiteral("10")},
+              {QStringLiteral("supGrid"), ui->supGrid, QStringLiteral("-60")},
+              {QStringLiteral("biasStart"), ui->biasStart, QStringLiteral("-10")},
+              {QStringLiteral("biasEnd"), ui->biasEnd, QStringLiteral("100")},
+              {QStringLiteral("biasStep"), ui->biasStep, QStringLiteral("1")},
+              {QStringLiteral("secElSup"), ui->secElSup, QStringLiteral("-70")},
+              {QStringLiteral("collector"), ui->collector, QStringLiteral("-60")},
+              {QStringLiteral("zeroStep"), ui->zeroStep, QStringLiteral("1000")},
+              {QStringLiteral("firstStep"), ui->firstStep, QStringLiteral("50")},
+              {QStringLiteral("nextStep"), ui->nextStep, QStringLiteral("100")},
+              {QStringLiteral("ivAcc"), ui->ivAcc, QStringLiteral("2000")},
+              {QStringLiteral("kalderFirstStep"), ui->kalderFirstStep, QStringLiteral("1")},
+              {QStringLiteral("kalderNextStep"), ui->kalderNextStep, QStringLiteral("1")},
+              {QStringLiteral("kalderIvAcc"), ui->kalderIvAcc, QStringLiteral("10000")},
+              {QStringLiteral("syncDelay"), ui->syncDelay, QStringLiteral("0")}};
 
-    for (QLineEdit* e : {ui->biasStart, ui->biasEnd, ui->biasStep, ui->collector, ui->supGrid,
-                         ui->secElSup, ui->simpleEnergyRange, ui->simpleEnergyRes,
-                         ui->electrodeVoltageOverrideVal}) {
+    for (QLineEdit* e :
+         {ui->biasStart, ui->biasEnd, ui->biasStep, ui->collector, ui->supGrid, ui->secElSup,
+          ui->simpleEnergyRange, ui->simpleEnergyRes, ui->electrodeVoltageOverrideVal}) {
         e->setValidator(voltageValidator(e));
     }
     for (QLineEdit* e : {ui->arStart, ui->arStep}) {
@@ -119,9 +118,9 @@ void scanSettingsDialog::setElectrodeVoltage(double ev) {
 
 void scanSettingsDialog::setRanges(const outputRanges& r) {
     ranges = r;
-    const std::pair<QLineEdit*, int> outputs[] = {
-        {ui->biasStart, 2}, {ui->biasEnd, 2}, {ui->simpleEnergyRange, 2},
-        {ui->collector, 1}, {ui->supGrid, 0},  {ui->secElSup, 0}};
+    const std::pair<QLineEdit*, int> outputs[] = {{ui->biasStart, 2},         {ui->biasEnd, 2},
+                                                  {ui->simpleEnergyRange, 2}, {ui->collector, 1},
+                                                  {ui->supGrid, 0},           {ui->secElSup, 0}};
     for (const auto& [edit, k] : outputs) {
         delete edit->validator();
         edit->setValidator(rangeValidator(ranges.output[k], edit));
@@ -148,21 +147,51 @@ void scanSettingsDialog::updateSyncFreq(double freq, int code) {
     }
 }
 
-double scanSettingsDialog::biasStart() const { return numberOf(ui->biasStart); }
-double scanSettingsDialog::biasEnd() const { return numberOf(ui->biasEnd); }
-double scanSettingsDialog::biasStep() const { return numberOf(ui->biasStep); }
-double scanSettingsDialog::collector() const { return numberOf(ui->collector); }
-double scanSettingsDialog::supGrid() const { return numberOf(ui->supGrid); }
-double scanSettingsDialog::secElSup() const { return numberOf(ui->secElSup); }
-unsigned scanSettingsDialog::zeroStepDelay() const { return countOf(ui->zeroStep) * 1000; }
-unsigned scanSettingsDialog::firstStepDelay() const { return countOf(ui->firstStep) * 1000; }
-unsigned scanSettingsDialog::nextStepDelay() const { return countOf(ui->nextStep); }
-unsigned scanSettingsDialog::ivAcc() const { return countOf(ui->ivAcc); }
-unsigned scanSettingsDialog::kalderFirstStep() const { return countOf(ui->kalderFirstStep); }
-unsigned scanSettingsDialog::kalderNextStep() const { return countOf(ui->kalderNextStep); }
-unsigned scanSettingsDialog::kalderIvAcc() const { return countOf(ui->kalderIvAcc); }
-bool scanSettingsDialog::risingEdge() const { return ui->useRisingEdge->isChecked(); }
-unsigned scanSettingsDialog::syncDelay() const { return countOf(ui->syncDelay); }
+double scanSettingsDialog::biasStart() const {
+    return numberOf(ui->biasStart);
+}
+double scanSettingsDialog::biasEnd() const {
+    return numberOf(ui->biasEnd);
+}
+double scanSettingsDialog::biasStep() const {
+    return numberOf(ui->biasStep);
+}
+double scanSettingsDialog::collector() const {
+    return numberOf(ui->collector);
+}
+double scanSettingsDialog::supGrid() const {
+    return numberOf(ui->supGrid);
+}
+double scanSettingsDialog::secElSup() const {
+    return numberOf(ui->secElSup);
+}
+unsigned scanSettingsDialog::zeroStepDelay() const {
+    return countOf(ui->zeroStep) * 1000;
+}
+unsigned scanSettingsDialog::firstStepDelay() const {
+    return countOf(ui->firstStep) * 1000;
+}
+unsigned scanSettingsDialog::nextStepDelay() const {
+    return countOf(ui->nextStep);
+}
+unsigned scanSettingsDialog::ivAcc() const {
+    return countOf(ui->ivAcc);
+}
+unsigned scanSettingsDialog::kalderFirstStep() const {
+    return countOf(ui->kalderFirstStep);
+}
+unsigned scanSettingsDialog::kalderNextStep() const {
+    return countOf(ui->kalderNextStep);
+}
+unsigned scanSettingsDialog::kalderIvAcc() const {
+    return countOf(ui->kalderIvAcc);
+}
+bool scanSettingsDialog::risingEdge() const {
+    return ui->useRisingEdge->isChecked();
+}
+unsigned scanSettingsDialog::syncDelay() const {
+    return countOf(ui->syncDelay);
+}
 
 unsigned scanSettingsDialog::currentRange() const {
     const QVariant data = ui->currentRange->currentData();

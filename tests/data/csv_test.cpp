@@ -128,12 +128,11 @@ TEST(CsvPeaksTest, PeakLinesFollowTheChannelResults) {
     EXPECT_EQ(lines[5].section(',', 0, 0), "Ion Flux");
     // Label, then the first and the second channel; the forward difference puts the curve half
     // a step (0.25 eV) below the ions' energy.
-    const QStringList labels = {"Peak 1 Energy", "Peak 1 Height", "Peak 1 FWHM", "Peak 2 Energy",
-                                "Peak 2 Height", "Peak 2 FWHM", "Peak Separation"};
+    const QStringList labels = {"Peak 1 Energy", "Peak 1 Height", "Peak 1 FWHM",    "Peak 2 Energy",
+                                "Peak 2 Height", "Peak 2 FWHM",   "Peak Separation"};
     const double height = 1e-6 / (sigma * std::sqrt(2 * M_PI)), fwhm = 2.35482 * sigma;
-    const double expected[7][2] = {{19.75, 29.75}, {height, height}, {fwhm, fwhm},
-                                   {44.75, NAN},   {height, NAN},    {fwhm, NAN},
-                                   {25, NAN}};
+    const double expected[7][2] = {{19.75, 29.75}, {height, height}, {fwhm, fwhm}, {44.75, NAN},
+                                   {height, NAN},  {fwhm, NAN},      {25, NAN}};
     for (int k = 0; k < 7; ++k) {
         const QStringList cells = lines[6 + k].split(',');
         ASSERT_EQ(cells.size(), 3) << k;

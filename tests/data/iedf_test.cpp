@@ -56,7 +56,8 @@ TEST_P(IedfAnalyticPeaks, ComeBackFromAnalyticCurves) {
             << k;
     }
     if (c.peaks.size() == 2) {
-        EXPECT_NEAR(found.separation, c.peaks[1].centre - c.peaks[0].centre, c.noise > 0 ? 0.3 : 0.05);
+        EXPECT_NEAR(found.separation, c.peaks[1].centre - c.peaks[0].centre,
+                    c.noise > 0 ? 0.3 : 0.05);
     } else {
         EXPECT_TRUE(std::isnan(found.separation));
     }

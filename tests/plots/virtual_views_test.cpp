@@ -2,9 +2,8 @@
 // test also leaves a picture of its view there (scripts/screenshots).
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
-#include <qwt_text.h>
-
 #include <qwt_plot_marker.h>
+#include <qwt_text.h>
 
 #include <QDir>
 #include <QHBoxLayout>

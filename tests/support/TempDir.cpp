@@ -10,7 +10,8 @@
 
 TempDir::TempDir(bool enter) {
     std::string pattern = (std::filesystem::temp_directory_path() / "kalder-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary directory");
     path_ = pattern;
     if (enter) {
         previous_ = std::filesystem::current_path().string();
@@ -20,7 +21,8 @@ TempDir::TempDir(bool enter) {
 
 TempDir::~TempDir() {
     std::error_code ec;
-    if (!previous_.empty()) std::filesystem::current_path(previous_, ec);
+    if (!previous_.empty())
+        std::filesystem::current_path(previous_, ec);
     std::filesystem::remove_all(path_, ec);
 }
 

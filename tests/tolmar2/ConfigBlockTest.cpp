@@ -334,16 +334,16 @@ TEST(ConfigBlockUnpack, ChannelEnablesAreReadWhateverTheOptions) {
 }
 
 // Every field that travels in the block (run_en aside, being atomic).
-#define ROUND_TRIP_FIELDS(X)                                                                       \
-    X(relays)                                                                                      \
-    X(soft_adc)                                                                                    \
-    X(cnvst_pw) X(aux_sw0) X(aux_sw1) X(aux_sw2) X(sync_lead_dtime) X(sync_edge_r_f) X(sync_mode)  \
-        X(up_down_scan) X(gain) X(read_csr_md) X(read_temp) X(iv_steps) X(iv_steps2) X(iv_samples) \
-            X(iv_samples2) X(sync_samples) X(hvps_en0) X(hvps_en1) X(hvps_en2) X(setup_zs_delay)   \
-                X(setup_fs_delay) X(setup_ns_delay) X(setup_iv_delay) X(sync_smpl_div)             \
-                    X(sync_smpl_mult) X(sync_f_smpl_d) X(sync_aux_d) X(v_a_def) X(v_a_start)       \
-                        X(v_a_inc) X(v_b_def) X(v_b_start) X(v_b_inc) X(v_c_def) X(v_c_start)      \
-                            X(v_c_inc) X(v_a_inc2)
+// clang-format off
+#define ROUND_TRIP_FIELDS(X)                                                                   \
+    X(relays) X(soft_adc) X(cnvst_pw) X(aux_sw0) X(aux_sw1) X(aux_sw2) X(sync_lead_dtime)      \
+    X(sync_edge_r_f) X(sync_mode) X(up_down_scan) X(gain) X(read_csr_md) X(read_temp)          \
+    X(iv_steps) X(iv_steps2) X(iv_samples) X(iv_samples2) X(sync_samples) X(hvps_en0)          \
+    X(hvps_en1) X(hvps_en2) X(setup_zs_delay) X(setup_fs_delay) X(setup_ns_delay)              \
+    X(setup_iv_delay) X(sync_smpl_div) X(sync_smpl_mult) X(sync_f_smpl_d) X(sync_aux_d)        \
+    X(v_a_def) X(v_a_start) X(v_a_inc) X(v_b_def) X(v_b_start) X(v_b_inc) X(v_c_def)          \
+    X(v_c_start) X(v_c_inc) X(v_a_inc2)
+// clang-format on
 
 // Random values within each field's width survive packing and unpacking. Channels 16-23 come
 // back through the board's read-back image (byte 48), so only 0-15 are compared here.

@@ -427,8 +427,7 @@ TEST_F(ScanSetupBoardTest, SyncFrequencyFromTheBoard) {
         // No signal: never locks.
         {"single", 0, -1, 0, 0, 0, "Tolmar is not synchronized [LOCKED:0, HIGH:0, low:0]\n"},
         // Too slow and too fast to follow.
-        {"single", 5, -2, 38400000, 0, 0,
-         "Tolmar is not synchronized [LOCKED:1, HIGH:0, low:1]\n"},
+        {"single", 5, -2, 38400000, 0, 0, "Tolmar is not synchronized [LOCKED:1, HIGH:0, low:1]\n"},
         {"disc13", 300e3, -3, 640, 0, 0, "Tolmar is not synchronized [LOCKED:1, HIGH:1, low:0]\n"},
     };
     for (const SyncCase& sc : cases) {

@@ -656,8 +656,7 @@ TEST_F(ScanSetupTest, SynchronisedScanEstimate) {
         // Newer firmware: the same slots and time from the same count; only the frequency
         // estimate doubles, except on 0xACF1.
         {"newer firmware", 0xACE2, 192000, 24, 0, false, 0, 30000, 2000, 19920, 19920},
-        {"exception to the doubling", 0xACF1, 192000, 24, 0, false, 0, 30000, 1000, 19920,
-         19920},
+        {"exception to the doubling", 0xACF1, 192000, 24, 0, false, 0, 30000, 1000, 19920, 19920},
     };
     for (const SyncEstimateCase& sc : cases) {
         SCOPED_TRACE(sc.name);

@@ -92,8 +92,8 @@ TEST_F(DialogTest, IdleVoltagesAreClampedAtOnceAndSentInInstrumentOrder) {
         const char* typed;
         const char* shown;
     };
-    const Case cases[] = {{"biasGridEdit", "70", "60.000"},   {"biasGridEdit", "-61", "-60.000"},
-                          {"collectorEdit", "151", "150.000"}, {"supGridEdit", "25", "20.000"},
+    const Case cases[] = {{"biasGridEdit", "70", "60.000"},     {"biasGridEdit", "-61", "-60.000"},
+                          {"collectorEdit", "151", "150.000"},  {"supGridEdit", "25", "20.000"},
                           {"secElSupEdit", "-101", "-100.000"}, {"secElSupEdit", "-5", "-5"}};
     for (const Case& c : cases) {
         dialog.findChild<QLineEdit*>(c.name)->setText(c.typed);

@@ -734,7 +734,8 @@ TEST(SingleInstance, HandsAFileToTheRunningProgram) {
         {true, false, false, {kalder}},
         {false, false, false, {kalder}},
     };
-    const QString prefix = QStringLiteral("kalder-test-%1-").arg(QCoreApplication::applicationPid());
+    const QString prefix =
+        QStringLiteral("kalder-test-%1-").arg(QCoreApplication::applicationPid());
     const QString olderKey = prefix + "Tarvo", ownKey = prefix + "Kalder";
     for (const Case& c : cases) {
         singleInstanceGuard running(olderKey, ownKey);

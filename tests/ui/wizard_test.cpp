@@ -285,8 +285,8 @@ TEST(OutputRanges, DecimalsFollowTheDacResolution) {
         double gain;
         int decimals;
     };
-    const Case cases[] = {{100.0, 2}, {13.1, 1}, {0.5, 0}, {1.0, 0}, {1000.0, 3},
-                          {-131.0, 2}, {0.0, 0}, {10.0, 1}};
+    const Case cases[] = {{100.0, 2},  {13.1, 1},   {0.5, 0}, {1.0, 0},
+                          {1000.0, 3}, {-131.0, 2}, {0.0, 0}, {10.0, 1}};
     for (const Case& c : cases) {
         EXPECT_EQ(decimalsForGain(c.gain), c.decimals) << c.gain;
     }
@@ -304,9 +304,9 @@ TEST_F(WizardTest, VoltagesAreClampedIntoTheOutputRanges) {
         const char* typed;
         const char* shown;
     };
-    const Case cases[] = {{"biasStart", "120", "80.000"},  {"biasEnd", "-70", "-50.000"},
+    const Case cases[] = {{"biasStart", "120", "80.000"},        {"biasEnd", "-70", "-50.000"},
                           {"simpleEnergyRange", "95", "80.000"}, {"collector", "-200", "-150.000"},
-                          {"supGrid", "0", "-10.000"},     {"secElSup", "-95", "-90.000"},
+                          {"supGrid", "0", "-10.000"},           {"secElSup", "-95", "-90.000"},
                           {"biasStart", "12.5", "12.5"}};
     for (const Case& c : cases) {
         field(dialog, c.name)->setText(c.typed);
@@ -376,16 +376,31 @@ TEST_F(WizardTest, SettingsTravelIntoTheDataSet) {
     wizard.writeSettingsInto(&dataSet);
     const QVariantMap& map = dataSet.settingsMap;
     EXPECT_EQ(map.value("collectorSweepMode").toBool(), true);  // from the store
-    EXPECT_EQ(map.value("biasStep").toString(), "0.5");          // the dialog's current text
+    EXPECT_EQ(map.value("biasStep").toString(), "0.5");         // the dialog's current text
     EXPECT_EQ(map.value("biasStart").toString(), "-10");
     EXPECT_EQ(map.value("useAdvancedMode").toBool(), false);
     EXPECT_EQ(map.value("AspectRatios").toList().size(), 5);
     EXPECT_EQ(map.value("enabledSensors").toList().size(), 24);
-    for (const char* key : {"eVOverride", "simpleEnergyRange", "simpleEnergyRes", "override",
-                            "supGrid", "biasEnd", "secElSup", "collector", "aspectRatioStart",
-                            "aspectRatioStep", "aspectRatioStepCount", "zeroStep", "firstStep",
-                            "nextStep", "ivAcc", "kalderFirstStep", "kalderNextStep",
-                            "kalderIvAcc", "syncDelay", "useRisingEdge"}) {
+    for (const char* key : {"eVOverride",
+                            "simpleEnergyRange",
+                            "simpleEnergyRes",
+                            "override",
+                            "supGrid",
+                            "biasEnd",
+                            "secElSup",
+                            "collector",
+                            "aspectRatioStart",
+                            "aspectRatioStep",
+                            "aspectRatioStepCount",
+                            "zeroStep",
+                            "firstStep",
+                            "nextStep",
+                            "ivAcc",
+                            "kalderFirstStep",
+                            "kalderNextStep",
+                            "kalderIvAcc",
+                            "syncDelay",
+                            "useRisingEdge"}) {
         EXPECT_TRUE(map.contains(key)) << key;
     }
 }

@@ -159,8 +159,8 @@ TEST(VsensorProfiles, OptionBitsAndCountsPerProfile) {
 }
 
 // The calibration numbers describe working hardware: every output's range maps onto valid
-// DAC codes (12 bits for outputs A and B, 16 for C), probe slopes give the range's full scale at the top ADC code, temperature
-// constants are near their nominal values.
+// DAC codes (12 bits for outputs A and B, 16 for C), probe slopes give the range's full scale at
+// the top ADC code, temperature constants are near their nominal values.
 TEST(VsensorProfiles, CalibrationIsPlausible) {
     for (const vsensor::UnitProfile& p : vsensor::unitProfiles()) {
         if (p.blank)

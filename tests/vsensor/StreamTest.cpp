@@ -75,9 +75,9 @@ TEST(Packets, StatusWordsAlwaysEndTheLastPacketAndTheFifoPassesThemOn) {
         bool shortBlock;
         size_t samples;
     };
-    for (const Case& c : {Case{0, false, 0}, Case{1, true, 1}, Case{4094, false, 8188},
-                          Case{4095, true, 8189}, Case{4095, false, 8190},
-                          Case{4096, true, 8191}, Case{10000, false, 20000}}) {
+    for (const Case& c :
+         {Case{0, false, 0}, Case{1, true, 1}, Case{4094, false, 8188}, Case{4095, true, 8189},
+          Case{4095, false, 8190}, Case{4096, true, 8191}, Case{10000, false, 20000}}) {
         ScanSetup s = setupFor("single");
         s.registers.iv_steps = c.steps;
         s.registers.samples = 1;
@@ -332,7 +332,8 @@ TEST(Samples, GroupMeansFollowTheModel) {
 
 TEST(Model, CurrentShrinksWithRetardingVoltageAndTowardsTheEdge) {
     const PlasmaModel m;
-    // Ion current reads negative. Centre sensor: without retarding field every ion arrives: on-phase flux, off-phase first peak only.
+    // Ion current reads negative. Centre sensor: without retarding field every ion arrives:
+    // on-phase flux, off-phase first peak only.
     EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.1), -1e-6, 1e-15);
     EXPECT_NEAR(collectorCurrent(m, 2, 13, -100, 0.9), -0.3 * 0.5e-6, 1e-15);
     EXPECT_NEAR(collectorCurrent(m, 2, 13, -100), -(0.5 * 1e-6 + 0.5 * 0.15e-6), 1e-15);

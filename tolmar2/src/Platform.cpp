@@ -15,7 +15,9 @@ std::atomic<SleepFunction> sleepFunction{&realSleep};
 
 }  // namespace
 
-void sleepMs(unsigned milliseconds) { sleepFunction.load()(milliseconds); }
+void sleepMs(unsigned milliseconds) {
+    sleepFunction.load()(milliseconds);
+}
 
 uint64_t tickCountMs() {
     using namespace std::chrono;

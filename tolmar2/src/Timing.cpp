@@ -291,7 +291,7 @@ void TolmarCntrl::estimateScanResources() {
         const int div = sync_smpl_div;
         const double slotsPerUs = static_cast<double>(kWholeMicrosecond) / mult;
         const int64_t count = sync_frq8;  // the period as the board counts it, on every firmware
-        const double p = count / 192.0;  // microseconds per sync period
+        const double p = count / 192.0;   // microseconds per sync period
         const int64_t usable = std::min<int64_t>(
             (count / 8 - 1 - std::min<int64_t>(count / 2048, 11999)) / 24, sync_samples);
         const double dead =

@@ -101,7 +101,8 @@ bool selectLocked() {
 
 const Backend& backend() {
     std::lock_guard<std::mutex> lock(selectMutex);
-    if (!state.selected) selectLocked();
+    if (!state.selected)
+        selectLocked();
     return state.backend;
 }
 
@@ -115,12 +116,12 @@ bool loadLibrary(const std::string& path, Backend& out, std::string& error) {
         return false;
     }
     Backend loaded;
-#define TOLMAR_LINK_RESOLVE(name, params, args)                                     \
-    loaded.name = reinterpret_cast<QRETURN(*) params>(dlsym(handle, #name));        \
-    if (!loaded.name) {                                                             \
-        error = path + " does not export " #name;                                   \
-        dlclose(handle);                                                            \
-        return false;                                                               \
+#define TOLMAR_LINK_RESOLVE(name, params, args)                              \
+    loaded.name = reinterpret_cast<QRETURN(*) params>(dlsym(handle, #name)); \
+    if (!loaded.name) {                                                      \
+        error = path + " does not export " #name;                            \
+        dlclose(handle);                                                     \
+        return false;                                                        \
     }
     QUICKUSB_API_CALLS(TOLMAR_LINK_RESOLVE)
 #undef TOLMAR_LINK_RESOLVE
@@ -136,7 +137,8 @@ bool reselect() {
 
 Kind kind() {
     std::lock_guard<std::mutex> lock(selectMutex);
-    if (!state.selected) selectLocked();
+    if (!state.selected)
+        selectLocked();
     return state.kind;
 }
 
@@ -154,19 +156,23 @@ const char* kindName() {
 
 std::string reason() {
     std::lock_guard<std::mutex> lock(selectMutex);
-    if (!state.selected) selectLocked();
+    if (!state.selected)
+        selectLocked();
     return state.reason;
 }
 
 namespace call {
 #define TOLMAR_LINK_FORWARD(name, params, args) \
-    QRETURN name params { return backend().name args; }
+    QRETURN name params {                       \
+        return backend().name args;             \
+    }
 QUICKUSB_TRANSFER_CALLS(TOLMAR_LINK_FORWARD)
 #undef TOLMAR_LINK_FORWARD
 
 QRETURN QuickUsbOpen(QHANDLE* hDevice, char* devName) {
     const QRETURN r = backend().QuickUsbOpen(hDevice, devName);
-    if (r && hDevice) lastOpenedModule = *hDevice;
+    if (r && hDevice)
+        lastOpenedModule = *hDevice;
     return r;
 }
 
@@ -177,21 +183,33 @@ QRETURN QuickUsbClose(QHANDLE hDevice) {
 }
 }  // namespace call
 
-QHANDLE lastOpened() { return lastOpenedModule; }
+QHANDLE lastOpened() {
+    return lastOpenedModule;
+}
 
 void closeLastOpened() {
     const QHANDLE h = lastOpenedModule.exchange(0);
-    if (h) backend().QuickUsbClose(h);
+    if (h)
+        backend().QuickUsbClose(h);
 }
 
-void setGenuine(bool genuine) { genuineLink = genuine; }
-bool isGenuine() { return genuineLink; }
+void setGenuine(bool genuine) {
+    genuineLink = genuine;
+}
+bool isGenuine() {
+    return genuineLink;
+}
 
-void setI2cPause(std::chrono::milliseconds pause) { i2cPauseMs = static_cast<int>(pause.count()); }
-std::chrono::milliseconds i2cPause() { return std::chrono::milliseconds(i2cPauseMs.load()); }
+void setI2cPause(std::chrono::milliseconds pause) {
+    i2cPauseMs = static_cast<int>(pause.count());
+}
+std::chrono::milliseconds i2cPause() {
+    return std::chrono::milliseconds(i2cPauseMs.load());
+}
 void pauseAfterI2c() {
     const int ms = i2cPauseMs;
-    if (ms > 0) platform::sleepMs(static_cast<unsigned>(ms));
+    if (ms > 0)
+        platform::sleepMs(static_cast<unsigned>(ms));
 }
 
 }  // namespace tolmar2::link

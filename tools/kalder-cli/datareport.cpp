@@ -76,10 +76,10 @@ void printPeaks(int channel, const iedfPeaks& found, const char* mark) {
 }
 
 void printUniformity(const char* name, const char* unit, const uniformity& u, const char* mark) {
-    std::printf("%s over %d sensors: mean %.4g %s, standard deviation %.4g %s, non-uniformity "
-                "%.3g %%%s\n",
-                name, u.sensors, u.mean, unit, u.standardDeviation, unit, 100 * u.nonUniformity,
-                mark);
+    std::printf(
+        "%s over %d sensors: mean %.4g %s, standard deviation %.4g %s, non-uniformity "
+        "%.3g %%%s\n",
+        name, u.sensors, u.mean, unit, u.standardDeviation, unit, 100 * u.nonUniformity, mark);
 }
 
 // The spread over the disc of per-channel energies and fluxes, for data of several sensors.

@@ -344,7 +344,6 @@ void Emulation::updateStreamLocked(Module& m, bool wasRunning) {
     }
 }
 
-
 QRETURN Emulation::readData(QHANDLE hDevice, QBYTE* data, QULONG* length) {
     auto l = lock();
     Module* m = moduleLocked(hDevice);

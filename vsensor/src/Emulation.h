@@ -26,7 +26,7 @@ struct Module {
     I2cMemory memory;
     std::array<QWORD, kSettingCount> settings{};
     FpgaBoard board;
-    FifoStream fifo;  // the board's measured data
+    FifoStream fifo;                                   // the board's measured data
     std::array<std::deque<QBYTE>, kRs232Ports> rs232;  // each port loops back to itself
 };
 

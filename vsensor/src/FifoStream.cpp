@@ -281,8 +281,8 @@ void BlockBuilder::syncGroup() {
     const int channel = channels_[at % channels_.size()];
     group_.resize(g.slots);
     for (uint64_t j = 0; j < g.slots; ++j) {
-        const double us = g.div >= 2 ? double(g.first + j * g.div)
-                                     : double(g.start + j) + f * g.mult / 24.0;
+        const double us =
+            g.div >= 2 ? double(g.first + j * g.div) : double(g.start + j) + f * g.mult / 24.0;
         const double phase = std::fmod(us / g.periodUs, 1.0);
         group_[j] = drawSample(level(channel, step, phase));
     }
@@ -356,7 +356,8 @@ size_t BlockBuilder::begin(FaultSchedule& faults) {
     ++blocks_;
     dataWords_ = samples_ + 2;
     size_t headers = 0;
-    for (size_t at = 0; at < dataWords_; ++headers) at += packetLength(dataWords_ - at, kMaxPacketWords);
+    for (size_t at = 0; at < dataWords_; ++headers)
+        at += packetLength(dataWords_ - at, kMaxPacketWords);
     total_ = lead_.size() + dataWords_ + headers;
     return total_;
 }
@@ -482,8 +483,8 @@ void FifoStream::release(Clock::time_point now, size_t wanted, FaultSchedule& fa
                 if (elapsed < blockSeconds_)
                     due = static_cast<size_t>(blockWords_ * (elapsed / blockSeconds_));
             }
-            const size_t n = std::min({due > blockSent_ ? due - blockSent_ : 0, room,
-                                       blockWords_ - blockSent_});
+            const size_t n =
+                std::min({due > blockSent_ ? due - blockSent_ : 0, room, blockWords_ - blockSent_});
             if (n == 0)
                 return;
             push(n);

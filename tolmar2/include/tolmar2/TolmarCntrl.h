@@ -198,24 +198,24 @@ public:
     int fifoReadBytes = 2 * FIFO_BUFFER_WORDS;
     int fifoReadPos = FIFO_BUFFER_WORDS;  // all words consumed
 
-    uint8_t relays = 0x20;           // 7 bits: relay outputs 6..0
-    bool soft_adc = false;           // software ADC control bit
-    uint8_t cnvst_pw = 12;           // 5 bits: convert-start pulse width
+    uint8_t relays = 0x20;  // 7 bits: relay outputs 6..0
+    bool soft_adc = false;  // software ADC control bit
+    uint8_t cnvst_pw = 12;  // 5 bits: convert-start pulse width
     bool aux_sw0 = false;
-    bool aux_sw1 = false;            // positive high-voltage select of output C
-    bool aux_sw2 = false;            // negative high-voltage select of output C
-    uint8_t sync_lead_dtime = 3;     // 6 bits
+    bool aux_sw1 = false;         // positive high-voltage select of output C
+    bool aux_sw2 = false;         // negative high-voltage select of output C
+    uint8_t sync_lead_dtime = 3;  // 6 bits
     bool sync_edge_r_f = false;
-    bool sync_mode = false;          // synchronised (time-resolved) acquisition
+    bool sync_mode = false;  // synchronised (time-resolved) acquisition
     bool up_down_scan = false;
     bool gain = true;
     std::atomic<bool> run_en{false};  // polled by readers while another thread may clear it
-    bool run_aux = false;            // doubles the sample count; not read back
-    bool read_csr_md = false;        // the next data read returns the block
-    uint16_t iv_steps = 8;           // 12 bits
-    int32_t iv_samples = 32;         // 20 bits
-    uint32_t sync_samples = 0xFFFFF; // 20 bits, sent instead of iv_samples in sync_mode
-    uint8_t hvps_en0 = 0;            // 3 bits each: high-voltage supply enable groups
+    bool run_aux = false;             // doubles the sample count; not read back
+    bool read_csr_md = false;         // the next data read returns the block
+    uint16_t iv_steps = 8;            // 12 bits
+    int32_t iv_samples = 32;          // 20 bits
+    uint32_t sync_samples = 0xFFFFF;  // 20 bits, sent instead of iv_samples in sync_mode
+    uint8_t hvps_en0 = 0;             // 3 bits each: high-voltage supply enable groups
     uint8_t hvps_en1 = 0;
     uint8_t hvps_en2 = 0;
     uint32_t setup_zs_delay = 1000;  // 20 bits each
@@ -223,22 +223,22 @@ public:
     uint32_t setup_ns_delay = 200;
     uint8_t setup_iv_delay = 4;
     uint8_t sync_smpl_div = 0;
-    uint8_t sync_smpl_mult = 24;     // 5 bits
-    uint32_t sync_f_smpl_d = 0;      // 20 bits
-    uint16_t v_a_def = 0;            // 12-bit DAC codes of output A
-    int16_t v_a_inc = 64;            // 13-bit signed
+    uint8_t sync_smpl_mult = 24;  // 5 bits
+    uint32_t sync_f_smpl_d = 0;   // 20 bits
+    uint16_t v_a_def = 0;         // 12-bit DAC codes of output A
+    int16_t v_a_inc = 64;         // 13-bit signed
     uint16_t v_a_start = 0;
-    uint16_t v_b_def = 0;            // 12-bit DAC codes of output B
-    int16_t v_b_inc = -64;           // 13-bit signed
+    uint16_t v_b_def = 0;   // 12-bit DAC codes of output B
+    int16_t v_b_inc = -64;  // 13-bit signed
     uint16_t v_b_start = 0;
-    uint16_t v_c_def = 0;            // 16-bit DAC codes of output C
-    int32_t v_c_inc = 0;             // 17-bit signed
+    uint16_t v_c_def = 0;  // 16-bit DAC codes of output C
+    int32_t v_c_inc = 0;   // 17-bit signed
     uint16_t v_c_start = 0;
-    uint16_t iv_steps2 = 8;          // second scan segment
+    uint16_t iv_steps2 = 8;  // second scan segment
     int32_t iv_samples2 = 32;
     int16_t v_a_inc2 = 64;
-    uint32_t sync_aux_d = 0;         // 20 bits
-    bool read_temp = false;          // temperature acquisition mode
+    uint32_t sync_aux_d = 0;  // 20 bits
+    bool read_temp = false;   // temperature acquisition mode
 
     // Status, read back only.
     uint16_t fpgaFirmwareID = 0;
@@ -246,7 +246,7 @@ public:
     bool sync_frq_high = false;
     bool sync_frq_low = false;
     bool sync_frq_locked = false;
-    uint32_t sync_frq8 = 0;          // sync period in counts of the 192 MHz clock
+    uint32_t sync_frq8 = 0;  // sync period in counts of the 192 MHz clock
 
     // Channel enables; carried by the block only on boards with OPTION_CHANNEL_ENABLE, counted
     // again from every read-back.
@@ -397,8 +397,7 @@ public:
     int getDataFromOneScan(double*& data, unsigned& nScans, unsigned& nPoints, int& nChannels,
                            double& timeRes, unsigned& acqStart, unsigned& status, bool averaged);
     // One time-resolved scan: nScans frames (time points) of K arrays of nPoints values.
-    int readFpgaFifoDataTRM(double*& data, unsigned& nScans, unsigned& nPoints,
-                            unsigned& status);
+    int readFpgaFifoDataTRM(double*& data, unsigned& nScans, unsigned& nPoints, unsigned& status);
     // One temperature block converted to 13 temperatures in degrees Celsius.
     int getDataFromOneTempScan(double* data, unsigned& n, unsigned& status);
     int readFpgaFifoDataTEMP(double* data, unsigned& n, unsigned& status);

@@ -296,8 +296,8 @@ void setPlasmaModel(const PlasmaModel& model);
 // Radial position (0 centre .. 1 edge) of sensor k of n on the disc: for 13 sensors where the
 // carrier disc places them (sensor 2 in the centre, 5 to 12 on the edge), otherwise k / (n - 1).
 double sensorRadius(int sensor, int sensors);
-// Collector current (A, negative: ions arriving) of a sensor at a retarding voltage; syncPhase in [0, 1) for a
-// synchronised scan, negative for the time average over the sync period.
+// Collector current (A, negative: ions arriving) of a sensor at a retarding voltage; syncPhase in
+// [0, 1) for a synchronised scan, negative for the time average over the sync period.
 double collectorCurrent(const PlasmaModel& model, int sensor, int sensors, double retardingVolts,
                         double syncPhase = -1);
 // Resistance of thermistor k of the unit at the model's temperature (B-parameter equation with
