@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "iedfanalysis.h"
+#include "settingtext.h"
 #include "tarvodataset.h"
 
 namespace {
@@ -179,22 +180,11 @@ public:
         } else if (type == QMetaType::QVariantList || type == QMetaType::QStringList) {
             list(object, name, value.toList());
         } else {
-            text(object, name.constData(), jsonText(value));
+            text(object, name.constData(), settingText(value));
         }
     }
 
 private:
-    static QString jsonText(const QVariant& value) {
-        const QJsonValue json = QJsonValue::fromVariant(value);
-        if (json.isArray()) {
-            return QString::fromUtf8(QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact));
-        }
-        if (json.isObject()) {
-            return QString::fromUtf8(QJsonDocument(json.toObject()).toJson(QJsonDocument::Compact));
-        }
-        return value.toString();
-    }
-
     void list(hid_t object, const QByteArray& name, const QVariantList& values) {
         bool allNumbers = true, allText = true, allFlags = true;
         std::vector<double> numbersOf;
@@ -220,7 +210,7 @@ private:
         } else if (allText) {
             texts(object, name.constData(), textOf, true);
         } else {
-            text(object, name.constData(), jsonText(values));
+            text(object, name.constData(), settingText(values));
         }
     }
 

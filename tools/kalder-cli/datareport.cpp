@@ -10,22 +10,10 @@
 #include "data/exportchoices.h"
 #include "data/hdf5export.h"
 #include "data/iedfanalysis.h"
+#include "data/settingtext.h"
 #include "data/tarvodataset.h"
 
 namespace {
-
-// QVariant values of the settings map as one line of text: strings as they are, lists and
-// maps as compact JSON.
-QString valueText(const QVariant& v) {
-    const QJsonValue json = QJsonValue::fromVariant(v);
-    if (json.isArray()) {
-        return QString::fromUtf8(QJsonDocument(json.toArray()).toJson(QJsonDocument::Compact));
-    }
-    if (json.isObject()) {
-        return QString::fromUtf8(QJsonDocument(json.toObject()).toJson(QJsonDocument::Compact));
-    }
-    return v.toString();
-}
 
 const char* kindName(int kind) {
     switch (kind) {
@@ -302,7 +290,7 @@ void printInspection(tarvoDataSet& set, const QString& path) {
     std::printf("points: %d\n", set.nPoints);
     std::printf("settings:\n");
     for (auto it = set.settingsMap.constBegin(); it != set.settingsMap.constEnd(); ++it) {
-        std::printf("  %s: %s\n", qPrintable(it.key()), qPrintable(valueText(it.value())));
+        std::printf("  %s: %s\n", qPrintable(it.key()), qPrintable(settingText(it.value())));
     }
     for (int i = 0; i < set.sweepScans.size() && set.dataKind == 0; ++i) {
         const tarvoScan& scan = *set.sweepScans[i];
