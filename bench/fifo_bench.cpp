@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "ScriptedBoard.h"
+#include "scriptedboard.h"
 #include "tolmar2/MsgLogger.h"
 #include "tolmar2/TolmarCntrl.h"
 

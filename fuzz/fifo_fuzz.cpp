@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "Platform.h"
-#include "ScriptedBoard.h"
+#include "scriptedboard.h"
 #include "tolmar2/TolmarCntrl.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "RecordLayout.h"
-#include "ScriptedBoard.h"
 #include "data/tarvodataset.h"
+#include "scriptedboard.h"
 #include "tolmar2/TolmarCntrl.h"
 #include "vsensor/VirtualSensor.h"
 

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "LinearFit.h"
+#include "linearfit.h"
 #include "traceaverager.h"
 
 namespace {

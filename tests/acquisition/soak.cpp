@@ -13,12 +13,12 @@
 #include <cstdio>
 #include <memory>
 
-#include "QuickScan.h"
-#include "VirtualClock.h"
-#include "VirtualLink.h"
 #include "acquisition/acquisitionsession.h"
 #include "data/tarvodataset.h"
+#include "quickscan.h"
 #include "tolmar2/TolmarCntrl.h"
+#include "virtualclock.h"
+#include "virtuallink.h"
 #include "vsensor/VirtualSensor.h"
 
 namespace {

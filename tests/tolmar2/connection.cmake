@@ -1,10 +1,10 @@
 # Configuration block and connection tests.
 kalder_add_test(tolmar2_configblock_test
-  SOURCES ConfigBlockTest.cpp
+  SOURCES configblocktest.cpp
   LIBS tolmar2 tolmar2_internal)
 
 kalder_add_test(tolmar2_connection_test
-  SOURCES ConnectionTest.cpp
+  SOURCES connectiontest.cpp
   LIBS tolmar2 tolmar2_internal vsensor)
 target_compile_definitions(tolmar2_connection_test PRIVATE
   FIRMWARE_SOURCE_DIR="${CMAKE_SOURCE_DIR}/tolmar2/firmware"

@@ -4,7 +4,7 @@
 
 #include <QApplication>
 
-#include "QtTestSupport.h"
+#include "qttestsupport.h"
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -1,0 +1,147 @@
+// Recovery checkpoints of a run: written after passes and once a minute on the pacing clock,
+// removed at the end, and intact after the process is killed at any moment, even while it
+// writes one.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <memory>
+
+#include "acquisition/pacing.h"
+#include "acquisition/runcheckpoint.h"
+#include "acquisition/scancontroller.h"
+#include "data/recovery.h"
+#include "data/tarvodataset.h"
+#include "virtualunit.h"
+
+namespace {
+
+using CheckpointTest = VirtualUnit;
+
+QString dirOf(const TempDir& d) {
+    return QString::fromStdString(d.path());
+}
+
+TEST_F(CheckpointTest, PassesAndTheMinuteWriteTheRecoveryFile) {
+    connectUnit("single");
+    fixedScanSettings* s = quickSettings();
+    s->values().multipleScans = true;
+    s->values().intervalMs = 20.0;
+    s->values().scanLengthMs = 70.0;
+    std::unique_ptr<runCheckpoint> checkpoint;
+    QList<int> savedAfter;  // scans in the data set at each checkpoint
+    beforeStart = [&](scanController& c) {
+        checkpoint = std::make_unique<runCheckpoint>(c.data(), dirOf(*dir), c.typeName());
+        // Queued: the checkpoint is written in this thread while the scan goes on.
+        QObject::connect(&c, &scanController::scanCounter, QCoreApplication::instance(),
+                         [&](int pass) {
+                             if (pass > 1) {
+                                 ASSERT_TRUE(checkpoint->passCompleted());
+                                 std::unique_ptr<tarvoDataSet> saved(
+                                     recovery::openUnfinishedRun(checkpoint->path()));
+                                 savedAfter << saved->scanCount();
+                             }
+                         });
+    };
+
+    const scanRecord r = runScan(s);
+
+    ASSERT_TRUE(r.ended);
+    ASSERT_GE(r.counters.size(), 3);
+    EXPECT_EQ(checkpoint->saves(), r.counters.size() - 1);
+    // Each checkpoint holds at least the passes completed before it.
+    for (int i = 0; i < savedAfter.size(); ++i) {
+        EXPECT_GE(savedAfter[i], i + 1);
+    }
+    const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({dirOf(*dir)});
+    ASSERT_EQ(runs.size(), 1);
+    EXPECT_EQ(runs[0].typeName, "IV_TimeAveraged");
+    EXPECT_EQ(runs[0].path, checkpoint->path());
+    // The data set itself carries no flag.
+    EXPECT_FALSE(dataSet->settingsMap.contains(recovery::UNFINISHED_KEY));
+
+    // A minute on the pacing clock writes one more; less than that writes nothing.
+    const int before = checkpoint->saves();
+    pacing::pause(static_cast<int>(runCheckpoint::INTERVAL_MS) - 100);
+    ASSERT_TRUE(checkpoint->tick());
+    EXPECT_EQ(checkpoint->saves(), before);
+    pacing::pause(200);
+    ASSERT_TRUE(checkpoint->tick());
+    EXPECT_EQ(checkpoint->saves(), before + 1);
+
+    // The end of the run removes it, and nothing writes it again.
+    ASSERT_TRUE(checkpoint->finish());
+    EXPECT_FALSE(checkpoint->save());
+    EXPECT_TRUE(recovery::findUnfinishedRuns({dirOf(*dir)}).isEmpty());
+}
+
+TEST_F(CheckpointTest, AnEmptyDataSetWritesNothing) {
+    tarvoDataSet empty(1, 3, 7);
+    runCheckpoint checkpoint(&empty, dirOf(*dir) + "/sub", "IV_TimeAveraged");
+    EXPECT_TRUE(checkpoint.save());
+    EXPECT_EQ(checkpoint.saves(), 0);
+    EXPECT_FALSE(QFile::exists(checkpoint.path()));
+    EXPECT_TRUE(checkpoint.finish());
+}
+
+// A run in a child process killed with SIGKILL: after it reported a checkpoint, and while it
+// wrote the next one. Either way the recovery file loads and holds every completed pass but
+// the one in progress.
+struct killCase {
+    const char* name;
+    const char* killOn;  // the child's line that triggers the kill
+    int passesKept;      // completed passes the file must hold at least
+};
+
+class KilledRunTest : public ::testing::TestWithParam<killCase> {};
+
+TEST_P(KilledRunTest, RecoveryFileOfAKilledRunLoads) {
+    const killCase& c = GetParam();
+    TempDir work;
+    QProcess child;
+    child.setStandardErrorFile(QProcess::nullDevice());
+    child.setProcessChannelMode(QProcess::SeparateChannels);
+    child.start(CHECKPOINT_CHILD, {dirOf(work)});
+    ASSERT_TRUE(child.waitForStarted(-1));
+    bool killed = false;
+    while (!killed && child.waitForReadyRead(-1)) {
+        while (child.canReadLine()) {
+            if (child.readLine().trimmed() == c.killOn) {
+                child.kill();  // SIGKILL
+                killed = true;
+                break;
+            }
+        }
+    }
+    ASSERT_TRUE(killed) << "the child ended before \"" << c.killOn << "\": exit code "
+                        << child.exitCode();
+    ASSERT_TRUE(child.waitForFinished(-1));
+    EXPECT_EQ(child.exitStatus(), QProcess::CrashExit);
+
+    const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({dirOf(work)});
+    ASSERT_EQ(runs.size(), 1);
+    EXPECT_FALSE(runs[0].writerAlive);
+    EXPECT_EQ(runs[0].typeName, "IV_TimeAveraged");
+    try {
+        std::unique_ptr<tarvoDataSet> set(recovery::openUnfinishedRun(runs[0].path));
+        ASSERT_NE(set, nullptr);
+        EXPECT_GE(set->scanCount(), c.passesKept);
+        // Every pass but the last one in the file is complete: traces of one pass share its
+        // time stamp, and each later pass started after it.
+        for (int i = 1; i < set->scanCount(); ++i) {
+            EXPECT_GT(set->sweepScans[i]->time, set->sweepScans[i - 1]->time);
+        }
+    } catch (int code) {
+        FAIL() << "the recovery file does not load: " << code;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kill, KilledRunTest,
+                         ::testing::Values(killCase{"AfterACheckpoint", "saved 3", 3},
+                                           killCase{"WhileWritingOne", "saving 4", 3}),
+                         [](const ::testing::TestParamInfo<killCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+}  // namespace

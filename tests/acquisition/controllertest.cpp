@@ -1,0 +1,383 @@
+// The four scan controllers, each in its own thread with a real event loop, on the virtual
+// sensor: complete runs fill the data set with the expected scans and traces, passes repeat at
+// their interval, a stop ends a pass, a pulled cable reports a lost sensor, and a disc scan
+// gives back the plasma model's energies and flux profile.
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QMap>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+#include "acquisition/scancontroller.h"
+#include "data/recovery.h"
+#include "data/tarvodataset.h"
+#include "virtualunit.h"
+#include "vsensor/VirtualSensor.h"
+
+namespace {
+
+using ControllerTest = VirtualUnit;
+
+int tracesIn(const tarvoDataSet& set, int scan) {
+    return set.sweepScans[scan]->traces->size();
+}
+
+void expectProgressWithinBounds(const scanRecord& r) {
+    for (int p : r.progress) {
+        EXPECT_GE(p, 0);
+        EXPECT_LE(p, 100);
+    }
+}
+
+// The model's time-averaged distribution of disc sensor k, integrated finely: its mean energy
+// and its whole flux.
+double modelMeanEnergy(const vsensor::PlasmaModel& model, int k) {
+    double weighted = 0.0, total = 0.0;
+    for (double e = -20.0; e < 200.0; e += 0.01) {
+        const double lost = vsensor::collectorCurrent(model, k, 13, e) -
+                            vsensor::collectorCurrent(model, k, 13, e + 0.01);
+        weighted += (e + 0.005) * lost;
+        total += lost;
+    }
+    return weighted / total;
+}
+
+double modelFlux(const vsensor::PlasmaModel& model, int k) {
+    return vsensor::collectorCurrent(model, k, 13, -20.0) -
+           vsensor::collectorCurrent(model, k, 13, 200.0);
+}
+
+// The board's state after a run: scan stopped, every channel enabled.
+void expectInstrumentLeftIdle() {
+    const vsensor::BoardState board = vsensor::boardState();
+    EXPECT_FALSE(board.registers.run_en);
+    EXPECT_EQ(board.registers.channels_disabled, 0u);
+}
+
+TEST_F(ControllerTest, TimeAveragedScanFillsOneScanAndEnablesEveryChannelAgain) {
+    connectUnit("disc13");
+    fixedScanSettings* s = quickSettings();
+    s->values().enabledChannels[3] = false;
+    vsensor::clearBlockWriteLog();
+
+    const scanRecord r = runScan(s);
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_FALSE(r.disconnected());
+    EXPECT_EQ(typeName, "IV_TimeAveraged");
+    ASSERT_EQ(dataSet->scanCount(), 1);
+    EXPECT_EQ(tracesIn(*dataSet, 0), 3);
+    EXPECT_EQ(r.counters, QVector<int>({1}));
+    EXPECT_EQ(r.progress, QVector<int>({0, 33, 67, 100}));
+    EXPECT_EQ(r.durations.size(), 3);
+    // The electrode voltage read-out during the scan is the model's.
+    ASSERT_EQ(r.electrodeVoltages.size(), 3);
+    for (double ev : r.electrodeVoltages) {
+        EXPECT_NEAR(ev, vsensor::plasmaModel().electrodeVoltage, 0.1);
+    }
+    // Channel 4 was off while the scan ran, and on again afterwards.
+    const std::vector<vsensor::BlockWrite> log = vsensor::blockWriteLog();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const vsensor::BlockWrite& b) {
+        return b.registers.run_en && b.registers.channels_disabled == (1u << 3);
+    }));
+    expectInstrumentLeftIdle();
+}
+
+TEST_F(ControllerTest, ScanMetadataNamesWhereTheDataCameFrom) {
+    connectUnit("disc13");
+    ASSERT_TRUE(runScan(quickSettings()).ended);
+    const QVariantMap& m = dataSet->settingsMap;
+    EXPECT_EQ(m.value("linkBackend").toString(), "virtual");
+    EXPECT_EQ(m.value("sensorSerial").toString(),
+              QString::fromStdString(vsensor::findProfile("disc13")->devName));
+    EXPECT_FALSE(m.value("firmwareId").toString().isEmpty());
+    EXPECT_EQ(m.value("calibrationDate").toDateTime().toSecsSinceEpoch(),
+              vsensor::findProfile("disc13")->calTime);
+    EXPECT_FALSE(m.value("softwareVersion").toString().isEmpty());
+    EXPECT_EQ(m.value("activeSensors").toInt(), 13);
+    EXPECT_EQ(m.value("voltageChans").toInt(), 4);
+    EXPECT_EQ(m.value("ionFluxFactor").toList().size(), 13);
+    EXPECT_TRUE(m.value("scanDate").toDateTime().isValid());
+}
+
+// Multiple scans repeat at their interval until the scan length has passed, or until the
+// session's pass count; the end of the run removes its recovery file. A pass lasts between one
+// interval and one interval plus one 100 ms wait, however many clock readings other threads
+// make, so the scan-length case checks the rule on the passes' own time stamps.
+TEST_F(ControllerTest, MultipleScansEndAfterTheScanLengthOrThePassCount) {
+    const struct {
+        double intervalMs, scanLengthMs;
+        int passes;
+    } cases[] = {
+        {100.0, 250.0, 0},
+        {20.0, 1e9, 3},
+    };
+    connectUnit("single");
+    recoveryDirectory = QString::fromStdString(dir->path());
+    for (const auto& c : cases) {
+        fixedScanSettings* s = quickSettings();
+        s->values().multipleScans = true;
+        s->values().intervalMs = c.intervalMs;
+        s->values().scanLengthMs = c.scanLengthMs;
+        passes = c.passes;
+
+        const scanRecord r = runScan(s);
+
+        ASSERT_TRUE(r.ended);
+        const int n = dataSet->scanCount();
+        ASSERT_GE(n, 2);
+        QVector<int> expected;
+        for (int i = 1; i <= n; ++i) {
+            expected << i;
+        }
+        EXPECT_EQ(r.counters, expected);
+        for (int i = 0; i < n; ++i) {
+            EXPECT_GE(tracesIn(*dataSet, i), 1) << i;
+            if (i > 0) {
+                EXPECT_GE(dataSet->sweepScans[i]->time - dataSet->sweepScans[i - 1]->time,
+                          c.intervalMs / 1000.0)
+                    << i;
+            }
+        }
+        expectProgressWithinBounds(r);
+        if (c.passes == 0) {
+            // The last pass began inside the scan length (give or take the clock readings of
+            // other threads between the check and its time stamp) and the run ended past it.
+            EXPECT_LT(dataSet->sweepScans[n - 1]->time,
+                      (c.scanLengthMs + c.intervalMs / 2) / 1000.0);
+            EXPECT_EQ(r.progress.last(), 100);
+        } else {
+            EXPECT_EQ(n, c.passes);
+        }
+        expectInstrumentLeftIdle();
+        EXPECT_TRUE(recovery::findUnfinishedRuns({recoveryDirectory}).isEmpty());
+    }
+}
+
+TEST_F(ControllerTest, StopEndsAPassThatRunsUntilStopped) {
+    connectUnit("single");
+    fixedScanSettings* s = quickSettings();
+    s->values().tracesPerScan = 0;
+
+    const scanRecord r = runScan(s, [](scanController& c, const scanRecord& so) {
+        if (so.electrodeVoltages.size() == 3) {
+            c.stopScan();
+        }
+    });
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_FALSE(r.disconnected());
+    ASSERT_EQ(dataSet->scanCount(), 1);
+    EXPECT_GE(tracesIn(*dataSet, 0), 3);
+    EXPECT_EQ(r.progress, QVector<int>({0}));  // no count to measure progress against
+    expectInstrumentLeftIdle();
+}
+
+// The stop is asked for from the controller's own thread as the second pass begins, so the
+// test does not depend on how far the run gets before a queued signal reaches it.
+TEST_F(ControllerTest, StopDuringMultipleScansStartsNoFurtherPass) {
+    connectUnit("single");
+    fixedScanSettings* s = quickSettings();
+    s->values().multipleScans = true;
+    s->values().intervalMs = 50.0;
+    s->values().scanLengthMs = 1e9;
+    beforeStart = [](scanController& c) {
+        QObject::connect(
+            &c, &scanController::scanCounter, &c,
+            [&c](int pass) {
+                if (pass == 2) {
+                    c.stopScan();
+                }
+            },
+            Qt::DirectConnection);
+    };
+
+    const scanRecord r = runScan(s);
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(r.counters, QVector<int>({1, 2}));
+    EXPECT_LE(dataSet->scanCount(), 2);
+    expectProgressWithinBounds(r);
+    expectInstrumentLeftIdle();
+}
+
+// Pulling the cable in the middle of a run ends it with a lost sensor and no scan end; its
+// recovery file, brought up to date, keeps what was measured.
+struct unplugCase {
+    const char* name;
+    const char* profile;
+    int scanType;
+    bool aspectRatio;
+};
+
+class UnplugTest : public VirtualUnit, public ::testing::WithParamInterface<unplugCase> {};
+
+TEST_P(UnplugTest, PulledCableGivesSensorDisconnected) {
+    const unplugCase& c = GetParam();
+    connectUnit(c.profile);
+    fixedScanSettings* s = quickSettings();
+    s->values().tracesPerScan = 0;
+    s->values().scanType = c.scanType;
+    s->values().aspectRatioFamily = c.aspectRatio;
+    s->values().aspectRatios = {1.0, 1.5, 2.0};
+    s->values().trEnd = 300;
+    recoveryDirectory = QString::fromStdString(dir->path());
+
+    bool pulled = false;
+    const scanRecord r = runScan(s, [&](scanController&, const scanRecord& so) {
+        if (!pulled && so.electrodeVoltages.size() + so.aspectRatios.size() >= 2) {
+            vsensor::unplug();
+            pulled = true;
+        }
+    });
+
+    EXPECT_TRUE(pulled);
+    EXPECT_TRUE(r.disconnected());
+    EXPECT_FALSE(r.ended);
+    const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({recoveryDirectory});
+    ASSERT_EQ(runs.size(), 1);
+    EXPECT_EQ(runs[0].typeName, typeName);
+    std::unique_ptr<tarvoDataSet> kept(recovery::openUnfinishedRun(runs[0].path));
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->scanCount(), dataSet->scanCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Controllers, UnplugTest,
+    ::testing::Values(unplugCase{"timeAveraged", "single", TimeAveragedScan, false},
+                      unplugCase{"timeResolved", "single", TimeResolvedScan, false},
+                      unplugCase{"aspectRatio", "ar", TimeAveragedScan, true}),
+    [](const ::testing::TestParamInfo<unplugCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ControllerTest, TimeResolvedScanStoresEverySliceButTheLast) {
+    connectUnit("single");
+    fixedScanSettings* s = quickSettings();
+    s->values().scanType = TimeResolvedScan;
+    s->values().tracesPerScan = 2;
+    s->values().trStart = 0;
+    s->values().trEnd = 300;
+    s->values().trRes = 100.0;
+
+    const scanRecord r = runScan(s);
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(typeName, "Time Resolved IV scan");
+    EXPECT_EQ(dataSet->timeUnit(), "usec");
+    EXPECT_EQ(r.progress, QVector<int>({50, 100}));
+    EXPECT_EQ(r.estimates, 2);
+    // One scan record per slice delay inside the window, each with one trace per read.
+    ASSERT_GE(dataSet->scanCount(), 3);
+    for (int i = 0; i < dataSet->scanCount(); ++i) {
+        EXPECT_DOUBLE_EQ(dataSet->sweepScans[i]->time, 100.0 * i);
+        EXPECT_EQ(tracesIn(*dataSet, i), 2) << i;
+    }
+    EXPECT_LE(dataSet->sweepScans.last()->time, 300.0);
+    EXPECT_FALSE(vsensor::boardState().registers.sync_mode);  // back to a normal scan type
+    expectInstrumentLeftIdle();
+}
+
+TEST_F(ControllerTest, TemperatureRecordReadsTheThermistors) {
+    connectUnit("disc13");
+    fixedScanSettings* s = quickSettings();
+    s->values().scanType = TemperatureScan;
+
+    const scanRecord r = runScan(s);
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(typeName, "Temperature");
+    ASSERT_EQ(dataSet->temperatureRecords.size(), 1);
+    const temperatureRecord& rec = *dataSet->temperatureRecords[0];
+    ASSERT_EQ(rec.rows.size(), 3);
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    for (const QVector<double>& row : rec.rows) {
+        ASSERT_GE(row.size(), vsensor::PlasmaModel::kThermistors);
+        for (int k = 0; k < vsensor::PlasmaModel::kThermistors; ++k) {
+            EXPECT_NEAR(row[k], model.thermistors[k], 0.5) << k;
+        }
+    }
+    EXPECT_EQ(r.progress, QVector<int>({33, 67, 100}));
+    EXPECT_FALSE(cntrl->read_temp);  // the next block written is a normal one
+}
+
+TEST_F(ControllerTest, AspectRatioScanMeasuresEachRatioAboveTheCurrentThreshold) {
+    connectUnit("ar");
+    fixedScanSettings* s = quickSettings();
+    s->values().aspectRatioFamily = true;
+    // The size of the centre probe's reference current in microamperes, scaled by 1/A^2, decides
+    // which bias voltages are measured: those where it reaches 0.1. At A = 4 it never does.
+    const QVector<double> ratios = {1.0, 2.5, 4.0};
+    s->values().aspectRatios = ratios;
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    QMap<double, int> expected;
+    for (double a : ratios) {
+        for (double b = 0.0; b < 58.0; b += 2.0) {
+            const double scaled =
+                std::fabs(vsensor::collectorCurrent(model, 0, 13, b)) * 1e6 / (a * a);
+            // No voltage lies so close to the threshold that noise could decide it.
+            ASSERT_GT(std::abs(scaled - 0.1), 0.005) << a << " " << b;
+            expected[a] += scaled >= 0.1 ? 1 : 0;
+        }
+    }
+    ASSERT_EQ(expected[4.0], 0);
+    ASSERT_LT(expected[2.5], expected[1.0]);
+
+    const scanRecord r = runScan(s);
+
+    ASSERT_TRUE(r.ended);
+    EXPECT_EQ(typeName, "Kalder");
+    EXPECT_EQ(r.aspectRatios, ratios);
+    ASSERT_EQ(dataSet->arScans.size(), 1);
+    const kalderAspectRatioScan& scan = *dataSet->arScans[0];
+    ASSERT_NE(scan.reference, nullptr);
+    ASSERT_EQ(scan.reference->nPoints, 30u);  // 0 .. 58 V in 2 V steps
+    // The reference is a sweep of the retarding grid: its current falls past the ion peaks.
+    for (int i : {0, 25}) {
+        const double bias = scan.reference->currents[15][i];
+        EXPECT_NEAR(bias, 2.0 * i, 0.1 + 0.02 * i);  // output A's 12-bit DAC steps about 2 V
+        EXPECT_NEAR(scan.reference->currents[0][i], vsensor::collectorCurrent(model, 0, 13, bias),
+                    1e-8);
+    }
+    QMap<double, int> points;
+    for (const arGroup* g : scan.groups) {
+        points[g->aspectRatio] += g->points.size();
+    }
+    for (double a : ratios) {
+        EXPECT_EQ(points.value(a), expected[a]) << a;
+    }
+    expectProgressWithinBounds(r);
+    EXPECT_FALSE(vsensor::boardState().registers.run_en);
+}
+
+// Known answer: a time-averaged scan of the 13-sensor disc recovers, per sensor, the model's
+// mean ion energy and its radial flux profile.
+TEST_F(ControllerTest, DiscScanRecoversModelEnergiesAndFluxProfile) {
+    connectUnit("disc13");
+    fixedScanSettings* s = quickSettings();
+    s->values().biasStart = 0.0;
+    s->values().biasEnd = 78.0;
+    s->values().biasStep = 1.0;
+    s->values().ivAcc = 64;
+    s->values().tracesPerScan = 4;
+
+    ASSERT_TRUE(runScan(s).ended);
+
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    // The data set's own results: average energy from its energy axis and dI/dE, ion flux from
+    // the integral of dI/dE; the model gives both per sensor.
+    dataSet->lock();
+    const ivTrace& average = *dataSet->currentAverage();
+    ASSERT_GT(static_cast<int>(average.nPoints), 70);
+    for (int k = 0; k < 13; ++k) {
+        const double energy = modelMeanEnergy(model, k);
+        EXPECT_NEAR(average.averageEnergy(k), energy, 0.02 * energy) << "sensor " << k;
+        const double relativeFlux = modelFlux(model, k) / modelFlux(model, 0);
+        EXPECT_GT(average.ionFlux(k), 0.0) << "sensor " << k;
+        EXPECT_NEAR(average.ionFlux(k) / average.ionFlux(0), relativeFlux, 0.02 * relativeFlux)
+            << "sensor " << k;
+    }
+    dataSet->unlock();
+}
+
+}  // namespace

@@ -1,0 +1,311 @@
+// IV processing: derivative routines, energy axis, block clean-up, flux and average energy.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <vector>
+
+#include "data/derivatives.h"
+#include "data/ivtrace.h"
+#include "data/linearfit.h"
+
+namespace {
+
+constexpr double N = std::numeric_limits<double>::quiet_NaN();
+
+struct DerivativeCase {
+    const char* name;
+    int method;
+    std::vector<double> x;
+    std::vector<double> y;         // used for both y rows
+    std::vector<double> expected;  // second row; NaN marks the points without a value
+    bool succeeds;
+};
+
+// Block of 5 rows (two y rows, two unused rows, x last) as the routines receive it.
+std::vector<double> blockOf(const DerivativeCase& c) {
+    const size_t n = c.x.size();
+    std::vector<double> block;
+    block.insert(block.end(), c.y.begin(), c.y.end());
+    block.insert(block.end(), c.y.begin(), c.y.end());
+    block.insert(block.end(), 2 * n, 99.0);
+    block.insert(block.end(), c.x.begin(), c.x.end());
+    return block;
+}
+
+class DerivativeTest : public ::testing::TestWithParam<DerivativeCase> {};
+
+TEST_P(DerivativeTest, MatchesHandComputedValues) {
+    const DerivativeCase& c = GetParam();
+    const int n = static_cast<int>(c.x.size());
+    const std::vector<double> block = blockOf(c);
+    std::vector<double> out(2 * n, 12345.0);
+    const bool ok = derivatives::routineFor(c.method)(block.data(), out.data(), n, 5, 1, -1);
+    EXPECT_EQ(ok, c.succeeds);
+    for (int j = 0; j < n; ++j) {
+        const double want = c.expected[j];
+        // The first row carries 0 where the second has no value.
+        EXPECT_DOUBLE_EQ(out[j], std::isnan(want) ? 0.0 : want) << "first row, point " << j;
+        if (std::isnan(want)) {
+            EXPECT_TRUE(std::isnan(out[n + j])) << "second row, point " << j;
+        } else {
+            EXPECT_DOUBLE_EQ(out[n + j], want) << "second row, point " << j;
+        }
+    }
+}
+
+const std::vector<double> kTriangle14 = {0, 1, 2, 3, 4, 5, 6, 7, 6, 5, 4, 3, 2, 1};
+
+std::vector<double> times(const std::vector<double>& v, double f) {
+    std::vector<double> r;
+    for (double x : v) r.push_back(x * f);
+    return r;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Methods, DerivativeTest,
+    ::testing::Values(
+        DerivativeCase{"forward", 1, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
+        DerivativeCase{"method0", 0, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
+        // Middle x above both ends: the point after the turn repeats the one before it.
+        DerivativeCase{
+            "forwardTurning", 1, {0, 1, 2, 1, 0}, {0, 1, 3, 6, 10}, {1, 2, 2, -4, -4}, true},
+        DerivativeCase{"forwardTooShort", 1, {0}, {5}, {0}, false},
+        DerivativeCase{"forwardTurningTooShort", 1, {0, 2, 1}, {1, 2, 3}, {0, 0, 0}, false},
+        DerivativeCase{
+            "central1", 2, {0, 1, 2, 4, 8}, {0, 1, 4, 9, 16}, {N, 2, 8.0 / 3, 2, N}, true},
+        DerivativeCase{"central1Turning",
+                       2,
+                       {0, 1, 2, 3, 2, 1},
+                       {0, 1, 4, 9, 16, 25},
+                       {N, 2, N, N, -8, N},
+                       true},
+        DerivativeCase{
+            "central1TurningTooShort", 2, {0, 1, 2, 1, 0}, {1, 2, 3, 4, 5}, {0, 0, 0, 0, 0}, false},
+        DerivativeCase{"central2", 3, {0, 1, 2, 3, 5}, {1, 2, 4, 8, 16}, {N, N, 3, N, N}, true},
+        DerivativeCase{"central2TooShort", 3, {0, 1, 2, 3}, {1, 2, 4, 8}, {0, 0, 0, 0}, false},
+        DerivativeCase{"central2Turning",
+                       3,
+                       {0, 1, 2, 3, 4, 5, 4, 3, 2, 1},
+                       {0, 1, 4, 9, 16, 25, 36, 49, 64, 81},
+                       {N, N, 4, N, N, N, N, -14, N, N},
+                       true},
+        DerivativeCase{"central3",
+                       4,
+                       {0, 1, 2, 3, 4, 5, 6},
+                       {0, 2, 4, 6, 8, 10, 12},
+                       {N, N, N, 2, N, N, N},
+                       true},
+        DerivativeCase{"central3Turning",
+                       4,
+                       kTriangle14,
+                       times(kTriangle14, 2),
+                       {N, N, N, 2, N, N, N, N, N, N, 2, N, N, N},
+                       true},
+        // Fewer than nine points: the nine-point form gives nothing.
+        DerivativeCase{"central4TooShort",
+                       5,
+                       {0, 1, 2, 3, 4, 5, 6, 7},
+                       {0, 1, 2, 3, 4, 5, 6, 7},
+                       {0, 0, 0, 0, 0, 0, 0, 0},
+                       false},
+        DerivativeCase{"methodAboveFive",
+                       9,
+                       {0, 1, 2, 3, 4, 5, 6, 7, 8},
+                       {0, 3, 6, 9, 12, 15, 18, 21, 24},
+                       {N, N, N, N, 3, N, N, N, N},
+                       true}),
+    [](const ::testing::TestParamInfo<DerivativeCase>& info) { return info.param.name; });
+
+TEST(LinearFitTest, FitsAndDegenerateCounts) {
+    LinearFit empty;
+    EXPECT_EQ(empty.slope(), 0.0);
+    EXPECT_EQ(empty.intercept(), 0.0);
+    LinearFit one;
+    one.add(3.0, 7.0);
+    EXPECT_EQ(one.slope(), 0.0);
+    EXPECT_EQ(one.intercept(), 7.0);
+    // (0,0) (1,2) (2,1) (3,3): slope 0.8, intercept 0.3, r² = 16 / 25.
+    LinearFit fit;
+    const double ys[] = {0, 2, 1, 3};
+    for (int i = 0; i < 4; ++i) fit.add(i, ys[i]);
+    EXPECT_NEAR(fit.slope(), 0.8, 1e-12);
+    EXPECT_NEAR(fit.intercept(), 0.3, 1e-12);
+    EXPECT_NEAR(fit.rSquared(), 0.64, 1e-12);
+    fit.add(4, 4);  // results follow new points
+    EXPECT_NEAR(fit.slope(), 0.9, 1e-12);
+}
+
+struct EnergyCase {
+    const char* name;
+    bool collectorDiscriminator;
+    bool alternateRows;
+    bool unfiltered;
+    std::vector<double> expected;
+};
+
+class EnergyAxisTest : public ::testing::TestWithParam<EnergyCase> {};
+
+// Rows of a 5-row trace: current, A (row R-4), B, electrode, swept.
+// Sources: swept = 0 2 1 3; A - electrode = 1 4 2 5; B - electrode = 2 2 3 4.
+TEST_P(EnergyAxisTest, UsesTheConfiguredSource) {
+    const EnergyCase& c = GetParam();
+    ivTrace trace(4, 5, c.collectorDiscriminator, c.unfiltered, 0);
+    trace.alternateRows = c.alternateRows;
+    trace.currents[1] = {11, 14, 12, 15};
+    trace.currents[2] = {12, 12, 13, 14};
+    trace.currents[3] = {10, 10, 10, 10};
+    trace.currents[4] = {0, 2, 1, 3};
+    trace.buildEnergyAxis();
+    ASSERT_EQ(trace.energy.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_NEAR(trace.energy[i], c.expected[i], 1e-12) << i;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, EnergyAxisTest,
+    ::testing::Values(EnergyCase{"sweptRaw", false, false, true, {0, 2, 1, 3}},
+                      EnergyCase{"sweptFit", false, false, false, {0.3, 1.1, 1.9, 2.7}},
+                      EnergyCase{"alternateRaw", false, true, true, {2, 2, 3, 4}},
+                      // 2 2 3 4: slope 0.7, intercept 1.7
+                      EnergyCase{"alternateFit", false, true, false, {1.7, 2.4, 3.1, 3.8}},
+                      EnergyCase{"discriminatorRaw", true, false, true, {1, 4, 2, 5}},
+                      // discriminator wins over alternate rows; 1 4 2 5: slope 1, int. 1.5
+                      EnergyCase{"discriminatorFit", true, true, false, {1.5, 2.5, 3.5, 4.5}}),
+    [](const ::testing::TestParamInfo<EnergyCase>& info) { return info.param.name; });
+
+TEST(LiveBlockTest, TwoRowBlockIsStoredCurrentFirstAndGivesTheEnergy) {
+    const double block[] = {1, 2, 3, 4, /* current */ 9, N, 7, 6};
+    ivTrace trace(block, 4, 2, 0, false, false, false);
+    EXPECT_EQ(trace.currents[0], QVector<double>({9, 0, 7, 6}));
+    EXPECT_EQ(trace.currents[1], QVector<double>({1, 2, 3, 4}));
+    EXPECT_EQ(trace.energy, QVector<double>({1, 2, 3, 4}));
+    EXPECT_EQ(trace.nVoltageRows, 1u);
+    EXPECT_EQ(trace.currentRows(), 1);
+    EXPECT_TRUE(std::isnan(block[5])) << "the caller's block stays as it was";
+}
+
+TEST(LiveBlockTest, SmoothsVoltageRowsOnlyAndReplacesNaN) {
+    // 4 rows: one current and three voltage rows, six points.
+    const std::vector<double> current = {10, 9, 12, 7, N, 5};
+    const std::vector<double> v1 = {0, 1, 5, 3, 4, 5};    // glitch inside
+    const std::vector<double> v2 = {0, 1, 2, 3, 4, 2};    // glitch at the last point
+    const std::vector<double> v3 = {5, 1, 2, 3, 3.5, 4};  // glitch at the first point
+    std::vector<double> block;
+    for (const auto* row : {&current, &v1, &v2, &v3})
+        block.insert(block.end(), row->begin(), row->end());
+    ivTrace trace(block.data(), 6, 4, 0, false, true, false);
+    EXPECT_EQ(trace.currents[0], QVector<double>({10, 9, 12, 7, 0, 5}));
+    EXPECT_EQ(trace.currents[1], QVector<double>({0, 1, 2.75, 4.5, 4.75, 5}));
+    EXPECT_EQ(trace.currents[2], QVector<double>({0, 1, 2, 3, 3, 3}));
+    // Forward pass 5 3.5 3.25 3.375 3.5 4, then the first point is raised and the second
+    // replaced by the mean of its neighbours.
+    EXPECT_EQ(trace.currents[3], QVector<double>({5.25, 4.25, 3.25, 3.375, 3.5, 4}));
+}
+
+// Ions with a Gaussian energy distribution (mean 50 eV, width 5 eV) against a retarding
+// voltage from 0 to 100 V: I(V) = I0 * erfc((V - mu) / (sigma * sqrt 2)) / 2.
+class GaussianTrace : public ::testing::TestWithParam<int> {};
+
+TEST_P(GaussianTrace, FluxAndEnergyMatchClosedForm) {
+    const int method = GetParam();
+    ivTrace::selectDerivativeMethod(method);
+    const int n = 401;
+    const double mu = 50.0, sigma = 5.0, i0 = 2e-6;
+    auto current = [&](double v) {
+        return i0 * 0.5 * std::erfc((v - mu) / (sigma * std::sqrt(2.0)));
+    };
+    std::vector<double> block(5 * n);
+    for (int j = 0; j < n; ++j) {
+        const double v = 100.0 * j / (n - 1);
+        block[j] = current(v);
+        block[n + j] = 2 * v + 1;  // other voltage rows, rising
+        block[2 * n + j] = v + 3;
+        block[3 * n + j] = 7.0;  // electrode voltage
+        block[4 * n + j] = v;    // swept voltage
+    }
+    ivTrace trace(block.data(), n, 5, 0, false, false, false);
+    FluxFactors factors;
+    factors.fill(DEFAULT_FLUX_FACTOR);
+    trace.computeIonFlux(factors);
+    // The flux integrates dI/dE over the derivative window [3, n - 4].
+    const double v0 = 100.0 * 3 / (n - 1), v1 = 100.0 * (n - 4) / (n - 1);
+    const double expectedFlux = DEFAULT_FLUX_FACTOR * (current(v1) - current(v0));
+    EXPECT_NEAR(trace.ionFlux(0), expectedFlux, std::fabs(expectedFlux) * 0.005);
+    EXPECT_NEAR(trace.averageEnergy(0), mu, mu * 0.005);
+    EXPECT_DOUBLE_EQ(trace.averageElectrodeVoltage(), 7.0);
+    ivTrace::selectDerivativeMethod(1);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllMethods, GaussianTrace, ::testing::Values(1, 2, 3, 4, 5));
+
+TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
+    const int n = 12;
+    std::vector<double> block(4 * n);
+    for (int j = 0; j < n; ++j) {
+        block[j] = 100.0 - 3 * j;  // current
+        block[n + j] = j;
+        block[2 * n + j] = 2.0 + j;  // electrode
+        block[3 * n + j] = j;        // swept
+    }
+    ivTrace trace(block.data(), n, 4, 0, false, false, false);
+    EXPECT_FALSE(trace.setCrop(7, 6)) << "more than the points";
+    EXPECT_TRUE(trace.setCrop(2, 3));
+    EXPECT_EQ(trace.croppedLength(), 7);
+    EXPECT_EQ(trace.derivativeLength(), 1);
+    EXPECT_EQ(trace.maxCurrent(false), 100.0);
+    EXPECT_EQ(trace.maxCurrent(true), 94.0);
+    EXPECT_EQ(trace.minCurrent(true), 76.0);
+    EXPECT_NEAR(trace.minEnergy(), 2.0, 1e-12);
+    EXPECT_NEAR(trace.maxEnergy(), 8.0, 1e-12);
+    // Electrode voltage 2 + j over points 2 .. 8: mean 7.
+    EXPECT_DOUBLE_EQ(trace.averageElectrodeVoltage(), 7.0);
+    FluxFactors factors;
+    factors.fill(1.0);
+    trace.computeIonFlux(factors);
+    EXPECT_EQ(trace.ionFlux(0), 0.0) << "three or fewer derivative points give no flux";
+    trace.setCrop(0, 0);
+    trace.computeIonFlux(factors);
+    // dI/dE = -3 everywhere, window of 6 points, voltage step 1: 5 * (-6) * 0.5.
+    EXPECT_NEAR(trace.ionFlux(0), -15.0, 1e-9);
+    // Energy weights V = 3 .. 8 equally: 5.5.
+    EXPECT_NEAR(trace.averageEnergy(0), 5.5, 1e-12);
+}
+
+TEST(IvTraceTest, EdgeValuesOfEmptyAndFlatTraces) {
+    ivTrace empty(0, 4, false, false, 0);
+    EXPECT_FALSE(empty.allocated);
+    EXPECT_EQ(empty.minCurrent(false), 1e35);
+    EXPECT_EQ(empty.maxEnergy(), -1e35);
+    EXPECT_EQ(empty.averageEnergy(0), 0.0);
+    // A flat current has dI/dE summing to exactly 0: energy 0.
+    std::vector<double> block(4 * 10, 1.0);
+    for (int j = 0; j < 10; ++j) block[30 + j] = j;
+    ivTrace flat(block.data(), 10, 4, 0, false, false, false);
+    EXPECT_EQ(flat.averageEnergy(0), 0.0);
+    // Voltage rows only: no current extremes.
+    ivTrace voltagesOnly(block.data(), 10, 3, 0, false, false, false);
+    EXPECT_EQ(voltagesOnly.minCurrent(true), 1e35);
+    EXPECT_EQ(voltagesOnly.maxCurrent(true), -1e35);
+}
+
+TEST(IvTraceTest, DerivativeMethodIsSharedByAllTraces) {
+    std::vector<double> block(4 * 10);
+    for (int j = 0; j < 10; ++j) {
+        block[j] = j * j;
+        block[10 + j] = block[20 + j] = block[30 + j] = j;
+    }
+    ivTrace a(block.data(), 10, 4, 0, false, false, false);
+    EXPECT_DOUBLE_EQ(a.dIdERow(0)[2], 5.0);  // forward: 9 - 4
+    a.setDerivativeMethod(2);
+    EXPECT_EQ(ivTrace::derivativeMethod(), 2);
+    EXPECT_DOUBLE_EQ(a.dIdERow(0)[2], 4.0);  // central: (9 - 1) / 2
+    ivTrace b(block.data(), 10, 4, 0, false, false, false);
+    EXPECT_DOUBLE_EQ(b.dIdERow(0)[2], 4.0) << "a new trace takes the shared method";
+    EXPECT_EQ(b.dIdERow(0)[0], 0.0);
+    EXPECT_EQ(b.dIdERow(1)[3], 0.0) << "rows the routine does not produce read 0";
+    a.setDerivativeMethod(1);
+}
+
+}  // namespace

@@ -1,0 +1,331 @@
+// The map's values, scale and labels against hand arithmetic, its mouse actions and its file
+// output read back.
+#include <gtest/gtest.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_marker.h>
+
+#include <QFile>
+#include <QFileDialog>
+#include <QImage>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QSignalSpy>
+#include <QTest>
+#include <cmath>
+#include <functional>
+
+#include "data/tarvodataset.h"
+#include "plots/kalderplot.h"
+#include "plots/multisensorspectrogramdisplay.h"
+#include "plots/sensorlayout.h"
+#include "plots/spectrogramdata.h"
+#include "qttestsupport.h"
+#include "tempdir.h"
+
+namespace {
+
+using sensor = SpectrogramData::sensor;
+
+// Three sensors: two active ones a unit apart on the x axis, an inactive one above the first.
+void threeSensors(SpectrogramData& d, bool interpolate) {
+    d.setInterval(Qt::ZAxis, QwtInterval(-4.0, 20.0));
+    d.setSensors(
+        {sensor{{0, 0}, 10.0, true}, sensor{{1, 0}, 20.0, true}, sensor{{0, 1}, 30.0, false}});
+    d.setInterpolation(interpolate);
+}
+
+TEST(SpectrogramData, ValuesAgainstHandArithmetic) {
+    SpectrogramData on, off;
+    threeSensors(on, true);
+    threeSensors(off, false);
+    struct Case {
+        double x, y, interpolated, plain;
+    } cases[] = {
+        // Outside the disc (1.44 + 0.64 > 1.84): the bottom of the scale.
+        {1.2, 0.8, -4.0, -4.0},
+        // Within 0.1 of a sensor: its own value, interpolation or not.
+        {0.05, 0.0, 10.0, 10.0},
+        {1.0, 0.099, 20.0, 20.0},
+        // On the inactive sensor: far below every scale.
+        {0.0, 0.95, -1000000.0, -1000000.0},
+        // Half way: equal weights (the inactive sensor, 1.118 away, has none).
+        {0.5, 0.0, 15.0, -4.0},
+        // A quarter of the way: weights 4^8 and (4/3)^8, a ratio of 3^8 = 6561, so
+        // (6561·10 + 20) / 6562.
+        {0.25, 0.0, 65630.0 / 6562.0, -4.0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_NEAR(on.value(c.x, c.y), c.interpolated, 1e-9) << c.x << "," << c.y;
+        EXPECT_NEAR(off.value(c.x, c.y), c.plain, 1e-9) << c.x << "," << c.y;
+    }
+    // Out of reach (1.6 away from the one sensor): no weight, the bottom of the scale.
+    SpectrogramData lone;
+    threeSensors(lone, true);
+    lone.setSensors({sensor{{1, 0}, 20.0, true}});
+    EXPECT_EQ(lone.value(-0.6, 0.0), -4.0);
+    EXPECT_NEAR(lone.value(0.5, 0.0), 20.0, 1e-12);
+}
+
+TEST(SpectrogramData, AllSensorsInactive) {
+    SpectrogramData d;
+    threeSensors(d, true);
+    QVector<sensor> list = d.sensorList();
+    for (sensor& s : list) {
+        s.active = false;
+    }
+    d.setSensors(list);
+    // Between the sensors nothing weighs in: no division by zero, the bottom of the scale.
+    EXPECT_EQ(d.value(0.5, 0.0), -4.0);
+    EXPECT_EQ(d.value(-0.5, -0.5), -4.0);
+    EXPECT_EQ(d.value(0.0, 0.0), -1000000.0);
+}
+
+TEST(SpectrogramData, NotANumberCountsAsZero) {
+    SpectrogramData d;
+    threeSensors(d, true);
+    d.setSensors({sensor{{0, 0}, std::nan(""), true}, sensor{{1, 0}, 20.0, true}});
+    EXPECT_EQ(d.value(0.0, 0.0), 0.0);
+    EXPECT_NEAR(d.value(0.5, 0.0), 10.0, 1e-12);
+}
+
+// A temperature recording of `n` thermistors, one row with the given values.
+std::unique_ptr<tarvoDataSet> temperatures(const QVector<double>& values, int code = 2) {
+    auto ds = std::make_unique<tarvoDataSet>(values.size(), 0, code);
+    ds->addTemperatureRow(values.constData(), 1.0, values.size(), 0);
+    return ds;
+}
+
+TEST(MultiSensorMap, TemperatureLabelsScaleAndContours) {
+    QVector<double> t(13, 25.0);
+    t[2] = 31.26;   // centre
+    t[7] = 21.5;    // coldest
+    t[11] = 99.99;  // switched off below, not part of the scale
+    auto ds = temperatures(t);
+    MultiSensorSpectrogramDisplay display;
+    display.resetDataSource(ds.get());
+    ASSERT_EQ(display.nodes().size(), 13);
+    EXPECT_EQ(display.dataType(), MultiSensorSpectrogramDisplay::Temperature);
+    EXPECT_EQ(display.colourBarTitle(), QString::fromUtf8("Temperature °C"));
+
+    QSignalSpy selected(&display, &MultiSensorSpectrogramDisplay::dataSensorSelected);
+    display.toggleSensor(11);
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected.at(0).at(0).toInt(), 11);
+
+    EXPECT_EQ(display.nodes()[2]->fluxLabel(), "T:31.3");
+    EXPECT_EQ(display.nodes()[7]->fluxLabel(), "T:21.5");
+    EXPECT_EQ(display.nodes()[0]->fluxLabel(), "T:25");
+    EXPECT_EQ(display.nodes()[11]->fluxLabel(), "OFF");
+    EXPECT_FALSE(display.nodes()[0]->energyMarker->isVisible());
+
+    // Minimum 21.5, maximum 31.26: the scale starts a fifth of the span lower.
+    const double lower = 21.5 - 0.2 * 9.76;
+    EXPECT_NEAR(display.zInterval().minValue(), lower, 1e-12);
+    EXPECT_NEAR(display.zInterval().maxValue(), 31.26, 1e-12);
+    const QList<double> levels = display.contourLevels();
+    ASSERT_EQ(levels.size(), 10);
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_NEAR(levels[i], 21.5 + i * 0.976, 1e-9) << i;
+    }
+    // The map: the centre sensor's value on it, the switched-off one far below.
+    const SpectrogramData* data = display.rasterData();
+    EXPECT_EQ(data->value(0.0, 0.0), 31.26);
+    EXPECT_EQ(data->value(0.0, 1.2), SpectrogramData::INACTIVE_VALUE);
+
+    // A fixed scale replaces minimum and maximum.
+    display.setFixedScale(true, 50.0, 0.0);
+    EXPECT_NEAR(display.zInterval().minValue(), -10.0, 1e-12);
+    EXPECT_NEAR(display.zInterval().maxValue(), 50.0, 1e-12);
+    display.setFixedScale(false, 50.0, 0.0);
+    // The absolute scale starts at 0 °C.
+    display.toggleTempAbsScale(true);
+    EXPECT_NEAR(display.zInterval().minValue(), -0.2 * 31.26, 1e-12);
+    EXPECT_NEAR(display.zInterval().maxValue(), 31.26, 1e-12);
+}
+
+TEST(MultiSensorMap, AllSensorsAlikeStillHaveAScale) {
+    auto ds = temperatures(QVector<double>(13, 25.0));
+    MultiSensorSpectrogramDisplay display;
+    display.resetDataSource(ds.get());
+    EXPECT_LT(display.zInterval().minValue(), 25.0);
+    EXPECT_EQ(display.zInterval().maxValue(), 25.0);
+    for (int i = 0; i < 13; ++i) {
+        display.toggleSensor(i);
+    }
+    EXPECT_EQ(display.rasterData()->value(0.5, 0.5), display.zInterval().minValue());
+}
+
+TEST(MultiSensorMap, LayoutWiderThanTheDataReadsNothingBeyondIt) {
+    // Three channels on the 13-sensor disc: the other ten sensors show zero.
+    auto ds = temperatures({20.0, 30.0, 40.0}, -1);
+    MultiSensorSpectrogramDisplay display;
+    display.resetDataSource(ds.get());
+    ASSERT_EQ(display.nodes().size(), 13);
+    EXPECT_EQ(display.nodes()[2]->temperature, 40.0);
+    EXPECT_EQ(display.nodes()[12]->temperature, 0.0);
+}
+
+TEST(MultiSensorMap, SensorInfoAndSwitchesAreStored) {
+    auto ds = temperatures(QVector<double>(13, 25.0));
+    MultiSensorSpectrogramDisplay display;
+    display.resetDataSource(ds.get());
+    display.toggleSensorInfo(true);
+    EXPECT_FALSE(display.nodes()[0]->sensorMarker->isVisible());
+    EXPECT_FALSE(display.nodes()[0]->fluxMarker->isVisible());
+    display.toggleSensorInfo(false);
+    EXPECT_TRUE(display.nodes()[0]->sensorMarker->isVisible());
+    EXPECT_TRUE(display.nodes()[0]->fluxMarker->isVisible());
+    EXPECT_FALSE(display.nodes()[0]->energyMarker->isVisible());  // temperature: no energy
+
+    display.toggleInterpolation(true);
+    EXPECT_TRUE(display.interpolation());
+    EXPECT_TRUE(display.rasterData()->interpolation());
+    display.toggleContour(true);
+    EXPECT_TRUE(display.contour());
+    display.selectAR(-1);
+    EXPECT_EQ(display.selectedAR(), 0);
+    display.selectAR(2);
+    EXPECT_EQ(display.selectedAR(), 2);
+    EXPECT_EQ(display.nodes()[5]->arIndex, 2);
+    EXPECT_TRUE(display.hasHeightForWidth());
+    EXPECT_EQ(display.heightForWidth(321), 321);
+}
+
+TEST(MultiSensorMap, MouseSelectsAndSwitchesSensors) {
+    auto ds = temperatures(QVector<double>(13, 25.0));
+    MultiSensorSpectrogramDisplay display;
+    display.resize(600, 600);
+    display.resetDataSource(ds.get());
+    display.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&display));
+    display.replot();
+    QWidget* canvas = display.canvas();
+    auto at = [&](const QPointF& p) {
+        return QPoint(int(std::lround(display.transform(QwtPlot::xBottom, p.x()))),
+                      int(std::lround(display.transform(QwtPlot::yLeft, p.y()))));
+    };
+    QSignalSpy selected(&display, &MultiSensorSpectrogramDisplay::dataSensorSelected);
+    QSignalSpy switched(&display, &MultiSensorSpectrogramDisplay::switchView);
+
+    // Double-click on sensor 8 (0, -1.2).
+    QTest::mouseDClick(canvas, Qt::LeftButton, Qt::NoModifier, at({0.0, -1.2}));
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected.at(0).at(0).toInt(), 7);
+    EXPECT_EQ(switched.count(), 1);
+    // Between sensors nothing is selected.
+    QTest::mouseDClick(canvas, Qt::LeftButton, Qt::NoModifier, at({0.6, 0.6}));
+    EXPECT_EQ(selected.count(), 1);
+
+    // Right-button release switches the sensor off and back on.
+    QTest::mouseRelease(canvas, Qt::RightButton, Qt::NoModifier, at({0.0, 0.0}));
+    ASSERT_EQ(selected.count(), 2);
+    EXPECT_EQ(selected.at(1).at(0).toInt(), 2);
+    EXPECT_FALSE(display.nodes()[2]->active);
+    EXPECT_EQ(display.nodes()[2]->fluxLabel(), "OFF");
+    QTest::mouseRelease(canvas, Qt::RightButton, Qt::NoModifier, at({0.0, 0.0}));
+    EXPECT_TRUE(display.nodes()[2]->active);
+    EXPECT_EQ(switched.count(), 1);
+}
+
+TEST(MultiSensorMap, PageSizeFollowsTheWidgetShape) {
+    struct Case {
+        double w, h, pageW, pageH;
+    } cases[] = {
+        {300, 300, 250.0 / 1.5, 170.0},  // a = 1
+        {450, 300, 250.0, 170.0},        // a = 1.5
+        {600, 300, 250.0, 127.5},        // a = 2: 170 · 1.5 / 2
+        {150, 300, 250.0 / 3, 170.0},    // a = 0.5
+    };
+    for (const Case& c : cases) {
+        const QSizeF page = MultiSensorSpectrogramDisplay::pageSize(c.w, c.h);
+        EXPECT_NEAR(page.width(), c.pageW, 1e-9) << c.w << "x" << c.h;
+        EXPECT_NEAR(page.height(), c.pageH, 1e-9) << c.w << "x" << c.h;
+    }
+}
+
+TEST(MultiSensorMap, RenderToFileReadBack) {
+    QVector<double> t(13, 20.0);
+    t[2] = 60.0;
+    auto ds = temperatures(t);
+    MultiSensorSpectrogramDisplay display;
+    display.resize(500, 500);
+    display.resetDataSource(ds.get());
+    display.toggleInterpolation(true);
+    TempDir dir;
+    const QString base = QString::fromStdString(dir.path());
+
+    const QString png = base + "/map.png";
+    ASSERT_TRUE(display.renderToFile(png));
+    QImage image(png);
+    ASSERT_FALSE(image.isNull());
+    const QSizeF page = MultiSensorSpectrogramDisplay::pageSize(500, 500);
+    EXPECT_NEAR(image.width(), page.width() / 25.4 * 85, 1.0);
+    EXPECT_NEAR(image.height(), page.height() / 25.4 * 85, 1.0);
+    // The hot centre is drawn in the top colour, red (mixed with the light disc behind it),
+    // the cold edge between the sensors in the low colours; no two the same.
+    int reddish = 0, bluish = 0;
+    for (int y = 0; y < image.height(); y += 2) {
+        for (int x = 0; x < image.width(); x += 2) {
+            const QColor c = image.pixelColor(x, y);
+            reddish += c.red() > 200 && c.green() < 140 && c.blue() < 140;
+            bluish += c.blue() > 180 && c.red() < 140;
+        }
+    }
+    EXPECT_GT(reddish, 20);
+    EXPECT_GT(bluish, 20);
+
+    // The other types, recognised by how their files begin.
+    const struct {
+        const char* suffix;
+        const char* magic;
+    } types[] = {{"pdf", "%PDF"}, {"svg", "<?xml"}, {"bmp", "BM"}, {"ps", "%!PS-Adobe-3.0"}};
+    for (const auto& t : types) {
+        const QString path = base + "/map." + t.suffix;
+        ASSERT_TRUE(display.renderToFile(path)) << t.suffix;
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(f.read(16).startsWith(t.magic)) << t.suffix;
+    }
+    // Nowhere to write or an unknown type: false, with nothing left behind.
+    EXPECT_FALSE(display.renderToFile(base + "/missing/dir/map.png"));
+    EXPECT_FALSE(display.renderToFile(base + "/map.txt"));
+    EXPECT_FALSE(QFile::exists(base + "/map.txt"));
+}
+
+}  // namespace
+
+namespace {
+
+// Saving a view from its own Save action to a place that cannot be written tells the user.
+TEST(PlotFiles, AFileThatCannotBeWrittenIsReported) {
+    TempDir dir;
+    const QString target = QString::fromStdString(dir.file("missing/dir/view.png"));
+    auto ds = temperatures(QVector<double>(13, 20.0));
+    MultiSensorSpectrogramDisplay map;
+    map.resetDataSource(ds.get());
+    kalderPlot single;
+    const struct {
+        const char* name;
+        std::function<void()> save;
+    } views[] = {{"map", [&] { map.renderToFile(); }}, {"plot", [&] { single.renderToFile(); }}};
+    for (const auto& v : views) {
+        modalScript script;
+        script.on([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
+                  [target](QWidget* w) {
+                      auto* dialog = qobject_cast<QFileDialog*>(w);
+                      dialog->selectFile(target);
+                      QMetaObject::invokeMethod(dialog, "accept");
+                  });
+        QString told;
+        script.on([](QWidget* w) { return qobject_cast<QMessageBox*>(w) != nullptr; },
+                  [&told](QWidget* w) {
+                      told = qobject_cast<QMessageBox*>(w)->text();
+                      qobject_cast<QMessageBox*>(w)->accept();
+                  });
+        v.save();
+        EXPECT_TRUE(script.finished()) << v.name;
+        EXPECT_TRUE(told.contains(target)) << v.name << " " << told.toStdString();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,816 @@
+// Connection against the virtual sensor's unit profiles, through the built-in backend and
+// through the vendor backend loaded from the virtual sensor's own shared library. The board's
+// independent decoding of the register block is the oracle for what the library sent.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Platform.h"
+#include "UsbLink.h"
+#include "quickusb/QuickUsbApi.h"
+#include "tempdir.h"
+#include "tolmar2/TolmarCntrl.h"
+#include "vsensor/VirtualSensor.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void noSleep(unsigned) {}
+
+enum class Backend { Virtual, Vendor };
+
+std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
+    return info.param == Backend::Virtual ? "Virtual" : "Vendor";
+}
+
+// Whether the virtual module is held open by someone (an open attempt then reports it).
+bool moduleIsOpen(const char* name) {
+    QHANDLE h = 0;
+    char module[16];
+    std::snprintf(module, sizeof module, "%s", name);
+    if (QuickUsbOpen(&h, module)) {
+        QuickUsbClose(h);
+        return false;
+    }
+    QULONG error = 0;
+    QuickUsbGetLastError(&error);
+    return error == vsensor::kErrorAlreadyOpen;
+}
+
+void putU32(uint16_t address, uint32_t value) {
+    vsensor::writeMemory(address,
+                         {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
+                          static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)});
+}
+
+void putSerial(const std::string& serial) {
+    std::vector<uint8_t> bytes(20, 0);
+    std::memcpy(bytes.data(), serial.data(), std::min<size_t>(serial.size(), 19));
+    vsensor::writeMemory(vsensor::kRecordAddress + 8, bytes);
+}
+
+std::string firmwareFile(const std::string& name) {
+    return std::string(FIRMWARE_SOURCE_DIR) + "/" + name;
+}
+
+// Integer part of a calibration zero code, as the register defaults take it.
+uint16_t zeroCode(double offset) {
+    return static_cast<uint16_t>(static_cast<int64_t>(offset));
+}
+
+class ConnectionTest : public ::testing::TestWithParam<Backend> {
+protected:
+    void SetUp() override {
+        setenv("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR, 1);
+        if (GetParam() == Backend::Vendor) {
+            setenv("TOLMAR_LINK", "vendor", 1);
+            setenv("TOLMAR_QUICKUSB_LIBRARY", VSENSOR_LIBRARY, 1);
+        } else {
+            setenv("TOLMAR_LINK", "virtual", 1);
+        }
+        ASSERT_TRUE(tolmar2::link::reselect());
+        ASSERT_EQ(tolmar2::link::kind(), GetParam() == Backend::Vendor
+                                             ? tolmar2::link::Kind::Vendor
+                                             : tolmar2::link::Kind::Virtual);
+        tolmar2::platform::setSleepFunction(&noSleep);
+        tolmar2::link::setI2cPause(std::chrono::milliseconds(0));
+        vsensor::reset();
+        dir_ = std::make_unique<TempDir>(true);  // the log and any local firmware live here
+        cntrl_ = std::make_unique<TolmarCntrl>();
+    }
+
+    void TearDown() override {
+        cntrl_.reset();
+        dir_.reset();
+        vsensor::reset();
+        tolmar2::platform::setSleepFunction(nullptr);
+    }
+
+    std::string log() const { return readWholeFile("tarvo.log"); }
+    bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
+
+    void expectCleanFailure(int result) {
+        EXPECT_EQ(result, 0);
+        EXPECT_FALSE(cntrl_->connected);
+        EXPECT_EQ(cntrl_->qusbHandle, 0);
+        EXPECT_STREQ(cntrl_->qDevName, "-");
+        EXPECT_STREQ(cntrl_->devName, "-");
+        EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+    }
+
+    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<TolmarCntrl> cntrl_;
+};
+
+// ---- firmware choice and the initial block ----
+
+struct ProfileCase {
+    const char* profile;
+    int64_t options;  // written over the record's options when not negative
+    const char* firmware;
+    uint16_t firmwareId;
+};
+
+const ProfileCase kProfileCases[] = {
+    {"single", -1, "QM759.rbf", 0xAC59},
+    {"disc13", -1, "QM759-plus-B.rbf", 0xACE2},
+    {"disc13", 0x212, "QM759-PLUS.rbf", 0xACE1},  // extended board without channel enables
+    {"ar", -1, "QM794-45.rbf", 0xACF1},
+    {"single", 0x20A, "QM794-47.rbf", 0xACF3},  // 20 ADC values, scanned collector
+    {"legacy", -1, "QM745.rbf", 0xAC45},
+    {"unusable", -1, "QM759.rbf", 0xAC59},
+};
+
+TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
+    for (const ProfileCase& pc : kProfileCases) {
+        SCOPED_TRACE(std::string(pc.profile) + " -> " + pc.firmware);
+        vsensor::reset();
+        ASSERT_TRUE(vsensor::loadProfile(pc.profile));
+        if (pc.options >= 0)
+            putU32(vsensor::kRecordAddress + 28, static_cast<uint32_t>(pc.options));
+        TolmarCntrl c;
+        ASSERT_EQ(c.connectTo(false), 1);
+        EXPECT_TRUE(c.connected);
+        EXPECT_STREQ(c.qDevName, "QUSB-0");
+        EXPECT_STREQ(c.qusbMake, vsensor::kMake);
+        EXPECT_STREQ(c.qusbHWRev, "CY7C68013A Rev A");
+        EXPECT_TRUE(c.qusbHSpeed);
+        EXPECT_EQ(c.fifoWordsInBuffer, 16384);
+        EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile(pc.firmware) + "\n"));
+        EXPECT_EQ(c.fpgaFirmwareID, pc.firmwareId);
+        const vsensor::UnitProfile* p = vsensor::findProfile(pc.profile);
+        EXPECT_TRUE(logged("Connecting to Tarvo " + p->devName + "\n"));
+
+        const vsensor::BoardState board = vsensor::boardState();
+        EXPECT_TRUE(board.configured);
+        EXPECT_EQ(board.firmwareId, pc.firmwareId);
+        // The board's own decoding of the last block against the profile's calibration.
+        const vsensor::BoardRegisters& r = board.registers;
+        EXPECT_EQ(r.v_a_def, zeroCode(p->cal_dac[0][0]) & 0xFFF);
+        EXPECT_EQ(r.v_b_start, zeroCode(p->cal_dac[1][0]) & 0xFFF);
+        EXPECT_EQ(r.v_c_def, zeroCode(p->cal_dac[2][0]));
+        EXPECT_EQ(r.v_c_start, zeroCode(p->cal_dac[2][0]));
+        EXPECT_EQ(r.relays, 0x20);
+        EXPECT_EQ(r.cnvst_pw, 12);
+        EXPECT_TRUE(r.gain);
+        EXPECT_FALSE(r.soft_adc);  // the link test toggles it an even number of times
+        EXPECT_FALSE(r.read_csr_md);
+        EXPECT_EQ(r.iv_steps, 8);
+        EXPECT_EQ(r.samples, 32u);
+        EXPECT_EQ(r.setup_zs_delay, 1000u);
+        EXPECT_EQ(r.setup_ns_delay, 200u);
+        EXPECT_EQ(r.v_a_inc, 64);
+        EXPECT_EQ(r.v_b_inc, -64);
+        EXPECT_EQ(r.sync_smpl_mult, 24);
+        EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
+        EXPECT_FALSE(c.soft_adc);
+        std::remove("tarvo.log");
+    }
+}
+
+TEST_P(ConnectionTest, InitialBlockCarriesBothFlagsAndFullSpeedSizesDiffer) {
+    vsensor::setHighSpeed(false);
+    ASSERT_EQ(cntrl_->connectTo(const_cast<char*>("QUSB-0"), false, false), 1);
+    const vsensor::BoardState board = vsensor::boardState();
+    EXPECT_EQ(board.blockWrites, 1u);  // no link test: the initial block only
+    EXPECT_TRUE(board.initFlag);
+    EXPECT_TRUE(board.clearFifo);
+    EXPECT_FALSE(cntrl_->qusbHSpeed);
+    EXPECT_EQ(cntrl_->fifoWordsInBuffer, 65536);
+    EXPECT_EQ(cntrl_->fifoReadBytes, 131072);
+    EXPECT_EQ(cntrl_->fifoReadPos, cntrl_->fifoWordsInBuffer);
+}
+
+TEST_P(ConnectionTest, FirmwareInTheWorkingDirectoryWins) {
+    // An intact image of another build under the unit's file name.
+    fs::copy_file(firmwareFile("QM745.rbf"), "QM759.rbf");
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    EXPECT_TRUE(logged("Fpga Firmware used :QM759.rbf\n"));
+    EXPECT_EQ(cntrl_->fpgaFirmwareID, 0xAC45);
+}
+
+struct BadFirmwareCase {
+    const char* name;
+    std::function<void()> prepare;  // runs in the working directory
+    std::vector<const char*> messages;
+};
+
+TEST_P(ConnectionTest, MissingOrDamagedFirmwareFailsCleanly) {
+    const BadFirmwareCase cases[] = {
+        {"no firmware anywhere",
+         [] { setenv("TOLMAR_FIRMWARE_DIR", ".", 1); },
+         {"Fpga Firmware used :QM759.rbf\n", "Failed to open FPGA configuration file: QM759.rbf\n",
+          "Failed to program FPGA\n"}},
+        {"truncated image",
+         [] {
+             fs::copy_file(firmwareFile("QM759.rbf"), "QM759.rbf");
+             fs::resize_file("QM759.rbf", fs::file_size("QM759.rbf") - 1);
+         },
+         {"Failed to program FPGA\n"}},
+        {"one byte changed",
+         [] {
+             fs::copy_file(firmwareFile("QM759.rbf"), "QM759.rbf");
+             std::fstream f("QM759.rbf", std::ios::in | std::ios::out | std::ios::binary);
+             f.seekp(100);
+             f.put('\x5A');
+         },
+         {"Failed to program FPGA\n"}},
+        {"empty file", [] { std::ofstream("QM759.rbf"); }, {"Failed to program FPGA\n"}},
+    };
+    for (const BadFirmwareCase& bc : cases) {
+        SCOPED_TRACE(bc.name);
+        vsensor::reset();
+        setenv("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR, 1);
+        std::remove("QM759.rbf");
+        std::remove("tarvo.log");
+        bc.prepare();
+        expectCleanFailure(cntrl_->connectTo(false));
+        for (const char* m : bc.messages) EXPECT_TRUE(logged(m)) << m;
+        EXPECT_FALSE(vsensor::boardState().configured);
+    }
+}
+
+// ---- the record check ----
+
+struct RecordCase {
+    const char* name;
+    std::function<void()> prepare;
+    const char* message;  // nullptr: connects
+};
+
+TEST_P(ConnectionTest, RecordCheckMessages) {
+    const RecordCase cases[] = {
+        {"blank memory", [] { vsensor::loadProfile("blank"); },
+         "Device on USB is not initialized\n"},
+        {"zeroed memory", [] { vsensor::fillMemory(0x00); }, "Device on USB is not initialized\n"},
+        {"unknown format", [] { putU32(vsensor::kRecordAddress + 4, 5); },
+         "Device on USB contains unknown memory format version\n"},
+        {"other magic", [] { putU32(vsensor::kRecordAddress, 0x12345678); },
+         "Device on USB is not recognized (0x12345678)\n"},
+        {"magic of 1", [] { putU32(vsensor::kRecordAddress, 1); },
+         "Device on USB is not recognized (0xFFFFFFFE)\n"},
+        {"serial not QM7", [] { putSerial("QX759-2403-017"); },
+         "Device on USB (QX759-2403-017) is not compatible with driver\n"},
+        {"serial qm7 in lower case", [] { putSerial("qm759-2403-017"); },
+         "Device on USB (qm759-2403-017) is not compatible with driver\n"},
+        {"serial QM6", [] { putSerial("QM659"); },
+         "Device on USB (QM659) is not compatible with driver\n"},
+        {"serial exactly QM7", [] { putSerial("QM7"); }, nullptr},
+        {"serial QM7 and anything", [] { putSerial("QM7?x"); }, nullptr},
+    };
+    for (const RecordCase& rc : cases) {
+        SCOPED_TRACE(rc.name);
+        vsensor::reset();
+        std::remove("tarvo.log");
+        rc.prepare();
+        const int result = cntrl_->connectTo(const_cast<char*>("QUSB-0"), false, true);
+        if (rc.message) {
+            expectCleanFailure(result);
+            EXPECT_TRUE(logged(rc.message)) << log();
+            EXPECT_FALSE(vsensor::boardState().configured);  // stopped before the firmware
+        } else {
+            EXPECT_EQ(result, 1);
+            EXPECT_TRUE(logged("Connecting to Tarvo " + std::string(cntrl_->devName) + "\n"));
+            EXPECT_EQ(cntrl_->disconnect(), 1);
+        }
+    }
+}
+
+TEST_P(ConnectionTest, ForceConnectsABlankUnit) {
+    vsensor::loadProfile("blank");
+    EXPECT_EQ(cntrl_->connectTo(false), 0);
+    EXPECT_TRUE(
+        logged("Device \"QUSB-0\" connected to USB is not recognized as Tarvo compatible "
+               "device.\n"));
+    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+
+    ASSERT_EQ(cntrl_->connectTo(true), 1);
+    EXPECT_TRUE(cntrl_->connected);
+    EXPECT_FALSE(cntrl_->recordLoaded);
+    EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile("QM745.rbf") + "\n"));
+    EXPECT_EQ(vsensor::boardState().firmwareId, 0xAC45);
+}
+
+TEST_P(ConnectionTest, DiscoveryPrefersTheFirstRecognisedModule) {
+    vsensor::setModuleCount(3);
+    vsensor::fillMemory(0xFF, 0);  // QUSB-0 blank, QUSB-1 and QUSB-2 recognised
+    char* name = nullptr;
+    bool recognized = false;
+    ASSERT_TRUE(cntrl_->findTarvoDevice(name, recognized));
+    EXPECT_STREQ(name, "QUSB-1");
+    EXPECT_TRUE(recognized);
+    EXPECT_EQ(cntrl_->qusbHandle, 0);
+    EXPECT_FALSE(moduleIsOpen("QUSB-1"));
+
+    // None recognised: the last module that opened is named. One held open elsewhere is skipped.
+    for (int m = 0; m < 3; ++m) vsensor::fillMemory(0xFF, m);
+    QHANDLE held = 0;
+    char last[] = "QUSB-2";
+    ASSERT_NE(QuickUsbOpen(&held, last), 0);
+    ASSERT_TRUE(cntrl_->findTarvoDevice(name, recognized));
+    EXPECT_STREQ(name, "QUSB-1");
+    EXPECT_FALSE(recognized);
+    QuickUsbClose(held);
+
+    vsensor::setModuleCount(0);
+    EXPECT_FALSE(cntrl_->findTarvoDevice(name, recognized));
+    EXPECT_EQ(cntrl_->connectTo(true), 0);
+    EXPECT_TRUE(logged("looking for device\n"));
+    EXPECT_TRUE(logged("ret : 1, strlength : 128 \n"));
+}
+
+TEST_P(ConnectionTest, ProgrammingWithoutAFileName) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    EXPECT_FALSE(cntrl_->programFPGA(nullptr));
+    EXPECT_TRUE(logged("Failed to open FPGA configuration file: \n"));
+    EXPECT_FALSE(vsensor::boardState().configured);
+}
+
+TEST_P(ConnectionTest, OpenFailureNamesTheModule) {
+    expectCleanFailure(cntrl_->connectTo(const_cast<char*>("QUSB-9"), false, true));
+    EXPECT_TRUE(logged("Cannot open device: QUSB-9\n"));
+}
+
+// ---- serial-link test ----
+
+TEST_P(ConnectionTest, SerialLinkTestWaitsOutTheBusyTransceiver) {
+    // Two busy read-backs after each toggle are normal; the test waits and succeeds.
+    vsensor::scheduleFault(vsensor::Fault::TransceiverBusy, 2, 3);
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    EXPECT_FALSE(cntrl_->soft_adc);
+    EXPECT_FALSE(cntrl_->serialTrasceiverBusy);
+}
+
+TEST_P(ConnectionTest, SerialLinkTestFailsWhenTheTransceiverStaysBusy) {
+    vsensor::scheduleFault(vsensor::Fault::TransceiverBusy, 1, 1000000);
+    expectCleanFailure(cntrl_->connectTo(false));
+    EXPECT_TRUE(logged("FPGA's serial trasceiver is permanently busy\n"));
+}
+
+// ---- faults during a connection ----
+
+struct FaultCase {
+    const char* name;
+    vsensor::Fault fault;
+    int nth;
+    std::vector<const char*> messages;
+};
+
+TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
+    const FaultCase cases[] = {
+        {"initial block",
+         vsensor::Fault::DataWriteFail,
+         1,
+         {"Failed to writeFpgaConfigParameters(1, 1) usb err : (7)\n",
+          "Failed to update initial Tolmar config parameters\n"}},
+        {"first toggle", vsensor::Fault::DataWriteFail, 2, {"Failed to set soft_adc\n"}},
+        {"second toggle",
+         vsensor::Fault::DataWriteFail,
+         2 + 3 * 2 + 1,  // after 3 read-backs
+         {"Failed to reset soft_adc\n"}},
+        {"read-back mode on",
+         vsensor::Fault::DataWriteFail,
+         3,
+         {"Failed to writeFpgaConfigParameters(false, false)\n",
+          "Failed to read config data from FPGA\n"}},
+        {"read-back",
+         vsensor::Fault::DataReadFail,
+         1,
+         {"Failed to read data from Fpga\n", "Failed to read config data from FPGA\n"}},
+        {"firmware chunk",
+         vsensor::Fault::FpgaChunkFail,
+         5,
+         {"Failed to write FPGA configuration data into QuickUSB\n", "Failed to program FPGA\n"}},
+    };
+    for (const FaultCase& fc : cases) {
+        SCOPED_TRACE(fc.name);
+        vsensor::reset();
+        std::remove("tarvo.log");
+        vsensor::scheduleFault(fc.fault, fc.nth);
+        expectCleanFailure(cntrl_->connectTo(false));
+        for (const char* m : fc.messages) EXPECT_TRUE(logged(m)) << m << "\n" << log();
+        EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
+    }
+}
+
+// The cable is pulled at every point of a connection in turn: each attempt fails cleanly until
+// the pull comes after the connection completed.
+TEST_P(ConnectionTest, UnplugAtEveryCallOfAConnection) {
+    int pulls = 0;
+    for (int nth = 1; nth < 10000; ++nth) {
+        vsensor::reset();
+        vsensor::scheduleFault(vsensor::Fault::Unplug, nth);
+        TolmarCntrl c;
+        const int result = c.connectTo(false);
+        if (result == 1)
+            break;
+        ++pulls;
+        ASSERT_EQ(result, 0) << "pulled at call " << nth;
+        ASSERT_FALSE(c.connected) << "pulled at call " << nth;
+        ASSERT_EQ(c.qusbHandle, 0) << "pulled at call " << nth;
+    }
+    EXPECT_GT(pulls, 100);  // discovery, record, firmware, blocks: every step was hit
+}
+
+TEST_P(ConnectionTest, UnpluggedUnitFailsEveryCall) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    vsensor::unplug();
+    EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
+    EXPECT_FALSE(cntrl_->writeFpgaConfigParameters(false, false));
+    EXPECT_EQ(cntrl_->disconnect(), 0);
+    EXPECT_TRUE(logged("Failed to turn off HVPS\n"));
+    EXPECT_TRUE(logged("Failed to properly close QuickUSB connection to Tolmar\n"));
+    EXPECT_EQ(cntrl_->qusbHandle, 0);
+    char names[64];
+    EXPECT_EQ(TolmarCntrl::getDevNames(names, sizeof names), 0u);
+}
+
+// ---- the block through the board ----
+
+TEST_P(ConnectionTest, BlockRoundTripThroughTheBoard) {
+    vsensor::loadProfile("disc13");  // with channel enables
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    std::mt19937 rng(7);
+    auto bits = [&rng](int n) { return static_cast<uint32_t>(rng()) & ((1u << n) - 1); };
+    auto flag = [&rng]() { return (rng() & 1) != 0; };
+    for (int round = 0; round < 100; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        TolmarCntrl& c = *cntrl_;
+        c.relays = bits(7), c.cnvst_pw = bits(5), c.sync_lead_dtime = bits(6);
+        c.soft_adc = false, c.aux_sw1 = flag(), c.aux_sw2 = flag(), c.read_temp = flag();
+        c.sync_mode = flag(), c.up_down_scan = flag(), c.gain = flag(), c.run_en = flag();
+        c.iv_steps = bits(12), c.iv_samples = bits(20), c.sync_samples = bits(20);
+        c.hvps_en0 = bits(3), c.hvps_en1 = bits(3), c.hvps_en2 = bits(3);
+        c.setup_zs_delay = bits(20), c.setup_fs_delay = bits(20), c.setup_ns_delay = bits(20);
+        c.setup_iv_delay = bits(8), c.sync_smpl_div = bits(8), c.sync_smpl_mult = bits(5);
+        c.sync_f_smpl_d = bits(20), c.sync_aux_d = bits(20);
+        c.v_a_def = bits(12), c.v_a_start = bits(12), c.v_b_def = bits(12), c.v_b_start = bits(12);
+        c.v_c_def = bits(16), c.v_c_start = bits(16);
+        c.v_a_inc = static_cast<int16_t>(static_cast<int32_t>(bits(13)) - 4096);
+        c.v_b_inc = static_cast<int16_t>(static_cast<int32_t>(bits(13)) - 4096);
+        c.v_a_inc2 = static_cast<int16_t>(static_cast<int32_t>(bits(13)) - 4096);
+        c.v_c_inc = static_cast<int32_t>(bits(17)) - 65536;
+        c.iv_steps2 = bits(12), c.iv_samples2 = bits(20);
+        uint32_t disabled = 0;
+        for (int ch = 0; ch < TolmarCntrl::MAX_CHANNELS; ++ch) {
+            c.channelEnabled[ch] = flag();
+            if (!c.channelEnabled[ch])
+                disabled |= 1u << ch;
+        }
+        // Sent in read-back mode, so that the next read answers with the board's image of it.
+        c.read_csr_md = true;
+        ASSERT_TRUE(c.writeFpgaConfigParameters(false, false));
+
+        // What the board decoded from the bytes.
+        const vsensor::BoardRegisters r = vsensor::boardState().registers;
+        EXPECT_EQ(r.relays, c.relays);
+        EXPECT_EQ(r.samples, c.sync_mode ? c.sync_samples : static_cast<uint32_t>(c.iv_samples));
+        EXPECT_EQ(r.hvps_en1, c.hvps_en1);
+        EXPECT_EQ(r.setup_fs_delay, c.setup_fs_delay);
+        EXPECT_EQ(r.setup_ns_delay, c.setup_ns_delay);
+        EXPECT_EQ(r.v_c_inc, c.v_c_inc);
+        EXPECT_EQ(r.v_c_start, c.v_c_start);
+        EXPECT_EQ(r.v_b_inc, c.v_b_inc);
+        EXPECT_EQ(r.sync_aux_d, c.sync_aux_d);
+        EXPECT_EQ(r.channels_disabled, disabled);
+
+        // What comes back, over scrambled fields (read-back mode is on: no write before it).
+        const int32_t vcInc = c.v_c_inc;
+        const uint16_t vcStart = c.v_c_start;
+        const uint32_t zsDelay = c.setup_zs_delay, syncAux = c.sync_aux_d;
+        const int32_t samples2 = c.iv_samples2;
+        const uint8_t hvps2 = c.hvps_en2;
+        for (bool& e : c.channelEnabled) e = !e;
+        c.v_c_inc = 1, c.v_c_start = 0, c.setup_zs_delay = 0, c.sync_aux_d = 0;
+        c.iv_samples2 = 0, c.hvps_en2 = 0;
+        ASSERT_TRUE(c.readFpgaConfigParameters());
+        EXPECT_TRUE(c.read_csr_md);
+        EXPECT_EQ(c.v_c_inc, vcInc);
+        EXPECT_EQ(c.v_c_start, vcStart);
+        EXPECT_EQ(c.setup_zs_delay, zsDelay);
+        EXPECT_EQ(c.sync_aux_d, syncAux);
+        EXPECT_EQ(c.iv_samples2, samples2);
+        EXPECT_EQ(c.hvps_en2, hvps2);
+        uint32_t disabledBack = 0;
+        for (int ch = 0; ch < TolmarCntrl::MAX_CHANNELS; ++ch) {
+            if (!c.channelEnabled[ch])
+                disabledBack |= 1u << ch;
+        }
+        EXPECT_EQ(disabledBack, disabled);
+        EXPECT_EQ(c.nEnabledChannels, 24 - __builtin_popcount(disabled));
+        EXPECT_EQ(c.fpgaFirmwareID, 0xACE2);
+        EXPECT_FALSE(c.sync_frq_locked);  // no sync input
+        EXPECT_EQ(c.sync_frq8, 0u);
+        if (HasFailure())
+            break;
+    }
+}
+
+TEST_P(ConnectionTest, FailedReadBackLeavesTheFields) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    cntrl_->v_a_start = 0x123;
+    vsensor::scheduleFault(vsensor::Fault::DataReadFail, 1);
+    EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
+    EXPECT_EQ(cntrl_->v_a_start, 0x123);
+    EXPECT_FALSE(cntrl_->read_csr_md);
+    // The next write takes the board out of read-back mode again.
+    ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
+    EXPECT_FALSE(vsensor::boardState().registers.read_csr_md);
+    EXPECT_EQ(vsensor::boardState().registers.v_a_start, 0x123);
+}
+
+TEST_P(ConnectionTest, ClearFifoMarksTheBufferConsumed) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    cntrl_->fifoReadPos = 5;
+    ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
+    EXPECT_EQ(cntrl_->fifoReadPos, 5);
+    ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(true, false));
+    EXPECT_EQ(cntrl_->fifoReadPos, cntrl_->fifoWordsInBuffer);
+    EXPECT_TRUE(vsensor::boardState().clearFifo);
+    EXPECT_FALSE(vsensor::boardState().initFlag);
+}
+
+// ---- high voltage, disconnection, destruction ----
+
+TEST_P(ConnectionTest, HighVoltageSwitching) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    ASSERT_NE(cntrl_->v_a_def, 0);
+    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 7);
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 7);
+    ASSERT_TRUE(cntrl_->setHVPSEnabled(false));
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
+
+    // With output A's idle code at 0 the enables are sent as they are.
+    cntrl_->v_a_def = 0;
+    cntrl_->hvps_en1 = 3;
+    cntrl_->hvps_en2 = 5;
+    const size_t writes = vsensor::boardState().blockWrites;
+    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
+    EXPECT_EQ(vsensor::boardState().blockWrites, writes + 1);
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 3);
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 5);
+
+    vsensor::scheduleFault(vsensor::Fault::DataWriteFail, 1);
+    EXPECT_FALSE(cntrl_->setHVPSEnabled(true));
+    EXPECT_TRUE(logged("Failed to turn on HVPS\n"));
+    EXPECT_FALSE(cntrl_->connected);
+    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+}
+
+TEST_P(ConnectionTest, DisconnectSwitchesOffAndResetsIdentity) {
+    // Connecting and disconnecting both free the scan arrays of an earlier session.
+    const auto giveScanArrays = [this] {
+        cntrl_->scanData.reset(new double[8]);
+        cntrl_->scanSum.reset(new double[8]);
+        cntrl_->scanDataCapacity = 8;
+    };
+    const auto expectNoScanArrays = [this] {
+        EXPECT_FALSE(cntrl_->scanData);
+        EXPECT_FALSE(cntrl_->scanSum);
+        EXPECT_EQ(cntrl_->scanDataCapacity, 0u);
+    };
+    giveScanArrays();
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    expectNoScanArrays();
+    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
+    cntrl_->aux_sw1 = true;
+    ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
+    giveScanArrays();
+    EXPECT_EQ(cntrl_->disconnect(), 1);
+    expectNoScanArrays();
+    const vsensor::BoardRegisters r = vsensor::boardState().registers;
+    EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
+    EXPECT_FALSE(r.aux_sw1);
+    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+    EXPECT_FALSE(cntrl_->connected);
+    EXPECT_FALSE(cntrl_->recordLoaded);
+    EXPECT_FALSE(cntrl_->qusbHSpeed);
+    for (const char* field : {cntrl_->qDevName, cntrl_->qusbMake, cntrl_->qusbModel,
+                              cntrl_->qusbSerial, cntrl_->qusbHWRev, cntrl_->devName}) {
+        EXPECT_STREQ(field, "-");
+    }
+    EXPECT_EQ(cntrl_->qusbDllVer[0] | cntrl_->qusbDllVer[1] | cntrl_->qusbDllVer[2], 0);
+    EXPECT_EQ(cntrl_->qusbDriverVer[0] | cntrl_->qusbDriverVer[1] | cntrl_->qusbDriverVer[2], 0);
+    // A second disconnect finds nothing open and has nothing to report.
+    std::remove("tarvo.log");
+    EXPECT_EQ(cntrl_->disconnect(), 1);
+    EXPECT_EQ(log(), "");
+}
+
+TEST_P(ConnectionTest, DestructorSwitchesOffButLeavesTheModuleOpen) {
+    {
+        TolmarCntrl c;
+        ASSERT_EQ(c.connectTo(false), 1);
+        ASSERT_TRUE(c.setHVPSEnabled(true));
+        c.run_en = true;
+        ASSERT_TRUE(c.writeFpgaConfigParameters(false, false));
+        ASSERT_TRUE(vsensor::boardState().registers.run_en);
+    }
+    const vsensor::BoardRegisters r = vsensor::boardState().registers;
+    EXPECT_FALSE(r.run_en);
+    EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
+    EXPECT_TRUE(moduleIsOpen("QUSB-0"));
+}
+
+// ---- texts ----
+
+TEST_P(ConnectionTest, PrintWritesTheIdentity) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    cntrl_->print();
+    const std::string text = log();
+    for (const std::string& line : std::vector<std::string>{
+             "qDevName:     QUSB-0\n", "qusbMake:     Virtual Sensor\n",
+             "qusbModel:     " + std::string(vsensor::kModel) + "\n", "qusbSerial:     VS000000\n",
+             "qusbHWRev:     CY7C68013A Rev A\n", "qusbDriverVer:     v2.15.0\n",
+             "qusbDllVer:     v2.15.2\n", "qusbHSpeed:     true\n"}) {
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+}
+
+const char kDisconnectedShort[] =
+    "-------------------- Tolmar API --------------------\n"
+    "API Version: 2.9.0\n"
+    "--------------------- QUICK USB ---------------------\n"
+    "DLL Version: 2.15.2\n"
+    "Driver Version: -\n"
+    "Device Name: -\n"
+    "Make: -\n"
+    "Model: -\n"
+    "Serial: -\n"
+    "HW Revision: -\n"
+    "Connection Speed: -\n"
+    "----------------- Tolmar  HARDWARE -----------------\n"
+    "System SN: -\n";
+
+TEST_P(ConnectionTest, DescriptionsWhileDisconnected) {
+    char buffer[2048];
+    int size = sizeof buffer;
+    ASSERT_TRUE(cntrl_->getSystemShortDescription(buffer, size));
+    EXPECT_STREQ(buffer, kDisconnectedShort);
+    EXPECT_EQ(size, static_cast<int>(std::strlen(kDisconnectedShort)));
+
+    size = sizeof buffer;
+    ASSERT_TRUE(cntrl_->getSystemDescription(buffer, size));
+    EXPECT_EQ(std::string(buffer), std::string(kDisconnectedShort) +
+                                       "Manufacturing date: -\n"
+                                       "Calibration date: -\n"
+                                       "CH1: -\n"
+                                       "CH2: -\n"
+                                       "CH3: -\n"
+                                       "Current ranges: -\n"
+                                       "Current measuring resistors: -\n"
+                                       "Filter inline resistor: -\n"
+                                       "Firmware Version: -\n");
+}
+
+std::string asctimeText(uint32_t t) {
+    const time_t tt = t;
+    std::tm tm{};
+    localtime_r(&tt, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y\n", &tm);
+    return text;
+}
+
+TEST_P(ConnectionTest, FullDescriptionOfAConnectedUnit) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    const vsensor::UnitProfile* p = vsensor::findProfile("single");
+    char buffer[2048];
+    int size = sizeof buffer;
+    ASSERT_TRUE(cntrl_->getSystemDescription(buffer, size));
+    const std::string text(buffer);
+    EXPECT_EQ(size, static_cast<int>(text.size()));
+    const std::string expectedTail =
+        "Connection Speed: USB 2.0\n"
+        "----------------- Tolmar  HARDWARE -----------------\n"
+        "System SN: QM759-2403-017\n"
+        "Manufacturing date: " +
+        asctimeText(p->createTime) + "Calibration date: " + asctimeText(p->calTime) +
+        "CH1: -100.0 [V] to +100.0 [V]\n"
+        "CH2: -100.0 [V] to +100.0 [V]\n"
+        "CH3:  -60.0 [V] to  +60.0 [V]\n"
+        "Current ranges: [6E-06 6E-05 0.00024 0.0024] [A]\n"
+        "Current measuring resistors: [470 22000] [ohm]\n"
+        "Filter inline resistor: 197000 [ohm]\n"
+        "Firmware Version: AC59\n";
+    ASSERT_GE(text.size(), expectedTail.size());
+    EXPECT_EQ(text.substr(text.size() - expectedTail.size()), expectedTail);
+    EXPECT_NE(text.find("Driver Version: 2.15.0\n"), std::string::npos);
+
+    cntrl_->vRange[2][0] = cntrl_->vRange[2][1] = 0.0;
+    size = sizeof buffer;
+    ASSERT_TRUE(cntrl_->getSystemDescription(buffer, size));
+    EXPECT_NE(std::string(buffer).find("\nCH3: -\nCurrent ranges"), std::string::npos);
+}
+
+// The caller's capacity is a hard limit: below 800, or below the text, nothing is written and
+// the capacity needed is reported.
+TEST_P(ConnectionTest, DescriptionsNeverWritePastTheCapacity) {
+    using Getter = bool (TolmarCntrl::*)(char*, int&);
+    for (Getter get :
+         {&TolmarCntrl::getSystemShortDescription, &TolmarCntrl::getSystemDescription}) {
+        std::vector<char> buffer(3000, '#');
+        int size = 799;
+        EXPECT_FALSE((cntrl_.get()->*get)(buffer.data(), size));
+        EXPECT_EQ(size, 800);
+        EXPECT_EQ(buffer[0], '#');
+        size = 800;
+        EXPECT_TRUE((cntrl_.get()->*get)(buffer.data(), size));
+    }
+
+    // Identity texts at their full length make the full text longer than 800 characters.
+    const std::string longText(127, 'x');
+    for (char* field : {cntrl_->qusbMake, cntrl_->qusbModel, cntrl_->qusbSerial}) {
+        std::snprintf(field, 128, "%s", longText.c_str());
+    }
+    std::snprintf(cntrl_->devName, sizeof cntrl_->devName, "%s", longText.c_str());
+    std::vector<char> buffer(3000, '#');
+    int size = 800;
+    EXPECT_FALSE(cntrl_->getSystemDescription(buffer.data(), size));
+    EXPECT_GT(size, 800);
+    EXPECT_EQ(buffer[0], '#');
+    const int needed = size;
+    size = needed - 1;
+    EXPECT_FALSE(cntrl_->getSystemDescription(buffer.data(), size));
+    EXPECT_EQ(buffer[0], '#');
+    size = needed;
+    ASSERT_TRUE(cntrl_->getSystemDescription(buffer.data(), size));
+    EXPECT_EQ(size, needed - 1);
+    EXPECT_EQ(buffer[needed - 1], '\0');
+    EXPECT_EQ(buffer[needed], '#');
+}
+
+// ---- RS-232, probe counts, module names ----
+
+TEST_P(ConnectionTest, Rs232PassThroughLoopsBack) {
+    char data[] = "loop";
+    unsigned short count = 0;
+    EXPECT_EQ(cntrl_->writeRS232(0, data, 4), 0);  // nothing open
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    EXPECT_NE(cntrl_->setRS232BaudRate(19200), 0);
+    ASSERT_NE(cntrl_->writeRS232(1, data, 4), 0);
+    ASSERT_NE(cntrl_->getNumRS232(1, &count), 0);
+    EXPECT_EQ(count, 4);
+    char back[8] = {};
+    unsigned short length = sizeof back;
+    ASSERT_NE(cntrl_->readRS232(1, back, &length), 0);
+    EXPECT_EQ(length, 4);
+    EXPECT_STREQ(back, "loop");
+    ASSERT_NE(cntrl_->writeRS232(1, data, 4), 0);
+    ASSERT_NE(cntrl_->flushRS232(1), 0);
+    ASSERT_NE(cntrl_->getNumRS232(1, &count), 0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(cntrl_->getNumRS232(7, &count), 0);  // no such port
+}
+
+TEST_P(ConnectionTest, ProbeCounts) {
+    vsensor::loadProfile("disc13");
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    EXPECT_EQ(cntrl_->getNProbes(), 13);  // extended board: the record's probe count
+    EXPECT_EQ(cntrl_->getNVchan(), 4);
+    cntrl_->setNProbes(3);
+    EXPECT_EQ(cntrl_->nProbes, 3);
+    EXPECT_EQ(cntrl_->getNProbes(), 13);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(cntrl_->cal_adc[row][1][0], 0.0);
+        EXPECT_EQ(cntrl_->cal_adc[row][1][1], 1.0);
+    }
+    EXPECT_NE(cntrl_->cal_adc[3][0][1], 1.0);  // beyond n: untouched
+    EXPECT_EQ(cntrl_->cal_vmon[3][1], 1.0);
+    // A count beyond the calibration rows is held to them.
+    cntrl_->setNProbes(500);
+    EXPECT_EQ(cntrl_->nProbes, TolmarCntrl::MAX_CAL_ROWS);
+    cntrl_->setNProbes(-2);
+    EXPECT_EQ(cntrl_->nProbes, 0);
+
+    vsensor::reset();
+    TolmarCntrl single;
+    ASSERT_EQ(single.connectTo(false), 1);
+    EXPECT_EQ(single.getNProbes(), 1);
+}
+
+// A module list that does not fit the caller's buffer is not written past it.
+TEST_P(ConnectionTest, ModuleNamesNeverOverflowTheCallersBuffer) {
+    vsensor::setModuleCount(3);
+    std::vector<char> names(64, '#');
+    EXPECT_EQ(TolmarCntrl::getDevNames(names.data(), 10), 0u);
+    EXPECT_EQ(names[10], '#');
+    EXPECT_EQ(TolmarCntrl::getDevNames(names.data(), 22), 3u);  // exactly the three and the end
+    EXPECT_EQ(names[22], '#');
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ConnectionTest,
+                         ::testing::Values(Backend::Virtual, Backend::Vendor), backendName);
+
+}  // namespace

@@ -1,0 +1,60 @@
+// A controller "connected" to the scripted board, with the log in a temporary directory.
+#ifndef TESTS_TOLMAR2_READOUTFIXTURE_H
+#define TESTS_TOLMAR2_READOUTFIXTURE_H
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <string>
+
+#include "Platform.h"
+#include "UsbLink.h"
+#include "scriptedboard.h"
+#include "tempdir.h"
+#include "tolmar2/TolmarCntrl.h"
+
+class ReadOutFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(board_.select());
+        board_.reset();
+        tolmar2::platform::setSleepFunction(&noSleep);
+        dir_ = std::make_unique<TempDir>(true);
+        c_ = std::make_unique<TolmarCntrl>();
+        c_->qusbHandle = 1;
+        c_->connected = true;
+        c_->run_en = true;
+        c_->deviceOptions = 0;
+        c_->nAdcChannels = 2;
+        c_->nProbes = 1;
+        c_->iv_steps = 1;
+        c_->iv_samples = 1;
+        c_->fifoReadBytes = 32768;
+        c_->fifoReadPos = c_->fifoWordsInBuffer = 16384;
+    }
+    void TearDown() override {
+        c_->qusbHandle = 0;  // nothing to switch off on the scripted board
+        c_.reset();
+        dir_.reset();
+        tolmar2::platform::setSleepFunction(nullptr);
+        unsetenv("TOLMAR_LINK");
+        unsetenv("TOLMAR_QUICKUSB_LIBRARY");
+        tolmar2::link::reselect();
+    }
+
+    static void noSleep(unsigned) {}
+
+    std::string log() const { return readWholeFile("tarvo.log"); }
+    bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
+
+    // Mode byte (byte 3) and clearFifo of every block written so far.
+    static bool runBit(const std::array<uint8_t, 64>& b) { return b[3] & 0x10; }
+    static bool clearFifoBit(const std::array<uint8_t, 64>& b) { return b[48] & 0x02; }
+
+    ScriptedBoard board_;
+    std::unique_ptr<TempDir> dir_;
+    std::unique_ptr<TolmarCntrl> c_;
+};
+
+#endif  // TESTS_TOLMAR2_READOUTFIXTURE_H

@@ -1,0 +1,68 @@
+// The scripted QuickUSB library (scriptedquickusb.cpp) as the tests see it: its control calls,
+// loading it as the vendor backend, and builders for FIFO streams.
+#ifndef TESTS_TOLMAR2_SCRIPTEDBOARD_H
+#define TESTS_TOLMAR2_SCRIPTEDBOARD_H
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+extern "C" {
+void scripted_reset();
+void scripted_addSegment(const uint8_t* bytes, size_t length);
+void scripted_setChunks(const size_t* sizes, size_t count);
+void scripted_failRead(int nth);
+void scripted_failWrite(int nth);
+void scripted_setStatus(const uint8_t* bytes50to57);
+void scripted_setStall(bool on);
+void scripted_setLoop(bool on);
+size_t scripted_blockCount();
+void scripted_block(size_t index, uint8_t* out64);
+size_t scripted_segmentsLeft();
+int scripted_readCount();
+}
+
+#ifndef SCRIPTED_ONLY_EXPORTS
+
+// The library loaded by the link layer, reached through dlsym (it is not linked to the test, so
+// its QuickUSB symbols cannot shadow the virtual sensor's).
+class ScriptedBoard {
+public:
+    // Selects the scripted library as the vendor backend; false when it cannot be loaded.
+    bool select();
+    void reset();
+    void addSegment(const std::vector<uint16_t>& words);
+    void setChunks(const std::vector<size_t>& bytes);
+    void failRead(int nth);
+    void failWrite(int nth);
+    // Read-back status: firmware ID (bytes 50-51), sync lock bits (byte 52) and the sync period
+    // (bytes 54-57).
+    void setSyncStatus(bool locked, uint32_t period, bool high = false, bool low = false,
+                       uint16_t firmware = 0);
+    void setStall(bool on);
+    void setLoop(bool on);
+    std::vector<std::array<uint8_t, 64>> blocks();
+    size_t segmentsLeft();
+    int readCount();
+
+private:
+    void* handle_ = nullptr;
+    template <class F>
+    F fn(const char* name);
+};
+
+// Packets carrying `data` (samples, then the two status words) of one block, at most
+// `perPacket` words each; the last packet (bit 15) always holds both status words. Bit 14 is
+// set unless `running` is false, which clears it in the last packet.
+std::vector<uint16_t> blockPackets(const std::vector<uint16_t>& samples, uint16_t status1,
+                                   uint16_t status2, size_t perPacket = 8191, bool running = true);
+
+// A two-word period packet.
+std::vector<uint16_t> periodPacket(uint32_t period);
+
+void append(std::vector<uint16_t>& to, const std::vector<uint16_t>& words);
+
+#endif
+
+#endif  // TESTS_TOLMAR2_SCRIPTEDBOARD_H

@@ -1,0 +1,521 @@
+// kalder-cli run as a process on the virtual sensor: a scan written, inspected and exported
+// again, every exit code, and the end of a scan by Ctrl+C. What it writes is read back with the
+// data code, and the flux profile it prints is checked against the virtual sensor's model.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "acquisition/runcheckpoint.h"
+#include "cliprocess.h"
+#include "data/recovery.h"
+#include "data/tarvodataset.h"
+#include "tempdir.h"
+#include "vsensor/VirtualSensor.h"
+
+namespace {
+
+// A short scan on the virtual unit: no settling wait, a small bias sweep, little averaging.
+std::vector<std::string> quickScan(std::vector<std::string> more) {
+    std::vector<std::string> args = {"scan", "--settle-ms", "0",  "--bias-start", "0", "--bias-end",
+                                     "20",   "--iv-acc",    "16", "--traces",     "2"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+struct channelResult {
+    double energy;
+    double flux;
+};
+
+// The "channel N: ..." lines of a summary.
+std::vector<channelResult> channelsOf(const std::string& text) {
+    std::vector<channelResult> result;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        int channel = 0;
+        channelResult r{};
+        if (std::sscanf(line.c_str(), "channel %d: average energy %lf eV, ion flux %lf A/m2",
+                        &channel, &r.energy, &r.flux) == 3) {
+            result.push_back(r);
+        }
+    }
+    return result;
+}
+
+// The two peak energies and their separation of each "channel N: IEDF peaks at ..." line.
+std::vector<std::array<double, 3>> peaksOf(const std::string& text) {
+    std::vector<std::array<double, 3>> result;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        int channel = 0;
+        double first = 0, second = 0, separation = 0, ignored = 0;
+        if (std::sscanf(line.c_str(),
+                        "channel %d: IEDF peaks at %lf eV (height %lf A/eV, FWHM %lf eV) and %lf "
+                        "eV (height %lf A/eV, FWHM %lf eV), separation %lf eV",
+                        &channel, &first, &ignored, &ignored, &second, &ignored, &ignored,
+                        &separation) == 8) {
+            result.push_back({first, second, separation});
+        }
+    }
+    return result;
+}
+
+const std::string VIRTUAL_NOTICE = "kalder-cli: measuring on the built-in Virtual Sensor";
+
+// Lines of standard error other than the notice that the data are simulated.
+size_t lineCount(const std::string& text) {
+    size_t n = static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+    return text.compare(0, VIRTUAL_NOTICE.size(), VIRTUAL_NOTICE) == 0 ? n - 1 : n;
+}
+
+// The channel lines of a summary or listing that end saying the results are simulated.
+size_t simulatedChannels(const std::string& text) {
+    size_t n = 0;
+    for (size_t at = 0; (at = text.find(" A/m2 (simulated)\n", at)) != std::string::npos; ++at) ++n;
+    return n;
+}
+
+std::string lastLine(const std::string& text) {
+    const size_t end = text.find_last_not_of('\n');
+    if (end == std::string::npos) {
+        return {};
+    }
+    const size_t start = text.rfind('\n', end);
+    return text.substr(start == std::string::npos ? 0 : start + 1, end - start);
+}
+
+bool fileExists(const std::string& path) {
+    return QFile::exists(QString::fromStdString(path));
+}
+
+// The model's collector current lost over the whole sweep: the flux sensor k sees.
+double modelFlux(int k) {
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    return vsensor::collectorCurrent(model, k, 13, -20.0) -
+           vsensor::collectorCurrent(model, k, 13, 200.0);
+}
+
+TEST(KalderCli, ScanInspectAndExportRoundTrip) {
+    TempDir dir(true);
+    const CliRun scan =
+        runCli({"scan", "--settle-ms", "0", "--bias-start", "0", "--bias-end", "78", "--iv-acc",
+                "64", "--traces", "2", "--out", "run.kdf", "--csv", "run.csv", "--mat", "run.mat"},
+               {"TOLMAR_VSENSOR_PROFILE=disc13"});
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    EXPECT_EQ(scan.out.substr(0, scan.out.find('\n')), "1 scans, 2 traces");
+    const std::vector<channelResult> printed = channelsOf(scan.out);
+    ASSERT_EQ(printed.size(), 13u) << scan.out;
+
+    // The flux profile over the disc is the model's: the third sensor sits in the centre. The
+    // IEDF peaks come back within 1 eV of the model's (lowered towards the edge), their
+    // separation within 2 eV.
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    const std::vector<std::array<double, 3>> peaks = peaksOf(scan.out);
+    ASSERT_EQ(peaks.size(), 13u) << scan.out;
+    for (int k = 0; k < 13; ++k) {
+        const double expected = modelFlux(k) / modelFlux(2);
+        EXPECT_NEAR(printed[k].flux / printed[2].flux, expected, 0.02 * expected) << k;
+        const double scale = 1 - model.edgeEnergyDrop * std::pow(vsensor::sensorRadius(k, 13), 2);
+        EXPECT_GT(printed[k].energy, model.peaks[0].energy * scale);
+        EXPECT_LT(printed[k].energy, model.peaks[1].energy * scale);
+        EXPECT_NEAR(peaks[k][0], model.peaks[0].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][1], model.peaks[1].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][2], (model.peaks[1].energy - model.peaks[0].energy) * scale, 2.0);
+    }
+    EXPECT_NE(scan.out.find("average energy over 13 sensors: mean "), std::string::npos);
+    EXPECT_NE(scan.out.find("ion flux over 13 sensors: mean "), std::string::npos);
+
+    // The file, read by the data code, holds the scan and the settings it ran with.
+    tarvoDataSet set(QStringLiteral("run.kdf"));
+    EXPECT_EQ(set.fileVersion, tarvoDataSet::FILE_VERSION);
+    ASSERT_EQ(set.sweepScans.size(), 1);
+    EXPECT_EQ(set.sweepScans[0]->traces->size(), 2);
+    EXPECT_EQ(set.settingsMap.value("biasEnd").toString(), "78");
+    EXPECT_EQ(set.settingsMap.value("ivAcc").toString(), "64");
+    EXPECT_EQ(set.settingsMap.value("linkBackend").toString(), "virtual");
+    const ivTrace& average = *set.sweepScans[0]->average;
+    for (int c = 0; c < 13; ++c) {
+        EXPECT_NEAR(average.averageEnergy(c), printed[c].energy, 1e-3 * printed[c].energy);
+        EXPECT_NEAR(average.ionFlux(c), printed[c].flux, 1e-3 * printed[c].flux);
+    }
+
+    const CliRun inspect = runCli({"inspect", "run.kdf"});
+    ASSERT_EQ(inspect.status, 0) << inspect.err;
+    // 0 to 78 V in steps of 1 V on output A, whose 12-bit DAC makes them 13 codes (0.97 V): 81
+    // points.
+    for (const char* line :
+         {"version: 18\n", "kind: 0 (IV scans)\n", "scans: 1\n", "traces: 2\n", "points: 81\n",
+          "  biasEnd: 78\n", "  linkBackend: virtual\n", " traces, electrode voltage 75 V\n"}) {
+        EXPECT_NE(inspect.out.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(channelsOf(inspect.out).size(), 13u);
+    EXPECT_EQ(simulatedChannels(scan.out), 13u);
+    EXPECT_EQ(simulatedChannels(inspect.out), 13u);
+
+    // Exported again from the file, the CSV is the one written at the end of the scan; the MAT
+    // file differs only in its header's creation time.
+    const CliRun exported =
+        runCli({"export", "run.kdf", "--csv", "again.csv", "--mat", "again.mat"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(exported.out, "");
+    EXPECT_EQ(readWholeFile("again.csv"), readWholeFile("run.csv"));
+    const std::string mat = readWholeFile("run.mat");
+    const std::string matAgain = readWholeFile("again.mat");
+    ASSERT_GT(mat.size(), 128u);
+    EXPECT_EQ(mat.substr(0, 19), "MATLAB 5.0 MAT-file");
+    EXPECT_EQ(matAgain.substr(116), mat.substr(116));
+
+    // Delimiter and data choices reach the writer.
+    ASSERT_EQ(runCli({"export", "run.kdf", "--csv", "all.csv", "--delimiter", ";", "--data", "all"})
+                  .status,
+              0);
+    const std::string all = readWholeFile("all.csv");
+    EXPECT_NE(all.find("Frame ;1;Time;0"), std::string::npos);
+    EXPECT_NE(all.find("trace ;2"), std::string::npos);
+    EXPECT_EQ(all.find("trace ;3"), std::string::npos);
+}
+
+// With no vendor library, the default link falls back to the virtual sensor and says so once,
+// naming the library and the loader's reason; then progress on a pipe: plain percentages as the
+// traces arrive. The results printed are marked as simulated.
+TEST(KalderCli, FallbackIsAnnouncedAndProgressIsPlainPercentages) {
+    TempDir dir(true);
+    const CliRun run = runCli(quickScan({"--traces", "4", "--out", "p.kdf"}),
+                              {"TOLMAR_LINK=auto", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const size_t firstEnd = run.err.find('\n');
+    const std::string notice = run.err.substr(0, firstEnd);
+    EXPECT_EQ(notice.find(VIRTUAL_NOTICE), 0u) << notice;
+    EXPECT_NE(notice.find("no vendor library found (cannot load /nowhere/libqusb.so: "
+                          "/nowhere/libqusb.so: cannot open shared object file"),
+              std::string::npos)
+        << notice;
+    EXPECT_EQ(run.err.substr(firstEnd + 1), "0%\n25%\n50%\n75%\n100%\n");
+    EXPECT_EQ(simulatedChannels(run.out), 1u) << run.out;
+}
+
+// A single-probe unit's sweeps hold the programmed voltage and the current: the file keeps the
+// row count of its traces, so it reads back as one current and one voltage channel.
+TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
+    TempDir dir(true);
+    const CliRun run = runCli(quickScan({"--out", "one.kdf", "--csv", "one.csv"}));
+    ASSERT_EQ(run.status, 0) << run.err;
+    tarvoDataSet set(QStringLiteral("one.kdf"));
+    EXPECT_EQ(set.nChannels, 1);
+    EXPECT_EQ(set.nVoltageChannels, 1);
+    ASSERT_EQ(set.sweepScans.size(), 1);
+    EXPECT_EQ(set.sweepScans[0]->average->nRows, 2u);
+    const std::string inspected = runCli({"inspect", "one.kdf"}).out;
+    EXPECT_NE(inspected.find("channels: 1 current, 1 voltage\n"), std::string::npos);
+    // The voltage row is the sweep itself: there is no electrode voltage to report.
+    EXPECT_NE(inspected.find(" traces, electrode voltage -\n"), std::string::npos) << inspected;
+    EXPECT_NE(readWholeFile("one.csv").find("\nElectrode Voltage ,-\n"), std::string::npos);
+}
+
+// Every scan kind gives a file the program reads back whole, and its results per record: per
+// time slot, per aspect ratio (as JSON), per pass of repeated scans.
+TEST(KalderCli, EveryScanKindWritesItsRecords) {
+    TempDir dir(true);
+    const CliRun resolved =
+        runCli(quickScan({"--type", "resolved", "--tr-end", "300", "--out", "tr.kdf"}));
+    ASSERT_EQ(resolved.status, 0) << resolved.err;
+    tarvoDataSet tr(QStringLiteral("tr.kdf"));
+    // Slices from 0 to 300 us in steps of 100 us; each read holds one sweep per slice.
+    ASSERT_EQ(tr.sweepScans.size(), 4);
+    for (int i = 0; i < tr.sweepScans.size(); ++i) {
+        EXPECT_EQ(tr.sweepScans[i]->time, 100.0 * i);
+        EXPECT_EQ(tr.sweepScans[i]->traces->size(), 2);
+        const std::string slot = "\ntime " + std::to_string(100 * i) + " us:\n";
+        EXPECT_NE(resolved.out.find(slot), std::string::npos) << resolved.out;
+    }
+    EXPECT_EQ(channelsOf(resolved.out).size(), 4u * tr.nChannels);
+
+    const CliRun ar = runCli(quickScan({"--type", "ar", "--aspect-ratios", "1, 1.5", "--ar-iv-acc",
+                                        "16", "--out", "ar.kdf", "--json"}),
+                             {"TOLMAR_VSENSOR_PROFILE=ar"});
+    ASSERT_EQ(ar.status, 0) << ar.err;
+    const QJsonArray groups = QJsonDocument::fromJson(QByteArray::fromStdString(ar.out))
+                                  .object()
+                                  .value("results")
+                                  .toArray();
+    ASSERT_EQ(groups.size(), 2) << ar.out;
+    EXPECT_EQ(groups[1].toObject().value("aspectRatio").toDouble(), 1.5);
+    tarvoDataSet arData(QStringLiteral("ar.kdf"));
+    ASSERT_EQ(arData.arScans.size(), 1);
+    ASSERT_EQ(arData.arScans[0]->groups.size(), 2);
+    EXPECT_EQ(groups[0].toObject().value("channels").toArray().size(), arData.nChannels);
+
+    // Three passes of at least a second each, one scan record per pass.
+    const CliRun repeated =
+        runCli(quickScan({"--scans", "3", "--interval", "1", "--out", "rep.kdf"}));
+    ASSERT_EQ(repeated.status, 0) << repeated.err;
+    tarvoDataSet rep(QStringLiteral("rep.kdf"));
+    ASSERT_EQ(rep.sweepScans.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_GE(rep.sweepScans[i]->time, i);
+        EXPECT_GE(rep.sweepScans[i]->traces->size(), 1);
+    }
+
+    const CliRun temperature =
+        runCli({"scan", "--type", "temperature", "--traces", "2", "--out", "t.kdf"});
+    ASSERT_EQ(temperature.status, 0) << temperature.err;
+    EXPECT_EQ(temperature.out.substr(0, temperature.out.find('\n')), "2 temperature rows");
+    const CliRun inspect = runCli({"inspect", "t.kdf"});
+    EXPECT_NE(inspect.out.find("(temperature records)"), std::string::npos) << inspect.out;
+}
+
+struct exitCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    int status;
+    const char* message;  // part of the last line on standard error
+};
+
+// The cases run in one directory holding the files they read.
+class KalderCliExit : public ::testing::TestWithParam<exitCase> {
+protected:
+    static void SetUpTestSuite() {
+        dir = std::make_unique<TempDir>(true);
+        QFile text(QStringLiteral("notes.kdf"));
+        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+        text.write("measurement notes, no data in here\n");
+        text.close();
+        ASSERT_EQ(runCli(quickScan({"--out", "good.kdf"})).status, 0);
+        // Cut inside the second trace: the scan keeps the first. And a scan count no
+        // file of that size can hold.
+        std::string whole = readWholeFile("good.kdf");
+        QFile cut(QStringLiteral("cut.kdf"));
+        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+        cut.write(whole.data(), static_cast<qint64>(whole.size() - 100));
+        whole.replace(whole.find("[DATA]") + 8 + 4 * 4 + 16, 4, "\x7f\xff\xff\xff");
+        QFile absurd(QStringLiteral("absurd.kdf"));
+        ASSERT_TRUE(absurd.open(QIODevice::WriteOnly));
+        absurd.write(whole.data(), static_cast<qint64>(whole.size()));
+    }
+    static void TearDownTestSuite() { dir.reset(); }
+
+    static std::unique_ptr<TempDir> dir;
+};
+
+std::unique_ptr<TempDir> KalderCliExit::dir;
+
+// Every file under the current directory, settings and recovery files included.
+QStringList filesHere() {
+    QStringList files;
+    QDirIterator it(QStringLiteral("."), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        files << it.next();
+    }
+    files.sort();
+    return files;
+}
+
+TEST_P(KalderCliExit, OneClearLineAndTheCode) {
+    const exitCase& c = GetParam();
+    const QStringList before = filesHere();
+    const CliRun run = runCli(c.args, c.env);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    EXPECT_NE(lastLine(run.err).find(c.message), std::string::npos) << run.err;
+    if (c.status == 1 || c.status == 2 || c.status == 4) {
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    }
+    if (c.status != 0) {
+        EXPECT_EQ(filesHere(), before) << "nothing written on failure";
+    }
+    QFile::remove(QStringLiteral("x.kdf"));
+}
+
+const exitCase EXIT_CASES[] = {
+    {"noCommand", {}, {}, 1, "no command given"},
+    {"unknownCommand", {"measure"}, {}, 1, "unknown command \"measure\""},
+    {"unknownOption", quickScan({"--out", "x.kdf", "--colour"}), {}, 1, "Unknown option 'colour'"},
+    {"noOut", quickScan({}), {}, 1, "--out FILE.kdf is required"},
+    {"badType", quickScan({"--type", "fast", "--out", "x.kdf"}), {}, 1, "--type"},
+    {"badNumber", quickScan({"--bias-end", "ten", "--out", "x.kdf"}), {}, 1, "--bias-end"},
+    {"zeroStep", quickScan({"--bias-step", "0", "--out", "x.kdf"}), {}, 1, "--bias-step"},
+    {"negativeTraces", quickScan({"--traces", "-1", "--out", "x.kdf"}), {}, 1, "--traces"},
+    {"badRatios",
+     quickScan({"--type", "ar", "--aspect-ratios", "1,0", "--out", "x.kdf"}),
+     {},
+     1,
+     "--aspect-ratios"},
+    {"zeroInterval",
+     quickScan({"--scans", "3", "--interval", "0", "--out", "x.kdf"}),
+     {},
+     1,
+     "--interval"},
+    {"badDelimiter",
+     {"export", "good.kdf", "--csv", "o.csv", "--delimiter", ";;"},
+     {},
+     1,
+     "--delimiter"},
+    {"exportWithoutTarget", {"export", "good.kdf"}, {}, 1, "--mat OUT or --h5 OUT is required"},
+    {"twoFiles", {"inspect", "good.kdf", "cut.kdf"}, {}, 1, "one kdf file"},
+    {"noModule",
+     quickScan({"--out", "x.kdf"}),
+     {"TOLMAR_VSENSOR_MODULES=0"},
+     2,
+     "no sensor unit found"},
+    {"blankUnit", {"info"}, {"TOLMAR_VSENSOR_PROFILE=blank"}, 2, "no sensor unit found"},
+    // Asked for the electronics and without their library: no virtual sensor instead.
+    {"vendorWithoutLibrary",
+     quickScan({"--out", "x.kdf", "--csv", "x.csv"}),
+     {"TOLMAR_LINK=vendor", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"},
+     2,
+     "no USB link (TOLMAR_LINK=vendor): cannot load /nowhere/libqusb.so: /nowhere/libqusb.so: "
+     "cannot open shared object file"},
+    {"unknownLink", {"info"}, {"TOLMAR_LINK=usb"}, 2, "unknown TOLMAR_LINK value \"usb\""},
+    {"unusableUnit",
+     quickScan({"--out", "x.kdf"}),
+     {"TOLMAR_VSENSOR_PROFILE=unusable"},
+     2,
+     "not one this program drives"},
+    {"noSync",
+     quickScan({"--type", "resolved", "--out", "x.kdf"}),
+     {"TOLMAR_VSENSOR_SYNC_HZ=0"},
+     3,
+     "no valid sync signal"},
+    {"tooManySteps",
+     quickScan({"--bias-end", "60", "--bias-step", "0.01", "--out", "x.kdf"}),
+     {},
+     3,
+     "4096 steps max"},
+    {"outInMissingDirectory", quickScan({"--out", "missing/x.kdf"}), {}, 4, "does not exist"},
+    {"outIsDirectory", quickScan({"--out", "."}), {}, 4, "is a directory"},
+    {"inspectMissing", {"inspect", "gone.kdf"}, {}, 4, "no such file"},
+    {"inspectNotKdf", {"inspect", "notes.kdf"}, {}, 4, "not a kdf data file"},
+    {"inspectDamaged", {"inspect", "absurd.kdf"}, {}, 4, "Invalid File"},
+    // A file cut short: what was complete before the cut, and a warning.
+    {"inspectTruncated", {"inspect", "cut.kdf"}, {}, 0, "cut.kdf is truncated (cut short): 1 of"},
+    {"exportTruncated", {"export", "cut.kdf", "--csv", "cut.csv"}, {}, 0, "truncated"},
+    {"exportUnwritable", {"export", "good.kdf", "--mat", "missing/o.mat"}, {}, 4, "does not exist"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, KalderCliExit, ::testing::ValuesIn(EXIT_CASES),
+                         [](const ::testing::TestParamInfo<exitCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A scan that runs until stopped ends on Ctrl+C, writes what it measured and reports success.
+TEST(KalderCli, InterruptEndsTheScanAndKeepsTheData) {
+    TempDir dir(true);
+    CliProcess process(quickScan({"--traces", "0", "--out", "stopped.kdf", "--csv", "s.csv"}));
+    ASSERT_TRUE(process.waitForLine([](const std::string& line) {
+        return line.size() > 7 && line.compare(line.size() - 7, 7, " traces") == 0;
+    }));
+    process.signal(SIGINT);
+    const CliRun run = process.finish();
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("stopping the scan"), std::string::npos) << run.err;
+    tarvoDataSet set(QStringLiteral("stopped.kdf"));
+    EXPECT_EQ(set.fileVersion, tarvoDataSet::FILE_VERSION);
+    ASSERT_EQ(set.sweepScans.size(), 1);
+    const int traces = set.sweepScans[0]->traces->size();
+    EXPECT_GE(traces, 1);
+    EXPECT_EQ(run.out.substr(0, run.out.find('\n')),
+              "1 scans, " + std::to_string(traces) + " traces");
+    EXPECT_NE(readWholeFile("s.csv").find("Average Energy"), std::string::npos);
+}
+
+// Ctrl+C while the high voltage settles: no scan, no file.
+TEST(KalderCli, InterruptBeforeTheScanWritesNothing) {
+    TempDir dir(true);
+    CliProcess process(quickScan({"--settle-ms", "600000", "--out", "never.kdf"}));
+    ASSERT_TRUE(process.waitForLine(
+        [](const std::string& line) { return line.find("Allowing") != std::string::npos; }));
+    process.signal(SIGINT);
+    const CliRun run = process.finish();
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(lastLine(run.err).find("interrupted before the scan started"), std::string::npos)
+        << run.err;
+    EXPECT_FALSE(fileExists("never.kdf"));
+}
+
+// The cable pulled in the middle of a scan: the scan failed, and what it measured is kept.
+TEST(KalderCli, LostSensorKeepsWhatWasMeasured) {
+    TempDir dir(true);
+    const CliRun run = runCli(quickScan({"--traces", "0", "--out", "lost.kdf"}),
+                              {"TOLMAR_VSENSOR_FAULTS=unplug@400"});
+    EXPECT_EQ(run.status, 3);
+    EXPECT_NE(lastLine(run.err).find("the sensor was lost during the scan"), std::string::npos)
+        << run.err;
+    tarvoDataSet set(QStringLiteral("lost.kdf"));
+    ASSERT_EQ(set.sweepScans.size(), 1);
+    EXPECT_GE(set.sweepScans[0]->traces->size(), 1);
+}
+
+// A run that never ended, as its checkpoint left it: listed, saved as an ordinary data file
+// holding every trace, and its recovery file removed only after the save.
+TEST(KalderCli, RecoverListsAndSavesAnUnfinishedRun) {
+    TempDir dir(true);
+    ASSERT_EQ(runCli(quickScan({"--traces", "3", "--out", "measured.kdf"})).status, 0);
+    tarvoDataSet measured(QStringLiteral("measured.kdf"));
+    QString recoveryFile;
+    {
+        runCheckpoint checkpoint(&measured, QStringLiteral("runs"),
+                                 QStringLiteral("IV_TimeAveraged"));
+        ASSERT_TRUE(checkpoint.save());
+        recoveryFile = checkpoint.path();
+    }  // never finished: the file stays, as after a crash
+    const std::string recoveryPath = recoveryFile.toStdString();
+
+    const CliRun listed = runCli({"recover", "--list", "--dir", "runs"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find(recoveryPath + "\tIV_TimeAveraged\tstarted "), std::string::npos)
+        << listed.out;
+
+    const CliRun opened = runCli({"recover", "--open", recoveryPath, "--out", "recovered.kdf"});
+    ASSERT_EQ(opened.status, 0) << opened.err;
+    EXPECT_FALSE(fileExists(recoveryPath));
+    tarvoDataSet recovered(QStringLiteral("recovered.kdf"));
+    EXPECT_FALSE(recovered.settingsMap.contains(recovery::UNFINISHED_KEY));
+    ASSERT_EQ(recovered.sweepScans.size(), 1);
+    EXPECT_EQ(recovered.sweepScans[0]->traces->size(), 3);
+    EXPECT_EQ(runCli({"recover", "--list", "--dir", "runs"}).out.substr(0, 25),
+              "no unfinished measurement");
+}
+
+// Recovery needs one of its two forms, and an --out that can be written; a damaged recovery
+// file is a file error and stays where it is.
+TEST(KalderCli, RecoverRefusesWhatItCannotDo) {
+    TempDir dir(true);
+    QFile damaged(QStringLiteral("damaged.kdf"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("{}\n[DATA]\n\x0b\x00");
+    damaged.close();
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        const char* text;
+    } cases[] = {
+        {{"recover"}, 1, "either --list or --open"},
+        {{"recover", "--list", "--open", "damaged.kdf"}, 1, "either --list or --open"},
+        {{"recover", "--open", "damaged.kdf"}, 1, "needs --out"},
+        {{"recover", "--open", "gone.kdf", "--out", "x.kdf"}, 4, "no such file"},
+        {{"recover", "--open", "damaged.kdf", "--out", "missing/x.kdf"}, 4, "does not exist"},
+        {{"recover", "--open", "damaged.kdf", "--out", "x.kdf"}, 4, "damaged.kdf"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = runCli(c.args);
+        EXPECT_EQ(run.status, c.status) << c.args.size() << " " << run.err;
+        EXPECT_NE(run.err.find(c.text), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fileExists("damaged.kdf"));
+    EXPECT_FALSE(fileExists("x.kdf"));
+}
+
+}  // namespace

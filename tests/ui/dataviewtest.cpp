@@ -1,0 +1,225 @@
+// The data view: pages and their frames, the monitor toggle and unit, result labels, crop and
+// flux factors reaching the data set, scan selection, and what the window's dialogs change.
+#include <gtest/gtest.h>
+#include <qwt_plot_curve.h>
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QStackedWidget>
+#include <algorithm>
+#include <mutex>
+
+#include "data/iedfanalysis.h"
+#include "datasetmaker.h"
+#include "plots/metascanview.h"
+#include "plots/multisensorspectrogramdisplay.h"
+#include "plots/tarvoplot.h"
+#include "qttestsupport.h"
+#include "ui/datapropertiesdialog.h"
+#include "ui/maindataview.h"
+#include "ui/mainwindow.h"
+
+namespace {
+
+QStringList debugLines;
+void recordDebug(QtMsgType, const QMessageLogContext&, const QString& message) {
+    debugLines << message;
+}
+
+class DataViewTest : public ::testing::Test {
+protected:
+    void SetUp() override { QSettings().clear(); }
+};
+
+TEST_F(DataViewTest, PagesAndTheirFrames) {
+    mainDataView view;
+    auto* stack = view.findChild<QStackedWidget*>("pages");
+    struct Case {
+        const char* button;
+        int page;
+        QFrame::Shape frame;
+    };
+    for (const Case& c : {Case{"pageButton1", mainDataView::ContourPage, QFrame::NoFrame},
+                          Case{"pageButton2", mainDataView::KalderPage, QFrame::NoFrame},
+                          Case{"pageButton0", mainDataView::MainPlotPage, QFrame::Box}}) {
+        view.findChild<QPushButton*>(c.button)->click();
+        EXPECT_EQ(view.currentPage(), c.page) << c.button;
+        EXPECT_EQ(stack->frameShape(), c.frame) << c.button;
+    }
+    EXPECT_EQ(stack->frameShadow(), QFrame::Sunken);
+}
+
+TEST_F(DataViewTest, MonitorToggleAndUnit) {
+    mainDataView view;
+    auto* toggle = view.findChild<QPushButton*>("monitorToggle");
+    // The trace plot starts maximised. The other pane gets 150 pixels, or more where its axes
+    // and their titles need more.
+    struct State {
+        bool monitorMaximised;
+        const char* text;
+        QWidget* limited;
+        QWidget* free;
+    };
+    for (const State& s :
+         {State{false, "Maximise Ion Flux Monitor", view.fluxMonitor(), view.plot()},
+          State{true, "Maximise IV Monitor", view.plot(), view.fluxMonitor()}}) {
+        EXPECT_EQ(view.fluxMonitorMaximised(), s.monitorMaximised);
+        EXPECT_EQ(toggle->text(), s.text);
+        EXPECT_EQ(s.limited->maximumHeight(), std::max(150, s.limited->minimumSizeHint().height()));
+        EXPECT_EQ(s.free->maximumHeight(), QWIDGETSIZE_MAX);
+        toggle->click();
+    }
+
+    auto* value = view.findChild<QComboBox*>("monitorValueSelector");
+    EXPECT_EQ(view.fluxUnitText(), "A/m2");
+    EXPECT_EQ(view.fluxMonitor()->value(), 1);
+    value->setCurrentIndex(0);
+    EXPECT_EQ(view.fluxUnitText(), "eV");
+    EXPECT_EQ(view.fluxMonitor()->value(), 0);
+}
+
+TEST_F(DataViewTest, ResultLabelsUseTheRichTextForm) {
+    mainDataView view;
+    view.setDataSet(makeDataSet(7, 40).release());
+    double energy = 0.0;
+    {
+        std::lock_guard<std::mutex> lock(view.dataSet()->mutex);
+        energy = view.dataSet()->averageEnergy(0);
+    }
+    EXPECT_EQ(view.averageEnergyText(),
+              QString("<html><head/><body><p><span style=\" font-size:14pt;\">%1 </span><span "
+                      "style=\" font-size:9pt;\">eV</span></p></body></html>")
+                  .arg(QString::number(energy, 'f', 1)));
+    EXPECT_TRUE(view.ionFluxText().contains("A/m²"));
+    // Straight currents have no peaks; the check box switches the plot's peak markers.
+    EXPECT_EQ(view.peaksLabelText(), "none");
+    auto* markers = view.findChild<QCheckBox*>("peakMarkersBox");
+    ASSERT_TRUE(markers && markers->isChecked() && view.plot()->showsPeakMarkers());
+    markers->click();
+    EXPECT_FALSE(view.plot()->showsPeakMarkers());
+
+    iedfPeaks two;
+    two.peaks = {{19.53, 4.2e-8, 7.08}, {39.04, 3.1e-8, NAN}};
+    two.separation = 19.51;
+    const QString text = mainDataView::peaksText(two);
+    for (const char* part : {"<b>Peak 1</b>", "19.5 eV", "7.1 eV", "4.2e-08 A/eV", "<b>Peak 2</b>",
+                             "39.0 eV", ">-<", "\u0394E"}) {
+        EXPECT_TRUE(text.contains(QString::fromUtf8(part))) << part << " in " << text.toStdString();
+    }
+}
+
+TEST_F(DataViewTest, CropAndFluxFactorsReachTheDataSet) {
+    mainDataView view;
+    view.setDataSet(makeDataSet(1, 30).release());
+    tarvoDataSet* data = view.dataSet();
+    view.updateCrop(2, 3);
+    EXPECT_EQ(data->cropStart, 2);
+    EXPECT_EQ(data->sweepScans[0]->traces->first()->cropStart, 2u);
+    EXPECT_EQ(view.plot()->shownCurves()[0]->dataSize(), 25u);
+
+    // A crop the sweeps cannot take: said in the debug log, the sweeps keep theirs.
+    debugLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(recordDebug);
+    view.updateCrop(20, 15);
+    qInstallMessageHandler(previous);
+    EXPECT_TRUE(debugLines.join("\n").contains("Excess crop"));
+    EXPECT_EQ(data->sweepScans[0]->traces->first()->cropStart, 2u);
+
+    double factors[2] = {1234.0, 5678.0};
+    view.updateIonCorrectionFactor(factors, 2);
+    const QVariantList stored = data->settingsMap.value("ionFluxFactor").toList();
+    ASSERT_EQ(stored.size(), 2);
+    EXPECT_EQ(stored[0].toDouble(), 1234.0);
+}
+
+TEST_F(DataViewTest, TheScanSelectorChoosesTheMainScan) {
+    mainDataView view;
+    view.setDataSet(makeDataSet(1, 20, 3).release());
+    auto* selector = view.findChild<QComboBox*>("scanSelector");
+    ASSERT_EQ(selector->count(), 3);
+    EXPECT_EQ(selector->currentIndex(), 2);
+    view.selectMainScan(0);
+    EXPECT_EQ(view.dataSet()->mainScanIndex, 0);
+    // The trace plot shows the first scan's first sweep (t = 0).
+    EXPECT_DOUBLE_EQ(view.plot()->shownCurves()[0]->sample(3).y(), knownCurrent(0, 0, 3));
+    // The newest scan again: the display follows new scans.
+    view.selectMainScan(2);
+    EXPECT_EQ(view.dataSet()->mainScanIndex, -1);
+}
+
+TEST_F(DataViewTest, TheFirstDataOfAScanChoosesThePage) {
+    mainDataView view;
+    // A scan hands over an empty data set; its first data decides what it holds.
+    auto* data = new tarvoDataSet(13, 4, -1);
+    view.setDataSet(data);
+    EXPECT_EQ(view.currentPage(), mainDataView::MainPlotPage);
+    const double row[13] = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+    data->addTemperatureRow(row, 1.0, 13, 0);
+    EXPECT_EQ(view.currentPage(), mainDataView::ContourPage);
+    EXPECT_EQ(view.channelCount(), 13);
+
+    // Ctrl+L's signal switches the legends.
+    emit view.switchLegends();
+    EXPECT_FALSE(view.plot()->legendVisible());
+}
+
+TEST_F(DataViewTest, TemperatureDataOpensOnTheMap) {
+    mainDataView view;
+    auto* data = new tarvoDataSet(13, 4, -1);
+    const double row[13] = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
+    data->addTemperatureRow(row, 1.0, 13, 0);
+    view.setDataSet(data);
+    EXPECT_EQ(view.currentPage(), mainDataView::ContourPage);
+    auto* types = view.findChild<QComboBox*>("contourTypeSelector");
+    ASSERT_EQ(types->count(), 1);
+    EXPECT_EQ(types->itemText(0), "Temperature");
+    EXPECT_EQ(view.contourMap()->dataType(), MultiSensorSpectrogramDisplay::Temperature);
+
+    // IV data offers the two value types and opens where the user was.
+    view.setDataSet(makeDataSet(13, 20).release());
+    ASSERT_EQ(types->count(), 2);
+    EXPECT_EQ(types->itemText(0), "Average Energy");
+    types->setCurrentIndex(1);
+    view.switchContourDataType(1);
+    EXPECT_EQ(view.contourMap()->dataType(), MultiSensorSpectrogramDisplay::IonFlux);
+}
+
+TEST_F(DataViewTest, WindowDialogsChangeTheDerivativeAndTheFluxFactors) {
+    mainWindow window(nullptr, false);
+    window.dataView()->setDataSet(makeDataSet(7, 30).release());
+    tarvoDataSet* data = window.dataView()->dataSet();
+    data->settingsMap["activeSensors"] = 7;
+    const int previous = ivTrace::derivativeMethod();
+
+    modalScript script;
+    script.on("derivativeChoiceDialog", [](QWidget* w) {
+        w->findChild<QRadioButton*>("method4")->setChecked(true);
+        QMetaObject::invokeMethod(w, "accept");
+    });
+    QStringList texts;
+    script.on([](QWidget* w) { return qobject_cast<dataPropertiesDialog*>(w) != nullptr; },
+              [&](QWidget* w) {
+                  auto* dialog = qobject_cast<dataPropertiesDialog*>(w);
+                  texts = dialog->texts();
+                  dialog->fluxFactorEdits()[3]->setText("4321");
+                  dialog->accept();
+              });
+    window.action("actionDerivative_Options")->trigger();
+    EXPECT_EQ(ivTrace::derivativeMethod(), 3);
+    window.action("actionFile_Properties")->setEnabled(true);
+    window.action("actionFile_Properties")->trigger();
+    EXPECT_TRUE(script.finished());
+    EXPECT_TRUE(texts.contains("Current Channels : 7"));
+    const QVariantList factors = data->settingsMap.value("ionFluxFactor").toList();
+    ASSERT_EQ(factors.size(), 7);
+    EXPECT_EQ(factors[3].toDouble(), 4321.0);
+    EXPECT_EQ(factors[0].toDouble(), 860000.0);
+    ivTrace::selectDerivativeMethod(previous);
+}
+
+}  // namespace
