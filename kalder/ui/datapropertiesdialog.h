@@ -6,10 +6,13 @@
 
 #include <QDialog>
 #include <QList>
+#include <QVariantMap>
 #include <array>
 
+class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QVBoxLayout;
 class tarvoDataSet;
 
 class dataPropertiesDialog : public QDialog {
@@ -31,6 +34,15 @@ public slots:
     void ionFluxValueChanged();
 
 private:
+    struct scanFacts;
+
+    // The constructor's steps: the groups of the left column, then the factors beside them.
+    static scanFacts readFacts(tarvoDataSet& dataSet);
+    void addScanInfo(QVBoxLayout* layout, const scanFacts& facts);
+    void addSensorInfo(QVBoxLayout* layout, const tarvoDataSet& dataSet, const QVariantMap& map);
+    void addFileInfo(QVBoxLayout* layout, const QString& path);
+    QWidget* buildFactorsColumn(const QVariantMap& map);
+    QGroupBox* buildFluxFactors(const QVariantMap& map);
     QLabel* addLine(QWidget* group, const QString& text);
 
     QList<QLabel*> lines;

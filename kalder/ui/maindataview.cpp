@@ -54,6 +54,27 @@ QLabel* caption(const QString& text) {
     return label;
 }
 
+template <class W>
+W* named(W* widget, const char* name) {
+    widget->setObjectName(QLatin1String(name));
+    return widget;
+}
+
+// A result's title above its value, which is a dash until there is data.
+QLabel* addResult(QVBoxLayout* layout, const QString& title, const char* name) {
+    layout->addWidget(new QLabel(title));
+    auto* value = named(new QLabel(QStringLiteral("-")), name);
+    layout->addWidget(value);
+    return value;
+}
+
+// Plots give way before controls: they may shrink to their own minimum (axes and titles whole)
+// instead of insisting on their preferred size.
+void letShrink(QWidget* plot) {
+    plot->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    plot->setMinimumWidth(PLOT_MIN_WIDTH);
+}
+
 // Holds a square widget (the map) as the largest square its own rectangle takes, centred: a
 // layout would make it as tall as the page is wide and cut it off below.
 class squareHolder : public QWidget {
@@ -80,10 +101,40 @@ private:
 mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
+    row->addLayout(buildControlColumn());
+    row->addWidget(buildPages(), 1);
+    limiter =
+        new redrawLimiter([this] { redrawViews(); }, redrawLimiter::DEFAULT_INTERVAL_MS, this);
+    connectControls();
+    connectViews();
+    addShortcuts();
+    showInitialState();
+}
 
-    // Controls column: pages, channels, scan, trace mode, results.
+QLayout* mainDataView::buildControlColumn() {
     auto* controls = new QVBoxLayout;
-    row->addLayout(controls);
+    controls->addLayout(buildPageButtons());
+    controls->addWidget(caption(QStringLiteral("Channels")));
+    channelSelector = named(new QListWidget, "channelSelector");
+    channelSelector->setSelectionMode(QAbstractItemView::SingleSelection);
+    channelSelector->setMaximumWidth(200);
+    controls->addWidget(channelSelector, 1);
+    controls->addWidget(caption(QStringLiteral("Scan")));
+    scanSelector = named(new QComboBox, "scanSelector");
+    controls->addWidget(scanSelector);
+    controls->addWidget(caption(QStringLiteral("Traces")));
+    traceModeSelector = named(new QComboBox, "traceModeSelector");
+    traceModeSelector->addItems({QStringLiteral("Average Trace"), QStringLiteral("All Traces"),
+                                 QStringLiteral("Latest Trace")});
+    controls->addWidget(traceModeSelector);
+    arSelector = named(new QComboBox, "arSelector");
+    arSelector->hide();
+    controls->addWidget(arSelector);
+    controls->addWidget(buildResultsBox());
+    return controls;
+}
+
+QLayout* mainDataView::buildPageButtons() {
     auto* pageRow = new QHBoxLayout;
     pageButtons = new QButtonGroup(this);
     const QList<QPair<QString, Page>> pages = {{QStringLiteral("Plot"), MainPlotPage},
@@ -97,149 +148,106 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
         pageRow->addWidget(button);
     }
     pageButtons->button(MainPlotPage)->setChecked(true);
-    controls->addLayout(pageRow);
+    return pageRow;
+}
 
-    controls->addWidget(caption(QStringLiteral("Channels")));
-    channelSelector = new QListWidget;
-    channelSelector->setObjectName(QStringLiteral("channelSelector"));
-    channelSelector->setSelectionMode(QAbstractItemView::SingleSelection);
-    channelSelector->setMaximumWidth(200);
-    controls->addWidget(channelSelector, 1);
-
-    controls->addWidget(caption(QStringLiteral("Scan")));
-    scanSelector = new QComboBox;
-    scanSelector->setObjectName(QStringLiteral("scanSelector"));
-    controls->addWidget(scanSelector);
-    controls->addWidget(caption(QStringLiteral("Traces")));
-    traceModeSelector = new QComboBox;
-    traceModeSelector->setObjectName(QStringLiteral("traceModeSelector"));
-    traceModeSelector->addItems({QStringLiteral("Average Trace"), QStringLiteral("All Traces"),
-                                 QStringLiteral("Latest Trace")});
-    controls->addWidget(traceModeSelector);
-    arSelector = new QComboBox;
-    arSelector->setObjectName(QStringLiteral("arSelector"));
-    arSelector->hide();
-    controls->addWidget(arSelector);
-
+QGroupBox* mainDataView::buildResultsBox() {
     auto* results = new QGroupBox(QStringLiteral("Results"));
-    auto* resultsLayout = new QVBoxLayout(results);
-    resultsLayout->addWidget(new QLabel(QStringLiteral("Average Energy")));
-    energyLabel = new QLabel(QStringLiteral("-"));
-    energyLabel->setObjectName(QStringLiteral("energyLabel"));
-    resultsLayout->addWidget(energyLabel);
-    resultsLayout->addWidget(new QLabel(QStringLiteral("Ion Flux")));
-    fluxLabel = new QLabel(QStringLiteral("-"));
-    fluxLabel->setObjectName(QStringLiteral("fluxLabel"));
-    resultsLayout->addWidget(fluxLabel);
-    resultsLayout->addWidget(new QLabel(QStringLiteral("IEDF Peaks")));
-    peaksLabel = new QLabel(QStringLiteral("-"));
-    peaksLabel->setObjectName(QStringLiteral("peaksLabel"));
+    auto* layout = new QVBoxLayout(results);
+    energyLabel = addResult(layout, QStringLiteral("Average Energy"), "energyLabel");
+    fluxLabel = addResult(layout, QStringLiteral("Ion Flux"), "fluxLabel");
+    peaksLabel = addResult(layout, QStringLiteral("IEDF Peaks"), "peaksLabel");
     peaksLabel->setTextFormat(Qt::RichText);
-    resultsLayout->addWidget(peaksLabel);
-    auto* markers = new QCheckBox(QStringLiteral("Mark Peaks"));
-    markers->setObjectName(QStringLiteral("peakMarkersBox"));
-    markers->setChecked(true);
-    resultsLayout->addWidget(markers);
-    controls->addWidget(results);
+    peakMarkers = named(new QCheckBox(QStringLiteral("Mark Peaks")), "peakMarkersBox");
+    peakMarkers->setChecked(true);
+    layout->addWidget(peakMarkers);
+    return results;
+}
 
-    // Pages.
-    stack = new QStackedWidget;
-    stack->setObjectName(QStringLiteral("pages"));
-    row->addWidget(stack, 1);
+QWidget* mainDataView::buildPages() {
+    stack = named(new QStackedWidget, "pages");
+    stack->insertWidget(MainPlotPage, buildTracePage());
+    stack->insertWidget(ContourPage, buildContourPage());
+    kalder = named(new kalderDisplayV2, "kalderView");
+    stack->insertWidget(KalderPage, kalder);
+    return stack;
+}
 
-    auto* mainPage = new QWidget;
-    auto* mainLayout = new QVBoxLayout(mainPage);
-    mainLayout->setContentsMargins(2, 2, 2, 2);
+QWidget* mainDataView::buildTracePage() {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(2, 2, 2, 2);
     // The trace plot above, the monitor with its bar below; the user moves the boundary.
-    plotSplitter = new QSplitter(Qt::Vertical);
-    plotSplitter->setObjectName(QStringLiteral("plotSplitter"));
+    plotSplitter = named(new QSplitter(Qt::Vertical), "plotSplitter");
     plotSplitter->setChildrenCollapsible(false);
-    mainLayout->addWidget(plotSplitter);
-    ivPlot = new tarvoPlot;
-    ivPlot->setObjectName(QStringLiteral("ivPlot"));
-    // Plots give way before controls: they may shrink to their own minimum (axes and titles
-    // whole) instead of insisting on their preferred size.
-    ivPlot->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    ivPlot->setMinimumWidth(PLOT_MIN_WIDTH);
+    layout->addWidget(plotSplitter);
+    ivPlot = named(new tarvoPlot, "ivPlot");
+    letShrink(ivPlot);
     plotSplitter->addWidget(ivPlot);
-    monitorPane = new QWidget;
-    auto* monitorLayout = new QVBoxLayout(monitorPane);
-    monitorLayout->setContentsMargins(0, 0, 0, 0);
-    plotSplitter->addWidget(monitorPane);
+    plotSplitter->addWidget(buildFluxMonitor());
     plotSplitter->setStretchFactor(0, 1);
-    auto* monitorBar = new QHBoxLayout;
-    monitorToggle = new QPushButton;
-    monitorToggle->setObjectName(QStringLiteral("monitorToggle"));
-    monitorBar->addWidget(monitorToggle);
-    monitorBar->addStretch(1);
-    monitorValueSelector = new QComboBox;
-    monitorValueSelector->setObjectName(QStringLiteral("monitorValueSelector"));
-    monitorValueSelector->addItems({QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
-    monitorBar->addWidget(monitorValueSelector);
-    fluxUnitLabel = new QLabel;
-    fluxUnitLabel->setObjectName(QStringLiteral("fluxUnitLabel"));
-    monitorBar->addWidget(fluxUnitLabel);
-    monitorLayout->addLayout(monitorBar);
-    // The ion-flux monitor: one value per scan of a run; a click on it selects the scan.
-    monitor = new metaScanView;
-    monitor->setObjectName(QStringLiteral("fluxMonitor"));
-    monitor->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    monitor->setMinimumWidth(PLOT_MIN_WIDTH);
-    monitorLayout->addWidget(monitor);
-    stack->insertWidget(MainPlotPage, mainPage);
+    return page;
+}
 
-    // The contour page: the map with its data type and display options above it.
-    auto* contourPage = new QWidget;
-    auto* contourLayout = new QVBoxLayout(contourPage);
-    contourLayout->setContentsMargins(2, 2, 2, 2);
-    auto* contourBar = new QHBoxLayout;
-    contourTypeSelector = new QComboBox;
-    contourTypeSelector->setObjectName(QStringLiteral("contourTypeSelector"));
-    contourBar->addWidget(contourTypeSelector);
-    auto* interpolate = new QCheckBox(QStringLiteral("Interpolate"));
-    interpolate->setObjectName(QStringLiteral("interpolateBox"));
-    auto* lines = new QCheckBox(QStringLiteral("Contour Lines"));
-    lines->setObjectName(QStringLiteral("contourLinesBox"));
-    auto* hideInfo = new QCheckBox(QStringLiteral("Hide Sensor Values"));
-    hideInfo->setObjectName(QStringLiteral("hideSensorInfoBox"));
-    for (QCheckBox* box : {interpolate, lines, hideInfo}) {
-        contourBar->addWidget(box);
-    }
-    contourBar->addStretch(1);
-    contourLayout->addLayout(contourBar);
-    contour = new MultiSensorSpectrogramDisplay;
-    contour->setObjectName(QStringLiteral("contourMap"));
+QWidget* mainDataView::buildFluxMonitor() {
+    monitorPane = new QWidget;
+    auto* layout = new QVBoxLayout(monitorPane);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    monitorToggle = named(new QPushButton, "monitorToggle");
+    bar->addWidget(monitorToggle);
+    bar->addStretch(1);
+    monitorValueSelector = named(new QComboBox, "monitorValueSelector");
+    monitorValueSelector->addItems({QStringLiteral("Average Energy"), QStringLiteral("Ion Flux")});
+    bar->addWidget(monitorValueSelector);
+    fluxUnitLabel = named(new QLabel, "fluxUnitLabel");
+    bar->addWidget(fluxUnitLabel);
+    layout->addLayout(bar);
+    // The ion-flux monitor: one value per scan of a run; a click on it selects the scan.
+    monitor = named(new metaScanView, "fluxMonitor");
+    letShrink(monitor);
+    layout->addWidget(monitor);
+    return monitorPane;
+}
+
+QWidget* mainDataView::buildContourPage() {
+    contour = named(new MultiSensorSpectrogramDisplay, "contourMap");
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(2, 2, 2, 2);
+    layout->addLayout(buildContourBar());
     // The map with the uniformity of its values beside it.
     auto* mapRow = new QHBoxLayout;
     mapRow->addWidget(new squareHolder(contour), 1);
     mapRow->addWidget(new mapStatistics(contour));
-    contourLayout->addLayout(mapRow, 1);
-    stack->insertWidget(ContourPage, contourPage);
+    layout->addLayout(mapRow, 1);
+    return page;
+}
 
-    kalder = new kalderDisplayV2;
-    kalder->setObjectName(QStringLiteral("kalderView"));
-    stack->insertWidget(KalderPage, kalder);
+QLayout* mainDataView::buildContourBar() {
+    // The map's data type and its display options, each option wired to the map.
+    auto* bar = new QHBoxLayout;
+    contourTypeSelector = named(new QComboBox, "contourTypeSelector");
+    bar->addWidget(contourTypeSelector);
+    const struct {
+        const char* text;
+        const char* name;
+        void (MultiSensorSpectrogramDisplay::*toggle)(bool);
+    } options[] = {
+        {"Interpolate", "interpolateBox", &MultiSensorSpectrogramDisplay::toggleInterpolation},
+        {"Contour Lines", "contourLinesBox", &MultiSensorSpectrogramDisplay::toggleContour},
+        {"Hide Sensor Values", "hideSensorInfoBox",
+         &MultiSensorSpectrogramDisplay::toggleSensorInfo}};
+    for (const auto& option : options) {
+        auto* box = named(new QCheckBox(QLatin1String(option.text)), option.name);
+        connect(box, &QCheckBox::toggled, contour, option.toggle);
+        bar->addWidget(box);
+    }
+    bar->addStretch(1);
+    return bar;
+}
 
-    connect(interpolate, &QCheckBox::toggled, contour,
-            &MultiSensorSpectrogramDisplay::toggleInterpolation);
-    connect(lines, &QCheckBox::toggled, contour, &MultiSensorSpectrogramDisplay::toggleContour);
-    connect(markers, &QCheckBox::toggled, ivPlot, &tarvoPlot::togglePeakMarkers);
-    connect(hideInfo, &QCheckBox::toggled, contour,
-            &MultiSensorSpectrogramDisplay::toggleSensorInfo);
-    // A double click on the map goes back to the traces; a sensor picked on it is selected.
-    connect(contour, &MultiSensorSpectrogramDisplay::switchView, this,
-            &mainDataView::spectrogramReleaseView);
-    connect(contour, &MultiSensorSpectrogramDisplay::dataSensorSelected, this,
-            [this](int index) { selectChannels({index}); });
-    connect(monitor, &metaScanView::scanSelected, this, &mainDataView::selectMainScan);
-    connect(monitorValueSelector, qOverload<int>(&QComboBox::currentIndexChanged), monitor,
-            &metaScanView::selectValue);
-    connect(arSelector, qOverload<int>(&QComboBox::activated), contour,
-            &MultiSensorSpectrogramDisplay::selectAR);
-
-    limiter =
-        new redrawLimiter([this] { redrawViews(); }, redrawLimiter::DEFAULT_INTERVAL_MS, this);
-
+void mainDataView::connectControls() {
     connect(pageButtons, &QButtonGroup::idClicked, this, [this](int id) {
         if (id == ContourPage) {
             displayContour();
@@ -255,21 +263,40 @@ mainDataView::mainDataView(QWidget* parent) : QWidget(parent) {
             &mainDataView::selectMainScan);
     connect(traceModeSelector, qOverload<int>(&QComboBox::currentIndexChanged), ivPlot,
             &tarvoPlot::setCurrentMode);
+    connect(arSelector, qOverload<int>(&QComboBox::activated), contour,
+            &MultiSensorSpectrogramDisplay::selectAR);
+    connect(peakMarkers, &QCheckBox::toggled, ivPlot, &tarvoPlot::togglePeakMarkers);
     connect(contourTypeSelector, qOverload<int>(&QComboBox::activated), this,
             &mainDataView::switchContourDataType);
     connect(monitorToggle, &QPushButton::clicked, this, &mainDataView::switchPlotMode);
+    connect(monitorValueSelector, qOverload<int>(&QComboBox::currentIndexChanged), monitor,
+            &metaScanView::selectValue);
     connect(monitorValueSelector, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &mainDataView::switchAxisTitle);
+}
+
+void mainDataView::connectViews() {
+    // A double click on the map goes back to the traces; a sensor picked on it is selected.
+    connect(contour, &MultiSensorSpectrogramDisplay::switchView, this,
+            &mainDataView::spectrogramReleaseView);
+    connect(contour, &MultiSensorSpectrogramDisplay::dataSensorSelected, this,
+            [this](int index) { selectChannels({index}); });
+    connect(monitor, &metaScanView::scanSelected, this, &mainDataView::selectMainScan);
     connect(this, &mainDataView::switchLegends, ivPlot, &tarvoPlot::switchLegend);
     connect(this, &mainDataView::switchLegends, monitor, &metaScanView::switchLegend);
+}
 
-    auto* next = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Tab")), this);
-    connect(next, &QShortcut::activated, this, &mainDataView::nextChannel);
-    auto* previous = new QShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+Tab")), this);
-    connect(previous, &QShortcut::activated, this, &mainDataView::previousChannel);
-    auto* legends = new QShortcut(QKeySequence(QStringLiteral("Ctrl+L")), this);
-    connect(legends, &QShortcut::activated, this, &mainDataView::switchLegends);
+void mainDataView::addShortcuts() {
+    const auto shortcut = [this](const char* keys, auto slot) {
+        connect(new QShortcut(QKeySequence(QLatin1String(keys)), this), &QShortcut::activated, this,
+                slot);
+    };
+    shortcut("Ctrl+Tab", &mainDataView::nextChannel);
+    shortcut("Ctrl+Shift+Tab", &mainDataView::previousChannel);
+    shortcut("Ctrl+L", &mainDataView::switchLegends);
+}
 
+void mainDataView::showInitialState() {
     // The monitor's value first: its axis titles decide the height the panes are given.
     monitorValueSelector->setCurrentIndex(1);
     switchAxisTitle(1);

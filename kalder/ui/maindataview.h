@@ -11,9 +11,12 @@
 
 class QAbstractButton;
 class QButtonGroup;
+class QCheckBox;
 class QComboBox;
 class QFrame;
+class QGroupBox;
 class QLabel;
+class QLayout;
 class QListWidget;
 class QPushButton;
 class QSplitter;
@@ -108,6 +111,21 @@ public slots:
     void previousChannel();
 
 private:
+    // The constructor's steps: the controls column and the pages, each builder in the order
+    // its widgets are laid out, then the wiring, the shortcuts and the state first shown.
+    QLayout* buildControlColumn();
+    QLayout* buildPageButtons();
+    QGroupBox* buildResultsBox();
+    QWidget* buildPages();
+    QWidget* buildTracePage();
+    QWidget* buildFluxMonitor();
+    QWidget* buildContourPage();
+    QLayout* buildContourBar();
+    void connectControls();
+    void connectViews();
+    void addShortcuts();
+    void showInitialState();
+
     void buildSelectors();
     void channelSelectionChanged();
     void applyPlotView();
@@ -146,6 +164,7 @@ private:
     QLabel* energyLabel;
     QLabel* fluxLabel;
     QLabel* peaksLabel;
+    QCheckBox* peakMarkers;
     redrawLimiter* limiter;
 };
 
