@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <vector>
 
 #include "FifoStream.h"
@@ -15,12 +16,12 @@ using namespace vsensor;
 using namespace vsensor::detail;
 using Words = std::vector<uint16_t>;
 
-// A decoded block: the data words of its packets and the header bits seen.
+// A block decoded by the packet framing: a header word (bit 15 last packet, bit 14 running,
+// bits 0-12 the count) before each packet's words; sync blocks lead with a period packet.
 struct Decoded {
     Words period;  // words of a leading period packet
     Words data;    // samples, then the two status words
     bool lastRunning = true;
-    int packets = 0;
     size_t maxCount = 0;
 };
 
@@ -38,7 +39,6 @@ Decoded decode(const Words& words, bool withPeriod = false) {
         EXPECT_LE(at + n, words.size());
         d.data.insert(d.data.end(), words.begin() + at, words.begin() + at + n);
         at += n;
-        ++d.packets;
         d.maxCount = std::max(d.maxCount, n);
         if (header & 0x8000) {
             d.lastRunning = header & 0x4000;
@@ -51,12 +51,12 @@ Decoded decode(const Words& words, bool withPeriod = false) {
     return d;
 }
 
+// Three steps of four samples, no saturation.
 ScanSetup setupFor(const char* profile) {
     ScanSetup s;
     s.profile = findProfile(profile);
     BoardRegisters& r = s.registers;
-    r.run_en = true;
-    r.gain = true;
+    r.run_en = r.gain = true;
     r.iv_steps = 3;
     r.samples = 4;
     r.setup_iv_delay = 4;
@@ -67,9 +67,17 @@ ScanSetup setupFor(const char* profile) {
     return s;
 }
 
+// A sync scan: all phases of a 2048-count period, (256 - 1 - 1) / 24 = 10 slots.
+void syncScan(ScanSetup& s) {
+    s.registers.sync_mode = true;
+    s.registers.samples = 0xFFFFF;
+    s.syncPeriod = 2048;
+    s.syncHz = 192e6 / 2048;
+}
+
 TEST(Packets, StatusWordsAlwaysEndTheLastPacketAndTheFifoPassesThemOn) {
     // One sample per step and channel on a two-channel unit: 2 x steps sample words, one less
-    // for a short block.
+    // for a short block; packets of at most 8191 words.
     struct Case {
         uint16_t steps;
         bool shortBlock;
@@ -78,181 +86,134 @@ TEST(Packets, StatusWordsAlwaysEndTheLastPacketAndTheFifoPassesThemOn) {
     for (const Case& c :
          {Case{0, false, 0}, Case{1, true, 1}, Case{4094, false, 8188}, Case{4095, true, 8189},
           Case{4095, false, 8190}, Case{4096, true, 8191}, Case{10000, false, 20000}}) {
+        SCOPED_TRACE(c.samples);
         ScanSetup s = setupFor("single");
         s.registers.iv_steps = c.steps;
         s.registers.samples = 1;
-        FaultSchedule f;
-        if (c.shortBlock)
+        FaultSchedule f, g;
+        if (c.shortBlock) {
             f.schedule(Fault::ShortBlock, 1, 1);
+            g.schedule(Fault::ShortBlock, 1, 1);
+        }
         const Words block = BlockBuilder(s).next(f);
         const Decoded d = decode(block);
-        ASSERT_EQ(d.data.size(), c.samples + 2) << c.samples;
-        EXPECT_EQ(d.data[c.samples], 1);
+        ASSERT_EQ(d.data.size(), c.samples + 2);
+        EXPECT_EQ(d.data[c.samples], 1);  // block number
         EXPECT_EQ(d.data[c.samples + 1], 0xA500);
         EXPECT_LE(d.maxCount, 8191u);
         EXPECT_TRUE(d.lastRunning);
         // The same words through the FIFO, read in odd pieces.
         FifoStream fifo;
         fifo.setSpeed(0);
-        FaultSchedule g;
-        if (c.shortBlock)
-            g.schedule(Fault::ShortBlock, 1, 1);
         fifo.start(s, Clock::now());
         Words streamed(block.size());
         for (size_t at = 0, n = 0; at < block.size(); at += n) {
             n = std::min<size_t>(997, block.size() - at);
             ASSERT_EQ(fifo.read(streamed.data() + at, n, Clock::now(), g), n);
         }
-        EXPECT_EQ(streamed, block) << c.samples;
+        EXPECT_EQ(streamed, block);
     }
 }
 
-struct BlockCase {
-    const char* name;
-    const char* profile;
-    bool upDown;
-    bool accumulated;
-    uint32_t disabled;
-    size_t sampleWords;
-};
-
-class BlockTest : public ::testing::TestWithParam<BlockCase> {};
-
-TEST_P(BlockTest, BlockCarriesStepsChannelsAndSamples) {
-    const BlockCase& tc = GetParam();
-    ScanSetup s = setupFor(tc.profile);
-    s.registers.up_down_scan = tc.upDown;
-    s.registers.run_aux = tc.accumulated;
-    s.registers.channels_disabled = tc.disabled;
-    BlockBuilder b(s);
-    FaultSchedule none;
-    const Decoded d = decode(b.next(none));
-    EXPECT_EQ(d.data.size(), tc.sampleWords + 2);
-    EXPECT_EQ(d.data[tc.sampleWords], 1);  // block number
-    if (tc.accumulated) {
-        // Per value three zero entries, then the sum of four samples.
-        for (size_t v = 0; v < tc.sampleWords / 8; ++v)
+TEST(Blocks, BlockCarriesStepsChannelsAndSamples) {
+    const struct {
+        const char* name;
+        const char* profile;
+        std::function<void(ScanSetup&)> set;
+        size_t sampleWords;
+    } cases[] = {
+        {"two channels", "single", [](ScanSetup&) {}, 3 * 2 * 4},
+        {"up and down", "single", [](ScanSetup& s) { s.registers.up_down_scan = true; }, 6 * 2 * 4},
+        {"accumulated", "single", [](ScanSetup& s) { s.registers.run_aux = true; }, 3 * 2 * 4 * 2},
+        {"disc, all channels", "disc13", [](ScanSetup&) {}, 3 * 24 * 4},
+        {"disc, five disabled", "disc13",
+         [](ScanSetup& s) { s.registers.channels_disabled = 0x1F; }, 3 * 19 * 4},
+        {"sixteen values", "ar", [](ScanSetup&) {}, 3 * 16 * 4},
+        {"temperature: 13 channels of four phases", "disc13",
+         [](ScanSetup& s) { s.registers.read_temp = true; }, 2080},
+        {"sync: two phases per slot", "disc13",
+         [](ScanSetup& s) {
+             syncScan(s);
+             s.registers.sync_smpl_mult = 12;
+         },
+         10 * 2 * 3 * 24},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScanSetup s = setupFor(c.profile);
+        c.set(s);
+        FaultSchedule none;
+        const Decoded d = decode(BlockBuilder(s).next(none), s.registers.sync_mode);
+        ASSERT_EQ(d.data.size(), c.sampleWords + 2);
+        EXPECT_EQ(d.data[c.sampleWords], 1);  // block number
+        if (s.registers.sync_mode) {
+            EXPECT_EQ(d.period, (Words{2048, 0}));
+        }
+        // Accumulated: per value three zero entries, then the sum of four samples.
+        for (size_t v = 0; s.registers.run_aux && v < c.sampleWords / 8; ++v)
             EXPECT_EQ(Words(d.data.begin() + 8 * v, d.data.begin() + 8 * v + 6), Words(6, 0));
+        // Temperature: settled levels step down, then up, so the first two phases' last
+        // samples differ in sign.
+        if (s.registers.read_temp) {
+            EXPECT_GT(static_cast<int16_t>(d.data[39]), 0);
+            EXPECT_LT(static_cast<int16_t>(d.data[79]), 0);
+        }
     }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, BlockTest,
-    ::testing::Values(BlockCase{"TwoChannels", "single", false, false, 0, 3 * 2 * 4},
-                      BlockCase{"UpDown", "single", true, false, 0, 6 * 2 * 4},
-                      BlockCase{"Accumulated", "single", false, true, 0, 3 * 2 * 4 * 2},
-                      BlockCase{"DiscAllChannels", "disc13", false, false, 0, 3 * 24 * 4},
-                      BlockCase{"DiscFiveDisabled", "disc13", false, false, 0x1F, 3 * 19 * 4},
-                      BlockCase{"SixteenValues", "ar", false, false, 0, 3 * 16 * 4}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(Blocks, TemperatureBlockHasThirteenChannelsOfFourPhases) {
-    ScanSetup s = setupFor("disc13");
-    s.registers.read_temp = true;
-    BlockBuilder b(s);
-    FaultSchedule none;
-    const Decoded d = decode(b.next(none));
-    ASSERT_EQ(d.data.size(), 2080u + 2);
-    // Settled levels step down, then up: the first two phases' last samples differ in sign.
-    const int16_t p0 = static_cast<int16_t>(d.data[39]);
-    const int16_t p1 = static_cast<int16_t>(d.data[79]);
-    EXPECT_GT(p0, 0);
-    EXPECT_LT(p1, 0);
-}
-
-TEST(Blocks, SyncBlockStartsWithThePeriodAndHoldsEveryPhase) {
-    ScanSetup s = setupFor("disc13");
-    s.registers.sync_mode = true;
-    s.registers.samples = 0xFFFFF;
-    s.registers.sync_smpl_mult = 12;  // two phases per slot
-    s.syncPeriod = 2048;              // (256 - 1 - 1) / 24 = 10 slots
-    s.syncHz = 192e6 / 2048;
-    BlockBuilder b(s);
-    FaultSchedule none;
-    const Decoded d = decode(b.next(none), true);
-    EXPECT_EQ(d.period, (Words{2048, 0}));
-    EXPECT_EQ(d.data.size(), 10u * 2 * 3 * 24 + 2);
 }
 
 TEST(Blocks, FaultsStopOrBreakOffTheBlock) {
     FaultSchedule f;
     ScanSetup s = setupFor("single");
-    {
-        BlockBuilder b(s);
-        f.schedule(Fault::StreamStop, 1, 1);
-        EXPECT_EQ(b.next(f), Words{0x0000});
-        EXPECT_TRUE(b.stopped());
-        EXPECT_TRUE(b.next(f).empty());
-    }
-    {
-        BlockBuilder b(s);
-        f.schedule(Fault::SyncLoss, 1, 1);
-        const Decoded d = decode(b.next(f));
-        EXPECT_FALSE(d.lastRunning);
-        EXPECT_LT(d.data.size(), 24u);
-        EXPECT_TRUE(b.stopped());
-    }
-    {
-        s.registers.sync_mode = true;
-        s.registers.samples = 0xFFFFF;
-        s.syncPeriod = 2048;
-        s.syncHz = 192e6 / 2048;
-        BlockBuilder b(s);
-        f.schedule(Fault::SyncPeriodChange, 2, 1);
-        EXPECT_EQ(decode(b.next(f), true).period[0], 2048);
-        EXPECT_EQ(decode(b.next(f), true).period[0], 2049);
-        EXPECT_EQ(decode(b.next(f), true).period[0], 2049);
-    }
+    BlockBuilder stop(s);
+    f.schedule(Fault::StreamStop, 1, 1);
+    EXPECT_EQ(stop.next(f), Words{0x0000});
+    EXPECT_TRUE(stop.stopped());
+    EXPECT_TRUE(stop.next(f).empty());
+
+    BlockBuilder loss(s);
+    f.schedule(Fault::SyncLoss, 1, 1);
+    const Decoded d = decode(loss.next(f));
+    EXPECT_FALSE(d.lastRunning);
+    EXPECT_LT(d.data.size(), 24u);
+    EXPECT_TRUE(loss.stopped());
+
+    syncScan(s);
+    BlockBuilder change(s);
+    f.schedule(Fault::SyncPeriodChange, 2, 1);
+    EXPECT_EQ(decode(change.next(f), true).period[0], 2048);
+    EXPECT_EQ(decode(change.next(f), true).period[0], 2049);
+    EXPECT_EQ(decode(change.next(f), true).period[0], 2049);
 }
 
-// ---- pacing ----
+// ---- pacing, on time points the test passes in ----
 
-TEST(Pacing, BlockTimeFollowsTheScanTiming) {
+TEST(Pacing, WordsArriveAsTheScanProceeds) {
     ScanSetup s = setupFor("single");
     s.registers.iv_steps = 2;
     s.registers.samples = 100;
     // ((2 - 1) * 4 + 1000 + 2 * 100 + (2 - 1) * 200) * 2 steps = 2808 units of 0.65 us.
     EXPECT_NEAR(BlockBuilder(s).blockSeconds(), 1825.2e-6, 1e-12);
-    s.registers.up_down_scan = true;
-    EXPECT_NEAR(BlockBuilder(s).blockSeconds(), 2 * 1825.2e-6, 1e-12);
-}
-
-TEST(Pacing, WordsArriveAsTheScanProceeds) {
-    using std::chrono::microseconds;
-    ScanSetup s = setupFor("single");
-    s.registers.iv_steps = 2;
-    s.registers.samples = 100;  // 400 samples + 2 status words + 1 header per 1825.2 us
-    const size_t blockWords = 403;
+    const size_t blockWords = 403;  // 400 samples, 2 status words, 1 header
     FaultSchedule none;
     for (double speed : {1.0, 2.0}) {
+        SCOPED_TRACE(speed);
         FifoStream fifo;
         fifo.setSpeed(speed);
         const Clock::time_point t0 = Clock::now();
         fifo.start(s, t0);
-        std::vector<uint16_t> out(4096);
+        Words out(4096);
         EXPECT_EQ(fifo.read(out.data(), out.size(), t0, none), 0u);
         EXPECT_GT(fifo.wait(t0), Clock::duration::zero());
-        const auto half = microseconds(static_cast<int64_t>(912.6 / speed));
+        const auto half = std::chrono::microseconds(static_cast<int64_t>(912.6 / speed));
         const size_t first = fifo.read(out.data(), out.size(), t0 + half, none);
-        EXPECT_NEAR(double(first), blockWords / 2.0, 2) << speed;
+        EXPECT_NEAR(double(first), blockWords / 2.0, 2);
         const size_t more = fifo.read(out.data(), out.size(), t0 + 3 * half, none);
-        EXPECT_NEAR(double(first + more), 1.5 * blockWords, 2) << speed;
+        EXPECT_NEAR(double(first + more), 1.5 * blockWords, 2);
         fifo.stop(t0 + 3 * half);
         EXPECT_EQ(fifo.read(out.data(), out.size(), t0 + 100 * half, none), 0u);
     }
-}
-
-TEST(Pacing, SpeedFromTheEnvironment) {
-    struct Case {
-        const char* text;
-        double speed;
-    };
-    for (const Case& c : {Case{"0", 0}, Case{"2.5", 2.5}, Case{"fast", 1}, Case{"-1", 1}}) {
-        setenv("TOLMAR_VSENSOR_SPEED", c.text, 1);
-        EXPECT_EQ(FifoStream::speedFromEnvironment(), c.speed) << c.text;
-    }
-    unsetenv("TOLMAR_VSENSOR_SPEED");
-    EXPECT_EQ(FifoStream::speedFromEnvironment(), 1.0);
+    s.registers.up_down_scan = true;
+    EXPECT_NEAR(BlockBuilder(s).blockSeconds(), 2 * 1825.2e-6, 1e-12);
 }
 
 TEST(Pacing, AFullFifoHoldsItsSizeAndTheBoardWaits) {
@@ -275,6 +236,16 @@ TEST(Pacing, AFullFifoHoldsItsSizeAndTheBoardWaits) {
     fifo.clear();
     EXPECT_EQ(fifo.read(out.data(), out.size(), late, none), 0u);
     EXPECT_FALSE(fifo.running());
+}
+
+TEST(Pacing, SpeedFromTheEnvironment) {
+    for (const auto& [text, speed] :
+         {std::pair{"0", 0.0}, {"2.5", 2.5}, {"fast", 1.0}, {"-1", 1.0}}) {
+        setenv("TOLMAR_VSENSOR_SPEED", text, 1);
+        EXPECT_EQ(FifoStream::speedFromEnvironment(), speed) << text;
+    }
+    unsetenv("TOLMAR_VSENSOR_SPEED");
+    EXPECT_EQ(FifoStream::speedFromEnvironment(), 1.0);
 }
 
 // ---- the samples ----
@@ -302,6 +273,7 @@ TEST(Samples, GroupMeansFollowTheModel) {
     // a code, a level without noise, and a few samples drawn one by one.
     for (const Case& c : {Case{100.3, 6.5, 0.01, 2000}, Case{-40.25, 0.4, 0, 64},
                           Case{12.0, 0, 0, 64}, Case{5.5, 2, 0.05, 16}}) {
+        SCOPED_TRACE(c.code);
         BlockBuilder b(setupFor("single"));
         const int groups = 3000;
         Words codes(c.n);
@@ -320,11 +292,11 @@ TEST(Samples, GroupMeansFollowTheModel) {
         const auto [mean, variance] = roundedSample(c.code, c.rms);
         const double spread = std::sqrt(variance / (c.n * (1 - c.saturated)));
         const double gotMean = sum / groups;
-        EXPECT_NEAR(gotMean, mean, 4 * spread / std::sqrt(groups) + 1e-12) << c.code;
+        EXPECT_NEAR(gotMean, mean, 4 * spread / std::sqrt(groups) + 1e-12);
         const double gotSpread = std::sqrt(std::max(0.0, squares / groups - gotMean * gotMean));
-        EXPECT_NEAR(gotSpread, spread, 0.06 * spread + 1e-6) << c.code;
+        EXPECT_NEAR(gotSpread, spread, 0.06 * spread + 1e-6);
         const double expected = groups * c.n * c.saturated;
-        EXPECT_NEAR(saturated, expected, 4 * std::sqrt(expected) + 1e-12) << c.code;
+        EXPECT_NEAR(saturated, expected, 4 * std::sqrt(expected) + 1e-12);
     }
 }
 
@@ -341,31 +313,28 @@ TEST(Model, CurrentShrinksWithRetardingVoltageAndTowardsTheEdge) {
     const double between = 0.5 * (m.peaks[0].energy + m.peaks[1].energy);
     EXPECT_NEAR(collectorCurrent(m, 2, 13, between, 0.1), -0.5e-6, 1e-9);
     EXPECT_GT(collectorCurrent(m, 2, 13, 100, 0.1), -1e-15);
-    double previous = -1;
-    for (double v = 0; v < 80; v += 1) {
-        const double i = collectorCurrent(m, 2, 13, v);
-        EXPECT_GE(i, previous);
-        previous = i;
+    for (double v = 0, previous = -1; v < 80; v += 1) {
+        EXPECT_GE(collectorCurrent(m, 2, 13, v), previous) << v;
+        previous = collectorCurrent(m, 2, 13, v);
     }
     EXPECT_NEAR(collectorCurrent(m, 12, 13, -100, 0.1), -0.7e-6, 1e-15);
-    EXPECT_EQ(sensorRadius(0, 1), 0.0);
-    EXPECT_EQ(sensorRadius(4, 5), 1.0);
     // On the 13-sensor disc the third sensor is the centre, the ring of eight the edge, and
     // the row through the centre lies in between.
+    EXPECT_EQ(sensorRadius(0, 1), 0.0);
+    EXPECT_EQ(sensorRadius(4, 5), 1.0);
     EXPECT_EQ(sensorRadius(2, 13), 0.0);
     EXPECT_EQ(sensorRadius(12, 13), 1.0);
     EXPECT_EQ(sensorRadius(5, 13), 1.0);
     EXPECT_NEAR(sensorRadius(1, 13), 0.4167 / 1.2, 1e-12);
     EXPECT_NEAR(sensorRadius(0, 13), sensorRadius(4, 13), 1e-12);
-}
-
-TEST(Model, ThermistorAtTwentyFiveDegreesIsR25PlusSeriesResistance) {
-    PlasmaModel m;
-    m.thermistors[3] = 25.0;
+    // A thermistor at 25 degrees reads R25 plus the series resistance, less when warmer.
+    PlasmaModel warm;
+    warm.thermistors[3] = 25.0;
     const UnitProfile* p = findProfile("disc13");
-    EXPECT_NEAR(thermistorResistance(m, *p, 3), p->tempCoef[3][1] + p->tempCoef[3][2], 1e-6);
-    m.thermistors[3] = 35.0;
-    EXPECT_LT(thermistorResistance(m, *p, 3), p->tempCoef[3][1] + p->tempCoef[3][2]);
+    const double r25 = p->tempCoef[3][1] + p->tempCoef[3][2];
+    EXPECT_NEAR(thermistorResistance(warm, *p, 3), r25, 1e-6);
+    warm.thermistors[3] = 35.0;
+    EXPECT_LT(thermistorResistance(warm, *p, 3), r25);
 }
 
 }  // namespace
