@@ -1,8 +1,6 @@
-// The board's sync input, output voltages and block record, driven with register blocks made by
-// hand: the status byte and period count of the read-back image, the voltages against the
-// profile's calibration numbers, and the record of every block taken.
-#include <stdlib.h>
-
+// The board's sync input and output voltages, driven with register blocks made by hand: the
+// status byte and period count of the read-back image, the voltages against the profile's
+// calibration numbers.
 #include <string>
 #include <utility>
 
@@ -56,23 +54,6 @@ TEST_F(SyncOutputsTest, DetectorStartsWhenAskedAndSettlesOverTwoReadBacks) {
     EXPECT_EQ(status().first, kLocked);
 }
 
-TEST_F(SyncOutputsTest, SignalFromProfileEnvironmentAndControl) {
-    EXPECT_EQ(vsensor::syncFrequency(), 1000);  // the single unit's default
-    vsensor::loadProfile("disc13");
-    EXPECT_EQ(vsensor::syncFrequency(), 0);
-    setenv("TOLMAR_VSENSOR_SYNC_HZ", "250", 1);
-    vsensor::reset();
-    vsensor::loadProfile("ar");  // the environment wins over the profile
-    EXPECT_EQ(vsensor::syncFrequency(), 250);
-    vsensor::setModuleCount(2);
-    vsensor::setSyncFrequency(7, 1);  // one module of several
-    EXPECT_EQ(vsensor::syncFrequency(0), 250);
-    EXPECT_EQ(vsensor::syncFrequency(1), 7);
-    setenv("TOLMAR_VSENSOR_SYNC_HZ", "fast", 1);
-    vsensor::reset();
-    EXPECT_EQ(vsensor::syncFrequency(), 1000);
-}
-
 TEST_F(SyncOutputsTest, PeriodCountAndRangeFlagsOnEveryFirmware) {
     const struct {
         const char* image;
@@ -123,35 +104,13 @@ TEST_F(SyncOutputsTest, OutputVoltagesFollowTheCodes) {
     // The legacy unit's fixed supply: the positive side (byte 1 bit 6) through DAC 3, the
     // negative (bit 7) through DAC 2, off with neither side or both selected.
     ASSERT_TRUE(vsensor::loadProfile("legacy"));
-    const vsensor::UnitProfile* legacy = vsensor::findProfile("legacy");
     ASSERT_TRUE(configure("QM745.rbf"));
-    const struct {
-        const char* switches;
-        int dac;
-    } sides[] = {{"40", 3}, {"80", 2}, {"00", -1}, {"C0", -1}};
-    for (const auto& side : sides) {
-        send(std::string("@1 ") + side.switches + " @24 88 13");  // v_c_def 5000
-        const double want = side.dac < 0 ? 0.0 : volts(legacy, side.dac, 5000);
-        EXPECT_DOUBLE_EQ(vsensor::boardState().idleVolts[2], want) << side.switches;
-        EXPECT_EQ(vsensor::boardState().stepVolts[2], 0);
+    for (const auto& [switches, dac] : {std::pair{"40", 3}, {"80", 2}, {"00", -1}, {"C0", -1}}) {
+        send(std::string("@1 ") + switches + " @24 88 13");  // v_c_def 5000
+        const double want = dac < 0 ? 0.0 : volts(vsensor::findProfile("legacy"), dac, 5000);
+        EXPECT_DOUBLE_EQ(vsensor::boardState().idleVolts[2], want) << switches;
+        EXPECT_EQ(vsensor::boardState().stepVolts[2], 0) << switches;
     }
-}
-
-TEST_F(SyncOutputsTest, EveryBlockIsRecorded) {
-    ASSERT_TRUE(configure("QM759.rbf"));
-    send("21 @48 01");
-    send("22 @3 02 @48 02");  // sync mode, clearFifo
-    const std::vector<vsensor::BlockWrite> log = vsensor::blockWriteLog();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0].registers.relays, 0x21);
-    EXPECT_TRUE(log[0].initFlag);
-    EXPECT_FALSE(log[0].clearFifo);
-    EXPECT_EQ(log[1].registers.relays, 0x22);
-    EXPECT_TRUE(log[1].registers.sync_mode);
-    EXPECT_FALSE(log[1].initFlag);
-    EXPECT_TRUE(log[1].clearFifo);
-    ASSERT_TRUE(configure("QM759.rbf"));  // a new configuration starts a new record
-    EXPECT_TRUE(vsensor::blockWriteLog().empty());
 }
 
 }  // namespace

@@ -39,22 +39,11 @@ void VsensorTest::SetUp() {
     ASSERT_NE(QuickUsbOpen(&handle, name), 0);
 }
 
-void VsensorTest::TearDown() {
-    resetWithCleanEnvironment();
-}
-
-bool VsensorTest::busWrite(const Bytes& bytes, QWORD device) {
-    Bytes copy = bytes;
-    return QuickUsbWriteI2C(handle, device, copy.data(), static_cast<QWORD>(copy.size())) != 0;
-}
-
-Bytes VsensorTest::busRead(size_t n, QWORD device, bool* ok) {
+Bytes VsensorTest::busRead(size_t n) {
     Bytes out(n, 0);
     QWORD length = static_cast<QWORD>(n);
-    const bool r = QuickUsbReadI2C(handle, device, out.data(), &length) != 0;
-    if (ok)
-        *ok = r;
-    out.resize(r ? length : 0);
+    const bool ok = QuickUsbReadI2C(handle, vsensor::kI2cDevice, out.data(), &length) != 0;
+    out.resize(ok ? length : 0);
     return out;
 }
 
@@ -69,28 +58,10 @@ bool VsensorTest::configure(const Bytes& stream, size_t chunk) {
     return true;
 }
 
-bool VsensorTest::configured() {
-    QWORD flag = 7;
-    EXPECT_NE(QuickUsbIsFpgaConfigured(handle, &flag), 0);
-    return flag != 0;
-}
-
-bool VsensorTest::writeBlock(Bytes bytes) {
-    return QuickUsbWriteData(handle, bytes.data(), bytes.size()) != 0;
-}
-
-Bytes VsensorTest::readBack(QULONG ask, bool* ok) {
+Bytes VsensorTest::readBack(QULONG ask) {
     Bytes out(ask, 0xEE);
     QULONG length = ask;
-    const bool r = QuickUsbReadData(handle, out.data(), &length) != 0;
-    if (ok)
-        *ok = r;
-    out.resize(length);
+    const bool ok = QuickUsbReadData(handle, out.data(), &length) != 0;
+    out.resize(ok ? length : 0);
     return out;
-}
-
-QULONG VsensorTest::lastError() {
-    QULONG e = 0;
-    EXPECT_NE(QuickUsbGetLastError(&e), 0);
-    return e;
 }

@@ -25,19 +25,30 @@ void resetWithCleanEnvironment();
 class VsensorTest : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { resetWithCleanEnvironment(); }
 
-    // I2C: a write of raw bytes (address bytes included), a read of up to n bytes.
-    bool busWrite(const Bytes& bytes, QWORD device = vsensor::kI2cDevice);
-    Bytes busRead(size_t n, QWORD device = vsensor::kI2cDevice, bool* ok = nullptr);
+    // I2C: a write of raw bytes (address bytes included), a read of up to n bytes (none when
+    // the read fails).
+    bool busWrite(Bytes b, QWORD device = vsensor::kI2cDevice) {
+        return QuickUsbWriteI2C(handle, device, b.data(), static_cast<QWORD>(b.size())) != 0;
+    }
+    Bytes busRead(size_t n);
     // The FPGA: a bit stream in chunks of the given size (the last one shorter), whether it
     // runs, a register block, and a read-back of up to `ask` bytes.
     bool configure(const Bytes& stream, size_t chunk = 64);
     bool configure(const char* image) { return configure(standIn(image)); }
-    bool configured();
-    bool writeBlock(Bytes bytes);
-    Bytes readBack(QULONG ask = 64, bool* ok = nullptr);
-    static QULONG lastError();
+    bool configured() {
+        QWORD flag = 7;
+        EXPECT_NE(QuickUsbIsFpgaConfigured(handle, &flag), 0);
+        return flag != 0;
+    }
+    bool writeBlock(Bytes b) { return QuickUsbWriteData(handle, b.data(), b.size()) != 0; }
+    Bytes readBack(QULONG ask = 64);
+    static QULONG lastError() {
+        QULONG e = 0;
+        EXPECT_NE(QuickUsbGetLastError(&e), 0);
+        return e;
+    }
 
     QHANDLE handle = 0;
 };
