@@ -191,7 +191,6 @@ TEST(Fifo, AFullFifoHoldsItsSizeAndTheBoardWaits) {
     fifo.stop(late);
     fifo.clear();
     EXPECT_EQ(fifo.read(out.data(), out.size(), late, none), 0u);
-    EXPECT_FALSE(fifo.running());
 }
 
 // Mean and variance of round(code + rms * z), z standard normal, summed over the codes.
@@ -209,21 +208,20 @@ std::pair<double, double> roundedSample(double code, double rms) {
 }
 
 TEST(Samples, GroupMeansFollowTheModel) {
-    struct Case {
-        double code, rms, saturated;
-        uint32_t n;
-    };
     // A current with noise of several codes and saturated samples, a monitor with noise below
     // a code, a level without noise, and a few samples drawn one by one.
-    for (const Case& c : {Case{100.3, 6.5, 0.01, 2000}, Case{-40.25, 0.4, 0, 64},
-                          Case{12.0, 0, 0, 64}, Case{5.5, 2, 0.05, 16}}) {
+    using Level = BlockBuilder::Level;
+    for (const auto& [c, n] : {std::pair<Level, uint32_t>{{100.3, 6.5, 0.01}, 2000},
+                               {{-40.25, 0.4, 0}, 64},
+                               {{12.0, 0, 0}, 64},
+                               {{5.5, 2, 0.05}, 16}}) {
         SCOPED_TRACE(c.code);
         BlockBuilder b(setupFor("single"));
         const int groups = 3000;
-        Words codes(c.n);
+        Words codes(n);
         double sum = 0, squares = 0, saturated = 0;
         for (int g = 0; g < groups; ++g) {
-            b.drawSamples({c.code, c.rms, c.saturated}, c.n, codes.data());
+            b.drawSamples(c, n, codes.data());
             double total = 0, valid = 0;
             for (uint16_t w : codes) {
                 saturated += w == 0x8000;
@@ -234,12 +232,12 @@ TEST(Samples, GroupMeansFollowTheModel) {
             squares += (total / valid) * (total / valid);
         }
         const auto [mean, variance] = roundedSample(c.code, c.rms);
-        const double spread = std::sqrt(variance / (c.n * (1 - c.saturated)));
+        const double spread = std::sqrt(variance / (n * (1 - c.saturated)));
         const double gotMean = sum / groups;
         EXPECT_NEAR(gotMean, mean, 4 * spread / std::sqrt(groups) + 1e-12);
         const double gotSpread = std::sqrt(std::max(0.0, squares / groups - gotMean * gotMean));
         EXPECT_NEAR(gotSpread, spread, 0.06 * spread + 1e-6);
-        const double expected = groups * c.n * c.saturated;
+        const double expected = groups * n * c.saturated;
         EXPECT_NEAR(saturated, expected, 4 * std::sqrt(expected) + 1e-12);
     }
 }
@@ -263,14 +261,11 @@ TEST(Model, CurrentShrinksWithRetardingVoltageAndTowardsTheEdge) {
     EXPECT_EQ(sensorRadius(12, 13), 1.0);
     EXPECT_NEAR(sensorRadius(1, 13), 0.4167 / 1.2, 1e-12);
     EXPECT_NEAR(sensorRadius(0, 13), sensorRadius(4, 13), 1e-12);
-    // A thermistor at 25 degrees reads R25 plus the series resistance, less when warmer.
-    PlasmaModel warm;
-    warm.thermistors[3] = 25.0;
+    // A thermistor at 25 degrees (the first) reads R25 plus the series resistance, a warmer
+    // one (the fourth, 27.5 degrees) less.
     const UnitProfile* p = findProfile("disc13");
-    const double r25 = p->tempCoef[3][1] + p->tempCoef[3][2];
-    EXPECT_NEAR(thermistorResistance(warm, *p, 3), r25, 1e-6);
-    warm.thermistors[3] = 35.0;
-    EXPECT_LT(thermistorResistance(warm, *p, 3), r25);
+    EXPECT_NEAR(thermistorResistance(m, *p, 0), p->tempCoef[0][1] + p->tempCoef[0][2], 1e-6);
+    EXPECT_LT(thermistorResistance(m, *p, 3), p->tempCoef[3][1] + p->tempCoef[3][2]);
 }
 
 }  // namespace

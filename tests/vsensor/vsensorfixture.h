@@ -16,7 +16,7 @@ using Bytes = std::vector<uint8_t>;
 // A 64-byte register block from hex bytes; "@n" moves to byte n. "@3 80" is read-back mode.
 Bytes block(const char* text);
 
-// The bytes of a stand-in firmware image in tolmar2/firmware.
+// The bytes of a stand-in firmware image in tolmar2/firmware (none when it is missing).
 Bytes standIn(const char* name);
 
 // Clears every TOLMAR_VSENSOR_* variable and resets the emulation.
@@ -29,8 +29,8 @@ protected:
 
     // I2C: a write of raw bytes (address bytes included), a read of up to n bytes (none when
     // the read fails).
-    bool busWrite(Bytes b, QWORD device = vsensor::kI2cDevice) {
-        return QuickUsbWriteI2C(handle, device, b.data(), static_cast<QWORD>(b.size())) != 0;
+    bool busWrite(Bytes b) {
+        return QuickUsbWriteI2C(handle, vsensor::kI2cDevice, b.data(), QWORD(b.size())) != 0;
     }
     Bytes busRead(size_t n);
     // The FPGA: a bit stream in chunks of the given size (the last one shorter), whether it
