@@ -1,6 +1,28 @@
 #include "vsensorfixture.h"
 
 #include <cstdlib>
+#include <sstream>
+#include <string>
+
+#include "tempdir.h"
+
+Bytes block(const char* text) {
+    Bytes b(64, 0);
+    std::istringstream in(text);
+    std::string token;
+    for (size_t at = 0; in >> token;) {
+        if (token[0] == '@')
+            at = std::stoul(token.substr(1));
+        else
+            b.at(at++) = static_cast<uint8_t>(std::stoul(token, nullptr, 16));
+    }
+    return b;
+}
+
+Bytes standIn(const char* name) {
+    const std::string text = readWholeFile(std::string(FIRMWARE_SOURCE_DIR) + "/" + name);
+    return Bytes(text.begin(), text.end());
+}
 
 void resetWithCleanEnvironment() {
     for (const char* name : {"TOLMAR_VSENSOR_PROFILE", "TOLMAR_VSENSOR_MODULES",
@@ -16,27 +38,29 @@ void VsensorTest::SetUp() {
     ASSERT_NE(QuickUsbOpen(&handle, name), 0);
 }
 
-void VsensorTest::TearDown() {
-    vsensor::reset();
-}
-
-bool VsensorTest::busWrite(const std::vector<uint8_t>& bytes, QWORD device) {
-    std::vector<uint8_t> copy = bytes;
-    return QuickUsbWriteI2C(handle, device, copy.data(), static_cast<QWORD>(copy.size())) != 0;
-}
-
-std::vector<uint8_t> VsensorTest::busRead(size_t n, QWORD device, bool* ok) {
-    std::vector<uint8_t> out(n, 0);
+Bytes VsensorTest::busRead(size_t n) {
+    Bytes out(n, 0);
     QWORD length = static_cast<QWORD>(n);
-    const bool r = QuickUsbReadI2C(handle, device, out.data(), &length) != 0;
-    if (ok)
-        *ok = r;
-    out.resize(r ? length : 0);
+    const bool ok = QuickUsbReadI2C(handle, vsensor::kI2cDevice, out.data(), &length) != 0;
+    out.resize(ok ? length : 0);
     return out;
 }
 
-QULONG VsensorTest::lastError() {
-    QULONG e = 0;
-    EXPECT_NE(QuickUsbGetLastError(&e), 0);
-    return e;
+bool VsensorTest::configure(const Bytes& stream, size_t chunk) {
+    if (!QuickUsbStartFpgaConfiguration(handle))
+        return false;
+    for (size_t at = 0; at < stream.size(); at += chunk) {
+        Bytes part(stream.begin() + at, stream.begin() + std::min(stream.size(), at + chunk));
+        if (!QuickUsbWriteFpgaData(handle, part.data(), part.size()))
+            return false;
+    }
+    return true;
+}
+
+Bytes VsensorTest::readBack(QULONG ask) {
+    Bytes out(ask, 0xEE);
+    QULONG length = ask;
+    const bool ok = QuickUsbReadData(handle, out.data(), &length) != 0;
+    out.resize(ok ? length : 0);
+    return out;
 }
