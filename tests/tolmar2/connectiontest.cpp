@@ -415,16 +415,22 @@ TEST_P(ConnectionTest, UnpluggedUnitFailsEveryCall) {
     EXPECT_EQ(TolmarCntrl::getDevNames(names, sizeof names), 0u);
 }
 
-TEST_P(ConnectionTest, FailedReadBackLeavesTheFieldsAndClearFifoEmptiesTheBuffer) {
+// Switching the board into read-back mode must not clear its FIFO; a failed read leaves the
+// fields, and the next write takes the board out of read-back mode again. Only a write that
+// clears the FIFO marks the buffer consumed.
+TEST_P(ConnectionTest, ReadBackKeepsTheFifoAndAFailedOneLeavesTheFields) {
     ASSERT_EQ(cntrl_->connectTo(false), 1);
+    cntrl_->v_a_start = 0x123;
+    cntrl_->fifoReadPos = 5;
+    ASSERT_TRUE(cntrl_->readFpgaConfigParameters());
+    EXPECT_FALSE(vsensor::boardState().clearFifo);
+    EXPECT_EQ(cntrl_->fifoReadPos, 5);
+    cntrl_->read_csr_md = false;
     cntrl_->v_a_start = 0x123;
     vsensor::scheduleFault(vsensor::Fault::DataReadFail, 1);
     EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
     EXPECT_EQ(cntrl_->v_a_start, 0x123);
     EXPECT_FALSE(cntrl_->read_csr_md);
-    // The next write takes the board out of read-back mode again; only one clearing the FIFO
-    // marks the buffer consumed.
-    cntrl_->fifoReadPos = 5;
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
     EXPECT_FALSE(vsensor::boardState().registers.read_csr_md);
     EXPECT_EQ(vsensor::boardState().registers.v_a_start, 0x123);
