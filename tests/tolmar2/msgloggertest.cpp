@@ -262,23 +262,14 @@ TEST(MsgLogger, BaseNameIsTakenAfterLastBackslashElseSlash) {
     expectLog(run, "", "", expected);
 }
 
-TEST(MsgLogger, FormattedLogUsesCallSiteFileAndLine) {
-    constexpr int LINE = __LINE__ + 2;
-    const IsolatedRun run = runIsolated([] {
-        TOLMAR_LOG_WARNING("%s %d 0x%04X\n", "value", -12, 0xBEEFu);
-        return 0;
-    });
-    const std::string expected =
-        "[WARNING: msgloggertest.cpp:" + std::to_string(LINE) + "] value -12 0xBEEF\n";
-    expectLog(run, "tarvo.log", expected, expected);
-}
-
-TEST(MsgLogger, OverlongTextsAndLinesAreCutKeepingTheNewline) {
+// Formatted logs name their call site; overlong texts and lines are cut keeping the newline.
+TEST(MsgLogger, FormattedLogsAndOverlongLines) {
     const std::string longName(2000, 'n');
-    constexpr int LINE = __LINE__ + 4;
+    constexpr int LINE = __LINE__ + 5;
     const IsolatedRun run = runIsolated([&longName] {
         TolmarCntrl::setLogging(0);
         const std::string text(1000, 't');
+        TOLMAR_LOG_WARNING("%s %d 0x%04X\n", "value", -12, 0xBEEFu);
         TOLMAR_LOG_ERROR("%s\n", text.c_str());                        // formatted, 1001 characters
         MsgLogger::log(1, "y.cpp", 2, (text + "\n").c_str());          // direct, same length
         MsgLogger::log(2, "y.cpp", 3, text.c_str());                   // no newline to keep
@@ -289,11 +280,12 @@ TEST(MsgLogger, OverlongTextsAndLinesAreCutKeepingTheNewline) {
     });
     const std::string cut254 = std::string(254, 't') + "\n";
     const std::string longLine = "[MESSAGE: " + longName;
-    const std::string expected = "[ERROR:   msgloggertest.cpp:" + std::to_string(LINE) + "] " +
-                                 cut254 + "[WARNING: y.cpp:2] " + cut254 + "[MESSAGE: y.cpp:3] " +
-                                 std::string(255, 't') + "[MESSAGE: y.cpp:4] " +
-                                 std::string(255, 'e') + longLine.substr(0, 1022) + "\n" +
-                                 "[MESSAGE: y.cpp:6] end\n";
+    const std::string expected =
+        "[WARNING: msgloggertest.cpp:" + std::to_string(LINE - 1) + "] value -12 0xBEEF\n" +
+        "[ERROR:   msgloggertest.cpp:" + std::to_string(LINE) + "] " + cut254 +
+        "[WARNING: y.cpp:2] " + cut254 + "[MESSAGE: y.cpp:3] " + std::string(255, 't') +
+        "[MESSAGE: y.cpp:4] " + std::string(255, 'e') + longLine.substr(0, 1022) + "\n" +
+        "[MESSAGE: y.cpp:6] end\n";
     expectLog(run, "", "", expected);
 }
 

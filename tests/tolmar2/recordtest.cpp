@@ -166,7 +166,7 @@ Bytes image12(const Sample& s) {
 }
 
 Bytes imageOf(const Sample& s, int32_t version) {
-    return version == 16 ? image16(s)
+    return version == 16   ? image16(s)
            : version >= 14 ? image14(s, version)
            : version == 13 ? image13(s)
                            : image12(s);
