@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -142,8 +141,6 @@ TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
         ASSERT_EQ(c.connectTo(false), 1);
         EXPECT_TRUE(c.connected);
         EXPECT_STREQ(c.qDevName, "QUSB-0");
-        EXPECT_STREQ(c.qusbMake, vsensor::kMake);
-        EXPECT_STREQ(c.qusbHWRev, "CY7C68013A Rev A");
         EXPECT_TRUE(c.qusbHSpeed);
         EXPECT_EQ(c.fifoWordsInBuffer, 16384);
         EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile(pc.firmware) + "\n"));
@@ -154,26 +151,16 @@ TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
         const vsensor::BoardState board = vsensor::boardState();
         EXPECT_TRUE(board.configured);
         EXPECT_EQ(board.firmwareId, pc.firmwareId);
-        // The board's own decoding of the last block against the profile's calibration.
+        // The board's own decoding of the last block: idle codes from the profile's calibration
+        // (the rest of the defaults is pinned byte by byte in the configuration block test).
         const vsensor::BoardRegisters& r = board.registers;
         EXPECT_EQ(r.v_a_def, zeroCode(p->cal_dac[0][0]) & 0xFFF);
         EXPECT_EQ(r.v_b_start, zeroCode(p->cal_dac[1][0]) & 0xFFF);
         EXPECT_EQ(r.v_c_def, zeroCode(p->cal_dac[2][0]));
-        EXPECT_EQ(r.v_c_start, zeroCode(p->cal_dac[2][0]));
-        EXPECT_EQ(r.relays, 0x20);
-        EXPECT_EQ(r.cnvst_pw, 12);
-        EXPECT_TRUE(r.gain);
+        EXPECT_EQ(r.samples, 32u);
         EXPECT_FALSE(r.soft_adc);  // the link test toggles it an even number of times
         EXPECT_FALSE(r.read_csr_md);
-        EXPECT_EQ(r.iv_steps, 8);
-        EXPECT_EQ(r.samples, 32u);
-        EXPECT_EQ(r.setup_zs_delay, 1000u);
-        EXPECT_EQ(r.setup_ns_delay, 200u);
-        EXPECT_EQ(r.v_a_inc, 64);
-        EXPECT_EQ(r.v_b_inc, -64);
-        EXPECT_EQ(r.sync_smpl_mult, 24);
         EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
-        EXPECT_FALSE(c.soft_adc);
         std::remove("tarvo.log");
     }
 }
@@ -329,13 +316,6 @@ TEST_P(ConnectionTest, DiscoveryPrefersTheFirstRecognisedModule) {
     EXPECT_TRUE(logged("ret : 1, strlength : 128 \n"));
 }
 
-TEST_P(ConnectionTest, ProgrammingWithoutAFileName) {
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    EXPECT_FALSE(cntrl_->programFPGA(nullptr));
-    EXPECT_TRUE(logged("Failed to open FPGA configuration file: \n"));
-    EXPECT_FALSE(vsensor::boardState().configured);
-}
-
 TEST_P(ConnectionTest, OpenFailureNamesTheModule) {
     expectCleanFailure(cntrl_->connectTo(const_cast<char*>("QUSB-9"), false, true));
     EXPECT_TRUE(logged("Cannot open device: QUSB-9\n"));
@@ -351,12 +331,6 @@ TEST_P(ConnectionTest, SerialLinkTestWaitsOutTheBusyTransceiver) {
     EXPECT_FALSE(cntrl_->serialTrasceiverBusy);
 }
 
-TEST_P(ConnectionTest, SerialLinkTestFailsWhenTheTransceiverStaysBusy) {
-    vsensor::scheduleFault(vsensor::Fault::TransceiverBusy, 1, 1000000);
-    expectCleanFailure(cntrl_->connectTo(false));
-    EXPECT_TRUE(logged("FPGA's serial trasceiver is permanently busy\n"));
-}
-
 // ---- faults during a connection ----
 
 struct FaultCase {
@@ -364,6 +338,7 @@ struct FaultCase {
     vsensor::Fault fault;
     int nth;
     std::vector<const char*> messages;
+    int repeat = 1;
 };
 
 TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
@@ -391,12 +366,17 @@ TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
          vsensor::Fault::FpgaChunkFail,
          5,
          {"Failed to write FPGA configuration data into QuickUSB\n", "Failed to program FPGA\n"}},
+        {"transceiver stays busy",
+         vsensor::Fault::TransceiverBusy,
+         1,
+         {"FPGA's serial trasceiver is permanently busy\n"},
+         1000000},
     };
     for (const FaultCase& fc : cases) {
         SCOPED_TRACE(fc.name);
         vsensor::reset();
         std::remove("tarvo.log");
-        vsensor::scheduleFault(fc.fault, fc.nth);
+        vsensor::scheduleFault(fc.fault, fc.nth, fc.repeat);
         expectCleanFailure(cntrl_->connectTo(false));
         for (const char* m : fc.messages) EXPECT_TRUE(logged(m)) << m << "\n" << log();
         EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
@@ -435,104 +415,25 @@ TEST_P(ConnectionTest, UnpluggedUnitFailsEveryCall) {
     EXPECT_EQ(TolmarCntrl::getDevNames(names, sizeof names), 0u);
 }
 
-// ---- the block through the board ----
-
-TEST_P(ConnectionTest, BlockRoundTripThroughTheBoard) {
-    vsensor::loadProfile("disc13");  // with channel enables
+// Switching the board into read-back mode must not clear its FIFO; a failed read leaves the
+// fields, and the next write takes the board out of read-back mode again. Only a write that
+// clears the FIFO marks the buffer consumed.
+TEST_P(ConnectionTest, ReadBackKeepsTheFifoAndAFailedOneLeavesTheFields) {
     ASSERT_EQ(cntrl_->connectTo(false), 1);
-    std::mt19937 rng(7);
-    auto bits = [&rng](int n) { return static_cast<uint32_t>(rng()) & ((1u << n) - 1); };
-    auto flag = [&rng]() { return (rng() & 1) != 0; };
-    for (int round = 0; round < 100; ++round) {
-        SCOPED_TRACE("round " + std::to_string(round));
-        TolmarCntrl& c = *cntrl_;
-        c.relays = bits(7), c.cnvst_pw = bits(5), c.sync_lead_dtime = bits(6);
-        c.soft_adc = false, c.aux_sw1 = flag(), c.aux_sw2 = flag(), c.read_temp = flag();
-        c.sync_mode = flag(), c.up_down_scan = flag(), c.gain = flag(), c.run_en = flag();
-        c.iv_steps = bits(12), c.iv_samples = bits(20), c.sync_samples = bits(20);
-        c.hvps_en0 = bits(3), c.hvps_en1 = bits(3), c.hvps_en2 = bits(3);
-        c.setup_zs_delay = bits(20), c.setup_fs_delay = bits(20), c.setup_ns_delay = bits(20);
-        c.setup_iv_delay = bits(8), c.sync_smpl_div = bits(8), c.sync_smpl_mult = bits(5);
-        c.sync_f_smpl_d = bits(20), c.sync_aux_d = bits(20);
-        c.v_a_def = bits(12), c.v_a_start = bits(12), c.v_b_def = bits(12), c.v_b_start = bits(12);
-        c.v_c_def = bits(16), c.v_c_start = bits(16);
-        c.v_a_inc = static_cast<int16_t>(static_cast<int32_t>(bits(13)) - 4096);
-        c.v_b_inc = static_cast<int16_t>(static_cast<int32_t>(bits(13)) - 4096);
-        c.v_a_inc2 = static_cast<int16_t>(static_cast<int32_t>(bits(13)) - 4096);
-        c.v_c_inc = static_cast<int32_t>(bits(17)) - 65536;
-        c.iv_steps2 = bits(12), c.iv_samples2 = bits(20);
-        uint32_t disabled = 0;
-        for (int ch = 0; ch < TolmarCntrl::MAX_CHANNELS; ++ch) {
-            c.channelEnabled[ch] = flag();
-            if (!c.channelEnabled[ch])
-                disabled |= 1u << ch;
-        }
-        // Sent in read-back mode, so that the next read answers with the board's image of it.
-        c.read_csr_md = true;
-        ASSERT_TRUE(c.writeFpgaConfigParameters(false, false));
-
-        // What the board decoded from the bytes.
-        const vsensor::BoardRegisters r = vsensor::boardState().registers;
-        EXPECT_EQ(r.relays, c.relays);
-        EXPECT_EQ(r.samples, c.sync_mode ? c.sync_samples : static_cast<uint32_t>(c.iv_samples));
-        EXPECT_EQ(r.hvps_en1, c.hvps_en1);
-        EXPECT_EQ(r.setup_fs_delay, c.setup_fs_delay);
-        EXPECT_EQ(r.setup_ns_delay, c.setup_ns_delay);
-        EXPECT_EQ(r.v_c_inc, c.v_c_inc);
-        EXPECT_EQ(r.v_c_start, c.v_c_start);
-        EXPECT_EQ(r.v_b_inc, c.v_b_inc);
-        EXPECT_EQ(r.sync_aux_d, c.sync_aux_d);
-        EXPECT_EQ(r.channels_disabled, disabled);
-
-        // What comes back, over scrambled fields (read-back mode is on: no write before it).
-        const int32_t vcInc = c.v_c_inc;
-        const uint16_t vcStart = c.v_c_start;
-        const uint32_t zsDelay = c.setup_zs_delay, syncAux = c.sync_aux_d;
-        const int32_t samples2 = c.iv_samples2;
-        const uint8_t hvps2 = c.hvps_en2;
-        for (bool& e : c.channelEnabled) e = !e;
-        c.v_c_inc = 1, c.v_c_start = 0, c.setup_zs_delay = 0, c.sync_aux_d = 0;
-        c.iv_samples2 = 0, c.hvps_en2 = 0;
-        ASSERT_TRUE(c.readFpgaConfigParameters());
-        EXPECT_TRUE(c.read_csr_md);
-        EXPECT_EQ(c.v_c_inc, vcInc);
-        EXPECT_EQ(c.v_c_start, vcStart);
-        EXPECT_EQ(c.setup_zs_delay, zsDelay);
-        EXPECT_EQ(c.sync_aux_d, syncAux);
-        EXPECT_EQ(c.iv_samples2, samples2);
-        EXPECT_EQ(c.hvps_en2, hvps2);
-        uint32_t disabledBack = 0;
-        for (int ch = 0; ch < TolmarCntrl::MAX_CHANNELS; ++ch) {
-            if (!c.channelEnabled[ch])
-                disabledBack |= 1u << ch;
-        }
-        EXPECT_EQ(disabledBack, disabled);
-        EXPECT_EQ(c.nEnabledChannels, 24 - __builtin_popcount(disabled));
-        EXPECT_EQ(c.fpgaFirmwareID, 0xACE2);
-        EXPECT_FALSE(c.sync_frq_locked);  // no sync input
-        EXPECT_EQ(c.sync_frq8, 0u);
-        if (HasFailure())
-            break;
-    }
-}
-
-TEST_P(ConnectionTest, FailedReadBackLeavesTheFields) {
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    cntrl_->v_a_start = 0x123;
+    cntrl_->fifoReadPos = 5;
+    ASSERT_TRUE(cntrl_->readFpgaConfigParameters());
+    EXPECT_FALSE(vsensor::boardState().clearFifo);
+    EXPECT_EQ(cntrl_->fifoReadPos, 5);
+    cntrl_->read_csr_md = false;
     cntrl_->v_a_start = 0x123;
     vsensor::scheduleFault(vsensor::Fault::DataReadFail, 1);
     EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
     EXPECT_EQ(cntrl_->v_a_start, 0x123);
     EXPECT_FALSE(cntrl_->read_csr_md);
-    // The next write takes the board out of read-back mode again.
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
     EXPECT_FALSE(vsensor::boardState().registers.read_csr_md);
     EXPECT_EQ(vsensor::boardState().registers.v_a_start, 0x123);
-}
-
-TEST_P(ConnectionTest, ClearFifoMarksTheBufferConsumed) {
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    cntrl_->fifoReadPos = 5;
-    ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
     EXPECT_EQ(cntrl_->fifoReadPos, 5);
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(true, false));
     EXPECT_EQ(cntrl_->fifoReadPos, cntrl_->fifoWordsInBuffer);
@@ -542,101 +443,77 @@ TEST_P(ConnectionTest, ClearFifoMarksTheBufferConsumed) {
 
 // ---- high voltage, disconnection, destruction ----
 
-TEST_P(ConnectionTest, HighVoltageSwitching) {
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    ASSERT_NE(cntrl_->v_a_def, 0);
-    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 7);
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 7);
-    ASSERT_TRUE(cntrl_->setHVPSEnabled(false));
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
-
-    // With output A's idle code at 0 the enables are sent as they are.
-    cntrl_->v_a_def = 0;
-    cntrl_->hvps_en1 = 3;
-    cntrl_->hvps_en2 = 5;
-    const size_t writes = vsensor::boardState().blockWrites;
-    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
-    EXPECT_EQ(vsensor::boardState().blockWrites, writes + 1);
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 3);
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 5);
-
-    vsensor::scheduleFault(vsensor::Fault::DataWriteFail, 1);
-    EXPECT_FALSE(cntrl_->setHVPSEnabled(true));
-    EXPECT_TRUE(logged("Failed to turn on HVPS\n"));
-    EXPECT_FALSE(cntrl_->connected);
-    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
-}
-
-TEST_P(ConnectionTest, DisconnectSwitchesOffAndResetsIdentity) {
-    // Connecting and disconnecting both free the scan arrays of an earlier session.
+// High voltage on sets both enables to 7 while output A's idle code is not 0 (at 0 they are sent
+// as they are); a failed write ends the connection. Disconnecting switches off, frees the scan
+// arrays (connecting does too) and resets the identity; a second disconnect has nothing to
+// report. The destructor switches off but leaves the module open.
+TEST_P(ConnectionTest, HighVoltageDisconnectAndDestruction) {
     const auto giveScanArrays = [this] {
         cntrl_->scanData.reset(new double[8]);
         cntrl_->scanSum.reset(new double[8]);
         cntrl_->scanDataCapacity = 8;
     };
     const auto expectNoScanArrays = [this] {
-        EXPECT_FALSE(cntrl_->scanData);
-        EXPECT_FALSE(cntrl_->scanSum);
+        EXPECT_FALSE(cntrl_->scanData || cntrl_->scanSum);
         EXPECT_EQ(cntrl_->scanDataCapacity, 0u);
     };
     giveScanArrays();
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     expectNoScanArrays();
     ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 7);
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 7);
+    ASSERT_TRUE(cntrl_->setHVPSEnabled(false));
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
+    const uint16_t idleA = cntrl_->v_a_def;
+    cntrl_->v_a_def = 0;
+    cntrl_->hvps_en1 = 3;
+    cntrl_->hvps_en2 = 5;
+    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 3);
+    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 5);
+    cntrl_->v_a_def = idleA;
+
     cntrl_->aux_sw1 = true;
-    ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
+    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
     giveScanArrays();
     EXPECT_EQ(cntrl_->disconnect(), 1);
     expectNoScanArrays();
-    const vsensor::BoardRegisters r = vsensor::boardState().registers;
+    vsensor::BoardRegisters r = vsensor::boardState().registers;
     EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
     EXPECT_FALSE(r.aux_sw1);
     EXPECT_FALSE(moduleIsOpen("QUSB-0"));
-    EXPECT_FALSE(cntrl_->connected);
-    EXPECT_FALSE(cntrl_->recordLoaded);
-    EXPECT_FALSE(cntrl_->qusbHSpeed);
+    EXPECT_FALSE(cntrl_->connected || cntrl_->recordLoaded || cntrl_->qusbHSpeed);
     for (const char* field : {cntrl_->qDevName, cntrl_->qusbMake, cntrl_->qusbModel,
                               cntrl_->qusbSerial, cntrl_->qusbHWRev, cntrl_->devName}) {
         EXPECT_STREQ(field, "-");
     }
-    EXPECT_EQ(cntrl_->qusbDllVer[0] | cntrl_->qusbDllVer[1] | cntrl_->qusbDllVer[2], 0);
     EXPECT_EQ(cntrl_->qusbDriverVer[0] | cntrl_->qusbDriverVer[1] | cntrl_->qusbDriverVer[2], 0);
-    // A second disconnect finds nothing open and has nothing to report.
     std::remove("tarvo.log");
     EXPECT_EQ(cntrl_->disconnect(), 1);
     EXPECT_EQ(log(), "");
-}
 
-TEST_P(ConnectionTest, DestructorSwitchesOffButLeavesTheModuleOpen) {
+    ASSERT_EQ(cntrl_->connectTo(false), 1);
+    vsensor::scheduleFault(vsensor::Fault::DataWriteFail, 1);
+    EXPECT_FALSE(cntrl_->setHVPSEnabled(true));
+    EXPECT_TRUE(logged("Failed to turn on HVPS\n"));
+    EXPECT_FALSE(cntrl_->connected);
+    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+
     {
         TolmarCntrl c;
         ASSERT_EQ(c.connectTo(false), 1);
         ASSERT_TRUE(c.setHVPSEnabled(true));
         c.run_en = true;
         ASSERT_TRUE(c.writeFpgaConfigParameters(false, false));
-        ASSERT_TRUE(vsensor::boardState().registers.run_en);
     }
-    const vsensor::BoardRegisters r = vsensor::boardState().registers;
+    r = vsensor::boardState().registers;
     EXPECT_FALSE(r.run_en);
     EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
     EXPECT_TRUE(moduleIsOpen("QUSB-0"));
 }
 
 // ---- texts ----
-
-TEST_P(ConnectionTest, PrintWritesTheIdentity) {
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    cntrl_->print();
-    const std::string text = log();
-    for (const std::string& line : std::vector<std::string>{
-             "qDevName:     QUSB-0\n", "qusbMake:     Virtual Sensor\n",
-             "qusbModel:     " + std::string(vsensor::kModel) + "\n", "qusbSerial:     VS000000\n",
-             "qusbHWRev:     CY7C68013A Rev A\n", "qusbDriverVer:     v2.15.0\n",
-             "qusbDllVer:     v2.15.2\n", "qusbHSpeed:     true\n"}) {
-        EXPECT_NE(text.find(line), std::string::npos) << line;
-    }
-}
 
 const char kDisconnectedShort[] =
     "-------------------- Tolmar API --------------------\n"
@@ -741,38 +618,13 @@ TEST_P(ConnectionTest, DescriptionsNeverWritePastTheCapacity) {
     EXPECT_GT(size, 800);
     EXPECT_EQ(buffer[0], '#');
     const int needed = size;
-    size = needed - 1;
-    EXPECT_FALSE(cntrl_->getSystemDescription(buffer.data(), size));
-    EXPECT_EQ(buffer[0], '#');
-    size = needed;
     ASSERT_TRUE(cntrl_->getSystemDescription(buffer.data(), size));
     EXPECT_EQ(size, needed - 1);
     EXPECT_EQ(buffer[needed - 1], '\0');
     EXPECT_EQ(buffer[needed], '#');
 }
 
-// ---- RS-232, probe counts, module names ----
-
-TEST_P(ConnectionTest, Rs232PassThroughLoopsBack) {
-    char data[] = "loop";
-    unsigned short count = 0;
-    EXPECT_EQ(cntrl_->writeRS232(0, data, 4), 0);  // nothing open
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    EXPECT_NE(cntrl_->setRS232BaudRate(19200), 0);
-    ASSERT_NE(cntrl_->writeRS232(1, data, 4), 0);
-    ASSERT_NE(cntrl_->getNumRS232(1, &count), 0);
-    EXPECT_EQ(count, 4);
-    char back[8] = {};
-    unsigned short length = sizeof back;
-    ASSERT_NE(cntrl_->readRS232(1, back, &length), 0);
-    EXPECT_EQ(length, 4);
-    EXPECT_STREQ(back, "loop");
-    ASSERT_NE(cntrl_->writeRS232(1, data, 4), 0);
-    ASSERT_NE(cntrl_->flushRS232(1), 0);
-    ASSERT_NE(cntrl_->getNumRS232(1, &count), 0);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(cntrl_->getNumRS232(7, &count), 0);  // no such port
-}
+// ---- probe counts, module names ----
 
 TEST_P(ConnectionTest, ProbeCounts) {
     vsensor::loadProfile("disc13");
@@ -782,22 +634,13 @@ TEST_P(ConnectionTest, ProbeCounts) {
     cntrl_->setNProbes(3);
     EXPECT_EQ(cntrl_->nProbes, 3);
     EXPECT_EQ(cntrl_->getNProbes(), 13);
-    for (int row = 0; row < 3; ++row) {
-        EXPECT_EQ(cntrl_->cal_adc[row][1][0], 0.0);
-        EXPECT_EQ(cntrl_->cal_adc[row][1][1], 1.0);
-    }
+    EXPECT_EQ(cntrl_->cal_adc[2][1][1], 1.0);  // calibration rows below n reset to [0, 1]
     EXPECT_NE(cntrl_->cal_adc[3][0][1], 1.0);  // beyond n: untouched
-    EXPECT_EQ(cntrl_->cal_vmon[3][1], 1.0);
     // A count beyond the calibration rows is held to them.
     cntrl_->setNProbes(500);
     EXPECT_EQ(cntrl_->nProbes, TolmarCntrl::MAX_CAL_ROWS);
     cntrl_->setNProbes(-2);
     EXPECT_EQ(cntrl_->nProbes, 0);
-
-    vsensor::reset();
-    TolmarCntrl single;
-    ASSERT_EQ(single.connectTo(false), 1);
-    EXPECT_EQ(single.getNProbes(), 1);
 }
 
 // A module list that does not fit the caller's buffer is not written past it.
@@ -808,6 +651,10 @@ TEST_P(ConnectionTest, ModuleNamesNeverOverflowTheCallersBuffer) {
     EXPECT_EQ(names[10], '#');
     EXPECT_EQ(TolmarCntrl::getDevNames(names.data(), 22), 3u);  // exactly the three and the end
     EXPECT_EQ(names[22], '#');
+    EXPECT_STREQ(names.data() + 14, "QUSB-2");
+    vsensor::setModuleCount(0);
+    EXPECT_EQ(TolmarCntrl::getDevNames(names.data(), 22), 0u);
+    EXPECT_TRUE(std::all_of(names.begin(), names.begin() + 22, [](char c) { return c == 0; }));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ConnectionTest,

@@ -1,20 +1,71 @@
 // The message log exists once per process, so every scenario runs in a child process of its own
-// (runIsolated) and the test compares what the child wrote to standard error and to files.
+// and the test compares what the child wrote to standard error and to its log file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "isolatedrun.h"
+#include "tempdir.h"
 #include "tolmar2/AES.h"
 #include "tolmar2/MsgLogger.h"
 #include "tolmar2/TolmarCntrl.h"
 
 namespace {
+
+// Runs `scenario` in a child process of its own, in a fresh working directory with standard error
+// captured, and collects what it left behind: the message log exists once per process.
+struct IsolatedRun {
+    int exitCode = -1;                         // the scenario's result; -1 if the child died
+    std::string stderrText;                    // everything the child wrote to standard error
+    std::map<std::string, std::string> files;  // regular files left in its working directory
+    std::time_t before = 0;                    // wall-clock seconds bracketing the child's life
+    std::time_t after = 0;
+};
+
+IsolatedRun runIsolated(const std::function<int()>& scenario) {
+    TempDir work;
+    TempDir capture;
+    const std::string stderrPath = capture.file("stderr.txt");
+    IsolatedRun run;
+    run.before = std::time(nullptr);
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int code = 98;
+        const int fd = open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd >= 0 && dup2(fd, STDERR_FILENO) >= 0 && chdir(work.path().c_str()) == 0) {
+            try {
+                code = scenario();
+            } catch (...) {
+                code = 99;
+            }
+        }
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    int status = 0;
+    if (pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
+        run.exitCode = WEXITSTATUS(status);
+    run.after = std::time(nullptr);
+    run.stderrText = readWholeFile(stderrPath);
+    for (const auto& entry : std::filesystem::directory_iterator(work.path())) {
+        if (entry.is_regular_file())
+            run.files[entry.path().filename().string()] = readWholeFile(entry.path().string());
+    }
+    return run;
+}
 
 const std::string STARS20(20, '*');
 const std::string STARS68(68, '*');
@@ -73,19 +124,12 @@ void expectLog(const IsolatedRun& run, const std::string& fileName, const std::s
     EXPECT_EQ(rest, fileLines);
 }
 
-// The time-stamped file name for some second within the run, or empty.
-std::string stampedNameDuring(const IsolatedRun& run) {
-    for (const auto& file : run.files) {
-        for (std::time_t t = run.before; t <= run.after; ++t) {
-            std::tm local{};
-            localtime_r(&t, &local);
-            char name[32];
-            std::strftime(name, sizeof name, "tarvo_%Y%m%d%H%M%S.log", &local);
-            if (file.first == name)
-                return name;
-        }
-    }
-    return "";
+void logEveryLevel() {
+    MsgLogger::log(0, "x.cpp", 1, "error text\n");
+    MsgLogger::log(1, "x.cpp", 22, "warning text\n");
+    MsgLogger::log(2, "x.cpp", 333, "message text\n");
+    MsgLogger::log(7, "x.cpp", -4, "other level\n");
+    MsgLogger::log(-1, "x.cpp", 0, "negative level\n");
 }
 
 // One line per level; any level other than 0 and 1 is a message.
@@ -96,31 +140,79 @@ const char* const LEVEL_LINES =
     "[MESSAGE: x.cpp:-4] other level\n"
     "[MESSAGE: x.cpp:0] negative level\n";
 
-void logEveryLevel() {
-    MsgLogger::log(0, "x.cpp", 1, "error text\n");
-    MsgLogger::log(1, "x.cpp", 22, "warning text\n");
-    MsgLogger::log(2, "x.cpp", 333, "message text\n");
-    MsgLogger::log(7, "x.cpp", -4, "other level\n");
-    MsgLogger::log(-1, "x.cpp", 0, "negative level\n");
-}
+const char* const NO_NEWLINE =
+    "[ERROR:   a.cpp:1] no newline[MESSAGE: b.cpp:2] [MESSAGE: c.cpp:3] [WARNING: d.cpp:4] done\n";
 
-TEST(MsgLogger, FirstLogWritesHeaderThenLinesToTarvoLogByDefault) {
-    const IsolatedRun run = runIsolated([] {
-        if (TolmarCntrl::getLogFileName()[0] != '\0')
-            return 1;  // empty before initialisation
-        logEveryLevel();
-        return std::string(TolmarCntrl::getLogFileName()) == "tarvo.log" ? 0 : 2;
-    });
-    expectLog(run, "tarvo.log", LEVEL_LINES, LEVEL_LINES);
-}
+struct Scenario {
+    const char* name;
+    std::function<int()> run;  // 0 when the checks inside the child hold
+    const char* file;          // the log file expected, "" for none
+    std::string fileLines;     // after the header
+    std::string stderrLines;   // after the header
+};
 
-TEST(MsgLogger, ModeZeroWritesOnlyToStandardError) {
-    const IsolatedRun run = runIsolated([] {
-        TolmarCntrl::setLogging(0);
-        logEveryLevel();
-        return TolmarCntrl::getLogFileName()[0] == '\0' ? 0 : 1;
-    });
-    expectLog(run, "", "", LEVEL_LINES);
+TEST(MsgLogger, Scenarios) {
+    const Scenario scenarios[] = {
+        {"tarvo.log by default, file name empty before the first log, one header",
+         [] {
+             const bool emptyBefore = TolmarCntrl::getLogFileName()[0] == '\0';
+             MsgLogger::init();
+             logEveryLevel();
+             MsgLogger::init();
+             return emptyBefore && std::string(TolmarCntrl::getLogFileName()) == "tarvo.log" ? 0
+                                                                                             : 1;
+         },
+         "tarvo.log", LEVEL_LINES, LEVEL_LINES},
+        {"mode 0: standard error only; invalid modes are ignored",
+         [] {
+             TolmarCntrl::setLogging(0);
+             for (int mode : {-1, 3, 100, -2147483647 - 1}) TolmarCntrl::setLogging(mode);
+             logEveryLevel();
+             return TolmarCntrl::getLogFileName()[0] == '\0' && MsgLogger::mode() == 0 ? 0 : 1;
+         },
+         "", "", LEVEL_LINES},
+        {"text without a newline runs into the next line",
+         [] {
+             MsgLogger::log(0, "a.cpp", 1, "no newline");
+             MsgLogger::log(2, "b.cpp", 2, "");
+             MsgLogger::log(2, "c.cpp", 3, nullptr);
+             MsgLogger::log(1, "d.cpp", 4, "done\n");
+             return 0;
+         },
+         "tarvo.log", NO_NEWLINE, NO_NEWLINE},
+        {"mode changes after initialisation only switch the file output; the path stays",
+         [] {
+             MsgLogger::log(2, "m.cpp", 1, "one\n");
+             TolmarCntrl::setLogging(0);
+             MsgLogger::log(2, "m.cpp", 2, "two\n");
+             TolmarCntrl::setLogging(2);
+             MsgLogger::log(2, "m.cpp", 3, "three\n");
+             return std::string(TolmarCntrl::getLogFileName()) == "tarvo.log" ? 0 : 1;
+         },
+         "tarvo.log", "[MESSAGE: m.cpp:1] one\n[MESSAGE: m.cpp:3] three\n",
+         "[MESSAGE: m.cpp:1] one\n[MESSAGE: m.cpp:2] two\n[MESSAGE: m.cpp:3] three\n"},
+        {"file output switched on without a path writes no file",
+         [] {
+             TolmarCntrl::setLogging(0);
+             MsgLogger::init();
+             TolmarCntrl::setLogging(1);
+             MsgLogger::log(0, "p.cpp", 1, "no path\n");
+             return TolmarCntrl::getLogFileName()[0] == '\0' ? 0 : 1;
+         },
+         "", "", "[ERROR:   p.cpp:1] no path\n"},
+        {"a log file that cannot be opened is skipped",
+         [] {
+             if (mkdir("tarvo.log", 0700) != 0)
+                 return 1;  // a directory cannot be opened as a file
+             MsgLogger::log(0, "u.cpp", 1, "still on stderr\n");
+             return 0;
+         },
+         "", "", "[ERROR:   u.cpp:1] still on stderr\n"},
+    };
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.name);
+        expectLog(runIsolated(s.run), s.file, s.fileLines, s.stderrLines);
+    }
 }
 
 TEST(MsgLogger, ModeTwoUsesTimeStampedFileName) {
@@ -130,21 +222,18 @@ TEST(MsgLogger, ModeTwoUsesTimeStampedFileName) {
         const std::string name = TolmarCntrl::getLogFileName();
         return std::regex_match(name, std::regex("tarvo_[0-9]{14}\\.log")) ? 0 : 1;
     });
-    const std::string name = stampedNameDuring(run);
-    ASSERT_FALSE(name.empty()) << (run.files.empty() ? "no file" : run.files.begin()->first);
+    ASSERT_EQ(run.files.size(), 1u);
+    const std::string name = run.files.begin()->first;
+    bool stampedDuringTheRun = false;  // the name's time is a second within the child's life
+    for (std::time_t t = run.before; t <= run.after; ++t) {
+        std::tm local{};
+        localtime_r(&t, &local);
+        char stamped[32];
+        std::strftime(stamped, sizeof stamped, "tarvo_%Y%m%d%H%M%S.log", &local);
+        stampedDuringTheRun |= name == stamped;
+    }
+    EXPECT_TRUE(stampedDuringTheRun) << name;
     expectLog(run, name, LEVEL_LINES, LEVEL_LINES);
-}
-
-TEST(MsgLogger, ExplicitInitWritesTheHeaderOnce) {
-    const IsolatedRun run = runIsolated([] {
-        MsgLogger::init();
-        MsgLogger::init();
-        MsgLogger::log(2, "x.cpp", 5, "after init\n");
-        MsgLogger::init();
-        return 0;
-    });
-    const char* line = "[MESSAGE: x.cpp:5] after init\n";
-    expectLog(run, "tarvo.log", line, line);
 }
 
 TEST(MsgLogger, BaseNameIsTakenAfterLastBackslashElseSlash) {
@@ -173,37 +262,14 @@ TEST(MsgLogger, BaseNameIsTakenAfterLastBackslashElseSlash) {
     expectLog(run, "", "", expected);
 }
 
-TEST(MsgLogger, TextWithoutNewlineRunsIntoNextLine) {
-    const IsolatedRun run = runIsolated([] {
-        MsgLogger::log(0, "a.cpp", 1, "no newline");
-        MsgLogger::log(2, "b.cpp", 2, "");
-        MsgLogger::log(2, "c.cpp", 3, nullptr);
-        MsgLogger::log(1, "d.cpp", 4, "done\n");
-        return 0;
-    });
-    const char* lines =
-        "[ERROR:   a.cpp:1] no newline[MESSAGE: b.cpp:2] [MESSAGE: c.cpp:3] "
-        "[WARNING: d.cpp:4] done\n";
-    expectLog(run, "tarvo.log", lines, lines);
-}
-
-TEST(MsgLogger, FormattedLogUsesCallSiteFileAndLine) {
-    constexpr int LINE = __LINE__ + 2;
-    const IsolatedRun run = runIsolated([] {
-        TOLMAR_LOG_WARNING("%s %d 0x%04X\n", "value", -12, 0xBEEFu);
-        return 0;
-    });
-    const std::string expected =
-        "[WARNING: msgloggertest.cpp:" + std::to_string(LINE) + "] value -12 0xBEEF\n";
-    expectLog(run, "tarvo.log", expected, expected);
-}
-
-TEST(MsgLogger, OverlongTextsAndLinesAreCutKeepingTheNewline) {
+// Formatted logs name their call site; overlong texts and lines are cut keeping the newline.
+TEST(MsgLogger, FormattedLogsAndOverlongLines) {
     const std::string longName(2000, 'n');
-    constexpr int LINE = __LINE__ + 4;
+    constexpr int LINE = __LINE__ + 5;
     const IsolatedRun run = runIsolated([&longName] {
         TolmarCntrl::setLogging(0);
         const std::string text(1000, 't');
+        TOLMAR_LOG_WARNING("%s %d 0x%04X\n", "value", -12, 0xBEEFu);
         TOLMAR_LOG_ERROR("%s\n", text.c_str());                        // formatted, 1001 characters
         MsgLogger::log(1, "y.cpp", 2, (text + "\n").c_str());          // direct, same length
         MsgLogger::log(2, "y.cpp", 3, text.c_str());                   // no newline to keep
@@ -214,46 +280,13 @@ TEST(MsgLogger, OverlongTextsAndLinesAreCutKeepingTheNewline) {
     });
     const std::string cut254 = std::string(254, 't') + "\n";
     const std::string longLine = "[MESSAGE: " + longName;
-    const std::string expected = "[ERROR:   msgloggertest.cpp:" + std::to_string(LINE) + "] " +
-                                 cut254 + "[WARNING: y.cpp:2] " + cut254 + "[MESSAGE: y.cpp:3] " +
-                                 std::string(255, 't') + "[MESSAGE: y.cpp:4] " +
-                                 std::string(255, 'e') + longLine.substr(0, 1022) + "\n" +
-                                 "[MESSAGE: y.cpp:6] end\n";
+    const std::string expected =
+        "[WARNING: msgloggertest.cpp:" + std::to_string(LINE - 1) + "] value -12 0xBEEF\n" +
+        "[ERROR:   msgloggertest.cpp:" + std::to_string(LINE) + "] " + cut254 +
+        "[WARNING: y.cpp:2] " + cut254 + "[MESSAGE: y.cpp:3] " + std::string(255, 't') +
+        "[MESSAGE: y.cpp:4] " + std::string(255, 'e') + longLine.substr(0, 1022) + "\n" +
+        "[MESSAGE: y.cpp:6] end\n";
     expectLog(run, "", "", expected);
-}
-
-TEST(MsgLogger, ModeChangesAfterInitialisationOnlySwitchFileOutput) {
-    const IsolatedRun run = runIsolated([] {
-        MsgLogger::log(2, "m.cpp", 1, "one\n");
-        TolmarCntrl::setLogging(0);
-        MsgLogger::log(2, "m.cpp", 2, "two\n");
-        TolmarCntrl::setLogging(2);  // the path stays the one chosen at initialisation
-        MsgLogger::log(2, "m.cpp", 3, "three\n");
-        return std::string(TolmarCntrl::getLogFileName()) == "tarvo.log" ? 0 : 1;
-    });
-    expectLog(run, "tarvo.log", "[MESSAGE: m.cpp:1] one\n[MESSAGE: m.cpp:3] three\n",
-              "[MESSAGE: m.cpp:1] one\n[MESSAGE: m.cpp:2] two\n[MESSAGE: m.cpp:3] three\n");
-}
-
-TEST(MsgLogger, FileOutputSwitchedOnWithoutPathWritesNoFile) {
-    const IsolatedRun run = runIsolated([] {
-        TolmarCntrl::setLogging(0);
-        MsgLogger::init();
-        TolmarCntrl::setLogging(1);
-        MsgLogger::log(0, "p.cpp", 1, "no path\n");
-        return TolmarCntrl::getLogFileName()[0] == '\0' ? 0 : 1;
-    });
-    expectLog(run, "", "", "[ERROR:   p.cpp:1] no path\n");
-}
-
-TEST(MsgLogger, InvalidModesAreIgnored) {
-    const IsolatedRun run = runIsolated([] {
-        TolmarCntrl::setLogging(0);
-        for (int mode : {-1, 3, 100, -2147483647 - 1}) TolmarCntrl::setLogging(mode);
-        MsgLogger::log(0, "i.cpp", 1, "still mode 0\n");
-        return MsgLogger::mode() == 0 ? 0 : 1;
-    });
-    expectLog(run, "", "", "[ERROR:   i.cpp:1] still mode 0\n");
 }
 
 // With the echo off the file still receives the header and every line; standard error stays
@@ -274,16 +307,6 @@ TEST(MsgLogger, EchoOffKeepsStandardErrorQuiet) {
     std::string rest;
     ASSERT_TRUE(splitHeader(run, run.files.at("tarvo.log"), &rest));
     EXPECT_EQ(rest, "[MESSAGE: q.cpp:7] only in the file\n[WARNING: q.cpp:8] both\n");
-}
-
-TEST(MsgLogger, UnopenableFileIsSkipped) {
-    const IsolatedRun run = runIsolated([] {
-        if (mkdir("tarvo.log", 0700) != 0)
-            return 1;  // a directory cannot be opened as a file
-        MsgLogger::log(0, "u.cpp", 1, "still on stderr\n");
-        return 0;
-    });
-    expectLog(run, "", "", "[ERROR:   u.cpp:1] still on stderr\n");
 }
 
 // Several threads log at once, one of them also setting the (unchanged) mode; every line must

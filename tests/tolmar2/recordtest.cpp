@@ -1,0 +1,720 @@
+// The configuration record: layouts read from and written to files, checked against images built
+// field by field at their byte offsets (independent of the library's layout code), and the record
+// in the virtual sensor's I2C memory: result codes, chunked verified writes, retries, erasing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Platform.h"
+#include "RecordLayout.h"
+#include "UsbLink.h"
+#include "tempdir.h"
+#include "tolmar2/TolmarCntrl.h"
+#include "vsensor/VirtualSensor.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using vsensor::Fault;
+
+// A little-endian record image written at explicit offsets.
+struct Image {
+    explicit Image(size_t size) : bytes(size, 0) {}
+    void u8(size_t at, uint8_t v) { bytes.at(at) = v; }
+    void u32(size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) u8(at + i, static_cast<uint8_t>(v >> (8 * i)));
+    }
+    void f64(size_t at, double v) {
+        uint64_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        for (int i = 0; i < 8; ++i) u8(at + i, static_cast<uint8_t>(bits >> (8 * i)));
+    }
+    // Writes n doubles from `at`; returns the offset after them.
+    size_t f64s(size_t at, const double* v, size_t n) {
+        for (size_t i = 0; i < n; ++i) f64(at + 8 * i, v[i]);
+        return at + 8 * n;
+    }
+    void text(size_t at, const std::string& s, size_t width) {
+        for (size_t i = 0; i < width && i < s.size(); ++i) u8(at + i, static_cast<uint8_t>(s[i]));
+    }
+    Bytes bytes;
+};
+
+// Sets bytes given as "offset:hex" pairs.
+Bytes patched(Bytes image, const std::string& pairs) {
+    std::istringstream in(pairs);
+    for (std::string pair; in >> pair;) {
+        const size_t colon = pair.find(':');
+        image.at(std::stoul(pair.substr(0, colon))) =
+            static_cast<uint8_t>(std::stoul(pair.substr(colon + 1), nullptr, 16));
+    }
+    return image;
+}
+
+// Distinct values for every field of a record.
+struct Sample {
+    std::string serial = "QM759-2403-017";
+    uint32_t options = 0x202, createTime = 1700000000, calTime = 1700100000;
+    double vRange[3][2], iRange[4], rCurrent[2], rFilter, cal_dac[4][2], cal_adc_v[2];
+    double cal_adc_i[4][2], calAuxA[3], calAuxB[3];
+    uint32_t calAuxWord = 0x00010003;
+    uint8_t rows = 3, ranges = 2, vchan = 2;
+    uint32_t ext = 3;
+    double cal_adc[40][2][2];  // rows x ranges up to 40 pairs: 40 rows of one range
+    double cal_vmon[4][2], tempCoef[20][4], rangeValue[2], vSettling[3][2][2];
+    uint32_t extWord = 7;
+};
+
+Sample makeSample(double next = 0.5) {
+    Sample s;
+    const auto fill = [&next](double* v, size_t n) {
+        for (size_t i = 0; i < n; ++i) v[i] = (next += 1.25);
+    };
+    fill(&s.vRange[0][0], 6);
+    fill(s.iRange, 4);
+    fill(s.rCurrent, 2);
+    fill(&s.rFilter, 1);
+    fill(&s.cal_dac[0][0], 8);
+    fill(s.cal_adc_v, 2);
+    fill(&s.cal_adc_i[0][0], 8);
+    fill(s.calAuxA, 3);
+    fill(s.calAuxB, 3);
+    fill(&s.cal_adc[0][0][0], 160);
+    fill(&s.cal_vmon[0][0], 8);
+    fill(&s.tempCoef[0][0], 80);
+    fill(s.rangeValue, 2);
+    fill(&s.vSettling[0][0][0], 12);
+    return s;
+}
+
+// Bytes 0-143 of formats 12 and later.
+Image identity(const Sample& s, size_t size, int32_t version) {
+    Image im(size);
+    im.u32(0, 0xB070AAA0u);
+    im.u32(4, static_cast<uint32_t>(version));
+    im.text(8, s.serial, 20);
+    im.u32(28, s.options);
+    im.u32(32, s.createTime);
+    im.u32(36, s.calTime);
+    im.f64s(40, &s.vRange[0][0], 6);
+    im.f64s(88, s.iRange, 4);
+    im.f64s(120, s.rCurrent, 2);
+    im.f64(136, s.rFilter);
+    return im;
+}
+
+// Formats 14 to 16: bytes 144-326, then the counted tables from `at`.
+size_t counted(Image& im, const Sample& s, size_t at) {
+    im.f64s(144, &s.cal_dac[0][0], 8);
+    im.f64s(208, &s.cal_adc_i[0][0], 8);
+    im.f64s(272, s.calAuxA, 3);
+    im.u32(296, s.calAuxWord);
+    im.f64s(300, s.calAuxB, 3);
+    im.u8(324, s.rows);
+    im.u8(325, s.ranges);
+    im.u8(326, s.vchan);
+    // Rows without ranges take no bytes (and may be more than the sample has room for).
+    for (int r = 0; s.ranges > 0 && r < s.rows; ++r)
+        at = im.f64s(at, &s.cal_adc[r][0][0], 2 * s.ranges);
+    return im.f64s(at, &s.cal_vmon[0][0], 2 * s.vchan);
+}
+
+Bytes image16(const Sample& s) {
+    Image im = identity(s, 2048, 16);
+    im.u8(327, static_cast<uint8_t>(s.ext));
+    size_t at = counted(im, s, 328);
+    at = im.f64s(at, &s.tempCoef[0][0], 80);
+    at = im.f64s(at, s.rangeValue, s.ranges);
+    im.u32(at, 0x80);
+    im.u32(at + 4, s.extWord);
+    return im.bytes;
+}
+
+Bytes image14(const Sample& s, int32_t version) {  // 14 or 15
+    Image im = identity(s, 2048, version);
+    const size_t at = counted(im, s, 327);
+    if (s.options & 0x10) {
+        im.u32(at, s.ext);
+        im.f64s(at + 4, &s.tempCoef[0][0], 80);
+    }
+    return im.bytes;
+}
+
+Bytes image13(const Sample& s) {
+    Image im = identity(s, 816, 13);
+    im.f64s(144, &s.cal_dac[0][0], 8);
+    im.f64s(208, &s.cal_adc[0][0][0], 64);
+    im.f64s(720, &s.vSettling[0][0][0], 12);
+    return im.bytes;
+}
+
+Bytes image12(const Sample& s) {
+    Image im = identity(s, 368, 12);
+    im.f64s(144, &s.cal_dac[0][0], 6);
+    im.f64s(192, s.cal_adc_v, 2);
+    im.f64s(208, &s.cal_adc_i[0][0], 8);
+    im.f64s(272, &s.vSettling[0][0][0], 12);
+    return im.bytes;
+}
+
+Bytes imageOf(const Sample& s, int32_t version) {
+    return version == 16   ? image16(s)
+           : version >= 14 ? image14(s, version)
+           : version == 13 ? image13(s)
+                           : image12(s);
+}
+
+void writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+int sleepsOf500 = 0;
+
+// A controller on the virtual sensor, in UTC, with no real waits and the log on standard error.
+class Record : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setenv("TOLMAR_LINK", "virtual", 1);
+        setenv("TZ", "UTC", 1);
+        tzset();
+        tolmar2::link::reselect();
+        tolmar2::link::setI2cPause(std::chrono::milliseconds(0));
+        sleepsOf500 = 0;
+        tolmar2::platform::setSleepFunction([](unsigned ms) { sleepsOf500 += ms == 500; });
+        TolmarCntrl::setLogging(0);
+        vsensor::reset();
+        cntrl = std::make_unique<TolmarCntrl>();
+    }
+    void TearDown() override {
+        cntrl.reset();
+        vsensor::clearFaults();
+        tolmar2::platform::setSleepFunction(nullptr);
+        tolmar2::link::setI2cPause(std::chrono::milliseconds(10));
+    }
+    // Reads the record from a file holding `bytes`.
+    int readImage(const Bytes& bytes) {
+        const std::string path = dir.file("in.rec");
+        writeFile(path, bytes);
+        return cntrl->readTolmarConfigParameters(const_cast<char*>(path.c_str()));
+    }
+    // The mirror as the library encodes it.
+    Bytes encoded() {
+        const std::string path = dir.file("out.rec");
+        EXPECT_EQ(1, cntrl->writeTolmarConfigParameters(nullptr, const_cast<char*>(path.c_str())));
+        return readFile(path);
+    }
+
+    TempDir dir;
+    std::unique_ptr<TolmarCntrl> cntrl;
+};
+
+void expectPairs(const double* got, const double* want, size_t n, const char* what) {
+    for (size_t i = 0; i < n; ++i) EXPECT_EQ(want[i], got[i]) << what << " [" << i << "]";
+}
+
+// Every format up to the largest counts each allows: decoding gives the sample's values (after
+// a record of other values, so every field is overwritten), and encoding the mirror gives the
+// image back byte for byte. Formats 14 and 15 read an extended probe count above 100 as 0 (and
+// write the 0); without option 0x10 the count is the number of rows. Formats 12 and 13 are
+// written in a 2048-byte file (format 12 at its own size) with zeros after the record.
+TEST_F(Record, EveryFormatReadsEveryFieldAndWritesTheSameImage) {
+    const struct {
+        const char* what;
+        int32_t version;
+        uint32_t options;
+        uint8_t rows, ranges, vchan;
+        uint32_t ext, extRead;
+    } cases[] = {
+        {"16: the sample", 16, 0x252, 3, 2, 2, 3, 3},
+        {"14: the sample, extended", 14, 0x012, 3, 2, 2, 3, 3},
+        {"15: the sample, plain", 15, 0x00A, 3, 2, 2, 0, 3},
+        {"16: 20 rows of 2 ranges", 16, 0x252, 20, 2, 4, 20, 20},
+        {"16: 40 rows of 1 range, 255 probes", 16, 0x252, 40, 1, 4, 255, 255},
+        {"16: 255 rows without ranges", 16, 0x252, 255, 0, 0, 100, 100},
+        {"14: 100 extended probes", 14, 0x012, 20, 2, 4, 100, 100},
+        {"14: 101 extended probes", 14, 0x012, 20, 2, 4, 101, 0},
+        {"15: 40 rows of 1 range, 50 probes", 15, 0x01A, 40, 1, 3, 50, 50},
+        {"14: 40 rows, probes as rows", 14, 0x002, 40, 1, 0, 0, 40},
+        {"13", 13, 0x002, 3, 2, 2, 3, 3},
+        {"12", 12, 0x000, 3, 2, 2, 3, 3},
+    };
+    const double unity[2] = {0, 1};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(1, readImage(image16(makeSample(1000.25))));
+        Sample s = makeSample();
+        s.options = c.options;
+        s.rows = c.rows, s.ranges = c.ranges, s.vchan = c.vchan, s.ext = c.ext;
+        const Bytes image = imageOf(s, c.version);
+        ASSERT_EQ(1, readImage(image));
+        const TolmarCntrl& m = *cntrl;
+        EXPECT_EQ(0xB070AAA0u, m.i2cMagicString);
+        EXPECT_EQ(c.version, m.i2cFormatVersion);
+        EXPECT_STREQ(s.serial.c_str(), m.devName);
+        EXPECT_EQ(s.options, m.deviceOptions);
+        EXPECT_EQ(s.createTime, m.createTime);
+        EXPECT_EQ(s.calTime, m.calTime);
+        expectPairs(&m.vRange[0][0], &s.vRange[0][0], 6, "vRange");
+        expectPairs(m.iRange, s.iRange, 4, "iRange");
+        expectPairs(m.rCurrent, s.rCurrent, 2, "rCurrent");
+        EXPECT_EQ(s.rFilter, m.rFilter);
+        EXPECT_TRUE(m.recordLoaded);
+        if (c.version >= 14) {
+            expectPairs(&m.cal_dac[0][0], &s.cal_dac[0][0], 8, "cal_dac");
+            expectPairs(&m.cal_adc_i[0][0], &s.cal_adc_i[0][0], 8, "cal_adc_i");
+            expectPairs(m.calAuxA, s.calAuxA, 3, "calAuxA");
+            expectPairs(m.calAuxB, s.calAuxB, 3, "calAuxB");
+            EXPECT_EQ(s.calAuxWord, m.calAuxWord);
+            EXPECT_EQ(s.rows, m.nCalRows);
+            EXPECT_EQ(s.ranges, m.nCalRanges);
+            EXPECT_EQ(s.vchan, m.nVchan);
+            for (int r = 0; s.ranges > 0 && r < s.rows; ++r)
+                expectPairs(&m.cal_adc[r][0][0], &s.cal_adc[r][0][0], 2 * s.ranges, "cal_adc");
+            expectPairs(&m.cal_vmon[0][0], &s.cal_vmon[0][0], 2 * s.vchan, "cal_vmon");
+            EXPECT_EQ(c.extRead, m.nExtProbes);
+            expectPairs(&m.tempCoef[0][0], &s.tempCoef[0][0], c.options & 0x10 ? 80 : 0,
+                        "tempCoef");
+        } else if (c.version == 13) {
+            expectPairs(&m.cal_dac[0][0], &s.cal_dac[0][0], 8, "cal_dac");
+            expectPairs(&m.cal_adc[0][0][0], &s.cal_adc[0][0][0], 64, "cal_adc");
+            expectPairs(m.cal_adc_v, unity, 2, "cal_adc_v");
+        } else {
+            // Format 12 has no fourth DAC pair: the earlier record's is replaced by [0, 1].
+            expectPairs(&m.cal_dac[0][0], &s.cal_dac[0][0], 6, "cal_dac");
+            expectPairs(m.cal_dac[3], unity, 2, "cal_dac[3]");
+            expectPairs(m.cal_adc_v, s.cal_adc_v, 2, "cal_adc_v");
+            expectPairs(&m.cal_adc_i[0][0], &s.cal_adc_i[0][0], 8, "cal_adc_i");
+        }
+        if (c.version <= 13)
+            expectPairs(&m.vSettling[0][0][0], &s.vSettling[0][0][0], 12, "vSettling");
+        if (c.version == 16) {
+            expectPairs(m.rangeValue, s.rangeValue, c.ranges, "rangeValue");
+            EXPECT_EQ(s.extWord, m.extWord);
+        }
+        Sample back = s;
+        back.ext = c.extRead;
+        const Bytes want = imageOf(back, c.version);
+        const Bytes written = encoded();
+        ASSERT_EQ(c.version >= 13 ? 2048u : want.size(), written.size());
+        EXPECT_TRUE(std::equal(want.begin(), want.end(), written.begin()));
+        EXPECT_TRUE(std::all_of(written.begin() + static_cast<long>(want.size()), written.end(),
+                                [](uint8_t b) { return b == 0; }));
+    }
+}
+
+// The option word decides the flags and the channel counts.
+TEST_F(Record, DerivesOptionFlagsAndChannelCounts) {
+    struct Case {
+        uint32_t options;
+        int adc, probes;
+        bool low, vc, ext, enables, alternate, kalder;
+    } cases[] = {
+        {0x000, 2, 1, false, false, false, false, false, false},
+        {0x001, 2, 1, true, false, false, false, false, false},
+        {0x002, 2, 1, false, true, false, false, false, false},
+        {0x004, 16, 13, false, false, false, false, false, false},
+        {0x00C, 20, 17, false, false, false, false, false, false},
+        {0x01C, 24, 20, false, false, true, false, false, false},
+        {0x040, 2, 1, false, false, false, true, false, false},
+        {0x100, 2, 1, false, false, false, false, true, false},
+        {0x200, 2, 1, false, false, false, false, false, true},
+    };
+    for (const Case& c : cases) {
+        Sample s = makeSample();
+        s.options = c.options;
+        ASSERT_EQ(1, readImage(image16(s)));
+        SCOPED_TRACE(c.options);
+        EXPECT_EQ(c.adc, cntrl->nAdcChannels);
+        EXPECT_EQ(c.probes, cntrl->nProbes);
+        EXPECT_EQ(c.low, cntrl->lowTopCurrentRange);
+        EXPECT_EQ(c.vc, cntrl->vcScannable);
+        EXPECT_EQ(c.ext, cntrl->extendedProbes);
+        EXPECT_EQ(c.enables, cntrl->channelEnableHw);
+        EXPECT_EQ(c.alternate, cntrl->alternateRows);
+        EXPECT_EQ(c.kalder, cntrl->kalderSensor);
+    }
+}
+
+// A voltage range stored upper first is swapped; a serial filling all 20 bytes is cut to 19
+// characters so that it stays a terminated string; format 16 without its tag after the ranges
+// leaves the extension word unset.
+TEST_F(Record, OddFieldsAreMended) {
+    Sample s = makeSample();
+    s.vRange[1][0] = 50;
+    s.vRange[1][1] = -50;
+    s.serial = "QM759-ABCDEFGHIJKLMNOPQ";
+    const size_t tagAt = 328 + (s.rows * s.ranges + s.vchan) * 16 + 640 + s.ranges * 8;
+    ASSERT_EQ(1, readImage(patched(image16(s), std::to_string(tagAt) + ":81")));
+    EXPECT_EQ(-50, cntrl->vRange[1][0]);
+    EXPECT_EQ(50, cntrl->vRange[1][1]);
+    EXPECT_EQ(s.vRange[0][0], cntrl->vRange[0][0]);
+    EXPECT_STREQ("QM759-ABCDEFGHIJKLM", cntrl->devName);
+    EXPECT_EQ(0xFFFFFFFFu, cntrl->extWord);
+}
+
+// Records whose counts exceed the mirror's tables, or files shorter than their format, are
+// refused and leave the mirror as it was.
+TEST_F(Record, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
+    ASSERT_EQ(1, readImage(image16(makeSample())));
+    const Bytes before = encoded();
+    const struct {
+        const char* what;
+        int32_t version;
+        uint32_t options;
+        uint8_t rows, ranges, vchan;
+        const char* patch;  // "offset:hex" pairs
+        size_t size;        // cut to this size; 0: whole
+        int result;
+    } cases[] = {
+        {"21 rows", 16, 0x202, 3, 2, 2, "324:15", 0, -8},
+        {"41 rows of one range", 16, 0x202, 40, 1, 2, "324:29", 0, -8},
+        {"3 ranges", 16, 0x202, 3, 3, 2, "", 0, -8},
+        {"5 monitors", 16, 0x202, 3, 2, 5, "", 0, -8},
+        {"255 rows of 255", 16, 0x202, 20, 2, 2, "324:FF 325:FF", 0, -8},
+        {"format 14 without option, 21 rows", 14, 0, 3, 2, 2, "324:15", 0, -8},
+        {"short format 16", 16, 0x202, 3, 2, 2, "", 2047, -7},
+        {"short format 12", 12, 0x202, 3, 2, 2, "", 300, -7},
+        {"header only", 16, 0x202, 3, 2, 2, "", 8, -7},
+        {"no header", 16, 0x202, 3, 2, 2, "", 7, -4},
+        {"format 9", 16, 0x202, 3, 2, 2, "4:09", 0, -5},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sample s = makeSample();
+        s.options = c.options;
+        s.rows = c.rows, s.ranges = c.ranges, s.vchan = c.vchan;
+        Bytes image = patched(imageOf(s, c.version), c.patch);
+        if (c.size)
+            image.resize(c.size);
+        EXPECT_EQ(c.result, readImage(image));
+        EXPECT_EQ(before, encoded());
+    }
+    // The decoder is exported: an image too short for its header is refused, not read past.
+    for (size_t size : {size_t(0), size_t(4), size_t(7)})
+        EXPECT_EQ(-7, tolmar2::record::decode(*cntrl, before.data(), size)) << size;
+}
+
+// A mirror whose counts were changed beyond the tables, or of an unknown format, is not written;
+// neither is a file in a missing folder. An existing file is kept.
+TEST_F(Record, RefusesToWriteWhatDoesNotFit) {
+    ASSERT_EQ(1, readImage(image16(makeSample())));
+    std::string path = dir.file("keep.rec");
+    writeFile(path, {1, 2, 3});
+    cntrl->nVchan = 9;
+    EXPECT_EQ(-8, cntrl->writeTolmarConfigParameters(nullptr, path.data()));
+    cntrl->nVchan = 2;
+    cntrl->i2cFormatVersion = 9;
+    EXPECT_EQ(-4, cntrl->writeTolmarConfigParameters(nullptr, path.data()));
+    cntrl->i2cFormatVersion = 16;
+    std::string unwritable = dir.file("missing-dir/x.rec");
+    EXPECT_EQ(-7, cntrl->writeTolmarConfigParameters(nullptr, unwritable.data()));
+    EXPECT_EQ((Bytes{1, 2, 3}), readFile(path));
+}
+
+// ---- Legacy formats 10 and 11 ----
+
+// A legacy image: R[k] = 1 + k/4 for the 48 raw sums except the entries the averaging uses,
+// which get numbers whose results are worked out by hand below.
+Bytes legacyImage(int32_t version, const char* serial, uint32_t options) {
+    const bool eleven = version == 11;
+    Image im(eleven ? 600 : 584);
+    im.u32(0, 0xB070AAA0u);
+    im.u32(4, static_cast<uint32_t>(version));
+    im.text(8, serial, 20);
+    im.u32(28, options);
+    const double vRange[6] = {-100, 100, 200, -200, -60, 60};
+    im.f64s(32, vRange, 6);
+    im.u32(96, 1234567890);
+    double R[48];
+    for (int k = 0; k < 48; ++k) R[k] = 1 + k / 4.0;
+    for (int g = 0; g < 4; ++g) {
+        R[6 * g] = 1000 + g;  // gain sums: (1000+g) + (1010+g)
+        R[6 * g + 24] = 1010 + g;
+        R[6 * g + 1] = -g;  // offset sums: -g + (2-g)
+        R[6 * g + 25] = 2 - g;
+        R[6 * g + 3] = 3 * (g + 1);  // current offset numerators
+        R[6 * g + 27] = g + 1;
+        R[6 * g + 5] = 4 * (g + 1);  // scale: 4(g+1) + 6(g+1) = 10(g+1)
+        R[6 * g + 29] = 6 * (g + 1);
+    }
+    im.f64s(104, R, 48);
+    const double dac[8] = {10, 20, 11, 21, 12, 22, 13, 23};
+    const size_t settling = im.f64s(488, dac, eleven ? 8 : 6);
+    const double models[6] = {1.1, 0.1, 2.2, 0.2, 3.3, 0.3};
+    for (int i = 0; i < 3; ++i) im.f64s(settling + 16 * i, models + 2 * i, 2);
+    return im.bytes;
+}
+
+// The calibration is converted from the raw sums; option bit 0 lowers the top current range.
+// Written back in its own format, a legacy record reads back to the same calibration.
+TEST_F(Record, LegacyFormatsConvertTheirCalibration) {
+    for (int32_t version : {10, 11}) {
+        SCOPED_TRACE(version);
+        const uint32_t options = version == 10 ? 0x001 : 0x000;
+        ASSERT_EQ(1, readImage(legacyImage(version, "QM745-1907-009", options)));
+        EXPECT_STREQ("QM745-1907-009", cntrl->devName);
+        EXPECT_EQ(1234567890u, cntrl->calTime);
+        EXPECT_EQ(1561939200u, cntrl->createTime);  // 2019-07-01 00:00:00 UTC
+        EXPECT_EQ(-200, cntrl->vRange[1][0]);       // stored upper first, swapped
+        EXPECT_EQ(6e-6, cntrl->iRange[0]);
+        EXPECT_EQ(0.00024, cntrl->iRange[2]);
+        EXPECT_EQ(options ? 1e-5 : 0.0024, cntrl->iRange[3]);
+        EXPECT_EQ(470, cntrl->rCurrent[0]);
+        EXPECT_EQ(22000, cntrl->rCurrent[1]);
+        EXPECT_EQ(180000, cntrl->rFilter);
+        // gain: mean of 1000+g and 1010+g over g = 0..3 = 1006.5; offset: mean of -g, 2-g = -0.5
+        EXPECT_DOUBLE_EQ(1006.5, cntrl->cal_adc_v[1]);
+        EXPECT_DOUBLE_EQ(-0.5, cntrl->cal_adc_v[0]);
+        for (int g = 0; g < 4; ++g) {
+            EXPECT_DOUBLE_EQ(0.4, cntrl->cal_adc_i[g][0]);            // 4(g+1) / 10(g+1)
+            EXPECT_DOUBLE_EQ(2.0 / (g + 1), cntrl->cal_adc_i[g][1]);  // 20 / 10(g+1)
+        }
+        EXPECT_EQ(12, cntrl->cal_dac[2][0]);
+        EXPECT_EQ(version == 11 ? 13.0 : 0.0, cntrl->cal_dac[3][0]);
+        EXPECT_EQ(version == 11 ? 23.0 : 1.0, cntrl->cal_dac[3][1]);
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_DOUBLE_EQ(1.1 * (i + 1), cntrl->vSettling[i][0][0]);
+            EXPECT_DOUBLE_EQ(1.1 * (i + 1), cntrl->vSettling[i][1][0]);
+            EXPECT_DOUBLE_EQ(0.1 * (i + 1), cntrl->vSettling[i][1][1]);
+        }
+        const Bytes written = encoded();
+        ASSERT_EQ(version == 10 ? 584u : 600u, written.size());
+        ASSERT_EQ(1, readImage(written));
+        EXPECT_DOUBLE_EQ(1006.5, cntrl->cal_adc_v[1]);
+        EXPECT_DOUBLE_EQ(2.0 / 3, cntrl->cal_adc_i[2][1]);
+        EXPECT_EQ(options ? 1e-5 : 0.0024, cntrl->iRange[3]);
+    }
+}
+
+TEST_F(Record, LegacyCreateTimeFromSerialDigits) {
+    struct Case {
+        const char* serial;
+        const char* tz;
+        uint32_t expected;
+    } cases[] = {
+        {"QM745-1907-009", "UTC", 1561939200u},  // 2019-07-01 00:00 UTC
+        {"QM745-0012", "UTC", 975628800u},       // 2000-12-01
+        // Second 0 shows 19:00 in EST5: 2019-07-01 19:00 EST = 2019-07-02 00:00 UTC.
+        {"QM745-1907-009", "EST5", 1562025600u},
+        {"QM745-1913-009", "UTC", 0},  // month 13
+        {"QM745-1900-009", "UTC", 0},  // month 0
+        {"QM745-19x7-009", "UTC", 0},  // not a digit
+        {"QM745-190", "UTC", 0},       // too short
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.serial);
+        setenv("TZ", c.tz, 1);
+        tzset();
+        ASSERT_EQ(1, readImage(legacyImage(11, c.serial, 0)));
+        EXPECT_EQ(c.expected, cntrl->createTime);
+    }
+}
+
+TEST_F(Record, PrintsMirrorToStandardOutput) {
+    ASSERT_EQ(1, readImage(image16(makeSample())));
+    cntrl->createTime = 0;
+    ::testing::internal::CaptureStdout();
+    cntrl->printI2cMem();
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0u, out.find("---------- I2C Memory ----------\ni2cMagicString: B070AAA0\n"
+                           "i2cFormatVersion: 16\ndevName: QM759-2403-017\n"
+                           "createTime: Thu Jan  1 00:00:00 1970\ncalTime: Thu Nov 16 "));
+    EXPECT_NE(std::string::npos, out.find("\nrFilter: 16.75\n"));
+    EXPECT_NE(std::string::npos, out.find("\ncal_adc[0][1]: ["));
+    EXPECT_EQ(std::string::npos, out.find("cal_adc[1][0]"));  // nProbes is 1 for options 0x202
+    EXPECT_NE(std::string::npos, out.find("\nvSettling[2][1]: [1.5 0.2228]\n"));
+}
+
+// ---- The record in the board's I2C memory ----
+
+class RecordI2c : public Record {
+protected:
+    void SetUp() override {
+        Record::SetUp();
+        char name[] = "QUSB-0";
+        ASSERT_NE(0, tolmar2::link::call::QuickUsbOpen(&cntrl->qusbHandle, name));
+    }
+    static void store(const Bytes& image) { vsensor::writeMemory(vsensor::kRecordAddress, image); }
+    static void storeHeader(uint32_t magic, uint32_t version) {
+        Image im(8);
+        im.u32(0, magic);
+        im.u32(4, version);
+        store(im.bytes);
+    }
+    int readI2c() { return cntrl->readTolmarConfigParameters(nullptr); }
+};
+
+// Failures of the read leave the mirror at its defaults.
+TEST_F(RecordI2c, ReadResultCodes) {
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+        int result;
+    } cases[] = {
+        {"blank memory", [] { vsensor::fillMemory(0xFF); }, -1},
+        {"zero memory", [] { vsensor::fillMemory(0x00); }, 0},
+        {"magic 1", [] { storeHeader(1, 16); }, -2},
+        {"other magic", [] { storeHeader(0x1234, 16); }, 0x1234},
+        {"format 9", [] { storeHeader(0xB070AAA0u, 9); }, -5},
+        {"address write fails", [] { vsensor::scheduleFault(Fault::I2cWriteFail, 1); }, -3},
+        {"header read fails", [] { vsensor::scheduleFault(Fault::I2cReadFail, 1); }, -4},
+        {"header read short", [] { vsensor::scheduleFault(Fault::I2cShortRead, 1); }, -4},
+        {"body read fails", [] { vsensor::scheduleFault(Fault::I2cReadFail, 5); }, -7},
+        // Halved again and again, the reads dwindle to nothing instead of looping forever.
+        {"body reads keep coming short",
+         [] { vsensor::scheduleFault(Fault::I2cShortRead, 2, 1000); }, -7},
+        {"too many rows", [] { store(patched(image16(makeSample()), "324:28")); }, -8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vsensor::loadProfile("single");
+        vsensor::clearFaults();
+        c.arrange();
+        EXPECT_EQ(c.result, readI2c());
+        EXPECT_STREQ("-", cntrl->devName);
+        EXPECT_FALSE(cntrl->recordLoaded);
+    }
+}
+
+// The read: address 0x2000, the 8-byte header, then 64-byte chunks up to the record size; a
+// short read is continued where it stopped.
+TEST_F(RecordI2c, ReadTransfersAndShortReads) {
+    store(image12(makeSample()));
+    vsensor::clearI2cLog();
+    ASSERT_EQ(1, readI2c());
+    const auto log = vsensor::i2cLog();
+    ASSERT_EQ(2u + 6u, log.size());  // 360 body bytes: 5 x 64 + 40
+    EXPECT_TRUE(log[0].write);
+    EXPECT_EQ(0x2000, log[0].memoryAddress);
+    EXPECT_EQ(8u, log[1].dataLength);
+    EXPECT_EQ(0x2008, log[2].memoryAddress);
+    EXPECT_EQ(64u, log[2].dataLength);
+    EXPECT_EQ(40u, log[7].dataLength);
+
+    vsensor::loadProfile("single");
+    vsensor::scheduleFault(Fault::I2cShortRead, 2, 3);
+    ASSERT_EQ(1, readI2c());
+    EXPECT_STREQ("QM759-2403-017", cntrl->devName);
+    EXPECT_EQ(vsensor::findProfile("single")->cal_adc[0][1][1], cntrl->cal_adc[0][1][1]);
+}
+
+// A record goes out in verified chunks of 32 bytes from 0x2000 (write, set the pointer, read
+// back) up to its size: 64 chunks for 2048 bytes, eleven and one of 16 for format 12.
+TEST_F(RecordI2c, WritesRecordInVerifiedChunks) {
+    for (int32_t version : {16, 12}) {
+        SCOPED_TRACE(version);
+        ASSERT_EQ(1, readImage(imageOf(makeSample(), version)));
+        const Bytes image = encoded();
+        vsensor::fillMemory(0xFF);
+        vsensor::clearI2cLog();
+        cntrl->connected = true;
+        ASSERT_EQ(1, cntrl->writeTolmarConfigParameters());
+        const auto log = vsensor::i2cLog();
+        const size_t chunks = (image.size() + 31) / 32;
+        ASSERT_EQ(chunks * 3, log.size());
+        for (size_t k = 0; k < chunks; ++k) {
+            const uint16_t address = static_cast<uint16_t>(0x2000 + 32 * k);
+            const size_t length = std::min<size_t>(32, image.size() - 32 * k);
+            EXPECT_TRUE(log[3 * k].write && log[3 * k].ok);
+            EXPECT_EQ(address, log[3 * k].memoryAddress);
+            EXPECT_EQ(length, log[3 * k].dataLength);
+            EXPECT_TRUE(log[3 * k + 1].write);
+            EXPECT_EQ(0u, log[3 * k + 1].dataLength);
+            EXPECT_FALSE(log[3 * k + 2].write);
+            EXPECT_EQ(address, log[3 * k + 2].memoryAddress);
+            EXPECT_EQ(length, log[3 * k + 2].dataLength);
+        }
+        EXPECT_EQ(image, vsensor::readMemory(vsensor::kRecordAddress, image.size()));
+        EXPECT_EQ(0, sleepsOf500);
+    }
+}
+
+// Failed chunks are retried after a pause; the fifth failure in a row gives up.
+TEST_F(RecordI2c, WriteRetries) {
+    struct Case {
+        const char* what;
+        Fault fault;
+        int nth, repeat;
+        int result, pauses;
+    } cases[] = {
+        {"data write fails 4 times", Fault::I2cWriteFail, 1, 4, 1, 4},
+        {"address write fails twice", Fault::I2cWriteFail, 2, 1, 1, 1},
+        {"read back fails", Fault::I2cReadFail, 3, 1, 1, 1},
+        {"read back short", Fault::I2cShortRead, 1, 1, 1, 1},
+        {"five failures in a row", Fault::I2cWriteFail, 4, 5, -3, 4},
+    };
+    ASSERT_EQ(1, readImage(image16(makeSample())));
+    const Bytes image = encoded();
+    cntrl->connected = true;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        vsensor::fillMemory(0);
+        vsensor::clearFaults();
+        sleepsOf500 = 0;
+        vsensor::scheduleFault(c.fault, c.nth, c.repeat);
+        EXPECT_EQ(c.result, cntrl->writeTolmarConfigParameters());
+        EXPECT_EQ(c.pauses, sleepsOf500);
+        if (c.result == 1) {
+            EXPECT_EQ(image, vsensor::readMemory(vsensor::kRecordAddress, 2048));
+        }
+    }
+}
+
+// Without an open module the write needs a module name; it opens that module and closes it again.
+TEST_F(RecordI2c, WriteWithoutConnection) {
+    ASSERT_EQ(1, readImage(image16(makeSample())));
+    const Bytes image = encoded();
+    tolmar2::link::call::QuickUsbClose(cntrl->qusbHandle);
+    cntrl->qusbHandle = 0;
+    vsensor::fillMemory(0);
+    char empty[] = "", unknown[] = "QUSB-7", module[] = "QUSB-0";
+    EXPECT_EQ(-6, cntrl->writeTolmarConfigParameters());
+    EXPECT_EQ(-6, cntrl->writeTolmarConfigParameters(empty));
+    EXPECT_EQ(-5, cntrl->writeTolmarConfigParameters(unknown));
+    ASSERT_EQ(1, cntrl->writeTolmarConfigParameters(module));
+    EXPECT_EQ(image, vsensor::readMemory(vsensor::kRecordAddress, 2048));
+    QHANDLE h = 0;
+    EXPECT_NE(0, tolmar2::link::call::QuickUsbOpen(&h, module));
+    tolmar2::link::call::QuickUsbClose(h);
+}
+
+TEST_F(RecordI2c, EraseWritesAndVerifiesEveryByte) {
+    vsensor::fillMemory(0);
+    vsensor::clearI2cLog();
+    EXPECT_EQ(1, cntrl->eraseI2C(0x1FFE, 0, 'x'));
+    EXPECT_TRUE(vsensor::i2cLog().empty());
+    EXPECT_EQ(1, cntrl->eraseI2C(0x1FFE, 4, static_cast<char>(0xA5)));
+    EXPECT_EQ((Bytes{0, 0xA5, 0xA5, 0xA5, 0xA5, 0}), vsensor::readMemory(0x1FFD, 6));
+    EXPECT_EQ(12u, vsensor::i2cLog().size());
+    vsensor::scheduleFault(Fault::I2cWriteFail, 1, 4);
+    EXPECT_EQ(1, cntrl->eraseI2C(0x10, 2, 0x11));
+    EXPECT_EQ((Bytes{0x11, 0x11}), vsensor::readMemory(0x10, 2));
+    vsensor::scheduleFault(Fault::I2cReadFail, 1, 5);
+    EXPECT_EQ(-1, cntrl->eraseI2C(0x20, 1, 0x22));
+}
+
+TEST_F(RecordI2c, UsbLinkSwitchClosesLastOpenedModule) {
+    EXPECT_TRUE(TolmarCntrl::isGenuineUsbLink());
+    TolmarCntrl::setUsbLink(false);
+    EXPECT_FALSE(TolmarCntrl::isGenuineUsbLink());
+    EXPECT_EQ(-3, readI2c());  // the controller's module was closed
+    TolmarCntrl::setUsbLink(true);
+    EXPECT_TRUE(TolmarCntrl::isGenuineUsbLink());
+}
+
+}  // namespace
