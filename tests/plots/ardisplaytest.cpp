@@ -205,17 +205,6 @@ TEST(KalderDisplay, FewerRatiosDetachTheSurplusCurves) {
     EXPECT_EQ(curves[3]->plot(), view.aspectRatioPlot());
 }
 
-TEST(KalderDisplay, ScanIndexAndChannelOutsideTheDataAreHarmless) {
-    auto ds = arData({FLAT});
-    kalderDisplayV2 view;
-    view.setDataSet(ds.get());
-    view.setCurrentScan(7);  // outside: the main scan
-    EXPECT_EQ(view.aspectRatioCurves().size(), 1);
-    view.setCurrentChannel(12);  // beyond the rows: empty prescan, no read past them
-    EXPECT_EQ(int(view.ivCurve()->dataSize()), 0);
-    view.setDataSet(nullptr);
-}
-
 TEST(KalderPlot, FluxOverAngleAndBack) {
     auto ds = arData({FLAT, PEAK, LATE});
     kalderPlot plot;

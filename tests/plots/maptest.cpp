@@ -186,22 +186,6 @@ TEST(MultiSensorMap, MouseSelectsAndSwitchesSensors) {
     EXPECT_EQ(switched.count(), 1);
 }
 
-TEST(MultiSensorMap, PageSizeFollowsTheWidgetShape) {
-    struct Case {
-        double w, h, pageW, pageH;
-    } cases[] = {
-        {300, 300, 250.0 / 1.5, 170.0},  // a = 1
-        {450, 300, 250.0, 170.0},        // a = 1.5
-        {600, 300, 250.0, 127.5},        // a = 2: 170 · 1.5 / 2
-        {150, 300, 250.0 / 3, 170.0},    // a = 0.5
-    };
-    for (const Case& c : cases) {
-        const QSizeF page = MultiSensorSpectrogramDisplay::pageSize(c.w, c.h);
-        EXPECT_NEAR(page.width(), c.pageW, 1e-9) << c.w << "x" << c.h;
-        EXPECT_NEAR(page.height(), c.pageH, 1e-9) << c.w << "x" << c.h;
-    }
-}
-
 TEST(MultiSensorMap, RenderToFileReadBack) {
     QVector<double> t(13, 20.0);
     t[2] = 60.0;
@@ -313,13 +297,18 @@ TEST(SensorLayout, ChoiceByCodeAndChannelCount) {
         bool logged;
     } cases[] = {
         {-1, 3, 2, 13, false},  // few channels: the first 13-sensor disc
-        {-1, 7, 0, 7, false},   {-1, 9, 1, 9, false}, {-1, 17, 4, 17, false},
-        {-1, 20, 0, 7, false},                         // no disc with 20 sensors: record 0
-        {-7, 5, 0, 7, false},   {1, 17, 1, 9, false},  // a code names its record whatever the
-                                                       // channels
-        {3, 13, 3, 13, false},  {5, 13, 5, 0, false},  // the terminating record: no sensors
-        {6, 9, 1, 9, true},                            // beyond the table: by channel count, logged
-        {1000, 3, 2, 13, true}, {6, 11, 0, 7, true},
+        {-1, 7, 0, 7, false},
+        {-1, 9, 1, 9, false},
+        {-1, 17, 4, 17, false},
+        {-1, 20, 0, 7, false},  // no disc with 20 sensors: record 0
+        {-7, 5, 0, 7, false},
+        {1, 17, 1, 9, false},  // a code names its record whatever the
+                               // channels
+        {3, 13, 3, 13, false},
+        {5, 13, 5, 0, false},  // the terminating record: no sensors
+        {6, 9, 1, 9, true},    // beyond the table: by channel count, logged
+        {1000, 3, 2, 13, true},
+        {6, 11, 0, 7, true},
     };
     for (const Case& c : cases) {
         debugLog log;

@@ -128,20 +128,6 @@ TEST_F(PlotTest, DisplayModesChooseTheTraces) {
     EXPECT_EQ(title(plot.shownCurves()[2]), "");
 }
 
-TEST_F(PlotTest, ChannelListAndShowFlagsDecideWhatIsAttached) {
-    auto data = makeDataSet(9, 20);
-    plot.setDataSet(data.get());
-    plot.setCurrentChannel({0, 3});
-    EXPECT_EQ(plot.attachedCurveCount(), 4);
-    plot.toggleIV(false);
-    EXPECT_EQ(plot.attachedCurveCount(), 2);
-    EXPECT_EQ(title(plot.shownCurves()[0]), "dI/dE Ch1");
-    plot.toggleIV(true);
-    plot.setCurrentChannel({});
-    EXPECT_EQ(plot.attachedCurveCount(), 0);
-    EXPECT_TRUE(plot.shownCurves().isEmpty());
-}
-
 TEST_F(PlotTest, AScanWithoutAverageRemovesTheCurves) {
     auto data = makeDataSet(1, 20);
     // A second scan that has only prescan points so far: its average is still empty.
@@ -286,25 +272,6 @@ TEST_F(PlotTest, PrescanViewShowsTheCurrentRowsOfThePrescan) {
     EXPECT_DOUBLE_EQ(third->sample(4).y(), 3 * 2 * 1e-9);
     plot.showPreScan(false);
     EXPECT_EQ(plot.attachedCurveCount(), 2);
-}
-
-TEST_F(PlotTest, RendersEachFormatWithItsMagic) {
-    auto data = makeDataSet(13, 50);
-    plot.setDataSet(data.get());
-    plot.setCurrentChannel(range(13));
-    TempDir dir;
-    const std::vector<std::pair<std::string, std::string>> formats = {{"pdf", "%PDF-"},
-                                                                      {"svg", "<?xml"},
-                                                                      {"ps", "%!PS-Adobe-3.0"},
-                                                                      {"png", "\x89PNG\r\n\x1a\n"},
-                                                                      {"bmp", "BM"}};
-    for (const auto& [suffix, magic] : formats) {
-        const std::string path = dir.file("plot." + suffix);
-        ASSERT_TRUE(plot.renderTo(QString::fromStdString(path))) << suffix;
-        const std::string bytes = readWholeFile(path);
-        ASSERT_GT(bytes.size(), 100u) << suffix;
-        EXPECT_EQ(bytes.substr(0, magic.size()), magic) << suffix;
-    }
 }
 
 TEST_F(PlotTest, AFailedRenderLeavesAnExistingFileAlone) {
@@ -472,26 +439,6 @@ TEST(ScanHistory, PickingSelectsTheNearestScan) {
     view.pointSelected(QPointF(5000.0, 1.0));
     ASSERT_EQ(picked.count(), 3);
     EXPECT_EQ(picked.at(2).at(0).toInt(), 0);
-}
-
-TEST(ScanHistory, TemperatureRowsAndChannelList) {
-    auto ds = std::make_unique<tarvoDataSet>(3, 0, -1);
-    ds->setTimeUnit("sec");
-    const double a[] = {20, 21, 22}, b[] = {30, 31, 32}, c[] = {40, 41};
-    ds->addTemperatureRow(a, 1.0, 3, 0);
-    ds->addTemperatureRow(b, 1.0, 3, 0);
-    ds->addTemperatureRow(c, 2.0, 2, 0);
-    metaScanView view;
-    view.setDataSet(ds.get());
-    view.selectChan({2});
-    ASSERT_EQ(view.curves().size(), 1);
-    const QwtPlotCurve* curve = view.curves()[0];
-    ASSERT_EQ(int(curve->dataSize()), 3);
-    EXPECT_EQ(curve->sample(0), QPointF(1.0, 22.0));
-    EXPECT_EQ(curve->sample(1), QPointF(1.0, 32.0));
-    EXPECT_EQ(curve->sample(2), QPointF(2.0, 0.0));  // a short row has no third value
-    view.selectChan({});
-    EXPECT_TRUE(view.curves().isEmpty());
 }
 
 }  // namespace

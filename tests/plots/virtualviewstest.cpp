@@ -1,24 +1,18 @@
-// The three views after real scans on the virtual sensor. With KALDER_SCREENSHOT_DIR set, each
-// test also leaves a picture of its view there (scripts/screenshots).
+// The trace plot and the aspect-ratio views after real scans on the virtual sensor. With
+// KALDER_SCREENSHOT_DIR set, each test also leaves a picture of its view there
+// (scripts/screenshots).
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
 #include <qwt_text.h>
 
 #include <QDir>
-#include <QHBoxLayout>
-#include <QSignalSpy>
-#include <cmath>
 #include <memory>
 
 #include "data/iedfanalysis.h"
 #include "data/tarvodataset.h"
 #include "plots/kalderdisplayv2.h"
 #include "plots/kalderplot.h"
-#include "plots/mapstatistics.h"
-#include "plots/metascanview.h"
-#include "plots/multisensorspectrogramdisplay.h"
-#include "plots/spectrogramdata.h"
 #include "plots/tarvoplot.h"
 #include "virtualrun.h"
 
@@ -32,59 +26,6 @@ void screenshot(QWidget& w, const char* name) {
     QDir().mkpath(dir);
     w.show();
     w.grab().save(dir + "/" + name + ".png");
-}
-
-TEST(VirtualViews, MapOfAThirteenSensorDiscShowsTheRadialProfile) {
-    virtualUnit unit("disc13");
-    ASSERT_TRUE(unit.connected());
-    std::unique_ptr<tarvoDataSet> ds(unit.sweepRetardingGrid(3));
-    ASSERT_TRUE(ds);
-    ASSERT_EQ(ds->traceCount(), 3);
-
-    MultiSensorSpectrogramDisplay map;
-    map.resize(700, 700);
-    map.resetDataSource(ds.get());
-    EXPECT_EQ(map.layoutIndex(), 2);  // the unit's sensor code
-    ASSERT_EQ(map.nodes().size(), 13);
-    map.setDataType(MultiSensorSpectrogramDisplay::IonFlux);
-    map.toggleInterpolation(true);
-
-    // Labels: energy with two decimals, flux with two significant digits.
-    const QList<sensorNode*>& nodes = map.nodes();
-    for (const sensorNode* n : nodes) {
-        EXPECT_EQ(n->energyLabel(), QStringLiteral("E:%1").arg(n->energy, 0, 'f', 2));
-        EXPECT_EQ(n->fluxLabel(), "F:" + QString::number(n->flux, 'g', 2));
-    }
-    EXPECT_EQ(map.rasterData()->value(0, 0), nodes[2]->flux);  // the centre sensor
-
-    // Beside the map, the spread over the active sensors of the values the data set gives.
-    QWidget page;
-    page.resize(950, 700);
-    auto* row = new QHBoxLayout(&page);
-    auto* statistics = new mapStatistics(&map);
-    row->addWidget(&map, 1);
-    row->addWidget(statistics);
-    map.toggleSensor(12);
-    QVector<double> energy, flux;
-    for (int c = 0; c < 12; ++c) {
-        energy << ds->averageEnergy(c);
-        flux << ds->ionFlux(c);
-    }
-    const discUniformity shown = map.statistics();
-    for (auto [u, values] : {std::pair{shown.energy, energy}, std::pair{shown.flux, flux}}) {
-        const uniformity expected = uniformityOf(values, {});
-        EXPECT_EQ(u.sensors, 12);
-        EXPECT_DOUBLE_EQ(u.mean, expected.mean);
-        EXPECT_DOUBLE_EQ(u.standardDeviation, expected.standardDeviation);
-        EXPECT_DOUBLE_EQ(u.nonUniformity, expected.nonUniformity);
-    }
-    EXPECT_TRUE(statistics->text().contains(
-        QStringLiteral("%1 %").arg(100 * shown.flux.nonUniformity, 0, 'f', 1)))
-        << statistics->text().toStdString();
-    map.toggleSensor(12);
-    screenshot(page, "multisensor-map");
-    row->removeWidget(&map);
-    map.setParent(nullptr);
 }
 
 TEST(VirtualViews, TracePlotMarksThePeaksAndReadsOutUnderTheMouse) {
@@ -125,29 +66,6 @@ TEST(VirtualViews, TracePlotMarksThePeaksAndReadsOutUnderTheMouse) {
     screenshot(plot, "trace-plot-peaks");
 }
 
-TEST(VirtualViews, TemperatureRecordOnTheMap) {
-    virtualUnit unit("disc13");
-    ASSERT_TRUE(unit.connected());
-    scanParameters p = virtualUnit::quickScan();
-    p.scanType = TemperatureScan;
-    p.tracesPerScan = 3;
-    std::unique_ptr<tarvoDataSet> ds(unit.run(p));
-    ASSERT_TRUE(ds);
-    ASSERT_TRUE(ds->isTemperature());
-
-    MultiSensorSpectrogramDisplay map;
-    map.resize(700, 700);
-    map.resetDataSource(ds.get());
-    map.toggleInterpolation(true);
-    for (const sensorNode* n : map.nodes()) {
-        EXPECT_EQ(n->fluxLabel(), "T:" + QString::number(n->temperature, 'g', 3));
-    }
-    map.toggleSensor(4);
-    EXPECT_EQ(map.nodes()[4]->fluxLabel(), "OFF");
-    EXPECT_EQ(map.rasterData()->value(-0.8333, 0.0), SpectrogramData::INACTIVE_VALUE);
-    screenshot(map, "multisensor-temperature");
-}
-
 TEST(VirtualViews, AspectRatioScan) {
     virtualUnit unit("ar");
     ASSERT_TRUE(unit.connected());
@@ -182,37 +100,6 @@ TEST(VirtualViews, AspectRatioScan) {
     plot.setCurrentMode(1);
     ASSERT_EQ(plot.curves().size(), 3);
     screenshot(plot, "ar-plot");
-}
-
-TEST(VirtualViews, ScanHistoryOfAMultipleScan) {
-    virtualUnit unit("disc13");
-    ASSERT_TRUE(unit.connected());
-    scanParameters p = virtualUnit::quickScan();
-    p.multipleScans = true;
-    p.intervalMs = 400;
-    p.scanLengthMs = 2500;
-    std::unique_ptr<tarvoDataSet> ds(unit.run(p));
-    ASSERT_TRUE(ds);
-    const int scans = ds->scanCount();
-    ASSERT_GE(scans, 5);
-
-    metaScanView view;
-    view.resize(800, 500);
-    view.setDataSet(ds.get());
-    view.selectChan({0, 2, 9});
-    ASSERT_EQ(view.curves().size(), 3);
-    for (int s = 0; s < scans; ++s) {
-        EXPECT_EQ(view.curves()[2]->sample(s).x(), ds->sweepScans[s]->time);
-    }
-    // Clicking near the third scan selects it; the data set (and with it the trace plot)
-    // follows.
-    QObject::connect(&view, &metaScanView::scanSelected, ds.get(), &tarvoDataSet::setMainScan);
-    QSignalSpy picked(&view, &metaScanView::scanSelected);
-    view.pointSelected(QPointF(ds->sweepScans[2]->time + 0.01, 0.0));
-    ASSERT_EQ(picked.count(), 1);
-    EXPECT_EQ(picked.at(0).at(0).toInt(), 2);
-    EXPECT_EQ(ds->currentScan(), ds->sweepScans[2]);
-    screenshot(view, "scan-history");
 }
 
 }  // namespace

@@ -35,32 +35,6 @@ protected:
     void SetUp() override { QSettings().clear(); }
 };
 
-TEST_F(DataViewTest, MonitorToggleAndUnit) {
-    mainDataView view;
-    auto* toggle = view.findChild<QPushButton*>("monitorToggle");
-    // The trace plot starts maximised. The other pane gets 150 pixels, or more where its axes
-    // and their titles need more.
-    struct State {
-        bool monitorMaximised;
-        const char* text;
-        QWidget* limited;
-        QWidget* free;
-    };
-    for (const State& s :
-         {State{false, "Maximise Ion Flux Monitor", view.fluxMonitor(), view.plot()},
-          State{true, "Maximise IV Monitor", view.plot(), view.fluxMonitor()}}) {
-        EXPECT_EQ(view.fluxMonitorMaximised(), s.monitorMaximised);
-        EXPECT_EQ(toggle->text(), s.text);
-        EXPECT_EQ(s.limited->maximumHeight(), std::max(150, s.limited->minimumSizeHint().height()));
-        EXPECT_EQ(s.free->maximumHeight(), QWIDGETSIZE_MAX);
-        toggle->click();
-    }
-
-    EXPECT_EQ(view.fluxUnitText(), "A/m2");
-    view.findChild<QComboBox*>("monitorValueSelector")->setCurrentIndex(0);
-    EXPECT_EQ(view.fluxUnitText(), "eV");
-}
-
 TEST_F(DataViewTest, ResultLabelsUseTheRichTextForm) {
     mainDataView view;
     view.setDataSet(makeDataSet(7, 40).release());

@@ -139,20 +139,6 @@ TEST_F(DialogTest, InstrumentSettingsEditThePerProbeTable) {
     EXPECT_DOUBLE_EQ(unit->tempCoef[0][3], 1e7);
 }
 
-TEST(SensorActivation, OneButtonPerProbeAndAllOthersOn) {
-    sensorActivationWidget widget;
-    widget.configure(20, 13, 4, 2);
-    EXPECT_EQ(widget.channelCount(), 13);
-    widget.findChild<QToolButton*>("channel3")->setChecked(false);
-    QVector<bool> enabled = widget.enabledChannels();
-    ASSERT_EQ(enabled.size(), 24);
-    EXPECT_FALSE(enabled[2]);
-    EXPECT_EQ(enabled.count(false), 1);
-    widget.configure(2, 1, 0, 0);  // a new unit: buttons rebuilt, all on
-    EXPECT_EQ(widget.channelCount(), 1);
-    EXPECT_EQ(widget.enabledChannels().count(false), 0);
-}
-
 class ProgramDialogs : public ::testing::Test {
 protected:
     void SetUp() override { QSettings().clear(); }

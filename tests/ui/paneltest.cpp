@@ -456,23 +456,6 @@ INSTANTIATE_TEST_SUITE_P(Units, PanelPlacementTest,
                              return std::string(info.param.profile);
                          });
 
-TEST_F(PanelTest, MonitorReadingsReachTheDisplaysAndTheWizard) {
-    connectUnit("ar");  // 5 kHz at the sync input
-    panel->show();
-    QMetaObject::invokeMethod(panel.get(), "toggleSecretDisplay");
-    ASSERT_TRUE(panel->findChild<QWidget*>("secretBox")->isVisible());
-    const int status = readUntilSynchronised();
-    ASSERT_GT(status, 0);
-    expectMonitorReads();  // once more, now that the sync is valid
-
-    EXPECT_TRUE(panel->findChild<QLabel*>("evDisplay")->text().contains(">75.0 </span>"));
-    EXPECT_TRUE(panel->findChild<QLabel*>("trEVmin")->isVisible());
-    EXPECT_NEAR(panel->wizard().electrodeVoltage(), 75.0, 0.5);
-    EXPECT_TRUE(
-        panel->wizard().settingsDialog().findChild<QLabel*>("syncFreq")->text().endsWith(" hz"));
-    EXPECT_FALSE(panel->findChild<QLabel*>("cDisp")->text().isEmpty());
-}
-
 // Scans of the other kinds through the panel, named in their automatic save files.
 struct scanKind {
     const char* name;

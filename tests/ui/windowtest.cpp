@@ -16,7 +16,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QRadioButton>
@@ -94,7 +93,7 @@ protected:
     std::unique_ptr<mainWindow> window;
 };
 
-TEST_F(WindowTest, StartsWithItsTitleTextsAndActions) {
+TEST_F(WindowTest, StartsWithItsTitleStatusTextsAndNothingToSave) {
     EXPECT_EQ(window->windowTitle(), "Kalder System");
     QStringList status;
     for (const QLabel* label : window->statusLabels()) {
@@ -104,28 +103,12 @@ TEST_F(WindowTest, StartsWithItsTitleTextsAndActions) {
                                    " Scan Progress -% ", " Scan Nbr - "}));
     EXPECT_EQ(window->description(), "No sensor connected");
 
-    // The shortcuts the manual names.
-    for (const auto& [name, shortcut] :
-         {std::pair{"actionLoad", "Ctrl+O"}, std::pair{"actionSave", "Ctrl+S"},
-          std::pair{"actionExport", "Ctrl+E"}, std::pair{"actionSingle_Channel_Select", "Ctrl+U"},
-          std::pair{"actionMulti_Channel_Select", "Ctrl+M"}}) {
-        EXPECT_EQ(window->action(name)->shortcut().toString(), shortcut) << name;
-    }
-    QStringList menus;
-    for (QAction* a : window->menuBar()->actions()) {
-        menus << a->text();
-    }
-    EXPECT_EQ(menus, QStringList({"File", "Edit", "Graph", "Settings", "Help"}));
-
     // Nothing to save or inspect yet, and no instrument to ask.
     for (const char* off : {"actionSave", "actionSave_2", "actionExport", "actionExportGraph",
                             "actionFile_Properties", "actionInstrument_Info", "actionInstrument"}) {
         EXPECT_FALSE(enabled(off)) << off;
     }
     EXPECT_TRUE(enabled("actionLoad"));
-    EXPECT_TRUE(window->action("actionSingle_Channel_Select")->isChecked());
-    EXPECT_FALSE(window->action("actionMulti_Channel_Select")->isChecked());
-    EXPECT_EQ(window->banner()->connectLight(), topBanner::Off);
 }
 
 TEST_F(WindowTest, AScanDisablesTheFileActionsAndLightsTheScanLight) {
@@ -544,22 +527,6 @@ TEST_F(WindowTest, TitleRecentFilesAndDroppedFiles) {
         QApplication::sendEvent(window.get(), &drop);
     }
     EXPECT_EQ(window->windowTitle(), "f0.kdf - Kalder System");
-}
-
-TEST_F(WindowTest, TheAspectRatioPageIsSavedWithItsThreePlots) {
-    mainDataView* view = window->dataView();
-    view->displayKalder();
-    // Prescan and distributions above, the summary below: one page of 320 x 300 mm.
-    for (const auto& [suffix, magic] : {std::pair{"png", "\x89PNG"}, std::pair{"pdf", "%PDF"}}) {
-        const std::string path = dir.file(std::string("ar.") + suffix);
-        modalScript script;
-        answerFileDialog(script, QString::fromStdString(path));
-        view->renderToFile();
-        EXPECT_EQ(readWholeFile(path).rfind(magic, 0), 0u) << suffix;
-    }
-    const QImage image(QString::fromStdString(dir.file("ar.png")));
-    EXPECT_NEAR(image.width(), 320 / 25.4 * 85, 1.0);
-    EXPECT_NEAR(image.height(), 300 / 25.4 * 85, 1.0);
 }
 
 // The virtual sensor answers behind the real poll thread; the pauses of the poll thread and of
