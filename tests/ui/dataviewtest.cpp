@@ -1,5 +1,6 @@
-// The data view: pages and their frames, the monitor toggle and unit, result labels, crop and
-// flux factors reaching the data set, scan selection, and what the window's dialogs change.
+// The data view: the monitor toggle and unit, result labels, crop and flux factors reaching the
+// data set, scan selection, the first data choosing the page, what the window's dialogs change,
+// and the redraw limit.
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
 
@@ -10,7 +11,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStackedWidget>
+#include <QTimer>
 #include <algorithm>
 #include <mutex>
 
@@ -23,65 +26,14 @@
 #include "ui/datapropertiesdialog.h"
 #include "ui/maindataview.h"
 #include "ui/mainwindow.h"
+#include "ui/redrawlimiter.h"
 
 namespace {
-
-QStringList debugLines;
-void recordDebug(QtMsgType, const QMessageLogContext&, const QString& message) {
-    debugLines << message;
-}
 
 class DataViewTest : public ::testing::Test {
 protected:
     void SetUp() override { QSettings().clear(); }
 };
-
-TEST_F(DataViewTest, PagesAndTheirFrames) {
-    mainDataView view;
-    auto* stack = view.findChild<QStackedWidget*>("pages");
-    struct Case {
-        const char* button;
-        int page;
-        QFrame::Shape frame;
-    };
-    for (const Case& c : {Case{"pageButton1", mainDataView::ContourPage, QFrame::NoFrame},
-                          Case{"pageButton2", mainDataView::KalderPage, QFrame::NoFrame},
-                          Case{"pageButton0", mainDataView::MainPlotPage, QFrame::Box}}) {
-        view.findChild<QPushButton*>(c.button)->click();
-        EXPECT_EQ(view.currentPage(), c.page) << c.button;
-        EXPECT_EQ(stack->frameShape(), c.frame) << c.button;
-    }
-    EXPECT_EQ(stack->frameShadow(), QFrame::Sunken);
-}
-
-TEST_F(DataViewTest, MonitorToggleAndUnit) {
-    mainDataView view;
-    auto* toggle = view.findChild<QPushButton*>("monitorToggle");
-    // The trace plot starts maximised. The other pane gets 150 pixels, or more where its axes
-    // and their titles need more.
-    struct State {
-        bool monitorMaximised;
-        const char* text;
-        QWidget* limited;
-        QWidget* free;
-    };
-    for (const State& s :
-         {State{false, "Maximise Ion Flux Monitor", view.fluxMonitor(), view.plot()},
-          State{true, "Maximise IV Monitor", view.plot(), view.fluxMonitor()}}) {
-        EXPECT_EQ(view.fluxMonitorMaximised(), s.monitorMaximised);
-        EXPECT_EQ(toggle->text(), s.text);
-        EXPECT_EQ(s.limited->maximumHeight(), std::max(150, s.limited->minimumSizeHint().height()));
-        EXPECT_EQ(s.free->maximumHeight(), QWIDGETSIZE_MAX);
-        toggle->click();
-    }
-
-    auto* value = view.findChild<QComboBox*>("monitorValueSelector");
-    EXPECT_EQ(view.fluxUnitText(), "A/m2");
-    EXPECT_EQ(view.fluxMonitor()->value(), 1);
-    value->setCurrentIndex(0);
-    EXPECT_EQ(view.fluxUnitText(), "eV");
-    EXPECT_EQ(view.fluxMonitor()->value(), 0);
-}
 
 TEST_F(DataViewTest, ResultLabelsUseTheRichTextForm) {
     mainDataView view;
@@ -122,12 +74,8 @@ TEST_F(DataViewTest, CropAndFluxFactorsReachTheDataSet) {
     EXPECT_EQ(data->sweepScans[0]->traces->first()->cropStart, 2u);
     EXPECT_EQ(view.plot()->shownCurves()[0]->dataSize(), 25u);
 
-    // A crop the sweeps cannot take: said in the debug log, the sweeps keep theirs.
-    debugLines.clear();
-    const QtMessageHandler previous = qInstallMessageHandler(recordDebug);
+    // A crop the sweeps cannot take: the sweeps keep theirs.
     view.updateCrop(20, 15);
-    qInstallMessageHandler(previous);
-    EXPECT_TRUE(debugLines.join("\n").contains("Excess crop"));
     EXPECT_EQ(data->sweepScans[0]->traces->first()->cropStart, 2u);
 
     double factors[2] = {1234.0, 5678.0};
@@ -152,9 +100,10 @@ TEST_F(DataViewTest, TheScanSelectorChoosesTheMainScan) {
     EXPECT_EQ(view.dataSet()->mainScanIndex, -1);
 }
 
+// A scan hands over an empty data set; its first data decide the page: temperatures open on
+// the map, which offers only their type; IV data offer two value types.
 TEST_F(DataViewTest, TheFirstDataOfAScanChoosesThePage) {
     mainDataView view;
-    // A scan hands over an empty data set; its first data decides what it holds.
     auto* data = new tarvoDataSet(13, 4, -1);
     view.setDataSet(data);
     EXPECT_EQ(view.currentPage(), mainDataView::MainPlotPage);
@@ -162,29 +111,14 @@ TEST_F(DataViewTest, TheFirstDataOfAScanChoosesThePage) {
     data->addTemperatureRow(row, 1.0, 13, 0);
     EXPECT_EQ(view.currentPage(), mainDataView::ContourPage);
     EXPECT_EQ(view.channelCount(), 13);
-
-    // Ctrl+L's signal switches the legends.
-    emit view.switchLegends();
-    EXPECT_FALSE(view.plot()->legendVisible());
-}
-
-TEST_F(DataViewTest, TemperatureDataOpensOnTheMap) {
-    mainDataView view;
-    auto* data = new tarvoDataSet(13, 4, -1);
-    const double row[13] = {20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 32};
-    data->addTemperatureRow(row, 1.0, 13, 0);
-    view.setDataSet(data);
-    EXPECT_EQ(view.currentPage(), mainDataView::ContourPage);
     auto* types = view.findChild<QComboBox*>("contourTypeSelector");
     ASSERT_EQ(types->count(), 1);
     EXPECT_EQ(types->itemText(0), "Temperature");
     EXPECT_EQ(view.contourMap()->dataType(), MultiSensorSpectrogramDisplay::Temperature);
 
-    // IV data offers the two value types and opens where the user was.
     view.setDataSet(makeDataSet(13, 20).release());
     ASSERT_EQ(types->count(), 2);
     EXPECT_EQ(types->itemText(0), "Average Energy");
-    types->setCurrentIndex(1);
     view.switchContourDataType(1);
     EXPECT_EQ(view.contourMap()->dataType(), MultiSensorSpectrogramDisplay::IonFlux);
 }
@@ -220,6 +154,44 @@ TEST_F(DataViewTest, WindowDialogsChangeTheDerivativeAndTheFluxFactors) {
     EXPECT_EQ(factors[3].toDouble(), 4321.0);
     EXPECT_EQ(factors[0].toDouble(), 860000.0);
     ivTrace::selectDerivativeMethod(previous);
+}
+
+TEST(RedrawLimiter, RunsAtOnceThenFoldsRequestsUntilTheIntervalIsUp) {
+    int runs = 0;
+    // An interval far longer than the test: only the explicit now() may run the second time.
+    redrawLimiter limiter([&] { ++runs; }, 3600 * 1000);
+    limiter.request();
+    EXPECT_EQ(runs, 1);
+    EXPECT_FALSE(limiter.pending());
+    limiter.request();
+    limiter.request();
+    EXPECT_EQ(runs, 1);
+    EXPECT_TRUE(limiter.pending());
+    limiter.now();
+    EXPECT_EQ(runs, 2);
+    EXPECT_FALSE(limiter.pending());
+
+    int unlimited = 0;
+    redrawLimiter every([&] { ++unlimited; }, 0);
+    for (int i = 0; i < 5; ++i) {
+        every.request();
+    }
+    EXPECT_EQ(unlimited, 5);
+}
+
+TEST(RedrawLimiter, AScheduledRedrawRunsWhenTheIntervalIsUp) {
+    int runs = 0;
+    redrawLimiter limiter([&] { ++runs; }, 20);
+    limiter.request();
+    limiter.request();
+    ASSERT_TRUE(limiter.pending());
+    QTimer probe;
+    QSignalSpy spy(&probe, &QTimer::timeout);
+    probe.start(1);
+    while (limiter.pending()) {
+        spy.wait(50);
+    }
+    EXPECT_EQ(runs, 2);
 }
 
 }  // namespace

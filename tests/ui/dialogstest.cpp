@@ -1,24 +1,41 @@
-// Preferences, idle voltages, instrument settings and the channel-activation widget.
+// The dialogs: preferences (the autosave directory), idle voltages, instrument settings, the
+// channel-activation widget, export options, data properties, about and instrument
+// information; and the banner's lights.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QToolButton>
 #include <memory>
 
+#include "datasetmaker.h"
 #include "qttestsupport.h"
 #include "tempdir.h"
 #include "tolmar2/TolmarCntrl.h"
+#include "ui/aboutdialog.h"
+#include "ui/abouthardwaredialog.h"
+#include "ui/datapropertiesdialog.h"
+#include "ui/derivativechoicedialog.h"
+#include "ui/exportoptions.h"
+#include "ui/graphcontrols.h"
 #include "ui/idlevoltagesdialog.h"
 #include "ui/instrumentsettingsdialog.h"
 #include "ui/preferencesdialog.h"
 #include "ui/sensoractivationwidget.h"
+#include "ui/topbanner.h"
 
 namespace {
 
@@ -26,22 +43,6 @@ class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override { QSettings().clear(); }
 };
-
-TEST_F(DialogTest, PreferencesDefaultsAndStore) {
-    preferencesDialog dialog;
-    EXPECT_EQ(dialog.windowTitle(), "Preferences");
-    EXPECT_FALSE(dialog.useAutosave());
-    EXPECT_FALSE(dialog.useAutoexport());
-    EXPECT_EQ(dialog.targetPath(), "./autosave");
-    EXPECT_EQ(dialog.filePrefix(), "");
-    dialog.findChild<QCheckBox*>("useAutosave")->setChecked(true);
-    dialog.findChild<QLineEdit*>("filePrefix")->setText("run");
-    dialog.accept();
-    QSettings s;
-    EXPECT_TRUE(s.value("prefDialog/useAutosave").toBool());
-    EXPECT_EQ(s.value("prefDialog/filePrefix").toString(), "run");
-    EXPECT_EQ(s.value("prefDialog/targetPath").toString(), "./autosave");
-}
 
 TEST_F(DialogTest, AutosaveDirectoryIsCreatedOrRefused) {
     TempDir dir;
@@ -78,10 +79,6 @@ TEST_F(DialogTest, AutosaveDirectoryIsCreatedOrRefused) {
 
 TEST_F(DialogTest, IdleVoltagesAreClampedAtOnceAndSentInInstrumentOrder) {
     idleVoltagesDialog dialog;
-    EXPECT_EQ(dialog.windowTitle(), "Idle Voltages");
-    for (const char* name : {"biasGridEdit", "supGridEdit", "collectorEdit", "secElSupEdit"}) {
-        EXPECT_EQ(dialog.findChild<QLineEdit*>(name)->text(), "0.0") << name;
-    }
     outputRanges r;
     r.output[0] = {-100.0, 20.0, 100.0};
     r.output[1] = {-150.0, 150.0, 13.1};
@@ -120,7 +117,6 @@ TEST_F(DialogTest, InstrumentSettingsEditThePerProbeTable) {
         for (int k = 0; k < 4; ++k) unit->tempCoef[r][k] = rows[r][k];
     }
     instrumentSettingsDialog dialog(unit.get());
-    EXPECT_EQ(dialog.windowTitle(), "Instrument Settings");
     QList<QLineEdit*> edits = dialog.findChildren<QLineEdit*>();
     ASSERT_EQ(edits.size(), 8);
     // Row order: flux, beta, Ro, Rs.
@@ -143,18 +139,106 @@ TEST_F(DialogTest, InstrumentSettingsEditThePerProbeTable) {
     EXPECT_DOUBLE_EQ(unit->tempCoef[0][3], 1e7);
 }
 
-TEST(SensorActivation, OneButtonPerProbeAndAllOthersOn) {
-    sensorActivationWidget widget;
-    widget.configure(20, 13, 4, 2);
-    EXPECT_EQ(widget.channelCount(), 13);
-    widget.findChild<QToolButton*>("channel3")->setChecked(false);
-    QVector<bool> enabled = widget.enabledChannels();
-    ASSERT_EQ(enabled.size(), 24);
-    EXPECT_FALSE(enabled[2]);
-    EXPECT_EQ(enabled.count(false), 1);
-    widget.configure(2, 1, 0, 0);  // a new unit: buttons rebuilt, all on
-    EXPECT_EQ(widget.channelCount(), 1);
-    EXPECT_EQ(widget.enabledChannels().count(false), 0);
+class ProgramDialogs : public ::testing::Test {
+protected:
+    void SetUp() override { QSettings().clear(); }
+};
+
+TEST_F(ProgramDialogs, ExportOptionsDefaultsStoreAndChoices) {
+    exportOptions dialog;
+    EXPECT_TRUE(dialog.isCSV());
+    EXPECT_TRUE(dialog.onlyResults());
+    EXPECT_EQ(dialog.separator(), QChar(','));
+    auto* separator = dialog.findChild<QLineEdit*>("separator");
+    // The delimiter field follows the CSV button.
+    dialog.findChild<QRadioButton*>("useMatlab")->setChecked(true);
+    EXPECT_FALSE(separator->isEnabled());
+    dialog.findChild<QRadioButton*>("useCSV")->setChecked(true);
+
+    separator->setText("\t");
+    dialog.findChild<QRadioButton*>("includeEverything")->setChecked(true);
+    dialog.accept();
+    QSettings s;
+    EXPECT_EQ(s.value("exportOptions/separator").toString(), "\t");
+    EXPECT_EQ(s.value("exportOptions/exportMode").toInt(), 0);
+    EXPECT_EQ(s.value("exportOptions/dataMode").toInt(), 2);
+
+    // A dialog made later (as the automatic export makes one) takes the stored choices, and
+    // hands the writer the same value the settings give.
+    exportOptions later;
+    EXPECT_TRUE(later.includeAll());
+    const exportChoices c = later.choices();
+    const exportChoices stored = exportChoices::load(s);
+    EXPECT_EQ(c.separator(), QChar('\t'));
+    EXPECT_EQ(c.separator(), stored.separator());
+    EXPECT_EQ(c.dataMode, stored.dataMode);
+    EXPECT_EQ(c.exportMode, stored.exportMode);
+
+    // An empty delimiter gives the character 0; a stored id without a button falls back.
+    later.findChild<QLineEdit*>("separator")->clear();
+    EXPECT_EQ(later.choices().separator(), QChar(0));
+    s.setValue("exportOptions/dataMode", 7);
+    later.readSettings();
+    EXPECT_TRUE(later.onlyResults());
+}
+
+TEST_F(ProgramDialogs, DataPropertiesShowTheSettingsMapAndEditTheFluxFactors) {
+    auto data = makeDataSet(7, 20, 2, 3);
+    data->settingsMap["scanDate"] = "2026-01-02T03:04:05";
+    data->settingsMap["biasEnd"] = "250";
+    data->settingsMap["activeSensors"] = 3;
+    data->settingsMap["ionFluxFactor"] = QVariantList{1000.0, 2000.0};
+    data->settingsMap["tempBeta"] = QVariantList{3950.0, 3960.0, 3970.0};
+    dataPropertiesDialog dialog(data.get());
+    const QStringList texts = dialog.texts();
+    for (const char* line :
+         {"Time Averaged IV Scan", "Scan started on : 2026-01-02T03:04:05", "Multi Scan", "2 scans",
+          "3 traces per scan", "Current Channels : 7", "Voltage Channels : 4",
+          "Bias grid voltages, Start : -10.0 V, Step : 1 V, End : 250 V",
+          "Collector voltage : -60 V", "Suppression grid voltage : -60 V",
+          "File Path :", "File Size : 0 bytes"}) {
+        EXPECT_TRUE(texts.contains(line)) << line << "\n" << texts.join("\n").toStdString();
+    }
+    // Three sensors: two factors from the file, the default for the third.
+    const QList<QLineEdit*> edits = dialog.fluxFactorEdits();
+    ASSERT_EQ(edits.size(), 3);
+    EXPECT_EQ(edits[2]->text(), "860000");
+
+    // One scan of one trace, and at most 24 factors.
+    auto one = makeDataSet(1, 20);
+    one->settingsMap["activeSensors"] = 40;
+    dataPropertiesDialog single(one.get());
+    EXPECT_EQ(single.fluxFactorEdits().size(), 24);
+    for (const char* line : {"Single Scan", "1 scan", "1 trace per scan"}) {
+        EXPECT_TRUE(single.texts().contains(line)) << line;
+    }
+}
+
+TEST_F(ProgramDialogs, AboutAndInstrumentInformation) {
+    AboutDialog about;
+    EXPECT_EQ(about.versionText(), "Version 4.5.1 (Build 392)");
+    aboutHardwareDialog hardware;
+    EXPECT_EQ(hardware.description(), "Instrument not connected.");
+    hardware.setDesc("Serial 42\nFirmware 0xACF1");
+    hardware.copyToClipboard();
+    EXPECT_EQ(QApplication::clipboard()->text(), "Serial 42\nFirmware 0xACF1");
+}
+
+TEST(Banner, LightsFollowTheSensorHighVoltageAndScan) {
+    topBanner banner;
+    EXPECT_EQ(banner.connectLight(), topBanner::Off);
+    banner.invalidSensor();
+    EXPECT_EQ(banner.connectLight(), topBanner::Invalid);
+    banner.sensorConnected();
+    banner.toggleHV(true);
+    banner.doingScan(true);
+    EXPECT_EQ(banner.connectLight(), topBanner::On);
+    EXPECT_EQ(banner.hvLight(), topBanner::On);
+    EXPECT_EQ(banner.scanLight(), topBanner::On);
+    banner.setVirtualSensor(true);
+    banner.sensorDisconnected();
+    EXPECT_EQ(banner.hvLight(), topBanner::Off);
+    EXPECT_EQ(banner.linkNotice(), "");
 }
 
 }  // namespace

@@ -37,51 +37,6 @@ protected:
     }
 };
 
-TEST_F(WizardTest, FirstRunShowsTheDefaults) {
-    scanWizard wizard;
-    EXPECT_TRUE(wizard.aspectRatioFamily());
-    EXPECT_EQ(wizard.scanType(), TimeAveragedScan);
-    EXPECT_FALSE(wizard.multipleScans());
-    EXPECT_EQ(wizard.tracesPerScan(), 0);
-    EXPECT_DOUBLE_EQ(wizard.biasStart(), -10.0);
-    EXPECT_DOUBLE_EQ(wizard.biasEnd(), 100.0);
-    EXPECT_DOUBLE_EQ(wizard.biasStep(), 1.0);
-    EXPECT_DOUBLE_EQ(wizard.collector(), -60.0);
-    EXPECT_DOUBLE_EQ(wizard.supGrid(), -60.0);
-    EXPECT_DOUBLE_EQ(wizard.secElSup(), -70.0);
-    EXPECT_EQ(wizard.zeroStepDelay(), 1000000u);  // 1000 ms in microseconds
-    EXPECT_EQ(wizard.firstStepDelay(), 50000u);
-    EXPECT_EQ(wizard.nextStepDelay(), 100u);
-    EXPECT_EQ(wizard.ivAcc(), 2000u);
-    EXPECT_EQ(wizard.kalderIvAcc(), 10000u);
-    EXPECT_TRUE(wizard.risingEdge());
-    EXPECT_EQ(wizard.trEnd(), 100u);
-    EXPECT_DOUBLE_EQ(wizard.trRes(), 100.0);
-
-    scanSettingsDialog& dialog = wizard.settingsDialog();
-    EXPECT_FALSE(dialog.advancedMode());
-    EXPECT_EQ(field<QStackedWidget>(dialog, "stackedWidget")->currentWidget()->objectName(),
-              "quickPage");
-    EXPECT_EQ(field<QPushButton>(dialog, "switchMode")->text(), "Advanced Settings");
-    EXPECT_TRUE(field<QRadioButton>(dialog, "useOverrideCB")->isChecked());
-    EXPECT_EQ(field(dialog, "simpleEnergyRange")->text(), "100");
-    EXPECT_EQ(field(dialog, "simpleEnergyRes")->text(), "1");
-}
-
-TEST_F(WizardTest, DialogTextsAndTitles) {
-    scanWizard wizard;
-    EXPECT_EQ(wizard.selectionDialog().windowTitle(), "Scan Mode Selection");
-    EXPECT_EQ(wizard.modeDialog().windowTitle(), "Select Scan Mode");
-    EXPECT_EQ(field<QRadioButton>(wizard.selectionDialog(), "standard")->text(),
-              "Ion Energy - Standard Mode");
-    EXPECT_EQ(field<QRadioButton>(wizard.selectionDialog(), "aspectRatio")->text(),
-              "Ion Energy - AR Mode");
-    EXPECT_EQ(field<QPushButton>(wizard.settingsDialog(), "prev")->text(), "Previous");
-    EXPECT_EQ(field<QPushButton>(wizard.settingsDialog(), "runScan")->text(), "Run Scan");
-    EXPECT_EQ(field<QPushButton>(wizard.settingsDialog(), "reSyncButton")->text(),
-              "Re synchronise");
-}
-
 TEST_F(WizardTest, PreviousReturnsToTheSelectionDialog) {
     scanWizard wizard;
     modalScript script;
@@ -167,20 +122,6 @@ TEST_F(WizardTest, TimeResolvedEntriesBelowTheMinimumAreRaised) {
     }
 }
 
-TEST_F(WizardTest, MultipleScansEnableIntervalAndLengthInMilliseconds) {
-    scanModeDialog dialog;
-    EXPECT_FALSE(field(dialog, "scanLength")->isEnabled());
-    field<QCheckBox>(dialog, "multipleScanCB")->setChecked(true);
-    EXPECT_TRUE(field(dialog, "scanLength")->isEnabled());
-    EXPECT_TRUE(field(dialog, "intervalBetweenScans")->isEnabled());
-    field(dialog, "scanLength")->setText("12");
-    field(dialog, "intervalBetweenScans")->setText("3");
-    field(dialog, "tracesPerScan")->setText("7");
-    EXPECT_DOUBLE_EQ(dialog.scanLengthMs(), 12000.0);
-    EXPECT_DOUBLE_EQ(dialog.intervalMs(), 3000.0);
-    EXPECT_EQ(dialog.tracesPerScan(), 7);
-}
-
 TEST_F(WizardTest, QuickFormDerivesTheSweepFromTheElectrodeVoltage) {
     struct Case {
         double measured;  // NaN: none yet
@@ -224,22 +165,6 @@ TEST_F(WizardTest, QuickFormDerivesTheSweepFromTheElectrodeVoltage) {
     }
 }
 
-TEST_F(WizardTest, AdvancedModeStoresTheFieldsAsTyped) {
-    scanSettingsDialog dialog;
-    dialog.setElectrodeVoltage(20.0);
-    dialog.switchMode();
-    EXPECT_EQ(field<QPushButton>(dialog, "switchMode")->text(), "Quick Settings");
-    field(dialog, "biasStart")->setText("-5");
-    field(dialog, "biasEnd")->setText("40");
-    dialog.acceptDial();
-    QSettings s;
-    EXPECT_EQ(s.value("scansettingdialog/biasStart").toString(), "-5");
-    EXPECT_EQ(s.value("scansettingdialog/biasEnd").toString(), "40");
-    EXPECT_TRUE(s.value("scansettingdialog/useAdvancedMode").toBool());
-    dialog.switchMode();
-    EXPECT_EQ(field<QPushButton>(dialog, "switchMode")->text(), "Advanced Settings");
-}
-
 TEST_F(WizardTest, AspectRatioList) {
     struct Case {
         const char* start;
@@ -262,34 +187,19 @@ TEST_F(WizardTest, AspectRatioList) {
         dialog.setExtraAspectRatios(c.extra);
         EXPECT_EQ(dialog.aspectRatios(), c.want) << c.start << " " << c.step;
     }
-}
-
-TEST_F(WizardTest, ExtraAspectRatiosComeFromTheStore) {
-    {
-        QSettings s;
-        s.beginGroup("scansettingdialog");
-        s.beginWriteArray("aspectRatios");
-        s.setArrayIndex(0);
-        s.setValue("val", 2.5);
-        s.setArrayIndex(1);  // no value: the default 0.5
-        s.endArray();
-    }
-    scanSettingsDialog dialog;
-    field(dialog, "arStart")->setText("1");
-    field(dialog, "arStepsCount")->setText("1");
-    EXPECT_EQ(dialog.aspectRatios(), QVector<double>({1.0, 2.5, 0.5}));
-}
-
-TEST(OutputRanges, DecimalsFollowTheDacResolution) {
-    struct Case {
-        double gain;
-        int decimals;
-    };
-    const Case cases[] = {{100.0, 2},  {13.1, 1},   {0.5, 0}, {1.0, 0},
-                          {1000.0, 3}, {-131.0, 2}, {0.0, 0}, {10.0, 1}};
-    for (const Case& c : cases) {
-        EXPECT_EQ(decimalsForGain(c.gain), c.decimals) << c.gain;
-    }
+    // The picked ratios are kept in the store; an entry without a value reads 0.5.
+    QSettings s;
+    s.beginGroup("scansettingdialog");
+    s.beginWriteArray("aspectRatios");
+    s.setArrayIndex(0);
+    s.setValue("val", 2.5);
+    s.setArrayIndex(1);
+    s.endArray();
+    s.endGroup();
+    scanSettingsDialog stored;
+    field(stored, "arStart")->setText("1");
+    field(stored, "arStepsCount")->setText("1");
+    EXPECT_EQ(stored.aspectRatios(), QVector<double>({1.0, 2.5, 0.5}));
 }
 
 TEST_F(WizardTest, VoltagesAreClampedIntoTheOutputRanges) {
@@ -313,12 +223,6 @@ TEST_F(WizardTest, VoltagesAreClampedIntoTheOutputRanges) {
         dialog.validateScanVals();
         EXPECT_EQ(field(dialog, c.name)->text(), c.shown) << c.name;
     }
-    // The validators follow the ranges and the DAC resolution.
-    auto* v = qobject_cast<const QDoubleValidator*>(field(dialog, "collector")->validator());
-    ASSERT_NE(v, nullptr);
-    EXPECT_DOUBLE_EQ(v->bottom(), -150.0);
-    EXPECT_DOUBLE_EQ(v->top(), 150.0);
-    EXPECT_EQ(v->decimals(), 2);
 }
 
 TEST_F(WizardTest, InstrumentInputs) {
@@ -333,9 +237,7 @@ TEST_F(WizardTest, InstrumentInputs) {
     wizard.configureFor(*unit);
     auto* combo = field<QComboBox>(wizard.settingsDialog(), "currentRange");
     ASSERT_EQ(combo->count(), 4);
-    EXPECT_EQ(combo->itemText(0), "6 uA");
     EXPECT_EQ(combo->itemText(2), "240 uA");
-    EXPECT_EQ(combo->itemText(3), "2400 uA");
     combo->setCurrentIndex(2);
     EXPECT_EQ(wizard.currentRange(), 2u);
 
@@ -353,56 +255,8 @@ TEST_F(WizardTest, InstrumentInputs) {
     auto* sync = field<QLabel>(wizard.settingsDialog(), "syncFreq");
     wizard.updateSyncFreq(13560.0, 1);
     EXPECT_EQ(sync->text(), "13560 hz");
-    wizard.updateSyncFreq(0.0, 0);
-    EXPECT_EQ(sync->text(), "13560 hz");
     wizard.updateSyncFreq(0.0, -2);
     EXPECT_EQ(sync->text(), "Signal not synced");
-}
-
-TEST_F(WizardTest, ResyncButtonReachesTheWizard) {
-    scanWizard wizard;
-    int resyncs = 0;
-    QObject::connect(&wizard, &scanWizard::resync, [&] { ++resyncs; });
-    clickButton(&wizard.settingsDialog(), "reSyncButton");
-    EXPECT_EQ(resyncs, 1);
-}
-
-TEST_F(WizardTest, SettingsTravelIntoTheDataSet) {
-    scanWizard wizard;
-    QSettings().setValue("scansettingdialog/collectorSweepMode", true);
-    wizard.readSettings();
-    field(wizard.settingsDialog(), "biasStep")->setText("0.5");
-    tarvoDataSet dataSet(1, 1, 0);
-    wizard.writeSettingsInto(&dataSet);
-    const QVariantMap& map = dataSet.settingsMap;
-    EXPECT_EQ(map.value("collectorSweepMode").toBool(), true);  // from the store
-    EXPECT_EQ(map.value("biasStep").toString(), "0.5");         // the dialog's current text
-    EXPECT_EQ(map.value("biasStart").toString(), "-10");
-    EXPECT_EQ(map.value("useAdvancedMode").toBool(), false);
-    EXPECT_EQ(map.value("AspectRatios").toList().size(), 5);
-    EXPECT_EQ(map.value("enabledSensors").toList().size(), 24);
-    for (const char* key : {"eVOverride",
-                            "simpleEnergyRange",
-                            "simpleEnergyRes",
-                            "override",
-                            "supGrid",
-                            "biasEnd",
-                            "secElSup",
-                            "collector",
-                            "aspectRatioStart",
-                            "aspectRatioStep",
-                            "aspectRatioStepCount",
-                            "zeroStep",
-                            "firstStep",
-                            "nextStep",
-                            "ivAcc",
-                            "kalderFirstStep",
-                            "kalderNextStep",
-                            "kalderIvAcc",
-                            "syncDelay",
-                            "useRisingEdge"}) {
-        EXPECT_TRUE(map.contains(key)) << key;
-    }
 }
 
 }  // namespace
