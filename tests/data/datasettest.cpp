@@ -43,18 +43,17 @@ TEST(DataSetTest, SweepsGroupByTimeStamp) {
     EXPECT_EQ(set.dataKind, 0);
     EXPECT_EQ(set.nPoints, 10);
     EXPECT_TRUE(set.isMultiScan());
-}
-
-TEST(DataSetTest, MainScanFollowsNewestWhenLastIsChosen) {
-    tarvoDataSet set(1, 3, 0);
-    const auto block = sweep(4, 10, 100.0, 1);
-    for (double t : {1.0, 2.0, 3.0}) set.addTrace(block.data(), t, 10, 4, 0, 0, false);
-    set.setMainScan(2);
+    // Traces outside the current scan are none.
+    EXPECT_EQ(set.currentTrace(1), nullptr);
+    EXPECT_EQ(set.currentTrace(-1), nullptr);
+    // Choosing the last scan follows the newest; an older one stays chosen.
+    set.setMainScan(1);
     EXPECT_EQ(set.mainScanIndex, -1);
     set.setMainScan(0);
     EXPECT_EQ(set.mainScanIndex, 0);
     EXPECT_EQ(set.currentScanIndex(), 0);
     EXPECT_EQ(set.currentScan()->time, 1.0);
+    EXPECT_EQ(set.currentTrace(2), nullptr);
 }
 
 TEST(DataSetTest, CropAppliesToEveryTraceAndToNewOnes) {
@@ -190,25 +189,9 @@ TEST(DataSetTest, AspectRatioPath) {
     EXPECT_FALSE(spy.last().at(0).toBool());
 }
 
-TEST(DataSetTest, TemperatureRecords) {
-    tarvoDataSet set(0, 0, 0);
-    const double r1[] = {20.0, 30.0};
-    const double r2[] = {22.0, 34.0};
-    set.addTemperatureRow(r1, 1.0, 2, 0);
-    set.addTemperatureRow(r2, 1.0, 2, 0);
-    set.addTemperatureRow(r1, 2.0, 2, 0);
-    EXPECT_EQ(set.dataKind, 3);
-    EXPECT_EQ(set.scanCount(), 2);
-    EXPECT_EQ(set.temperatureRecords.at(0)->average, QVector<double>({21.0, 32.0}));
-    EXPECT_EQ(set.acquisitionIndex, 1);
-    set.setMainScan(0);
-    EXPECT_EQ(set.temperatureAverage(1), 32.0);
-    EXPECT_EQ(set.traceCount(), 1);
-    EXPECT_TRUE(set.isTemperature());
-    EXPECT_FALSE(set.hasSweepScans());
-}
-
-TEST(DataSetTest, DerivativeMethodRecomputesEveryTrace) {
+// The derivative method is one for all traces: changing it recomputes the traces and averages
+// held, and traces made later take it.
+TEST(DataSetTest, DerivativeMethodIsSharedByEveryTrace) {
     tarvoDataSet set(1, 3, 0);
     std::vector<double> block(4 * 10);
     for (int j = 0; j < 10; ++j) {
@@ -216,10 +199,15 @@ TEST(DataSetTest, DerivativeMethodRecomputesEveryTrace) {
         block[10 + j] = block[20 + j] = block[30 + j] = j;
     }
     set.addTrace(block.data(), 0.0, 10, 4, 0, 0, false);
-    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 5.0);
+    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 5.0);  // forward: 9 - 4
     set.setDerivativeMethod(2);
-    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 4.0);
+    EXPECT_EQ(ivTrace::derivativeMethod(), 2);
+    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 4.0);  // central: (9 - 1) / 2
     EXPECT_DOUBLE_EQ(set.currentAverage()->dIdERow(0)[2], 4.0);
+    ivTrace later(block.data(), 10, 4, 0, false, false, false);
+    EXPECT_DOUBLE_EQ(later.dIdERow(0)[2], 4.0);
+    EXPECT_EQ(later.dIdERow(0)[0], 0.0);
+    EXPECT_EQ(later.dIdERow(1)[3], 0.0) << "rows the routine does not produce read 0";
     set.setDerivativeMethod(1);
 }
 
