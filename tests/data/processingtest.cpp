@@ -276,6 +276,10 @@ TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
 TEST(IvTraceTest, EdgeValuesOfEmptyAndFlatTraces) {
     ivTrace empty(0, 4, false, false, 0);
     EXPECT_FALSE(empty.allocated);
+    // Without rows a trace holds nothing, whatever the point count.
+    ivTrace noRows(10, 0, false, false, 0);
+    EXPECT_FALSE(noRows.allocated);
+    EXPECT_EQ(noRows.nPoints, 0u);
     EXPECT_EQ(empty.minCurrent(false), 1e35);
     EXPECT_EQ(empty.maxEnergy(), -1e35);
     EXPECT_EQ(empty.averageEnergy(0), 0.0);
