@@ -64,15 +64,6 @@ namespace {
 // Fixed buffers of the reader and of Qt's file layer, independent of the file.
 constexpr size_t kFixedBuffers = 64 * 1024;
 
-using Rows = std::vector<std::vector<double>>;
-
-Rows rowsOf(int rows, int points, double level) {
-    Rows r(rows, std::vector<double>(points));
-    for (int i = 0; i < rows; ++i)
-        for (int j = 0; j < points; ++j) r[i][j] = level + i - 0.5 * j;
-    return r;
-}
-
 // A file laid down by the test's writer, with the offsets where each scan (record, sweep) and
 // each of its items (traces, points, rows) begin. counts[s] items in scan s.
 struct Layout {
@@ -118,16 +109,18 @@ Layout version18(int kind, const std::vector<int>& counts, Head head, Item item)
 Layout ivScans(const std::vector<int>& counts) {
     return version18(
         0, counts, [](ByteImage& b, int s) { b.f64(s); },
-        [](ByteImage& b, int s, int t) { b.trace(rowsOf(4, 8, 10.0 * s + t), t % 2 == 1); });
+        [](ByteImage& b, int s, int t) { b.trace(sweepRows(4, 8, 1, 10.0 * s + t), t % 2 == 1); });
 }
 
 // Aspect-ratio scans of one group of counts[s] points of one trace each.
 Layout arScans(const std::vector<int>& counts) {
     return version18(
         2, counts,
-        [](ByteImage& b, int s) { b.f64(s).trace(rowsOf(4, 6, s)).i32(1).u8(1).f64(0.5 + s); },
+        [](ByteImage& b, int s) {
+            b.f64(s).trace(sweepRows(4, 6, 1, s)).i32(1).u8(1).f64(0.5 + s);
+        },
         [](ByteImage& b, int s, int p) {
-            b.f64(10 * p).f64(0.1 * p).i32(1).trace(rowsOf(4, 3, p + s));
+            b.f64(10 * p).f64(0.1 * p).i32(1).trace(sweepRows(4, 3, 1, p + s));
         });
 }
 
@@ -145,7 +138,7 @@ Layout version14(int rows, int points, int sweeps) {
     l.beginScan();
     for (int s = 0; s < sweeps; ++s) {
         l.beginItem();
-        for (const auto& row : rowsOf(rows, points, s))
+        for (const auto& row : sweepRows(rows, points, 1, s))
             for (double v : row) l.image.f64(v);
     }
     return l;
@@ -184,7 +177,7 @@ std::vector<QByteArray> sampleFiles() {
     out << QVariantMap{{"list", QVariantList{1, "two", 3.0}}, {"names", QStringList{"a", "b"}}};
     ByteImage v16;
     v16.raw(map).markerAndMagic().i32(16).i32(0).zeros(16).i32(1).i32(4).i32(6);
-    v16.f64(0).i32(1).trace(rowsOf(4, 6, 1));
+    v16.f64(0).i32(1).trace(sweepRows(4, 6, 1, 1));
     files.push_back(v16.bytes());
     return files;
 }

@@ -17,23 +17,6 @@
 
 namespace {
 
-using Rows = std::vector<std::vector<double>>;
-
-// Rows of a sweep: `currents` current rows offset by `level`, then voltage rows.
-Rows sweepRows(int rows, int points, int currents, double level) {
-    Rows result(rows, std::vector<double>(points));
-    for (int r = 0; r < rows; ++r)
-        for (int j = 0; j < points; ++j)
-            result[r][j] = r < currents ? level + 0.5 * r - 0.25 * j * j : 3.0 * r + j;
-    return result;
-}
-
-std::vector<double> flatten(const Rows& rows) {
-    std::vector<double> block;
-    for (const auto& row : rows) block.insert(block.end(), row.begin(), row.end());
-    return block;
-}
-
 QVector<double> qvec(const std::vector<double>& v) {
     return QVector<double>(v.begin(), v.end());
 }
