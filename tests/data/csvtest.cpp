@@ -72,24 +72,19 @@ protected:
     tarvoDataSet set{1, 3, 0};
 };
 
-TEST_F(CsvTest, OnlyResults) {
+// Two scans of two sweeps each, in every data choice.
+TEST_F(CsvTest, EveryDataChoice) {
+    const QString head = "Time Averaged IV scan\n";
     EXPECT_EQ(exported(set, exportChoices::OnlyResults),
-              text("Time Averaged IV scan\n" + results(1, "1.5") + "\n" + results(2, "3") + "\n"));
-}
-
-TEST_F(CsvTest, IncludeAveragedTraces) {
-    EXPECT_EQ(exported(set, exportChoices::IncludeAveraged),
-              text("Time Averaged IV scan\n" + results(1, "1.5") + table(11) + "\n" +
-                   results(2, "3") + table(21) + "\n"));
-}
-
-TEST_F(CsvTest, IncludeAllTraces) {
+              text(head + results(1, "1.5") + "\n" + results(2, "3") + "\n"));
+    EXPECT_EQ(
+        exported(set, exportChoices::IncludeAveraged),
+        text(head + results(1, "1.5") + table(11) + "\n" + results(2, "3") + table(21) + "\n"));
     const QString scan1 =
         results(1, "1.5") + "trace ;1\n" + table(10) + "\ntrace ;2\n" + table(12) + "\n\n";
     const QString scan2 =
         results(2, "3") + "trace ;1\n" + table(20) + "\ntrace ;2\n" + table(22) + "\n\n";
-    EXPECT_EQ(exported(set, exportChoices::IncludeAll),
-              text("Time Averaged IV scan\n" + scan1 + scan2));
+    EXPECT_EQ(exported(set, exportChoices::IncludeAll), text(head + scan1 + scan2));
 }
 
 TEST_F(CsvTest, DefaultSeparatorAndUnwritableTarget) {

@@ -17,40 +17,12 @@
 
 namespace {
 
-using Rows = std::vector<std::vector<double>>;
-
-// Rows of a sweep: `currents` current rows offset by `level`, then voltage rows.
-Rows sweepRows(int rows, int points, int currents, double level) {
-    Rows result(rows, std::vector<double>(points));
-    for (int r = 0; r < rows; ++r)
-        for (int j = 0; j < points; ++j)
-            result[r][j] = r < currents ? level + 0.5 * r - 0.25 * j * j : 3.0 * r + j;
-    return result;
-}
-
-std::vector<double> flatten(const Rows& rows) {
-    std::vector<double> block;
-    for (const auto& row : rows) block.insert(block.end(), row.begin(), row.end());
-    return block;
-}
-
 QVector<double> qvec(const std::vector<double>& v) {
     return QVector<double>(v.begin(), v.end());
 }
 
 QString filePath(const TempDir& dir, const char* name) {
     return QString::fromStdString(dir.file(name));
-}
-
-void expectSameTrace(const ivTrace& a, const ivTrace& b) {
-    ASSERT_EQ(a.nRows, b.nRows);
-    ASSERT_EQ(a.nPoints, b.nPoints);
-    EXPECT_EQ(a.alternateRows, b.alternateRows);
-    for (unsigned r = 0; r < a.nRows; ++r) {
-        EXPECT_EQ(a.currents[r], b.currents[r]) << "row " << r;
-        EXPECT_EQ(a.dIdERow(r), b.dIdERow(r)) << "row " << r;
-    }
-    EXPECT_EQ(a.energy, b.energy);
 }
 
 // Loads and reports whether the constructor threw the int 10.
@@ -64,107 +36,84 @@ bool loadThrows(const QString& path) {
     return false;
 }
 
-TEST(KdfRoundTrip, IvScans) {
+// A data set of each kind, saved, loaded and saved again: the second file is the first byte for
+// byte, so the reader restores everything the writer lays down (the reader alone is checked
+// against hand-made images below).
+struct RoundTripCase {
+    const char* name;
+    std::function<void(tarvoDataSet&)> fill;
+    int kind;
+};
+
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+const RoundTripCase kRoundTrips[] = {
+    {"IvScans",
+     [](tarvoDataSet& set) {
+         set.useUnfilteredEnergy = true;
+         set.settingsMap.insert("ionFluxFactor", QVariantList{2.5e5});
+         set.settingsMap.insert("scanDate", "2026-12-01");
+         for (int s = 0; s < 2; ++s)
+             for (int t = 0; t < 3; ++t) {
+                 const auto block = flatten(sweepRows(4, 10, 1, 100.0 + t));
+                 set.addTrace(block.data(), 1.5 * (s + 1), 10, 4, 0, 0, t == 1);
+             }
+     },
+     0},
+    {"AspectRatioScans",
+     [](tarvoDataSet& set) {
+         const auto reference = flatten(sweepRows(4, 9, 1, 40.0));
+         set.addReferenceTrace(reference.data(), 2.0, 9, 4, 0, 0);
+         set.arScans[0]->altVoltageRow = true;
+         for (double ratio : {0.5, 1.0})
+             for (double v : {10.0, 20.0}) {
+                 const auto block = flatten(sweepRows(4, 2, 1, v * ratio));
+                 set.addAspectRatioTrace(block.data(), 2.0, ratio, v, v / 100, 2, 4, 0);
+             }
+     },
+     2},
+    {"TemperatureRecords",
+     [](tarvoDataSet& set) {
+         const double r1[] = {20.5, 21.5, 22.5};
+         const double r2[] = {24.5, 25.5, 26.5};
+         set.addTemperatureRow(r1, 0.0, 3, 0);
+         set.addTemperatureRow(r2, 0.0, 3, 0);
+         set.addTemperatureRow(r2, 4.0, 3, 0);
+     },
+     3},
+};
+
+class KdfRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(KdfRoundTrip, SavedAgainGivesTheSameBytes) {
     TempDir dir;
     tarvoDataSet set(1, 3, 0x42);
-    set.useUnfilteredEnergy = true;
-    set.settingsMap.insert("ionFluxFactor", QVariantList{2.5e5});
-    set.settingsMap.insert("scanDate", "2026-12-01");
-    set.settingsMap.insert("enabledSensors", QVariantList{true});
-    for (int s = 0; s < 2; ++s) {
-        for (int t = 0; t < 3; ++t) {
-            const auto block = flatten(sweepRows(4, 10, 1, 100.0 + t));
-            set.addTrace(block.data(), 1.5 * (s + 1), 10, 4, 0, 0, t == 1);
-        }
-    }
-    const QString path = filePath(dir, "run.kdf");
-    ASSERT_TRUE(set.save(path));
-    EXPECT_EQ(set.filePath(), path);
-
-    tarvoDataSet loaded(path);
+    GetParam().fill(set);
+    const QString first = filePath(dir, "first.kdf");
+    ASSERT_TRUE(set.save(first));
+    EXPECT_EQ(set.filePath(), first);
+    tarvoDataSet loaded(first);
     EXPECT_EQ(loaded.fileVersion, tarvoDataSet::FILE_VERSION);
-    EXPECT_EQ(loaded.dataKind, 0);
-    EXPECT_EQ(loaded.sensorCode, 0x42);
+    EXPECT_EQ(loaded.dataKind, GetParam().kind);
+    EXPECT_EQ(loaded.scanCount(), set.scanCount());
     EXPECT_EQ(loaded.settingsMap, set.settingsMap);
-    EXPECT_TRUE(loaded.useUnfilteredEnergy);
-    EXPECT_FALSE(loaded.useCollectorDiscriminator);
-    EXPECT_EQ(loaded.nChannels, 1);
-    EXPECT_EQ(loaded.nVoltageChannels, 3);
-    EXPECT_EQ(loaded.nPoints, 10);
-    EXPECT_EQ(loaded.filePath(), path);
-    ASSERT_EQ(loaded.sweepScans.size(), 2);
-    for (int s = 0; s < 2; ++s) {
-        const tarvoScan& a = *set.sweepScans[s];
-        const tarvoScan& b = *loaded.sweepScans[s];
-        EXPECT_EQ(a.time, b.time);
-        ASSERT_EQ(b.traces->size(), 3);
-        for (int t = 0; t < 3; ++t) expectSameTrace(*a.traces->at(t), *b.traces->at(t));
-        // The average and its flux are rebuilt from the traces.
-        expectSameTrace(*a.average, *b.average);
-        EXPECT_EQ(a.average->ionFlux(0), b.average->ionFlux(0));
+    EXPECT_EQ(loaded.useUnfilteredEnergy, set.useUnfilteredEnergy);
+    if (set.currentAverage()) {
+        // Averages are not stored: they are rebuilt from the traces.
+        EXPECT_EQ(loaded.currentAverage()->currents, set.currentAverage()->currents);
+        EXPECT_EQ(loaded.currentAverage()->ionFlux(0), set.currentAverage()->ionFlux(0));
     }
+    const QString second = filePath(dir, "second.kdf");
+    ASSERT_TRUE(loaded.save(second));
+    EXPECT_EQ(readWholeFile(second.toStdString()), readWholeFile(first.toStdString()));
 }
 
-TEST(KdfRoundTrip, AspectRatioScans) {
-    TempDir dir;
-    tarvoDataSet set(1, 3, 3);
-    const auto reference = flatten(sweepRows(4, 9, 1, 40.0));
-    set.addReferenceTrace(reference.data(), 2.0, 9, 4, 0, 0);
-    set.arScans[0]->altVoltageRow = true;
-    for (double ratio : {0.5, 1.0}) {
-        for (double v : {10.0, 20.0}) {
-            const auto block = flatten(sweepRows(4, 2, 1, v * ratio));
-            set.addAspectRatioTrace(block.data(), 2.0, ratio, v, v / 100, 2, 4, 0);
-        }
-    }
-    const QString path = filePath(dir, "ar.kdf");
-    ASSERT_TRUE(set.save(path));
-    tarvoDataSet loaded(path);
-    EXPECT_EQ(loaded.dataKind, 2);
-    ASSERT_EQ(loaded.arScans.size(), 1);
-    const kalderAspectRatioScan& a = *set.arScans[0];
-    const kalderAspectRatioScan& b = *loaded.arScans[0];
-    EXPECT_EQ(b.key, 2.0);
-    EXPECT_TRUE(b.altVoltageRow);
-    EXPECT_EQ(b.nChannels, 4);
-    EXPECT_EQ(b.electrodeVoltage, a.electrodeVoltage);
-    expectSameTrace(*a.reference, *b.reference);
-    ASSERT_EQ(b.groups.size(), 2);
-    for (int g = 0; g < 2; ++g) {
-        EXPECT_EQ(b.groups[g]->aspectRatio, a.groups[g]->aspectRatio);
-        EXPECT_TRUE(b.groups[g]->complete);
-        EXPECT_TRUE(b.groups[g]->altVoltageRow);
-        ASSERT_EQ(b.groups[g]->points.size(), 2);
-        for (int p = 0; p < 2; ++p) {
-            const arPoint& pa = *a.groups[g]->points[p];
-            const arPoint& pb = *b.groups[g]->points[p];
-            EXPECT_EQ(pb.voltage, pa.voltage);
-            EXPECT_EQ(pb.secondValue, pa.secondValue);
-            ASSERT_EQ(pb.traces.size(), 1);
-            EXPECT_EQ(pb.traces[0]->currents[0], pa.traces[0]->currents[0]);
-        }
-    }
-}
-
-TEST(KdfRoundTrip, TemperatureRecords) {
-    TempDir dir;
-    tarvoDataSet set(0, 0, 1);
-    const double r1[] = {20.5, 21.5, 22.5};
-    const double r2[] = {24.5, 25.5, 26.5};
-    set.addTemperatureRow(r1, 0.0, 3, 0);
-    set.addTemperatureRow(r2, 0.0, 3, 0);
-    set.addTemperatureRow(r2, 4.0, 3, 0);
-    const QString path = filePath(dir, "temp.kdf");
-    ASSERT_TRUE(set.save(path));
-    tarvoDataSet loaded(path);
-    EXPECT_EQ(loaded.dataKind, 3);
-    EXPECT_EQ(loaded.nChannels, 3);
-    EXPECT_EQ(loaded.nVoltageChannels, 0);
-    ASSERT_EQ(loaded.temperatureRecords.size(), 2);
-    EXPECT_EQ(loaded.temperatureRecords[0]->rows, set.temperatureRecords[0]->rows);
-    EXPECT_EQ(loaded.temperatureRecords[0]->average, QVector<double>({22.5, 23.5, 24.5}));
-    EXPECT_EQ(loaded.temperatureRecords[1]->time, 4.0);
-}
+INSTANTIATE_TEST_SUITE_P(Kinds, KdfRoundTrip, ::testing::ValuesIn(kRoundTrips),
+                         [](const ::testing::TestParamInfo<RoundTripCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // The file of a data set holding one sweep, against its bytes built from the layout. The second
 // data set is announced with more voltage channels than its sweeps carry (13 currents and 11

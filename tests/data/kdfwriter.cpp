@@ -60,6 +60,20 @@ ByteImage& ByteImage::trace(const std::vector<std::vector<double>>& rows, bool a
     return *this;
 }
 
+Rows sweepRows(int rows, int points, int currents, double level) {
+    Rows result(rows, std::vector<double>(points));
+    for (int r = 0; r < rows; ++r)
+        for (int j = 0; j < points; ++j)
+            result[r][j] = r < currents ? level + 0.5 * r - 0.25 * j * j : 3.0 * r + j;
+    return result;
+}
+
+std::vector<double> flatten(const Rows& rows) {
+    std::vector<double> block;
+    for (const auto& row : rows) block.insert(block.end(), row.begin(), row.end());
+    return block;
+}
+
 bool writeFile(const QString& path, const QByteArray& bytes) {
     // scripts/fuzz collects every image the tests build as seeds of the kdf reader's fuzzer.
     const QByteArray seeds = qgetenv("KALDER_FUZZ_SEED_DIR");

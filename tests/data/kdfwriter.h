@@ -30,6 +30,13 @@ private:
     QByteArray data;
 };
 
+using Rows = std::vector<std::vector<double>>;
+
+// Rows of a sweep: `currents` current rows offset by `level`, then voltage rows.
+Rows sweepRows(int rows, int points, int currents, double level);
+// The rows one after the other, as a block arrives from the board.
+std::vector<double> flatten(const Rows& rows);
+
 // Writes the bytes to a file; true on success.
 bool writeFile(const QString& path, const QByteArray& bytes);
 

@@ -276,6 +276,10 @@ TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
 TEST(IvTraceTest, EdgeValuesOfEmptyAndFlatTraces) {
     ivTrace empty(0, 4, false, false, 0);
     EXPECT_FALSE(empty.allocated);
+    // Without rows a trace holds nothing, whatever the point count.
+    ivTrace noRows(10, 0, false, false, 0);
+    EXPECT_FALSE(noRows.allocated);
+    EXPECT_EQ(noRows.nPoints, 0u);
     EXPECT_EQ(empty.minCurrent(false), 1e35);
     EXPECT_EQ(empty.maxEnergy(), -1e35);
     EXPECT_EQ(empty.averageEnergy(0), 0.0);
@@ -288,24 +292,6 @@ TEST(IvTraceTest, EdgeValuesOfEmptyAndFlatTraces) {
     ivTrace voltagesOnly(block.data(), 10, 3, 0, false, false, false);
     EXPECT_EQ(voltagesOnly.minCurrent(true), 1e35);
     EXPECT_EQ(voltagesOnly.maxCurrent(true), -1e35);
-}
-
-TEST(IvTraceTest, DerivativeMethodIsSharedByAllTraces) {
-    std::vector<double> block(4 * 10);
-    for (int j = 0; j < 10; ++j) {
-        block[j] = j * j;
-        block[10 + j] = block[20 + j] = block[30 + j] = j;
-    }
-    ivTrace a(block.data(), 10, 4, 0, false, false, false);
-    EXPECT_DOUBLE_EQ(a.dIdERow(0)[2], 5.0);  // forward: 9 - 4
-    a.setDerivativeMethod(2);
-    EXPECT_EQ(ivTrace::derivativeMethod(), 2);
-    EXPECT_DOUBLE_EQ(a.dIdERow(0)[2], 4.0);  // central: (9 - 1) / 2
-    ivTrace b(block.data(), 10, 4, 0, false, false, false);
-    EXPECT_DOUBLE_EQ(b.dIdERow(0)[2], 4.0) << "a new trace takes the shared method";
-    EXPECT_EQ(b.dIdERow(0)[0], 0.0);
-    EXPECT_EQ(b.dIdERow(1)[3], 0.0) << "rows the routine does not produce read 0";
-    a.setDerivativeMethod(1);
 }
 
 }  // namespace

@@ -20,23 +20,6 @@
 
 namespace {
 
-// Four rows of ten points: one current row, then three voltage rows.
-std::vector<double> sweep(double level) {
-    std::vector<double> block(40);
-    for (int r = 0; r < 4; ++r) {
-        for (int j = 0; j < 10; ++j) {
-            block[r * 10 + j] = r == 0 ? level - j : 10.0 * r + j;
-        }
-    }
-    return block;
-}
-
-void fill(tarvoDataSet& set, int scans) {
-    for (int s = 0; s < scans; ++s) {
-        set.addTrace(sweep(100.0 + s).data(), 1.0 + s, 10, 4, 0, 0, false);
-    }
-}
-
 QVariantMap unfinished(const QString& type, const QString& started) {
     return {{recovery::UNFINISHED_KEY, true},
             {recovery::TYPE_KEY, type},
@@ -92,6 +75,13 @@ addition row(double time, std::vector<double> values) {
     return [=](tarvoDataSet& s) {
         s.addTemperatureRow(values.data(), time, static_cast<int>(values.size()), 0);
     };
+}
+
+// A data set of `scans` scans of one sweep each.
+void fill(tarvoDataSet& set, int scans) {
+    for (int s = 0; s < scans; ++s) {
+        sweepAt(100.0 + s, 1.0 + s)(set);
+    }
 }
 
 // The traces, references and rows a data set holds.
