@@ -209,13 +209,7 @@ TEST_F(TimeResolvedTest, AbortReturnsAtOnceAndIsClearedByTheScanCall) {
     EXPECT_EQ(read().code, -1);
     EXPECT_TRUE(board_.blocks().empty());
 
-    double* data = nullptr;
-    unsigned nScans = 0, nPoints = 0, acqStart = 0, status = 0;
-    int nChannels = 0;
-    double timeRes = 0;
-    EXPECT_EQ(
-        c_->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes, acqStart, status, true),
-        -1);
+    EXPECT_EQ(oneScan().code, -1);
     EXPECT_FALSE(c_->abortRequested);
     EXPECT_TRUE(logged("Failed to read measured data from synchronized scan (error -1)"));
 }
