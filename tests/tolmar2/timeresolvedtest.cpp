@@ -1,5 +1,7 @@
 // The time-resolved and temperature readers against hand-built streams.
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "readoutfixture.h"
@@ -121,6 +123,39 @@ TEST_F(TimeResolvedTest, SlotAveragingFillsCellsOfFourFourAndTwo) {
     for (int t = 0; t < 3; ++t)
         for (int c = 0; c < 2; ++c)
             for (int s = 0; s < 2; ++s) EXPECT_EQ(at(r, t, c, s), 1000 * s + 100 * c + cellMean[t]);
+}
+
+// Slots counted in pairs from slot 30 of 10: 5 - 15 pairs, none left; the board sends blocks
+// of nothing but their status words.
+TEST_F(TimeResolvedTest, WindowStartingAfterTheLastSlotGivesNoSlots) {
+    c_->sync_smpl_div = 2;
+    c_->sync_f_smpl_d = 30;
+    board_.addSegment(block(Words{}, kPeriod, 6));
+    const Result r = read();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.nScans, 0u);
+    EXPECT_EQ(r.status, 6u);
+}
+
+TEST_F(TimeResolvedTest, ScanStoppedFromAnotherThreadEndsTheWait) {
+    board_.addSegment(periodPacket(kPeriod));
+    board_.setStall(true);  // then the board sends nothing
+    std::atomic<bool> done{false};
+    Result r;
+    std::thread reader([&] {
+        r = read();
+        done = true;
+    });
+    while (board_.readCount() < 3 && !done) std::this_thread::yield();
+    c_->run_en = false;
+    // A reader that missed the stop would wait for ever: after many more empty reads the board
+    // fails them instead, which ends such a read with another code.
+    const int seen = board_.readCount();
+    while (!done && board_.readCount() < seen + 100000) std::this_thread::yield();
+    board_.setStall(false);
+    reader.join();
+    EXPECT_EQ(r.code, -7);
+    EXPECT_TRUE(board_.blocks().empty());  // no restart after a stop
 }
 
 TEST_F(TimeResolvedTest, PeriodChangeDuringAveragingEndsWithoutRetry) {

@@ -31,6 +31,7 @@ TEST_F(ScanRunTest, StartStopsARunningScanThenRunsWithFifoCleared) {
     EXPECT_TRUE(clearFifoBit(blocks[0]));
     EXPECT_TRUE(runBit(blocks[1]));
     EXPECT_TRUE(clearFifoBit(blocks[1]));
+    EXPECT_EQ(blocks[1][3] & 0x03, 0);  // a normal scan: sync edge and sync mode bits clear
     ASSERT_GE(c_->monitorVoltagesCapacity, 3u);
     EXPECT_DOUBLE_EQ(c_->monitorVoltages[0], 0.0);
     EXPECT_DOUBLE_EQ(c_->monitorVoltages[1], -2.0);
