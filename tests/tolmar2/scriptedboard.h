@@ -19,7 +19,6 @@ void scripted_setStall(bool on);
 void scripted_setLoop(bool on);
 size_t scripted_blockCount();
 void scripted_block(size_t index, uint8_t* out64);
-size_t scripted_segmentsLeft();
 int scripted_readCount();
 }
 
@@ -45,7 +44,6 @@ public:
     void setStall(bool on) { call("scripted_setStall", on); }
     void setLoop(bool on) { call("scripted_setLoop", on); }
     std::vector<std::array<uint8_t, 64>> blocks();
-    size_t segmentsLeft() { return call<size_t>("scripted_segmentsLeft"); }
     int readCount() { return call<int>("scripted_readCount"); }
 
 private:
