@@ -165,15 +165,10 @@ TEST_F(HostileStreamTest, ConvertedScansStayInTheirArrays) {
         c_->nExtProbes = static_cast<uint32_t>(below(40));
         c_->nVchan = static_cast<uint8_t>(below(10));
         script(blockWords(), false);
-        double* data = nullptr;
-        unsigned nScans = 0, nPoints = 0, acqStart = 0, status = 0;
-        int nChannels = 0;
-        double timeRes = 0;
-        const int code = c_->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes, acqStart,
-                                                status, true);
-        EXPECT_LE(nChannels, TolmarCntrl::MAX_CHANNELS);
-        if (code == 1)
-            touch(data, size_t(nScans) * nPoints * std::max(nChannels, 0));
+        const OneScan s = oneScan();
+        EXPECT_LE(s.nChannels, TolmarCntrl::MAX_CHANNELS);
+        if (s.code == 1)
+            touch(s.data, size_t(s.nScans) * s.nPoints * std::max(s.nChannels, 0));
     }
 }
 

@@ -45,6 +45,21 @@ protected:
 
     static void noSleep(unsigned) {}
 
+    // One call of getDataFromOneScan with everything it hands out.
+    struct OneScan {
+        int code = 0;
+        double* data = nullptr;
+        unsigned nScans = 0, nPoints = 0, acqStart = 0, status = 0;
+        int nChannels = 0;
+        double timeRes = -1;
+    };
+    OneScan oneScan() {
+        OneScan s;
+        s.code = c_->getDataFromOneScan(s.data, s.nScans, s.nPoints, s.nChannels, s.timeRes,
+                                        s.acqStart, s.status, true);
+        return s;
+    }
+
     std::string log() const { return readWholeFile("tarvo.log"); }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
 

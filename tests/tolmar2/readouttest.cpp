@@ -446,24 +446,31 @@ TEST_F(NormalReaderTest, ParityReaderClearsBitZeroAndAveragesPerSegment) {
 // ---- readPacket ----
 
 TEST_F(ReadOutFixture, ReadPacketTakesOnePacketAndKeepsTheRest) {
-    board_.addSegment({0xC003, 11, 22, 0x1111, 0x2222, 0x4002, 33, 0x3333, 0x4444});
-    short samples[8] = {};
-    int count = 0;
-    bool running = false, last = false;
-    unsigned status = 0;
-    ASSERT_EQ(c_->readPacket(samples, count, running, last, status, false), 1);
-    EXPECT_EQ(count, 2);
-    EXPECT_TRUE(last);
-    EXPECT_TRUE(running);
-    EXPECT_EQ(samples[0], 11);
-    EXPECT_EQ(samples[1], 22);
-    EXPECT_EQ(status, 0x22221111u);
-    EXPECT_EQ(c_->packetBufferFill, 4);
-    ASSERT_EQ(c_->readPacket(samples, count, running, last, status, false), 1);
-    EXPECT_EQ(count, 1);
-    EXPECT_FALSE(last);
-    EXPECT_EQ(samples[0], 33);
-    EXPECT_EQ(status, 0x44443333u);
+    // Read whole, then a word at a time: a packet that arrives in pieces is put together.
+    for (size_t chunk : {size_t(64), size_t(2)}) {
+        SCOPED_TRACE(chunk);
+        board_.reset();
+        c_->packetBufferFill = 0;
+        board_.addSegment({0xC003, 11, 22, 0x1111, 0x2222, 0x4002, 33, 0x3333, 0x4444});
+        board_.setChunks(std::vector<size_t>(16, chunk));
+        short samples[8] = {};
+        int count = 0;
+        bool running = false, last = false;
+        unsigned status = 0;
+        ASSERT_EQ(c_->readPacket(samples, count, running, last, status, false), 1);
+        EXPECT_EQ(count, 2);
+        EXPECT_TRUE(last);
+        EXPECT_TRUE(running);
+        EXPECT_EQ(samples[0], 11);
+        EXPECT_EQ(samples[1], 22);
+        EXPECT_EQ(status, 0x22221111u);
+        ASSERT_EQ(c_->readPacket(samples, count, running, last, status, false), 1);
+        EXPECT_EQ(count, 1);
+        EXPECT_FALSE(last);
+        EXPECT_EQ(samples[0], 33);
+        EXPECT_EQ(status, 0x44443333u);
+        EXPECT_EQ(c_->packetBufferFill, 0);
+    }
 }
 
 TEST_F(ReadOutFixture, ReadPacketFailures) {
@@ -485,6 +492,7 @@ TEST_F(ReadOutFixture, DoAverageWithSaturateSkipsSaturatedSamples) {
     short none[] = {-32768, -32768};
     EXPECT_EQ(c_->doAverageWithSaturate(mixed, 4, nullptr), 20.0);
     EXPECT_EQ(c_->doAverageWithSaturate(none, 2, nullptr), 0.0);
+    EXPECT_EQ(c_->doAverageWithSaturate(mixed, 1, nullptr), 10.0);
     EXPECT_EQ(c_->doAverageWithSaturate(mixed, 0, nullptr), 0.0);
 }
 

@@ -41,6 +41,7 @@ protected:
 
 struct LeadCase {
     const char* name;
+    int lead;
     bool vcScannable;
     double vs[3], ve[3];
     double step;
@@ -51,120 +52,53 @@ struct LeadCase {
     double vsBack[3], veBack[3];
 };
 
-// A: code = 100 V + 2048. B follows in steps + 1 parts of its span. C fixed (positive side
-// 131 V + 9.5) or scanned (500 V + 32768).
+// A and B: code = 100 V + 2048; an output that follows the lead moves in steps + 1 parts of its
+// span. C fixed (positive side 131 V + 9.5, negative -131 V + 12) or scanned (500 V + 32768).
+// clang-format off
 const LeadCase kLeadCases[] = {
     // 0 -> 10 V by 1 V: 10 steps of 100 codes; B -5 -> 5 V: (2548 - 1548) / 11 = 90.9 -> 91,
     // ending at 1548 + 910 = 2458 (4.1 V). C fixed at 20 V: 131 * 20 + 9.5 = 2629.5 -> 2630,
     // which is (2630 - 9.5) / 131 V.
-    {"whole codes, fixed C",
-     false,
-     {0, -5, 20},
-     {10, 5, 20},
-     1.0,
-     10,
-     1.0,
-     2048,
-     100,
-     1548,
-     91,
-     2630,
-     0,
-     {0, -5, 2620.5 / 131},
-     {10, 4.1, 2620.5 / 131}},
+    {"whole codes, fixed C", 0, false, {0, -5, 20}, {10, 5, 20}, 1.0, 10, 1.0,
+     2048, 100, 1548, 91, 2630, 0, {0, -5, 2620.5 / 131}, {10, 4.1, 2620.5 / 131}},
     // The same with a scannable C: one more step. C 0 -> 6 V: 32768 -> 35768, 3000 / 11 =
     // 272.7 -> 273, ending at 32768 + 2730 (5.46 V).
-    {"whole codes, scannable C",
-     true,
-     {0, -5, 0},
-     {10, 5, 6},
-     1.0,
-     11,
-     1.0,
-     2048,
-     100,
-     1548,
-     91,
-     32768,
-     273,
-     {0, -5, 0},
-     {10, 4.1, 5.46}},
+    {"whole codes, scannable C", 0, true, {0, -5, 0}, {10, 5, 6}, 1.0, 11, 1.0,
+     2048, 100, 1548, 91, 32768, 273, {0, -5, 0}, {10, 4.1, 5.46}},
     // A step of 50 V is clamped to the 20 V span: 2000 codes, one step from 1048 to 3048.
-    {"step clamped to the span",
-     false,
-     {-10, 0, -50},
-     {10, 0, -50},
-     50.0,
-     1,
-     20.0,
-     1048,
-     2000,
-     2048,
-     0,
-     6562,
-     0,
-     {-10, 0, -50},
-     {10, 0, -50}},
+    {"step clamped to the span", 0, false, {-10, 0, -50}, {10, 0, -50}, 50.0, 1, 20.0,
+     1048, 2000, 2048, 0, 6562, 0, {-10, 0, -50}, {10, 0, -50}},
     // Falling: 5 -> -5 V by 0.5 V is 20 steps of -50 codes; the step comes back negative.
     // B rises 0 -> 2 V: 200 codes in 21 parts: 9.52 -> 10, ending at 2048 + 200 (2 V).
-    {"falling sweep",
-     false,
-     {5, 0, 0},
-     {-5, 2, 0},
-     0.5,
-     20,
-     -0.5,
-     2548,
-     -50,
-     2048,
-     10,
-     12,
-     0,
-     {5, 0, 0},
-     {-5, 2, 0}},
+    {"falling sweep", 0, false, {5, 0, 0}, {-5, 2, 0}, 0.5, 20, -0.5,
+     2548, -50, 2048, 10, 12, 0, {5, 0, 0}, {-5, 2, 0}},
     // 0 -> 8 V by 3.5 V: 350 codes, 800 / 350 = 2.29 -> 2 steps (7 V), within range as is.
     // Voltages beyond the range are clamped first (B -20 -> -10 V).
-    {"clamped voltages",
-     false,
-     {0, -20, 0},
-     {8, 0, 0},
-     3.5,
-     2,
-     3.5,
-     2048,
-     350,
-     1048,
-     333,
-     12,
-     0,
-     {0, -10, 0},
-     {7, -3.34, 0}},
+    {"clamped voltages", 0, false, {0, -20, 0}, {8, 0, 0}, 3.5, 2, 3.5,
+     2048, 350, 1048, 333, 12, 0, {0, -10, 0}, {7, -3.34, 0}},
     // -10 -> 10 V by 8 V: 2000 / 800 = 2.5 -> 3 steps would end at 14 V (beyond 11 V): one
     // step less, ending at 6 V. B 0 -> 10 V in 3 parts: 333.3 -> 333.
-    {"lead end beyond the margin",
-     false,
-     {-10, 0, 0},
-     {10, 10, 0},
-     8.0,
-     2,
-     8.0,
-     1048,
-     800,
-     2048,
-     333,
-     12,
-     0,
-     {-10, 0, 0},
-     {6, 6.66, 0}},
+    {"lead end beyond the margin", 0, false, {-10, 0, 0}, {10, 10, 0}, 8.0, 2, 8.0,
+     1048, 800, 2048, 333, 12, 0, {-10, 0, 0}, {6, 6.66, 0}},
+    // B leads from 10 down to -10 V by 2.5 V: -250 codes, 8 steps; A follows 0 -> 9 V in nine
+    // parts of 100 codes, ending at 8 V. C fixed at 0 V: the negative side's 12.
+    {"B leads", 1, false, {0, 10, 0}, {9, -10, 0}, 2.5, 8, -2.5,
+     2048, 100, 3048, -250, 12, 0, {0, 10, 0}, {8, -10, 0}},
+    // C leads on a board where it is a fixed supply: planned from -100 to -300 V by 10 V
+    // (-131 codes per volt: +1310 codes, 20 steps), then held at its start, -131 * -100 + 12.
+    // The step is handed back as planned, not as the increment of 0 the supply keeps.
+    {"C leads a fixed supply", 2, false, {0, 0, -100}, {0, 0, -300}, 10, 20, -10,
+     2048, 0, 2048, 0, 13112, 0, {0, 0, -100}, {0, 0, -100}},
 };
+// clang-format on
 
-TEST_F(ScanSetupTest, SweepLedByOutputA) {
+TEST_F(ScanSetupTest, SweepLedByOneOutput) {
     for (const LeadCase& lc : kLeadCases) {
         SCOPED_TRACE(lc.name);
         setRoundCalibration(*c_, lc.vcScannable);
         double vs[3] = {lc.vs[0], lc.vs[1], lc.vs[2]};
         double ve[3] = {lc.ve[0], lc.ve[1], lc.ve[2]};
-        int lead = 0;
+        int lead = lc.lead;
         double step = lc.step;
         EXPECT_EQ(c_->setScanVoltages(vs, ve, lead, step), lc.ivSteps);
         EXPECT_EQ(c_->iv_steps, lc.ivSteps);
@@ -179,40 +113,19 @@ TEST_F(ScanSetupTest, SweepLedByOutputA) {
             EXPECT_NEAR(vs[k], lc.vsBack[k], 1e-9) << "vs" << k;
             EXPECT_NEAR(ve[k], lc.veBack[k], 1e-9) << "ve" << k;
         }
-        // The lead's end is its start plus the steps taken, with the step handed back.
+        // A swept lead's end is its start plus the steps taken, with the step handed back.
         const int steps = lc.ivSteps - (lc.vcScannable ? 1 : 0);
-        EXPECT_NEAR(ve[0], vs[0] + steps * step, 1e-9);
+        if (lc.lead < 2 || lc.vcScannable) {
+            EXPECT_NEAR(ve[lc.lead], vs[lc.lead] + steps * step, 1e-9);
+        }
     }
+    // The request as asked, then the sweep as set.
+    EXPECT_TRUE(
+        logged("REQUESTING :vs0 0.000000, vs1 -5.000000, vs2 20.000000 \n "
+               "ve0 10.000000 ve1 5.000000 ve2 20.000000 \n"));
     EXPECT_TRUE(
         logged("Scan Voltages set to: s[0.000000 -5.000000 20.003817] "
                "e[10.000000 4.100000 20.003817] leadCh[0 1.000000] steps: 10\n"));
-}
-
-TEST_F(ScanSetupTest, OtherOutputsLeadToo) {
-    // B leads from 10 down to -10 V by 2.5 V: -250 codes, 8 steps; A follows 0 -> 9 V in nine
-    // parts: 100 codes each.
-    double vs[3] = {0, 10, 0};
-    double ve[3] = {9, -10, 0};
-    int lead = 1;
-    double step = 2.5;
-    EXPECT_EQ(c_->setScanVoltages(vs, ve, lead, step), 8);
-    EXPECT_DOUBLE_EQ(step, -2.5);
-    EXPECT_EQ(c_->v_b_start, 3048);
-    EXPECT_EQ(c_->v_b_inc, -250);
-    EXPECT_EQ(c_->v_a_inc, 100);
-    EXPECT_DOUBLE_EQ(ve[0], 8.0);
-
-    // C leads on a board where it is a fixed supply: planned from -100 to -300 V by 10 V
-    // (-131 codes per volt: +1310 codes, 20 steps), then held at its start. The step is handed
-    // back as planned, not as the increment of 0 the fixed supply keeps.
-    double vsC[3] = {0, 0, -100};
-    double veC[3] = {0, 0, -300};
-    lead = 2;
-    step = 10;
-    EXPECT_EQ(c_->setScanVoltages(vsC, veC, lead, step), 20);
-    EXPECT_DOUBLE_EQ(step, -10.0);
-    EXPECT_EQ(c_->v_c_inc, 0);
-    EXPECT_DOUBLE_EQ(veC[2], vsC[2]);
 }
 
 struct RefusedSweep {
@@ -444,23 +357,6 @@ TEST_F(ScanSetupTest, FixedSupplyCodesStayWithinTheDac) {
     EXPECT_DOUBLE_EQ(v[2], 9.5 / 131);
 }
 
-TEST_F(ScanSetupTest, ChannelEnablesNeedTheHardware) {
-    bool en[24];
-    for (int i = 0; i < 24; ++i) en[i] = i % 5 != 0;  // 0, 5, 10, 15, 20 disabled
-    c_->deviceOptions = 0x02;
-    EXPECT_EQ(c_->setEnabledChannels(en), -1);
-    EXPECT_EQ(c_->getFirstChannelEnableBitMask(), 0u);
-    c_->deviceOptions = 0x52;
-    EXPECT_EQ(c_->setEnabledChannels(en), 19);
-    EXPECT_EQ(c_->getFirstChannelEnableBitMask(), 0x8421u);
-    EXPECT_EQ(c_->getSecondChannelEnableBitMask(), 0x10u);
-    bool out[24] = {};
-    EXPECT_EQ(c_->getEnabledChannels(out, 23), -1);
-    EXPECT_EQ(c_->getEnabledChannels(out, 24), 19);
-    EXPECT_FALSE(out[20]);
-    EXPECT_TRUE(out[21]);
-}
-
 // ---- timing ----
 
 TEST_F(ScanSetupTest, SettlingDelaysAreLimited) {
@@ -523,11 +419,11 @@ TEST_F(ScanSetupTest, SyncTimeGrid) {
         uint8_t mult, div;
         double back;
     } cases[] = {
-        {0.04, 1, 0, 1 / 24.0},  {0.1, 2, 0, 2 / 24.0},  {0.125, 3, 0, 3 / 24.0},
-        {0.2, 4, 0, 4 / 24.0},   {0.25, 6, 0, 6 / 24.0}, {0.4, 8, 0, 8 / 24.0},
-        {0.5, 12, 0, 0.5},       {0.9, 24, 0, 1.0},      {-0.1, 2, 0, 2 / 24.0},
-        {2.4, 24, 2, 2.0},       {1.0, 24, 1, 1.0},      {2.5, 24, 3, 3.0},
-        {300.0, 24, 255, 255.0},
+        {0.04, 1, 0, 1 / 24.0}, {0.1, 2, 0, 2 / 24.0},   {0.125, 3, 0, 3 / 24.0},
+        {0.2, 4, 0, 4 / 24.0},  {0.25, 6, 0, 6 / 24.0},  {0.4, 8, 0, 8 / 24.0},
+        {0.5, 12, 0, 0.5},      {0.75, 24, 0, 1.0},      {0.9, 24, 0, 1.0},
+        {-0.1, 2, 0, 2 / 24.0}, {2.4, 24, 2, 2.0},       {1.0, 24, 1, 1.0},
+        {2.5, 24, 3, 3.0},      {300.0, 24, 255, 255.0},
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.timeRes);
@@ -688,6 +584,9 @@ TEST_F(ScanSetupTest, SynchronisedScanEstimate) {
     c_->estimateScanResources();
     EXPECT_EQ(c_->ScanLimits.samplesExpected, 2u * 96u * 10u);
     c_->sync_f_smpl_d = 5000;
+    c_->estimateScanResources();
+    EXPECT_EQ(c_->ScanLimits.samplesExpected, 0u);
+    c_->sync_smpl_div = 3;  // no slots either when they are counted in threes
     c_->estimateScanResources();
     EXPECT_EQ(c_->ScanLimits.samplesExpected, 0u);
 }

@@ -18,13 +18,8 @@ bool ScriptedBoard::select() {
     return handle_ != nullptr;
 }
 
-template <class F>
-F ScriptedBoard::fn(const char* name) {
-    return reinterpret_cast<F>(dlsym(handle_, name));
-}
-
-void ScriptedBoard::reset() {
-    fn<void (*)()>("scripted_reset")();
+void* ScriptedBoard::function(const char* name) {
+    return dlsym(handle_, name);
 }
 
 void ScriptedBoard::addSegment(const std::vector<uint16_t>& words) {
@@ -33,19 +28,7 @@ void ScriptedBoard::addSegment(const std::vector<uint16_t>& words) {
         bytes.push_back(static_cast<uint8_t>(w));
         bytes.push_back(static_cast<uint8_t>(w >> 8));
     }
-    fn<void (*)(const uint8_t*, size_t)>("scripted_addSegment")(bytes.data(), bytes.size());
-}
-
-void ScriptedBoard::setChunks(const std::vector<size_t>& bytes) {
-    fn<void (*)(const size_t*, size_t)>("scripted_setChunks")(bytes.data(), bytes.size());
-}
-
-void ScriptedBoard::failRead(int nth) {
-    fn<void (*)(int)>("scripted_failRead")(nth);
-}
-
-void ScriptedBoard::failWrite(int nth) {
-    fn<void (*)(int)>("scripted_failWrite")(nth);
+    call("scripted_addSegment", static_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 void ScriptedBoard::setSyncStatus(bool locked, uint32_t period, bool high, bool low,
@@ -53,27 +36,13 @@ void ScriptedBoard::setSyncStatus(bool locked, uint32_t period, bool high, bool 
     uint8_t status[8] = {static_cast<uint8_t>(firmware), static_cast<uint8_t>(firmware >> 8)};
     status[2] = (high ? 2 : 0) | (low ? 4 : 0) | (locked ? 8 : 0);
     for (int i = 0; i < 4; ++i) status[4 + i] = static_cast<uint8_t>(period >> (8 * i));
-    fn<void (*)(const uint8_t*)>("scripted_setStatus")(status);
-}
-
-void ScriptedBoard::setStall(bool on) {
-    fn<void (*)(bool)>("scripted_setStall")(on);
-}
-
-void ScriptedBoard::setLoop(bool on) {
-    fn<void (*)(bool)>("scripted_setLoop")(on);
+    call("scripted_setStatus", static_cast<const uint8_t*>(status));
 }
 
 std::vector<std::array<uint8_t, 64>> ScriptedBoard::blocks() {
-    const size_t n = fn<size_t (*)()>("scripted_blockCount")();
-    std::vector<std::array<uint8_t, 64>> all(n);
-    for (size_t i = 0; i < n; ++i)
-        fn<void (*)(size_t, uint8_t*)>("scripted_block")(i, all[i].data());
+    std::vector<std::array<uint8_t, 64>> all(call<size_t>("scripted_blockCount"));
+    for (size_t i = 0; i < all.size(); ++i) call("scripted_block", i, all[i].data());
     return all;
-}
-
-size_t ScriptedBoard::segmentsLeft() {
-    return fn<size_t (*)()>("scripted_segmentsLeft")();
 }
 
 std::vector<uint16_t> blockPackets(const std::vector<uint16_t>& samples, uint16_t status1,
@@ -103,8 +72,4 @@ std::vector<uint16_t> periodPacket(uint32_t period) {
 
 void append(std::vector<uint16_t>& to, const std::vector<uint16_t>& words) {
     to.insert(to.end(), words.begin(), words.end());
-}
-
-int ScriptedBoard::readCount() {
-    return fn<int (*)()>("scripted_readCount")();
 }

@@ -19,7 +19,6 @@ void scripted_setStall(bool on);
 void scripted_setLoop(bool on);
 size_t scripted_blockCount();
 void scripted_block(size_t index, uint8_t* out64);
-size_t scripted_segmentsLeft();
 int scripted_readCount();
 }
 
@@ -31,25 +30,30 @@ class ScriptedBoard {
 public:
     // Selects the scripted library as the vendor backend; false when it cannot be loaded.
     bool select();
-    void reset();
+    void reset() { call("scripted_reset"); }
     void addSegment(const std::vector<uint16_t>& words);
-    void setChunks(const std::vector<size_t>& bytes);
-    void failRead(int nth);
-    void failWrite(int nth);
+    void setChunks(const std::vector<size_t>& bytes) {
+        call("scripted_setChunks", bytes.data(), bytes.size());
+    }
+    void failRead(int nth) { call("scripted_failRead", nth); }
+    void failWrite(int nth) { call("scripted_failWrite", nth); }
     // Read-back status: firmware ID (bytes 50-51), sync lock bits (byte 52) and the sync period
     // (bytes 54-57).
     void setSyncStatus(bool locked, uint32_t period, bool high = false, bool low = false,
                        uint16_t firmware = 0);
-    void setStall(bool on);
-    void setLoop(bool on);
+    void setStall(bool on) { call("scripted_setStall", on); }
+    void setLoop(bool on) { call("scripted_setLoop", on); }
     std::vector<std::array<uint8_t, 64>> blocks();
-    size_t segmentsLeft();
-    int readCount();
+    int readCount() { return call<int>("scripted_readCount"); }
 
 private:
+    // Calls the library's function of that name with exactly these argument types.
+    template <class R = void, class... A>
+    R call(const char* name, A... args) {
+        return reinterpret_cast<R (*)(A...)>(function(name))(args...);
+    }
+    void* function(const char* name);
     void* handle_ = nullptr;
-    template <class F>
-    F fn(const char* name);
 };
 
 // Packets carrying `data` (samples, then the two status words) of one block, at most

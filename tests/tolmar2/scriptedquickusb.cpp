@@ -30,12 +30,13 @@ struct Board {
     std::vector<std::vector<uint8_t>> blocks;  // every block written
     uint8_t status[8] = {};                    // bytes 50-57 of the read-back
     bool readBack = false;
-    bool stall = false;  // an exhausted segment answers with nothing instead of failing
-    bool loop = false;   // an exhausted segment starts again (benchmarks)
+    bool loop = false;  // an exhausted segment starts again (benchmarks)
 };
 
 Board board;
 std::atomic<int> readsSeen{0};  // data reads, for a test waiting on another thread
+// An exhausted segment answers with nothing instead of failing; set while another thread reads.
+std::atomic<bool> stall{false};
 
 #define EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -44,6 +45,7 @@ std::atomic<int> readsSeen{0};  // data reads, for a test waiting on another thr
 EXPORT void scripted_reset() {
     board = Board();
     readsSeen = 0;
+    stall = false;
 }
 
 EXPORT int scripted_readCount() {
@@ -80,15 +82,11 @@ EXPORT void scripted_block(size_t index, uint8_t* out64) {
 }
 
 EXPORT void scripted_setStall(bool on) {
-    board.stall = on;
+    stall = on;
 }
 
 EXPORT void scripted_setLoop(bool on) {
     board.loop = on;
-}
-
-EXPORT size_t scripted_segmentsLeft() {
-    return board.segments.size();
 }
 
 extern "C" {
@@ -179,7 +177,7 @@ QRETURN QuickUsbReadData(QHANDLE, QBYTE* data, QULONG* length) {
         board.position = 0;
     if (board.segments.empty() || board.position >= board.segments.front().size()) {
         *length = 0;
-        return board.stall ? 1 : 0;
+        return stall ? 1 : 0;
     }
     size_t n = *length;
     if (board.nextChunk < board.chunks.size())

@@ -1,5 +1,7 @@
 // The time-resolved and temperature readers against hand-built streams.
+#include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 #include "readoutfixture.h"
@@ -58,40 +60,24 @@ int plain(int s, int c, int t) {
     return 1000 * s + 100 * c + t;
 }
 
-// Each slot is one frame, and the sync counts mean the same on both firmware families.
-TEST_F(TimeResolvedTest, EachSlotIsOneFrameOnBothFirmwareFamilies) {
-    // The older family and a newer build: only the estimate's frequency tells them apart.
-    const struct {
-        uint16_t firmware;
-        double estimatedHz;
-    } cases[] = {{0xAC59, 1000}, {0xACF2, 2000}};
+// Each slot is one frame. (What the period count reads as, per firmware, is proven by the
+// estimate tables and against the board's sync input.)
+TEST_F(TimeResolvedTest, EachSlotIsOneFrame) {
+    // A 1 kHz signal is 192,000 counts: usable = (24000 - 1 - 93) / 24 = 996 slots within the
+    // window of 1001; 2 steps of 2 channels give a block of 3984 samples.
+    constexpr int kSlotsAt1kHz = 996;
     c_->sync_samples = 1001;
-    for (const auto& fc : cases) {
-        SCOPED_TRACE(fc.firmware);
-        board_.reset();
-        // getSyncFreq: 384,000,000 / 384,000 counts = 1000 Hz.
-        board_.setSyncStatus(true, 384000, false, false, fc.firmware);
-        double hz = 0;
-        ASSERT_EQ(c_->getSyncFreq(&hz, false), 1);
-        EXPECT_EQ(c_->fpgaFirmwareID, fc.firmware);
-        EXPECT_EQ(hz, 1000.0);
-
-        // A 1 kHz signal is 192,000 counts: usable = (24000 - 1 - 93) / 24 = 996 slots within
-        // the window of 1001; 2 steps of 2 channels give a block of 3984 samples.
-        constexpr int kSlotsAt1kHz = 996;
-        board_.addSegment(block(samples(plain, kSlotsAt1kHz), 192000, 5));
-        const Result r = read();
-        ASSERT_EQ(r.code, 1);
-        EXPECT_EQ(r.nScans, unsigned(kSlotsAt1kHz));
-        EXPECT_EQ(r.nPoints, 2u);
-        EXPECT_EQ(r.status, 5u);
-        EXPECT_EQ(c_->sync_frq8, 192000u);
-        for (int t = 0; t < kSlotsAt1kHz; ++t)
-            for (int c = 0; c < 2; ++c)
-                for (int s = 0; s < 2; ++s) EXPECT_EQ(at(r, t, c, s), plain(s, c, t));
-        EXPECT_EQ(c_->ScanLimits.samplesExpected, 3984u);
-        EXPECT_EQ(c_->ScanLimits.syncFrequency, fc.estimatedHz);
-    }
+    board_.addSegment(block(samples(plain, kSlotsAt1kHz), 192000, 5));
+    const Result r = read();
+    ASSERT_EQ(r.code, 1);
+    EXPECT_EQ(r.nScans, unsigned(kSlotsAt1kHz));
+    EXPECT_EQ(r.nPoints, 2u);
+    EXPECT_EQ(r.status, 5u);
+    EXPECT_EQ(c_->sync_frq8, 192000u);
+    EXPECT_EQ(c_->ScanLimits.samplesExpected, 3984u);
+    for (int t = 0; t < kSlotsAt1kHz; ++t)
+        for (int c = 0; c < 2; ++c)
+            for (int s = 0; s < 2; ++s) EXPECT_EQ(at(r, t, c, s), plain(s, c, t));
 }
 
 TEST_F(TimeResolvedTest, SaturatedSampleTakesThePreviousOne) {
@@ -121,6 +107,39 @@ TEST_F(TimeResolvedTest, SlotAveragingFillsCellsOfFourFourAndTwo) {
     for (int t = 0; t < 3; ++t)
         for (int c = 0; c < 2; ++c)
             for (int s = 0; s < 2; ++s) EXPECT_EQ(at(r, t, c, s), 1000 * s + 100 * c + cellMean[t]);
+}
+
+// Slots counted in pairs from slot 30 of 10: 5 - 15 pairs, none left; the board sends blocks
+// of nothing but their status words.
+TEST_F(TimeResolvedTest, WindowStartingAfterTheLastSlotGivesNoSlots) {
+    c_->sync_smpl_div = 2;
+    c_->sync_f_smpl_d = 30;
+    board_.addSegment(block(Words{}, kPeriod, 6));
+    const Result r = read();
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.nScans, 0u);
+    EXPECT_EQ(r.status, 6u);
+}
+
+TEST_F(TimeResolvedTest, ScanStoppedFromAnotherThreadEndsTheWait) {
+    board_.addSegment(periodPacket(kPeriod));
+    board_.setStall(true);  // then the board sends nothing
+    std::atomic<bool> done{false};
+    Result r;
+    std::thread reader([&] {
+        r = read();
+        done = true;
+    });
+    while (board_.readCount() < 3 && !done) std::this_thread::yield();
+    c_->run_en = false;
+    // A reader that missed the stop would wait for ever: after many more empty reads the board
+    // fails them instead, which ends such a read with another code.
+    const int seen = board_.readCount();
+    while (!done && board_.readCount() < seen + 100000) std::this_thread::yield();
+    board_.setStall(false);
+    reader.join();
+    EXPECT_EQ(r.code, -7);
+    EXPECT_TRUE(board_.blocks().empty());  // no restart after a stop
 }
 
 TEST_F(TimeResolvedTest, PeriodChangeDuringAveragingEndsWithoutRetry) {
@@ -209,13 +228,7 @@ TEST_F(TimeResolvedTest, AbortReturnsAtOnceAndIsClearedByTheScanCall) {
     EXPECT_EQ(read().code, -1);
     EXPECT_TRUE(board_.blocks().empty());
 
-    double* data = nullptr;
-    unsigned nScans = 0, nPoints = 0, acqStart = 0, status = 0;
-    int nChannels = 0;
-    double timeRes = 0;
-    EXPECT_EQ(
-        c_->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes, acqStart, status, true),
-        -1);
+    EXPECT_EQ(oneScan().code, -1);
     EXPECT_FALSE(c_->abortRequested);
     EXPECT_TRUE(logged("Failed to read measured data from synchronized scan (error -1)"));
 }

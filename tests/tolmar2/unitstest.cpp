@@ -31,6 +31,7 @@ TEST_F(ScanRunTest, StartStopsARunningScanThenRunsWithFifoCleared) {
     EXPECT_TRUE(clearFifoBit(blocks[0]));
     EXPECT_TRUE(runBit(blocks[1]));
     EXPECT_TRUE(clearFifoBit(blocks[1]));
+    EXPECT_EQ(blocks[1][3] & 0x03, 0);  // a normal scan: sync edge and sync mode bits clear
     ASSERT_GE(c_->monitorVoltagesCapacity, 3u);
     EXPECT_DOUBLE_EQ(c_->monitorVoltages[0], 0.0);
     EXPECT_DOUBLE_EQ(c_->monitorVoltages[1], -2.0);
@@ -177,22 +178,17 @@ TEST_F(UnitsTest, TwentyFourValueFramesAreCompacted) {
     for (int step = 0; step < 2; ++step)
         for (int ch = 0; ch < 24; ++ch) samples.push_back(static_cast<uint16_t>(10 * ch + step));
     board_.addSegment(blockPackets(samples, 0, 0));
-    double* data = nullptr;
-    unsigned nScans = 0, nPoints = 0, acqStart = 0, status = 0;
-    int nChannels = 0;
-    double timeRes = -1;
-    ASSERT_EQ(
-        c_->getDataFromOneScan(data, nScans, nPoints, nChannels, timeRes, acqStart, status, true),
-        1);
-    EXPECT_EQ(nChannels, 17);
-    EXPECT_EQ(nScans, 1u);
-    EXPECT_EQ(nPoints, 2u);
-    EXPECT_EQ(timeRes, 0.0);
-    EXPECT_DOUBLE_EQ(data[12 * 2 + 1], 1e-9 + 121 * 1e-10);  // probe 12, step 1
+    const OneScan s = oneScan();
+    ASSERT_EQ(s.code, 1);
+    EXPECT_EQ(s.nChannels, 17);
+    EXPECT_EQ(s.nScans, 1u);
+    EXPECT_EQ(s.nPoints, 2u);
+    EXPECT_EQ(s.timeRes, 0.0);
+    EXPECT_DOUBLE_EQ(s.data[12 * 2 + 1], 1e-9 + 121 * 1e-10);  // probe 12, step 1
     // Monitors 200+s, 210+s, 220+s, 230+s become M0, M0 + M3, M0 + M1, M2 - M1.
     const double expected[4][2] = {{200, 201}, {430, 432}, {410, 412}, {10, 10}};
     for (int m = 0; m < 4; ++m)
-        for (int s = 0; s < 2; ++s) EXPECT_EQ(data[(13 + m) * 2 + s], expected[m][s]) << m;
+        for (int p = 0; p < 2; ++p) EXPECT_EQ(s.data[(13 + m) * 2 + p], expected[m][p]) << m;
 }
 
 TEST_F(UnitsTest, ElectrodeVoltageShortMeasurementRestoresTheScan) {
@@ -258,15 +254,6 @@ TEST(LeastSquares, FindLinearRangeFindsTheRampBetweenPlateaus) {
     EXPECT_LE(start, 21);
     EXPECT_GE(n, 11);
     EXPECT_LE(start + n, 60);
-}
-
-TEST_F(UnitsTest, CalibrationIsNotImplementedAndReportsZero) {
-    EXPECT_EQ(c_->calibrate(), 0);
-    EXPECT_EQ(c_->getCalibrationProgress(), 0);
-    double vals[24];
-    std::fill(vals, vals + 24, 1.0);
-    EXPECT_EQ(c_->getPrecalVals(vals, 24), 0);
-    EXPECT_EQ(std::vector<double>(vals, vals + 24), std::vector<double>(24, 0.0));
 }
 
 }  // namespace

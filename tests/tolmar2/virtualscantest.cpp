@@ -140,7 +140,7 @@ class VirtualSyncScanTest : public VirtualScanTest {
 protected:
     static constexpr double kSyncHz = 10000;  // a 100 us period
 
-    void syncScan(unsigned averages, const char* profile = "disc13", int lead = 0) {
+    void syncScan(const char* profile, int lead) {
         vsensor::PlasmaModel model = vsensor::plasmaModel();
         model.saturatedShare = 0;  // a saturated slot would take its neighbour's value
         vsensor::setPlasmaModel(model);
@@ -151,7 +151,6 @@ protected:
         double timeRes = 1;
         unsigned acqStart = 0, window = 0, phase = 0;
         ASSERT_TRUE(c_->setSyncScanParameters(timeRes, acqStart, window, phase, false));
-        c_->setAverage(averages);
         ASSERT_TRUE(c_->startScan()) << log();
     }
 };
@@ -166,7 +165,7 @@ TEST_F(VirtualSyncScanTest, TimeResolvedScanShowsThePulseInTheRightSlots) {
     } units[] = {{"single", 99, 2, 1, 1, 0, 2}, {"disc13", 99, 17, 13, 0, 16, 0}};
     for (const auto& u : units) {
         SCOPED_TRACE(u.profile);
-        syncScan(1, u.profile, u.lead);
+        syncScan(u.profile, u.lead);
         const Scan s = scan();
         ASSERT_EQ(s.code, 1) << log();
         ASSERT_EQ(s.nChannels, u.channels);
@@ -209,22 +208,6 @@ TEST_F(VirtualSyncScanTest, ElectrodeVoltageLockedToTheSyncSignal) {
     EXPECT_NEAR(minScan, model.electrodeVoltage, 0.05);
     EXPECT_FALSE(c_->sync_mode);  // the scan type is restored
     EXPECT_FALSE(c_->run_en);
-}
-
-TEST_F(VirtualSyncScanTest, SyncFaultsEndOrRetryTheRead) {
-    syncScan(3);
-    vsensor::scheduleFault(vsensor::Fault::SyncLoss, 1);
-    Scan s = scan();
-    EXPECT_EQ(s.code, 1) << log();
-    EXPECT_NE(log().find("Scan doesn't run anymore (probably it lost synchronization to TTL "
-                         "signal)"),
-              std::string::npos);
-    const uint32_t period = c_->sync_frq8;
-    vsensor::scheduleFault(vsensor::Fault::SyncPeriodChange, 2);
-    s = scan();
-    EXPECT_EQ(s.code, -8);
-    EXPECT_EQ(c_->sync_frq8, period + 1);
-    EXPECT_NE(log().find("Sync frequency changed during the averaging"), std::string::npos);
 }
 
 struct StreamFault {
