@@ -12,11 +12,8 @@
 
 namespace {
 
-// Where the child keeps its settings and recovery files: beside the files of the test, never
-// the user's.
 const char* const BASE_ENV[] = {"TOLMAR_LINK=virtual", "TOLMAR_VSENSOR_SPEED=0",
-                                "TOLMAR_FIRMWARE_DIR=" FIRMWARE_SOURCE_DIR,
-                                "XDG_CONFIG_HOME=cli-config", "XDG_DATA_HOME=cli-data"};
+                                "TOLMAR_FIRMWARE_DIR=" FIRMWARE_SOURCE_DIR};
 
 }  // namespace
 
@@ -34,6 +31,14 @@ CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<s
         dup2(fds[1], STDERR_FILENO);
         close(fds[0]);
         for (const char* e : BASE_ENV) putenv(const_cast<char*>(e));
+        // Settings and recovery files beside the files of the test (absolute paths, as the
+        // directory lookup wants them), never the user's, so that a program running on this
+        // machine and the test do not meet.
+        char cwd[4096];
+        const std::string here = getcwd(cwd, sizeof cwd) ? cwd : "/nonexistent";
+        setenv("HOME", here.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (here + "/cli-config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (here + "/cli-data").c_str(), 1);
         for (const std::string& e : env) putenv(strdup(e.c_str()));
         std::vector<char*> argv{const_cast<char*>(KALDER_CLI)};
         for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
