@@ -183,54 +183,6 @@ TEST_F(ControllerTest, StopDuringMultipleScansStartsNoFurtherPass) {
     expectInstrumentLeftIdle();
 }
 
-// Pulling the cable in the middle of a run ends it with a lost sensor and no scan end; its
-// recovery file, brought up to date, keeps what was measured.
-struct unplugCase {
-    const char* name;
-    const char* profile;
-    int scanType;
-    bool aspectRatio;
-};
-
-class UnplugTest : public VirtualUnit, public ::testing::WithParamInterface<unplugCase> {};
-
-TEST_P(UnplugTest, PulledCableGivesSensorDisconnected) {
-    const unplugCase& c = GetParam();
-    connectUnit(c.profile);
-    fixedScanSettings* s = quickSettings();
-    s->values().tracesPerScan = 0;
-    s->values().scanType = c.scanType;
-    s->values().aspectRatioFamily = c.aspectRatio;
-    s->values().aspectRatios = {1.0, 1.5, 2.0};
-    s->values().trEnd = 300;
-    recoveryDirectory = QString::fromStdString(dir->path());
-
-    bool pulled = false;
-    const scanRecord r = runScan(s, [&](scanController&, const scanRecord& so) {
-        if (!pulled && so.electrodeVoltages.size() + so.aspectRatios.size() >= 2) {
-            vsensor::unplug();
-            pulled = true;
-        }
-    });
-
-    EXPECT_TRUE(pulled);
-    EXPECT_TRUE(r.disconnected());
-    EXPECT_FALSE(r.ended);
-    const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({recoveryDirectory});
-    ASSERT_EQ(runs.size(), 1);
-    EXPECT_EQ(runs[0].typeName, typeName);
-    std::unique_ptr<tarvoDataSet> kept(recovery::openUnfinishedRun(runs[0].path));
-    ASSERT_NE(kept, nullptr);
-    EXPECT_EQ(kept->scanCount(), dataSet->scanCount());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Controllers, UnplugTest,
-    ::testing::Values(unplugCase{"timeAveraged", "single", TimeAveragedScan, false},
-                      unplugCase{"timeResolved", "single", TimeResolvedScan, false},
-                      unplugCase{"aspectRatio", "ar", TimeAveragedScan, true}),
-    [](const ::testing::TestParamInfo<unplugCase>& info) { return std::string(info.param.name); });
-
 TEST_F(ControllerTest, TimeResolvedScanStoresEverySliceButTheLast) {
     connectUnit("single");
     fixedScanSettings* s = quickSettings();

@@ -2,17 +2,20 @@
 // controllers: each run reports what the read-out documents for the fault (its code in the
 // library's log), ends the way the controller promises (the library's retry and a normal end,
 // the end of the pass, or a lost sensor), does not hang, leaves no thread behind, and keeps
-// every trace that arrived before the fault, in the data set and in the file saved from it.
+// every trace that arrived before the fault, in the data set, in the file saved from it and,
+// when the sensor was lost, in the run's recovery file.
 #include <gtest/gtest.h>
 
 #include <QObject>
 #include <atomic>
 #include <cmath>
+#include <memory>
 #include <mutex>
 #include <string>
 
 #include "acquisition/scancontroller.h"
 #include "data/ivtrace.h"
+#include "data/recovery.h"
 #include "data/tarvodataset.h"
 #include "data/tarvoscans.h"
 #include "virtualunit.h"
@@ -53,56 +56,24 @@ struct faultCase {
 // ends its pass and never checks its start and stop, so the monitor reports the loss after it.
 const char* const kReadBack = "Failed to read FPGA config parameters from Fpga";
 const char* const kStop = "Failed to stop running scan";
+const char* const kRun = "Failed to run scan";
 using F = vsensor::Fault;
 
+// clang-format off
 const faultCase kCases[] = {
-    {"DataReadFail",
-     F::DataReadFail,
-     1,
-     1,
-     "CCEC",
-     {"with code -1", "with code -1", kReadBack, "with code -1"}},
-    {"DataReadFailSecond",
-     F::DataReadFail,
-     2,
-     1,
-     "CCEC",
-     {"with code -1", "with code -1", kReadBack, "with code -1"}},
-    {"DataWriteFail", F::DataWriteFail, 1, 1, "DDEC", {kStop, kStop, kReadBack, ""}},
-    {"DataWriteFailPersistent",
-     F::DataWriteFail,
-     1,
-     100000,
-     "DDED",
-     {kStop, kStop, kReadBack, "Failed to run scan"}},
-    {"ShortBlock",
-     F::ShortBlock,
-     1,
-     1,
-     "CCCC",
-     {"with code -3", "with code -6", "with code -3", "with code -3"}},
-    {"StreamStop",
-     F::StreamStop,
-     1,
-     1,
-     "CCCC",
-     {"with code -2", "with code -2", "with code -2", "with code -2"}},
-    {"SyncLoss",
-     F::SyncLoss,
-     1,
-     1,
-     "CCCC",
-     {"with code -2", "with code -4", "with code -3", "with code -2"}},
-    {"SyncPeriodChange", F::SyncPeriodChange, 1, 1, "CECC", {"", "with code -8", "", ""}},
-    {"I2cNoAcknowledge", F::I2cWriteFail, 1, 1, "CCCC", {"", "", "", ""}},
-    {"I2cReadFail", F::I2cReadFail, 1, 1, "CCCC", {"", "", "", ""}},
-    {"Unplug",
-     F::Unplug,
-     1,
-     1,
-     "DDED",
-     {"normal scan (error -6)", "synchronized scan (error -9)", kReadBack, "Failed to run scan"}},
+    {"DataReadFail",       F::DataReadFail, 1, 1, "CCEC", {"with code -1", "with code -1", kReadBack, "with code -1"}},
+    {"DataReadFailSecond", F::DataReadFail, 2, 1, "CCEC", {"with code -1", "with code -1", kReadBack, "with code -1"}},
+    {"DataWriteFail",      F::DataWriteFail, 1, 1, "DDEC", {kStop, kStop, kReadBack, ""}},
+    {"DataWriteFailPersistent", F::DataWriteFail, 1, 100000, "DDED", {kStop, kStop, kReadBack, kRun}},
+    {"ShortBlock",         F::ShortBlock, 1, 1, "CCCC", {"with code -3", "with code -6", "with code -3", "with code -3"}},
+    {"StreamStop",         F::StreamStop, 1, 1, "CCCC", {"with code -2", "with code -2", "with code -2", "with code -2"}},
+    {"SyncLoss",           F::SyncLoss, 1, 1, "CCCC", {"with code -2", "with code -4", "with code -3", "with code -2"}},
+    {"SyncPeriodChange",   F::SyncPeriodChange, 1, 1, "CECC", {"", "with code -8", "", ""}},
+    {"I2cNoAcknowledge",   F::I2cWriteFail, 1, 1, "CCCC", {"", "", "", ""}},
+    {"I2cReadFail",        F::I2cReadFail, 1, 1, "CCCC", {"", "", "", ""}},
+    {"Unplug",             F::Unplug, 1, 1, "DDED", {"normal scan (error -6)", "synchronized scan (error -9)", kReadBack, kRun}},
 };
+// clang-format on
 
 // Traces of every kind in a data set, and a sum over their first values that tells whether two
 // data sets hold the same traces.
@@ -165,6 +136,7 @@ TEST_P(FaultMatrixTest, FaultEndsTheRunAsDocumentedAndKeepsItsTraces) {
     p.trRes = 100.0;
     p.aspectRatioFamily = kind == scanKind::AspectRatio;
     p.aspectRatios = {1.0, 1.5};
+    recoveryDirectory = QString::fromStdString(dir->path());
     const int threadsBefore = threadCount();
 
     // The fault is armed from the scan thread itself, right after the first trace arrived, so
@@ -220,16 +192,28 @@ TEST_P(FaultMatrixTest, FaultEndsTheRunAsDocumentedAndKeepsItsTraces) {
         }
     }
 
-    // And the file saved from the data set holds the same traces.
+    // A lost sensor leaves the run's recovery file, brought up to date; a run that ended
+    // removed it. Both that file and the file saved from the data set hold the same traces.
+    const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({recoveryDirectory});
+    ASSERT_EQ(runs.size(), end == 'D' ? 1 : 0);
     const QString path = QString::fromStdString(dir->file("run.kdf"));
     ASSERT_TRUE(dataSet->save(path));
-    try {
-        tarvoDataSet loaded(path);
+    auto expectSameTraces = [&held](tarvoDataSet& loaded, const char* what) {
         const traceTally read = tally(loaded);
-        EXPECT_EQ(read.count, held.count);
-        EXPECT_NEAR(read.sum, held.sum, 1e-9 * (1.0 + std::fabs(held.sum)));
+        EXPECT_EQ(read.count, held.count) << what;
+        EXPECT_NEAR(read.sum, held.sum, 1e-9 * (1.0 + std::fabs(held.sum))) << what;
+    };
+    try {
+        tarvoDataSet saved(path);
+        expectSameTraces(saved, "saved file");
+        if (end == 'D') {
+            EXPECT_EQ(runs[0].typeName, typeName);
+            std::unique_ptr<tarvoDataSet> kept(recovery::openUnfinishedRun(runs[0].path));
+            ASSERT_NE(kept, nullptr);
+            expectSameTraces(*kept, "recovery file");
+        }
     } catch (int code) {
-        FAIL() << "the saved file does not load: " << code;
+        FAIL() << "a file does not load: " << code;
     }
 }
 

@@ -257,38 +257,46 @@ TEST(KalderCli, EveryScanKindPrintsItsRecords) {
     EXPECT_NE(inspect.out.find("(temperature records)"), std::string::npos) << inspect.out;
 }
 
+// The words of a command line or environment; a leading "quick" stands for the short scan.
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> result;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) result.push_back(w);
+    if (!result.empty() && result[0] == "quick") {
+        result = quickScan({result.begin() + 1, result.end()});
+    }
+    return result;
+}
+
+void writeFile(const char* name, const std::string& bytes) {
+    QFile file(QString::fromLatin1(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
 struct exitCase {
     const char* name;
-    std::vector<std::string> args;
-    std::vector<std::string> env;
+    const char* args;
+    const char* env;
     int status;
     const char* message;         // part of the last line on standard error
     const char* kept = nullptr;  // a file written although the command failed
 };
 
-// The cases run in one directory holding the files they read.
+// The cases run in one directory holding the files they read: a text file, a good scan, the
+// scan cut inside its second trace (it keeps the first), the scan with a count no file of that
+// size can hold, and a damaged recovery file.
 class KalderCliExit : public ::testing::TestWithParam<exitCase> {
 protected:
     static void SetUpTestSuite() {
         dir = std::make_unique<TempDir>(true);
-        QFile text(QStringLiteral("notes.kdf"));
-        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-        text.write("measurement notes, no data in here\n");
-        text.close();
+        writeFile("notes.kdf", "measurement notes, no data in here\n");
         ASSERT_EQ(runCli(quickScan({"--out", "good.kdf"})).status, 0);
-        // Cut inside the second trace: the scan keeps the first. And a scan count no
-        // file of that size can hold.
         std::string whole = readWholeFile("good.kdf");
-        QFile cut(QStringLiteral("cut.kdf"));
-        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-        cut.write(whole.data(), static_cast<qint64>(whole.size() - 100));
-        QFile damaged(QStringLiteral("damaged.kdf"));
-        ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-        damaged.write("{}\n[DATA]\n\x0b\x00");
+        writeFile("cut.kdf", whole.substr(0, whole.size() - 100));
         whole.replace(whole.find("[DATA]") + 8 + 4 * 4 + 16, 4, "\x7f\xff\xff\xff");
-        QFile absurd(QStringLiteral("absurd.kdf"));
-        ASSERT_TRUE(absurd.open(QIODevice::WriteOnly));
-        absurd.write(whole.data(), static_cast<qint64>(whole.size()));
+        writeFile("absurd.kdf", whole);
+        writeFile("damaged.kdf", "{}\n[DATA]\n\x0b");
     }
     static void TearDownTestSuite() { dir.reset(); }
 
@@ -301,9 +309,7 @@ std::unique_ptr<TempDir> KalderCliExit::dir;
 QStringList filesHere() {
     QStringList files;
     QDirIterator it(QStringLiteral("."), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        files << it.next();
-    }
+    while (it.hasNext()) files << it.next();
     files.sort();
     return files;
 }
@@ -311,7 +317,7 @@ QStringList filesHere() {
 TEST_P(KalderCliExit, OneClearLineAndTheCode) {
     const exitCase& c = GetParam();
     const QStringList before = filesHere();
-    const CliRun run = runCli(c.args, c.env);
+    const CliRun run = runCli(words(c.args), words(c.env));
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(lastLine(run.err).find(c.message), std::string::npos) << run.err;
     if (c.status == 1 || c.status == 2 || c.status == 4) {
@@ -328,94 +334,51 @@ TEST_P(KalderCliExit, OneClearLineAndTheCode) {
     QFile::remove(QStringLiteral("x.kdf"));
 }
 
+// clang-format off
 const exitCase EXIT_CASES[] = {
-    {"noCommand", {}, {}, 1, "no command given"},
-    {"unknownCommand", {"measure"}, {}, 1, "unknown command \"measure\""},
-    {"unknownOption", quickScan({"--out", "x.kdf", "--colour"}), {}, 1, "Unknown option 'colour'"},
-    {"noOut", quickScan({}), {}, 1, "--out FILE.kdf is required"},
-    {"badType", quickScan({"--type", "fast", "--out", "x.kdf"}), {}, 1, "--type"},
-    {"badNumber", quickScan({"--bias-end", "ten", "--out", "x.kdf"}), {}, 1, "--bias-end"},
-    {"zeroStep", quickScan({"--bias-step", "0", "--out", "x.kdf"}), {}, 1, "--bias-step"},
-    {"negativeTraces", quickScan({"--traces", "-1", "--out", "x.kdf"}), {}, 1, "--traces"},
-    {"badRatios",
-     quickScan({"--type", "ar", "--aspect-ratios", "1,0", "--out", "x.kdf"}),
-     {},
-     1,
-     "--aspect-ratios"},
-    {"zeroInterval",
-     quickScan({"--scans", "3", "--interval", "0", "--out", "x.kdf"}),
-     {},
-     1,
-     "--interval"},
-    {"badDelimiter",
-     {"export", "good.kdf", "--csv", "o.csv", "--delimiter", ";;"},
-     {},
-     1,
-     "--delimiter"},
-    {"exportWithoutTarget", {"export", "good.kdf"}, {}, 1, "--mat OUT or --h5 OUT is required"},
-    {"twoFiles", {"inspect", "good.kdf", "cut.kdf"}, {}, 1, "one kdf file"},
-    {"noModule",
-     quickScan({"--out", "x.kdf"}),
-     {"TOLMAR_VSENSOR_MODULES=0"},
-     2,
-     "no sensor unit found"},
-    {"blankUnit", {"info"}, {"TOLMAR_VSENSOR_PROFILE=blank"}, 2, "no sensor unit found"},
+    {"noCommand", "", "", 1, "no command given"},
+    {"unknownCommand", "measure", "", 1, "unknown command \"measure\""},
+    {"unknownOption", "quick --out x.kdf --colour", "", 1, "Unknown option 'colour'"},
+    {"noOut", "quick", "", 1, "--out FILE.kdf is required"},
+    {"badType", "quick --type fast --out x.kdf", "", 1, "--type"},
+    {"badNumber", "quick --bias-end ten --out x.kdf", "", 1, "--bias-end"},
+    {"zeroStep", "quick --bias-step 0 --out x.kdf", "", 1, "--bias-step"},
+    {"negativeTraces", "quick --traces -1 --out x.kdf", "", 1, "--traces"},
+    {"badRatios", "quick --type ar --aspect-ratios 1,0 --out x.kdf", "", 1, "--aspect-ratios"},
+    {"zeroInterval", "quick --scans 3 --interval 0 --out x.kdf", "", 1, "--interval"},
+    {"badDelimiter", "export good.kdf --csv o.csv --delimiter ;;", "", 1, "--delimiter"},
+    {"exportWithoutTarget", "export good.kdf", "", 1, "--mat OUT or --h5 OUT is required"},
+    {"twoFiles", "inspect good.kdf cut.kdf", "", 1, "one kdf file"},
+    {"noModule", "quick --out x.kdf", "TOLMAR_VSENSOR_MODULES=0", 2, "no sensor unit found"},
+    {"blankUnit", "info", "TOLMAR_VSENSOR_PROFILE=blank", 2, "no sensor unit found"},
     // Asked for the electronics and without their library: no virtual sensor instead.
-    {"vendorWithoutLibrary",
-     quickScan({"--out", "x.kdf", "--csv", "x.csv"}),
-     {"TOLMAR_LINK=vendor", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"},
-     2,
-     "no USB link (TOLMAR_LINK=vendor): cannot load /nowhere/libqusb.so: /nowhere/libqusb.so: "
-     "cannot open shared object file"},
-    {"unknownLink", {"info"}, {"TOLMAR_LINK=usb"}, 2, "unknown TOLMAR_LINK value \"usb\""},
-    {"unusableUnit",
-     quickScan({"--out", "x.kdf"}),
-     {"TOLMAR_VSENSOR_PROFILE=unusable"},
-     2,
-     "not one this program drives"},
-    {"noSync",
-     quickScan({"--type", "resolved", "--out", "x.kdf"}),
-     {"TOLMAR_VSENSOR_SYNC_HZ=0"},
-     3,
-     "no valid sync signal"},
-    {"tooManySteps",
-     quickScan({"--bias-end", "60", "--bias-step", "0.01", "--out", "x.kdf"}),
-     {},
-     3,
-     "4096 steps max"},
+    {"vendorWithoutLibrary", "quick --out x.kdf --csv x.csv", "TOLMAR_LINK=vendor TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so", 2,
+     "no USB link (TOLMAR_LINK=vendor): cannot load /nowhere/libqusb.so: /nowhere/libqusb.so: cannot open shared object file"},
+    {"unknownLink", "info", "TOLMAR_LINK=usb", 2, "unknown TOLMAR_LINK value \"usb\""},
+    {"unusableUnit", "quick --out x.kdf", "TOLMAR_VSENSOR_PROFILE=unusable", 2, "not one this program drives"},
+    {"noSync", "quick --type resolved --out x.kdf", "TOLMAR_VSENSOR_SYNC_HZ=0", 3, "no valid sync signal"},
+    {"tooManySteps", "quick --bias-end 60 --bias-step 0.01 --out x.kdf", "", 3, "4096 steps max"},
     // The cable pulled in the middle of a scan: the scan failed, and what it measured is kept.
-    {"lostSensor",
-     quickScan({"--traces", "0", "--out", "x.kdf"}),
-     {"TOLMAR_VSENSOR_FAULTS=unplug@400"},
-     3,
-     "the sensor was lost during the scan",
-     "x.kdf"},
-    {"outInMissingDirectory", quickScan({"--out", "missing/x.kdf"}), {}, 4, "does not exist"},
-    {"outIsDirectory", quickScan({"--out", "."}), {}, 4, "is a directory"},
-    {"inspectMissing", {"inspect", "gone.kdf"}, {}, 4, "no such file"},
-    {"inspectNotKdf", {"inspect", "notes.kdf"}, {}, 4, "not a kdf data file"},
-    {"inspectDamaged", {"inspect", "absurd.kdf"}, {}, 4, "Invalid File"},
+    {"lostSensor", "quick --traces 0 --out x.kdf", "TOLMAR_VSENSOR_FAULTS=unplug@400", 3, "the sensor was lost during the scan", "x.kdf"},
+    {"outInMissingDirectory", "quick --out missing/x.kdf", "", 4, "does not exist"},
+    {"outIsDirectory", "quick --out .", "", 4, "is a directory"},
+    {"inspectMissing", "inspect gone.kdf", "", 4, "no such file"},
+    {"inspectNotKdf", "inspect notes.kdf", "", 4, "not a kdf data file"},
+    {"inspectDamaged", "inspect absurd.kdf", "", 4, "Invalid File"},
     // A file cut short: what was complete before the cut, and a warning.
-    {"inspectTruncated", {"inspect", "cut.kdf"}, {}, 0, "cut.kdf is truncated (cut short): 1 of"},
-    {"exportTruncated", {"export", "cut.kdf", "--csv", "cut.csv"}, {}, 0, "truncated"},
-    {"exportUnwritable", {"export", "good.kdf", "--mat", "missing/o.mat"}, {}, 4, "does not exist"},
+    {"inspectTruncated", "inspect cut.kdf", "", 0, "cut.kdf is truncated (cut short): 1 of"},
+    {"exportTruncated", "export cut.kdf --csv cut.csv", "", 0, "truncated"},
+    {"exportUnwritable", "export good.kdf --mat missing/o.mat", "", 4, "does not exist"},
     // Recovery needs one of its two forms, and an --out that can be written; a damaged recovery
     // file is a file error and stays where it is.
-    {"recoverWithoutForm", {"recover"}, {}, 1, "either --list or --open"},
-    {"recoverBothForms", {"recover", "--list", "--open", "damaged.kdf"}, {}, 1, "either --list"},
-    {"recoverWithoutOut", {"recover", "--open", "damaged.kdf"}, {}, 1, "needs --out"},
-    {"recoverMissing", {"recover", "--open", "gone.kdf", "--out", "x.kdf"}, {}, 4, "no such file"},
-    {"recoverUnwritable",
-     {"recover", "--open", "damaged.kdf", "--out", "missing/x.kdf"},
-     {},
-     4,
-     "does not exist"},
-    {"recoverDamaged",
-     {"recover", "--open", "damaged.kdf", "--out", "x.kdf"},
-     {},
-     4,
-     "damaged.kdf"},
+    {"recoverWithoutForm", "recover", "", 1, "either --list or --open"},
+    {"recoverBothForms", "recover --list --open damaged.kdf", "", 1, "either --list or --open"},
+    {"recoverWithoutOut", "recover --open damaged.kdf", "", 1, "needs --out"},
+    {"recoverMissing", "recover --open gone.kdf --out x.kdf", "", 4, "no such file"},
+    {"recoverUnwritable", "recover --open damaged.kdf --out missing/x.kdf", "", 4, "does not exist"},
+    {"recoverDamaged", "recover --open damaged.kdf --out x.kdf", "", 4, "damaged.kdf"},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Cases, KalderCliExit, ::testing::ValuesIn(EXIT_CASES),
                          [](const ::testing::TestParamInfo<exitCase>& info) {
