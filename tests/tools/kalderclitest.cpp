@@ -25,6 +25,10 @@
 
 namespace {
 
+CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    return runProgram(KALDER_CLI, args, env);
+}
+
 // A short scan on the virtual unit: no settling wait, a small bias sweep, little averaging.
 std::vector<std::string> quickScan(std::vector<std::string> more) {
     std::vector<std::string> args = {"scan", "--settle-ms", "0",  "--bias-start", "0", "--bias-end",
@@ -257,15 +261,10 @@ TEST(KalderCli, EveryScanKindPrintsItsRecords) {
     EXPECT_NE(inspect.out.find("(temperature records)"), std::string::npos) << inspect.out;
 }
 
-// The words of a command line or environment; a leading "quick" stands for the short scan.
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> result;
-    std::istringstream in(line);
-    for (std::string w; in >> w;) result.push_back(w);
-    if (!result.empty() && result[0] == "quick") {
-        result = quickScan({result.begin() + 1, result.end()});
-    }
-    return result;
+// The words of a command line; a leading "quick" stands for the short scan.
+std::vector<std::string> commandLine(const std::string& line) {
+    const std::vector<std::string> w = words(line);
+    return !w.empty() && w[0] == "quick" ? quickScan({w.begin() + 1, w.end()}) : w;
 }
 
 void writeFile(const char* name, const std::string& bytes) {
@@ -317,7 +316,7 @@ QStringList filesHere() {
 TEST_P(KalderCliExit, OneClearLineAndTheCode) {
     const exitCase& c = GetParam();
     const QStringList before = filesHere();
-    const CliRun run = runCli(words(c.args), words(c.env));
+    const CliRun run = runCli(commandLine(c.args), words(c.env));
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(lastLine(run.err).find(c.message), std::string::npos) << run.err;
     if (c.status == 1 || c.status == 2 || c.status == 4) {
@@ -388,7 +387,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, KalderCliExit, ::testing::ValuesIn(EXIT_CASES),
 // A scan that runs until stopped ends on Ctrl+C, writes what it measured and reports success.
 TEST(KalderCli, InterruptEndsTheScanAndKeepsTheData) {
     TempDir dir(true);
-    CliProcess process(quickScan({"--traces", "0", "--out", "stopped.kdf", "--csv", "s.csv"}));
+    CliProcess process(KALDER_CLI,
+                       quickScan({"--traces", "0", "--out", "stopped.kdf", "--csv", "s.csv"}));
     ASSERT_TRUE(process.waitForLine([](const std::string& line) {
         return line.size() > 7 && line.compare(line.size() - 7, 7, " traces") == 0;
     }));
@@ -409,7 +409,7 @@ TEST(KalderCli, InterruptEndsTheScanAndKeepsTheData) {
 // Ctrl+C while the high voltage settles: no scan, no file.
 TEST(KalderCli, InterruptBeforeTheScanWritesNothing) {
     TempDir dir(true);
-    CliProcess process(quickScan({"--settle-ms", "600000", "--out", "never.kdf"}));
+    CliProcess process(KALDER_CLI, quickScan({"--settle-ms", "600000", "--out", "never.kdf"}));
     ASSERT_TRUE(process.waitForLine(
         [](const std::string& line) { return line.find("Allowing") != std::string::npos; }));
     process.signal(SIGINT);
