@@ -1,7 +1,8 @@
 // The four scan controllers, each in its own thread with a real event loop, on the virtual
-// sensor: complete runs fill the data set with the expected scans and traces, passes repeat at
-// their interval, a stop ends a pass, a pulled cable reports a lost sensor, and a disc scan
-// gives back the plasma model's energies and flux profile.
+// sensor: complete runs fill the data set with the expected scans and traces and name the unit
+// they came from, passes repeat at their interval, a stop starts no further pass, and a disc scan
+// gives back the plasma model's energies and flux profile. (Faults and a pulled cable: the fault
+// matrix.)
 #include <gtest/gtest.h>
 
 #include <QDateTime>

@@ -101,10 +101,6 @@ std::string lastLine(const std::string& text) {
     return text.substr(start == std::string::npos ? 0 : start + 1, end - start);
 }
 
-bool fileExists(const std::string& path) {
-    return QFile::exists(QString::fromStdString(path));
-}
-
 TEST(KalderCli, ScanInspectAndExportRoundTrip) {
     TempDir dir(true);
     const CliRun scan =
@@ -417,7 +413,7 @@ TEST(KalderCli, InterruptBeforeTheScanWritesNothing) {
     EXPECT_EQ(run.status, 3);
     EXPECT_NE(lastLine(run.err).find("interrupted before the scan started"), std::string::npos)
         << run.err;
-    EXPECT_FALSE(fileExists("never.kdf"));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("never.kdf")));
 }
 
 // A run that never ended, as its checkpoint left it: listed, saved as an ordinary data file
@@ -442,7 +438,7 @@ TEST(KalderCli, RecoverListsAndSavesAnUnfinishedRun) {
 
     const CliRun opened = runCli({"recover", "--open", recoveryPath, "--out", "recovered.kdf"});
     ASSERT_EQ(opened.status, 0) << opened.err;
-    EXPECT_FALSE(fileExists(recoveryPath));
+    EXPECT_FALSE(QFile::exists(recoveryFile));
     tarvoDataSet recovered(QStringLiteral("recovered.kdf"));
     EXPECT_FALSE(recovered.settingsMap.contains(recovery::UNFINISHED_KEY));
     ASSERT_EQ(recovered.sweepScans.size(), 1);
