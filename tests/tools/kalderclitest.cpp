@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -37,44 +36,29 @@ std::vector<std::string> quickScan(std::vector<std::string> more) {
     return args;
 }
 
-struct channelResult {
-    double energy;
-    double flux;
-};
-
-// The "channel N: ..." lines of a summary.
-std::vector<channelResult> channelsOf(const std::string& text) {
-    std::vector<channelResult> result;
+// The numbers of each line of `text` that matches `format`, all of whose `count` conversions
+// are %lf.
+std::vector<std::vector<double>> linesOf(const std::string& text, const char* format, int count) {
+    std::vector<std::vector<double>> rows;
     std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        int channel = 0;
-        channelResult r{};
-        if (std::sscanf(line.c_str(), "channel %d: average energy %lf eV, ion flux %lf A/m2",
-                        &channel, &r.energy, &r.flux) == 3) {
-            result.push_back(r);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<double> v(8);
+        if (std::sscanf(line.c_str(), format, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
+                        &v[7]) == count) {
+            rows.push_back(v);
         }
     }
-    return result;
+    return rows;
 }
 
-// The two peak energies and their separation of each "channel N: IEDF peaks at ..." line.
-std::vector<std::array<double, 3>> peaksOf(const std::string& text) {
-    std::vector<std::array<double, 3>> result;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        int channel = 0;
-        double first = 0, second = 0, separation = 0, ignored = 0;
-        if (std::sscanf(line.c_str(),
-                        "channel %d: IEDF peaks at %lf eV (height %lf A/eV, FWHM %lf eV) and %lf "
-                        "eV (height %lf A/eV, FWHM %lf eV), separation %lf eV",
-                        &channel, &first, &ignored, &ignored, &second, &ignored, &ignored,
-                        &separation) == 8) {
-            result.push_back({first, second, separation});
-        }
-    }
-    return result;
+const char* const CHANNEL_LINE = "channel %lf: average energy %lf eV, ion flux %lf A/m2";
+// Channel, first peak, height, width, second peak, height, width, separation.
+const char* const PEAKS_LINE =
+    "channel %lf: IEDF peaks at %lf eV (height %lf A/eV, FWHM %lf eV) and %lf eV (height %lf "
+    "A/eV, FWHM %lf eV), separation %lf eV";
+
+size_t channelLines(const std::string& text) {
+    return linesOf(text, CHANNEL_LINE, 3).size();
 }
 
 const std::string VIRTUAL_NOTICE = "kalder-cli: measuring on the built-in Virtual Sensor";
@@ -109,22 +93,22 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
                {"TOLMAR_VSENSOR_PROFILE=disc13"});
     ASSERT_EQ(scan.status, 0) << scan.err;
     EXPECT_EQ(scan.out.substr(0, scan.out.find('\n')), "1 scans, 2 traces");
-    const std::vector<channelResult> printed = channelsOf(scan.out);
+    const std::vector<std::vector<double>> printed = linesOf(scan.out, CHANNEL_LINE, 3);
     ASSERT_EQ(printed.size(), 13u) << scan.out;
 
     // The IEDF peaks come back within 1 eV of the model's (lowered towards the edge), their
     // separation within 2 eV. (The model's flux profile and mean energies are checked on the
     // same scan through the session, in the acquisition tests.)
     const vsensor::PlasmaModel model = vsensor::plasmaModel();
-    const std::vector<std::array<double, 3>> peaks = peaksOf(scan.out);
+    const std::vector<std::vector<double>> peaks = linesOf(scan.out, PEAKS_LINE, 8);
     ASSERT_EQ(peaks.size(), 13u) << scan.out;
     for (int k = 0; k < 13; ++k) {
         const double scale = 1 - model.edgeEnergyDrop * std::pow(vsensor::sensorRadius(k, 13), 2);
-        EXPECT_GT(printed[k].energy, model.peaks[0].energy * scale);
-        EXPECT_LT(printed[k].energy, model.peaks[1].energy * scale);
-        EXPECT_NEAR(peaks[k][0], model.peaks[0].energy * scale, 1.0) << k;
-        EXPECT_NEAR(peaks[k][1], model.peaks[1].energy * scale, 1.0) << k;
-        EXPECT_NEAR(peaks[k][2], (model.peaks[1].energy - model.peaks[0].energy) * scale, 2.0);
+        EXPECT_GT(printed[k][1], model.peaks[0].energy * scale);
+        EXPECT_LT(printed[k][1], model.peaks[1].energy * scale);
+        EXPECT_NEAR(peaks[k][1], model.peaks[0].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][4], model.peaks[1].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][7], (model.peaks[1].energy - model.peaks[0].energy) * scale, 2.0);
     }
     EXPECT_NE(scan.out.find("average energy over 13 sensors: mean "), std::string::npos);
     EXPECT_NE(scan.out.find("ion flux over 13 sensors: mean "), std::string::npos);
@@ -139,8 +123,8 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
     EXPECT_EQ(set.settingsMap.value("linkBackend").toString(), "virtual");
     const ivTrace& average = *set.sweepScans[0]->average;
     for (int c = 0; c < 13; ++c) {
-        EXPECT_NEAR(average.averageEnergy(c), printed[c].energy, 1e-3 * printed[c].energy);
-        EXPECT_NEAR(average.ionFlux(c), printed[c].flux, 1e-3 * printed[c].flux);
+        EXPECT_NEAR(average.averageEnergy(c), printed[c][1], 1e-3 * printed[c][1]);
+        EXPECT_NEAR(average.ionFlux(c), printed[c][2], 1e-3 * printed[c][2]);
     }
 
     const CliRun inspect = runCli({"inspect", "run.kdf"});
@@ -152,7 +136,7 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
           "  biasEnd: 78\n", "  linkBackend: virtual\n", " traces, electrode voltage 75 V\n"}) {
         EXPECT_NE(inspect.out.find(line), std::string::npos) << line;
     }
-    EXPECT_EQ(channelsOf(inspect.out).size(), 13u);
+    EXPECT_EQ(channelLines(inspect.out), 13u);
     EXPECT_EQ(simulatedChannels(scan.out), 13u);
     EXPECT_EQ(simulatedChannels(inspect.out), 13u);
 
@@ -229,7 +213,7 @@ TEST(KalderCli, EveryScanKindPrintsItsRecords) {
         const std::string slot = "\ntime " + std::to_string(t) + " us:\n";
         EXPECT_NE(resolved.out.find(slot), std::string::npos) << resolved.out;
     }
-    EXPECT_EQ(channelsOf(resolved.out).size(), 4u);
+    EXPECT_EQ(channelLines(resolved.out), 4u);
 
     const CliRun ar = runCli(quickScan({"--type", "ar", "--aspect-ratios", "1, 1.5", "--ar-iv-acc",
                                         "16", "--out", "ar.kdf", "--json"}),
