@@ -102,7 +102,7 @@ TEST_P(KilledRunTest, RecoveryFileOfAKilledRunLoads) {
     QProcess child;
     child.setStandardErrorFile(QProcess::nullDevice());
     child.setProcessChannelMode(QProcess::SeparateChannels);
-    child.start(CHECKPOINT_CHILD, {dirOf(work)});
+    child.start(CHECKPOINT_CHILD, {"--checkpoint", dirOf(work)});
     ASSERT_TRUE(child.waitForStarted(-1));
     bool killed = false;
     while (!killed && child.waitForReadyRead(-1)) {

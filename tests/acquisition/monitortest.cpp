@@ -168,7 +168,9 @@ TEST_F(HandlerTest, UnusableUnitIsReportedOnEveryAttemptAndNeverConnected) {
         loop.exec();
         EXPECT_FALSE(handler.isConnected());
     }
-    EXPECT_EQ(reports, 3);
+    // At least the three attempts waited for: reports queued before the loop ended may still
+    // arrive in its last pass, however many attempts the handler's thread made meanwhile.
+    EXPECT_GE(reports, 3);
     EXPECT_FALSE(connectedSignal);
 }
 

@@ -1,9 +1,14 @@
-// Soak run of the acquisition session: many short time-averaged scans on the virtual sensor,
-// one after the other, each in a thread of its own with a data set that is discarded afterwards.
-// Prints the resident memory after the first 100 scans and after the last, and the counts of
-// open file descriptors and threads before and after; fails (exit code 1) when the memory grew
-// by 5 % or more, or a descriptor or thread was left behind.
-// Usage: acquisition_soak [SCANS]  (default 10000)
+// Long runs of the acquisition session on the virtual sensor, with a virtual clock.
+//
+// acquisition_soak [SCANS] (default 10000): many short time-averaged scans, one after the other,
+// each in a thread of its own with a data set that is discarded afterwards. Prints the resident
+// memory after the first 100 scans and after the last, and the counts of open file descriptors
+// and threads before and after; fails (exit code 1) when the memory grew by 5 % or more, or a
+// descriptor or thread was left behind. Run by scripts/soak.
+//
+// acquisition_soak --checkpoint DIR: a run of repeated passes that never ends, checkpointed after
+// every pass into DIR, for the recovery tests. Prints "saving N" before and "saved N" after the
+// checkpoint of pass N, so that the test can kill it at a chosen moment.
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
@@ -14,6 +19,8 @@
 #include <memory>
 
 #include "acquisition/acquisitionsession.h"
+#include "acquisition/runcheckpoint.h"
+#include "acquisition/scancontroller.h"
 #include "data/tarvodataset.h"
 #include "quickscan.h"
 #include "tolmar2/TolmarCntrl.h"
@@ -64,30 +71,8 @@ bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
     return ended;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const int scans = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
-    if (scans < 100) {
-        std::fprintf(stderr, "at least 100 scans\n");
-        return 2;
-    }
-    // The library's log lines go to standard error; a soak writes no log file.
-    TolmarCntrl::setLogging(0);
-    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-    if (!useVirtualLink(FIRMWARE_SOURCE_DIR)) {
-        return 2;
-    }
-    useVirtualClock();
-    vsensor::loadProfile("single");
-    TolmarCntrl cntrl;
-    if (cntrl.connectTo(false) != 1) {
-        std::fprintf(stderr, "no virtual sensor\n");
-        return 2;
-    }
+int soak(TolmarCntrl& cntrl, int scans) {
     fixedScanSettings settings(quickScanParameters());
-
     const int fdsBefore = entries("/proc/self/fd");
     const int threadsBefore = entries("/proc/self/task");
     long rssAt100 = 0;
@@ -116,4 +101,65 @@ int main(int argc, char** argv) {
         failed == 0 && growth < 5.0 && fdsAfter <= fdsBefore && threadsAfter <= threadsBefore;
     std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
     return ok ? 0 : 1;
+}
+
+// Repeated passes until killed, checkpointed into the current directory.
+int checkpointedRun(QCoreApplication& app, TolmarCntrl& cntrl) {
+    scanParameters p = quickScanParameters();
+    p.multipleScans = true;
+    p.intervalMs = 20.0;
+    p.scanLengthMs = 1e15;
+    fixedScanSettings settings(p);
+    acquisitionSession session;
+    session.attach(&cntrl, false);
+    session.lockDevice();
+    const scanLaunch launch = session.prepareRun(&settings, std::nan(""));
+    if (launch.outcome != scanLaunch::Ready) {
+        return 5;
+    }
+    std::unique_ptr<tarvoDataSet> dataSet(launch.dataSet);
+    scanController* controller = session.runningController();
+    runCheckpoint checkpoint(dataSet.get(), QDir::currentPath(), controller->typeName());
+    QObject::connect(controller, &scanController::scanCounter, &app, [&](int pass) {
+        if (pass > 1) {
+            std::printf("saving %d\n", pass - 1);
+            std::fflush(stdout);
+            checkpoint.passCompleted();
+            std::printf("saved %d\n", pass - 1);
+            std::fflush(stdout);
+        }
+    });
+    session.launchRun({});
+    return app.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const bool checkpointed = argc == 3 && QByteArray(argv[1]) == "--checkpoint";
+    if (checkpointed && !QDir::setCurrent(QString::fromLocal8Bit(argv[2]))) {
+        return 2;
+    }
+    const int scans = argc > 1 && !checkpointed ? QString::fromLocal8Bit(argv[1]).toInt() : 10000;
+    if (scans < 100) {
+        std::fprintf(stderr, "at least 100 scans\n");
+        return 2;
+    }
+    if (!checkpointed) {
+        // The library's log lines go to standard error; a soak writes no log file.
+        TolmarCntrl::setLogging(0);
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    }
+    if (!useVirtualLink(FIRMWARE_SOURCE_DIR)) {
+        return 2;
+    }
+    useVirtualClock();
+    vsensor::loadProfile("single");
+    TolmarCntrl cntrl;
+    if (cntrl.connectTo(false) != 1) {
+        std::fprintf(stderr, "no virtual sensor\n");
+        return 2;
+    }
+    return checkpointed ? checkpointedRun(app, cntrl) : soak(cntrl, scans);
 }

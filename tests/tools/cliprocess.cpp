@@ -1,58 +1,39 @@
 #include "cliprocess.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
+#include <QDir>
+#include <QProcessEnvironment>
+#include <sstream>
 
-#include "tempdir.h"
-
-namespace {
-
-// Where the child keeps its settings and recovery files: beside the files of the test, never
-// the user's.
-const char* const BASE_ENV[] = {"TOLMAR_LINK=virtual", "TOLMAR_VSENSOR_SPEED=0",
-                                "TOLMAR_FIRMWARE_DIR=" FIRMWARE_SOURCE_DIR,
-                                "XDG_CONFIG_HOME=cli-config", "XDG_DATA_HOME=cli-data"};
-
-}  // namespace
-
-CliProcess::CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    char name[] = "/tmp/kalder-cli-outXXXXXX";
-    const int out = mkstemp(name);
-    outFile = name;
-    int fds[2];
-    if (out < 0 || pipe(fds) != 0) {
-        return;
+CliProcess::CliProcess(const char* program, const std::vector<std::string>& args,
+                       const std::vector<std::string>& env) {
+    // Settings and recovery files beside the files of the test, never the user's, so that a
+    // program running on this machine and the test do not meet.
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    const QString here = QDir::currentPath();
+    e.insert("HOME", here);
+    e.insert("XDG_CONFIG_HOME", here + "/cli-config");
+    e.insert("XDG_DATA_HOME", here + "/cli-data");
+    e.insert("TOLMAR_LINK", "virtual");
+    e.insert("TOLMAR_VSENSOR_SPEED", "0");
+    e.insert("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR);
+    for (const std::string& entry : env) {
+        const size_t eq = entry.find('=');
+        e.insert(QString::fromStdString(entry.substr(0, eq)),
+                 QString::fromStdString(entry.substr(eq + 1)));
     }
-    pid = fork();
-    if (pid == 0) {
-        dup2(out, STDOUT_FILENO);
-        dup2(fds[1], STDERR_FILENO);
-        close(fds[0]);
-        for (const char* e : BASE_ENV) putenv(const_cast<char*>(e));
-        for (const std::string& e : env) putenv(strdup(e.c_str()));
-        std::vector<char*> argv{const_cast<char*>(KALDER_CLI)};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(KALDER_CLI, argv.data());
-        _exit(127);
-    }
-    close(out);
-    close(fds[1]);
-    errPipe = fds[0];
+    QStringList arguments;
+    for (const std::string& a : args) arguments << QString::fromStdString(a);
+    process.setProcessEnvironment(e);
+    process.setReadChannel(QProcess::StandardError);
+    process.start(QString::fromLocal8Bit(program), arguments);
 }
 
 CliProcess::~CliProcess() {
-    if (pid > 0) {
-        kill(pid, SIGKILL);
-        finish();
-    }
-    if (!outFile.empty()) {
-        unlink(outFile.c_str());
+    if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(-1);
     }
 }
 
@@ -66,39 +47,38 @@ bool CliProcess::waitForLine(const std::function<bool(const std::string&)>& want
                 return true;
             }
         }
-        char chunk[4096];
-        const ssize_t n = errPipe < 0 ? 0 : read(errPipe, chunk, sizeof chunk);
-        if (n <= 0) {
+        if (process.bytesAvailable() == 0 && !process.waitForReadyRead(-1)) {
             return false;
         }
-        err.append(chunk, static_cast<size_t>(n));
+        err += process.readAllStandardError().toStdString();
     }
 }
 
 void CliProcess::signal(int number) {
-    if (pid > 0) {
-        kill(pid, number);
-    }
+    ::kill(static_cast<pid_t>(process.processId()), number);
 }
 
 CliRun CliProcess::finish() {
     CliRun run;
-    waitForLine([](const std::string&) { return false; });
-    if (errPipe >= 0) {
-        close(errPipe);
-        errPipe = -1;
+    process.waitForFinished(-1);
+    if (process.error() != QProcess::FailedToStart &&
+        process.exitStatus() == QProcess::NormalExit) {
+        run.status = process.exitCode();
     }
-    int raw = 0;
-    if (pid > 0 && waitpid(pid, &raw, 0) == pid && WIFEXITED(raw)) {
-        run.status = WEXITSTATUS(raw);
-    }
-    pid = -1;
-    run.out = readWholeFile(outFile);
-    run.err = err;
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = err + process.readAllStandardError().toStdString();
     return run;
 }
 
-CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    CliProcess process(args, env);
+CliRun runProgram(const char* program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& env) {
+    CliProcess process(program, args, env);
     return process.finish();
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::vector<std::string> result;
+    std::istringstream in(line);
+    for (std::string w; in >> w;) result.push_back(w);
+    return result;
 }

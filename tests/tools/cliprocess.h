@@ -1,10 +1,10 @@
-// Runs kalder-cli as a user runs it: a child process in the current directory, on the virtual
-// sensor, with a settings store of its own, standard output and standard error captured.
+// Runs a tool (kalder-cli, tolmar-info) as a user runs it: a child process in the current
+// directory, on the virtual sensor, with settings and data directories of its own, standard
+// output and standard error captured.
 #ifndef TESTS_TOOLS_CLIPROCESS_H
 #define TESTS_TOOLS_CLIPROCESS_H
 
-#include <sys/types.h>
-
+#include <QProcess>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,10 +18,9 @@ struct CliRun {
 class CliProcess {
 public:
     // `env`: extra NAME=value entries over the test's environment.
-    CliProcess(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+    CliProcess(const char* program, const std::vector<std::string>& args,
+               const std::vector<std::string>& env = {});
     ~CliProcess();
-    CliProcess(const CliProcess&) = delete;
-    CliProcess& operator=(const CliProcess&) = delete;
 
     // Reads standard error line by line until `wanted` returns true for a line (true) or the
     // stream ends (false).
@@ -31,14 +30,15 @@ public:
     CliRun finish();
 
 private:
-    pid_t pid = -1;
-    int errPipe = -1;
-    std::string outFile;
+    QProcess process;
     std::string err;
     size_t scanned = 0;
 };
 
 // Starts, runs to the end and returns what the process printed.
-CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+CliRun runProgram(const char* program, const std::vector<std::string>& args,
+                  const std::vector<std::string>& env = {});
+// The words of a command line or environment.
+std::vector<std::string> words(const std::string& line);
 
 #endif  // TESTS_TOOLS_CLIPROCESS_H

@@ -10,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -25,6 +24,10 @@
 
 namespace {
 
+CliRun runCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
+    return runProgram(KALDER_CLI, args, env);
+}
+
 // A short scan on the virtual unit: no settling wait, a small bias sweep, little averaging.
 std::vector<std::string> quickScan(std::vector<std::string> more) {
     std::vector<std::string> args = {"scan", "--settle-ms", "0",  "--bias-start", "0", "--bias-end",
@@ -33,44 +36,29 @@ std::vector<std::string> quickScan(std::vector<std::string> more) {
     return args;
 }
 
-struct channelResult {
-    double energy;
-    double flux;
-};
-
-// The "channel N: ..." lines of a summary.
-std::vector<channelResult> channelsOf(const std::string& text) {
-    std::vector<channelResult> result;
+// The numbers of each line of `text` that matches `format`, all of whose `count` conversions
+// are %lf.
+std::vector<std::vector<double>> linesOf(const std::string& text, const char* format, int count) {
+    std::vector<std::vector<double>> rows;
     std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        int channel = 0;
-        channelResult r{};
-        if (std::sscanf(line.c_str(), "channel %d: average energy %lf eV, ion flux %lf A/m2",
-                        &channel, &r.energy, &r.flux) == 3) {
-            result.push_back(r);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<double> v(8);
+        if (std::sscanf(line.c_str(), format, &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
+                        &v[7]) == count) {
+            rows.push_back(v);
         }
     }
-    return result;
+    return rows;
 }
 
-// The two peak energies and their separation of each "channel N: IEDF peaks at ..." line.
-std::vector<std::array<double, 3>> peaksOf(const std::string& text) {
-    std::vector<std::array<double, 3>> result;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        int channel = 0;
-        double first = 0, second = 0, separation = 0, ignored = 0;
-        if (std::sscanf(line.c_str(),
-                        "channel %d: IEDF peaks at %lf eV (height %lf A/eV, FWHM %lf eV) and %lf "
-                        "eV (height %lf A/eV, FWHM %lf eV), separation %lf eV",
-                        &channel, &first, &ignored, &ignored, &second, &ignored, &ignored,
-                        &separation) == 8) {
-            result.push_back({first, second, separation});
-        }
-    }
-    return result;
+const char* const CHANNEL_LINE = "channel %lf: average energy %lf eV, ion flux %lf A/m2";
+// Channel, first peak, height, width, second peak, height, width, separation.
+const char* const PEAKS_LINE =
+    "channel %lf: IEDF peaks at %lf eV (height %lf A/eV, FWHM %lf eV) and %lf eV (height %lf "
+    "A/eV, FWHM %lf eV), separation %lf eV";
+
+size_t channelLines(const std::string& text) {
+    return linesOf(text, CHANNEL_LINE, 3).size();
 }
 
 const std::string VIRTUAL_NOTICE = "kalder-cli: measuring on the built-in Virtual Sensor";
@@ -97,17 +85,6 @@ std::string lastLine(const std::string& text) {
     return text.substr(start == std::string::npos ? 0 : start + 1, end - start);
 }
 
-bool fileExists(const std::string& path) {
-    return QFile::exists(QString::fromStdString(path));
-}
-
-// The model's collector current lost over the whole sweep: the flux sensor k sees.
-double modelFlux(int k) {
-    const vsensor::PlasmaModel model = vsensor::plasmaModel();
-    return vsensor::collectorCurrent(model, k, 13, -20.0) -
-           vsensor::collectorCurrent(model, k, 13, 200.0);
-}
-
 TEST(KalderCli, ScanInspectAndExportRoundTrip) {
     TempDir dir(true);
     const CliRun scan =
@@ -116,24 +93,22 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
                {"TOLMAR_VSENSOR_PROFILE=disc13"});
     ASSERT_EQ(scan.status, 0) << scan.err;
     EXPECT_EQ(scan.out.substr(0, scan.out.find('\n')), "1 scans, 2 traces");
-    const std::vector<channelResult> printed = channelsOf(scan.out);
+    const std::vector<std::vector<double>> printed = linesOf(scan.out, CHANNEL_LINE, 3);
     ASSERT_EQ(printed.size(), 13u) << scan.out;
 
-    // The flux profile over the disc is the model's: the third sensor sits in the centre. The
-    // IEDF peaks come back within 1 eV of the model's (lowered towards the edge), their
-    // separation within 2 eV.
+    // The IEDF peaks come back within 1 eV of the model's (lowered towards the edge), their
+    // separation within 2 eV. (The model's flux profile and mean energies are checked on the
+    // same scan through the session, in the acquisition tests.)
     const vsensor::PlasmaModel model = vsensor::plasmaModel();
-    const std::vector<std::array<double, 3>> peaks = peaksOf(scan.out);
+    const std::vector<std::vector<double>> peaks = linesOf(scan.out, PEAKS_LINE, 8);
     ASSERT_EQ(peaks.size(), 13u) << scan.out;
     for (int k = 0; k < 13; ++k) {
-        const double expected = modelFlux(k) / modelFlux(2);
-        EXPECT_NEAR(printed[k].flux / printed[2].flux, expected, 0.02 * expected) << k;
         const double scale = 1 - model.edgeEnergyDrop * std::pow(vsensor::sensorRadius(k, 13), 2);
-        EXPECT_GT(printed[k].energy, model.peaks[0].energy * scale);
-        EXPECT_LT(printed[k].energy, model.peaks[1].energy * scale);
-        EXPECT_NEAR(peaks[k][0], model.peaks[0].energy * scale, 1.0) << k;
-        EXPECT_NEAR(peaks[k][1], model.peaks[1].energy * scale, 1.0) << k;
-        EXPECT_NEAR(peaks[k][2], (model.peaks[1].energy - model.peaks[0].energy) * scale, 2.0);
+        EXPECT_GT(printed[k][1], model.peaks[0].energy * scale);
+        EXPECT_LT(printed[k][1], model.peaks[1].energy * scale);
+        EXPECT_NEAR(peaks[k][1], model.peaks[0].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][4], model.peaks[1].energy * scale, 1.0) << k;
+        EXPECT_NEAR(peaks[k][7], (model.peaks[1].energy - model.peaks[0].energy) * scale, 2.0);
     }
     EXPECT_NE(scan.out.find("average energy over 13 sensors: mean "), std::string::npos);
     EXPECT_NE(scan.out.find("ion flux over 13 sensors: mean "), std::string::npos);
@@ -148,8 +123,8 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
     EXPECT_EQ(set.settingsMap.value("linkBackend").toString(), "virtual");
     const ivTrace& average = *set.sweepScans[0]->average;
     for (int c = 0; c < 13; ++c) {
-        EXPECT_NEAR(average.averageEnergy(c), printed[c].energy, 1e-3 * printed[c].energy);
-        EXPECT_NEAR(average.ionFlux(c), printed[c].flux, 1e-3 * printed[c].flux);
+        EXPECT_NEAR(average.averageEnergy(c), printed[c][1], 1e-3 * printed[c][1]);
+        EXPECT_NEAR(average.ionFlux(c), printed[c][2], 1e-3 * printed[c][2]);
     }
 
     const CliRun inspect = runCli({"inspect", "run.kdf"});
@@ -161,7 +136,7 @@ TEST(KalderCli, ScanInspectAndExportRoundTrip) {
           "  biasEnd: 78\n", "  linkBackend: virtual\n", " traces, electrode voltage 75 V\n"}) {
         EXPECT_NE(inspect.out.find(line), std::string::npos) << line;
     }
-    EXPECT_EQ(channelsOf(inspect.out).size(), 13u);
+    EXPECT_EQ(channelLines(inspect.out), 13u);
     EXPECT_EQ(simulatedChannels(scan.out), 13u);
     EXPECT_EQ(simulatedChannels(inspect.out), 13u);
 
@@ -225,23 +200,20 @@ TEST(KalderCli, SingleProbeFileReadsBackWithItsTwoRows) {
     EXPECT_NE(readWholeFile("one.csv").find("\nElectrode Voltage ,-\n"), std::string::npos);
 }
 
-// Every scan kind gives a file the program reads back whole, and its results per record: per
-// time slot, per aspect ratio (as JSON), per pass of repeated scans.
-TEST(KalderCli, EveryScanKindWritesItsRecords) {
+// Every scan kind reaches the session from the command line and prints its results per record:
+// per time slot, per aspect ratio (as JSON), per pass of repeated scans. What the records hold
+// is checked through the session in the acquisition tests.
+TEST(KalderCli, EveryScanKindPrintsItsRecords) {
     TempDir dir(true);
     const CliRun resolved =
         runCli(quickScan({"--type", "resolved", "--tr-end", "300", "--out", "tr.kdf"}));
     ASSERT_EQ(resolved.status, 0) << resolved.err;
-    tarvoDataSet tr(QStringLiteral("tr.kdf"));
-    // Slices from 0 to 300 us in steps of 100 us; each read holds one sweep per slice.
-    ASSERT_EQ(tr.sweepScans.size(), 4);
-    for (int i = 0; i < tr.sweepScans.size(); ++i) {
-        EXPECT_EQ(tr.sweepScans[i]->time, 100.0 * i);
-        EXPECT_EQ(tr.sweepScans[i]->traces->size(), 2);
-        const std::string slot = "\ntime " + std::to_string(100 * i) + " us:\n";
+    // Slices from 0 to 300 us in steps of 100 us, each with its channel lines.
+    for (int t = 0; t <= 300; t += 100) {
+        const std::string slot = "\ntime " + std::to_string(t) + " us:\n";
         EXPECT_NE(resolved.out.find(slot), std::string::npos) << resolved.out;
     }
-    EXPECT_EQ(channelsOf(resolved.out).size(), 4u * tr.nChannels);
+    EXPECT_EQ(channelLines(resolved.out), 4u);
 
     const CliRun ar = runCli(quickScan({"--type", "ar", "--aspect-ratios", "1, 1.5", "--ar-iv-acc",
                                         "16", "--out", "ar.kdf", "--json"}),
@@ -253,21 +225,13 @@ TEST(KalderCli, EveryScanKindWritesItsRecords) {
                                   .toArray();
     ASSERT_EQ(groups.size(), 2) << ar.out;
     EXPECT_EQ(groups[1].toObject().value("aspectRatio").toDouble(), 1.5);
-    tarvoDataSet arData(QStringLiteral("ar.kdf"));
-    ASSERT_EQ(arData.arScans.size(), 1);
-    ASSERT_EQ(arData.arScans[0]->groups.size(), 2);
-    EXPECT_EQ(groups[0].toObject().value("channels").toArray().size(), arData.nChannels);
+    EXPECT_EQ(groups[0].toObject().value("channels").toArray().size(),
+              tarvoDataSet(QStringLiteral("ar.kdf")).nChannels);
 
-    // Three passes of at least a second each, one scan record per pass.
     const CliRun repeated =
         runCli(quickScan({"--scans", "3", "--interval", "1", "--out", "rep.kdf"}));
     ASSERT_EQ(repeated.status, 0) << repeated.err;
-    tarvoDataSet rep(QStringLiteral("rep.kdf"));
-    ASSERT_EQ(rep.sweepScans.size(), 3);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_GE(rep.sweepScans[i]->time, i);
-        EXPECT_GE(rep.sweepScans[i]->traces->size(), 1);
-    }
+    EXPECT_EQ(tarvoDataSet(QStringLiteral("rep.kdf")).sweepScans.size(), 3);
 
     const CliRun temperature =
         runCli({"scan", "--type", "temperature", "--traces", "2", "--out", "t.kdf"});
@@ -277,34 +241,41 @@ TEST(KalderCli, EveryScanKindWritesItsRecords) {
     EXPECT_NE(inspect.out.find("(temperature records)"), std::string::npos) << inspect.out;
 }
 
+// The words of a command line; a leading "quick" stands for the short scan.
+std::vector<std::string> commandLine(const std::string& line) {
+    const std::vector<std::string> w = words(line);
+    return !w.empty() && w[0] == "quick" ? quickScan({w.begin() + 1, w.end()}) : w;
+}
+
+void writeFile(const char* name, const std::string& bytes) {
+    QFile file(QString::fromLatin1(name));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes.data(), static_cast<qint64>(bytes.size()));
+}
+
 struct exitCase {
     const char* name;
-    std::vector<std::string> args;
-    std::vector<std::string> env;
+    const char* args;
+    const char* env;
     int status;
-    const char* message;  // part of the last line on standard error
+    const char* message;         // part of the last line on standard error
+    const char* kept = nullptr;  // a file written although the command failed
 };
 
-// The cases run in one directory holding the files they read.
+// The cases run in one directory holding the files they read: a text file, a good scan, the
+// scan cut inside its second trace (it keeps the first), the scan with a count no file of that
+// size can hold, and a damaged recovery file.
 class KalderCliExit : public ::testing::TestWithParam<exitCase> {
 protected:
     static void SetUpTestSuite() {
         dir = std::make_unique<TempDir>(true);
-        QFile text(QStringLiteral("notes.kdf"));
-        ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-        text.write("measurement notes, no data in here\n");
-        text.close();
+        writeFile("notes.kdf", "measurement notes, no data in here\n");
         ASSERT_EQ(runCli(quickScan({"--out", "good.kdf"})).status, 0);
-        // Cut inside the second trace: the scan keeps the first. And a scan count no
-        // file of that size can hold.
         std::string whole = readWholeFile("good.kdf");
-        QFile cut(QStringLiteral("cut.kdf"));
-        ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-        cut.write(whole.data(), static_cast<qint64>(whole.size() - 100));
+        writeFile("cut.kdf", whole.substr(0, whole.size() - 100));
         whole.replace(whole.find("[DATA]") + 8 + 4 * 4 + 16, 4, "\x7f\xff\xff\xff");
-        QFile absurd(QStringLiteral("absurd.kdf"));
-        ASSERT_TRUE(absurd.open(QIODevice::WriteOnly));
-        absurd.write(whole.data(), static_cast<qint64>(whole.size()));
+        writeFile("absurd.kdf", whole);
+        writeFile("damaged.kdf", "{}\n[DATA]\n\x0b");
     }
     static void TearDownTestSuite() { dir.reset(); }
 
@@ -317,9 +288,7 @@ std::unique_ptr<TempDir> KalderCliExit::dir;
 QStringList filesHere() {
     QStringList files;
     QDirIterator it(QStringLiteral("."), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        files << it.next();
-    }
+    while (it.hasNext()) files << it.next();
     files.sort();
     return files;
 }
@@ -327,83 +296,68 @@ QStringList filesHere() {
 TEST_P(KalderCliExit, OneClearLineAndTheCode) {
     const exitCase& c = GetParam();
     const QStringList before = filesHere();
-    const CliRun run = runCli(c.args, c.env);
+    const CliRun run = runCli(commandLine(c.args), words(c.env));
     EXPECT_EQ(run.status, c.status) << run.err;
     EXPECT_NE(lastLine(run.err).find(c.message), std::string::npos) << run.err;
     if (c.status == 1 || c.status == 2 || c.status == 4) {
         EXPECT_EQ(lineCount(run.err), 1u) << run.err;
     }
-    if (c.status != 0) {
+    if (c.kept) {
+        // What was measured before the failure is kept.
+        tarvoDataSet set(QString::fromLatin1(c.kept));
+        ASSERT_EQ(set.sweepScans.size(), 1);
+        EXPECT_GE(set.sweepScans[0]->traces->size(), 1);
+    } else if (c.status != 0) {
         EXPECT_EQ(filesHere(), before) << "nothing written on failure";
     }
     QFile::remove(QStringLiteral("x.kdf"));
 }
 
+// clang-format off
 const exitCase EXIT_CASES[] = {
-    {"noCommand", {}, {}, 1, "no command given"},
-    {"unknownCommand", {"measure"}, {}, 1, "unknown command \"measure\""},
-    {"unknownOption", quickScan({"--out", "x.kdf", "--colour"}), {}, 1, "Unknown option 'colour'"},
-    {"noOut", quickScan({}), {}, 1, "--out FILE.kdf is required"},
-    {"badType", quickScan({"--type", "fast", "--out", "x.kdf"}), {}, 1, "--type"},
-    {"badNumber", quickScan({"--bias-end", "ten", "--out", "x.kdf"}), {}, 1, "--bias-end"},
-    {"zeroStep", quickScan({"--bias-step", "0", "--out", "x.kdf"}), {}, 1, "--bias-step"},
-    {"negativeTraces", quickScan({"--traces", "-1", "--out", "x.kdf"}), {}, 1, "--traces"},
-    {"badRatios",
-     quickScan({"--type", "ar", "--aspect-ratios", "1,0", "--out", "x.kdf"}),
-     {},
-     1,
-     "--aspect-ratios"},
-    {"zeroInterval",
-     quickScan({"--scans", "3", "--interval", "0", "--out", "x.kdf"}),
-     {},
-     1,
-     "--interval"},
-    {"badDelimiter",
-     {"export", "good.kdf", "--csv", "o.csv", "--delimiter", ";;"},
-     {},
-     1,
-     "--delimiter"},
-    {"exportWithoutTarget", {"export", "good.kdf"}, {}, 1, "--mat OUT or --h5 OUT is required"},
-    {"twoFiles", {"inspect", "good.kdf", "cut.kdf"}, {}, 1, "one kdf file"},
-    {"noModule",
-     quickScan({"--out", "x.kdf"}),
-     {"TOLMAR_VSENSOR_MODULES=0"},
-     2,
-     "no sensor unit found"},
-    {"blankUnit", {"info"}, {"TOLMAR_VSENSOR_PROFILE=blank"}, 2, "no sensor unit found"},
+    {"noCommand", "", "", 1, "no command given"},
+    {"unknownCommand", "measure", "", 1, "unknown command \"measure\""},
+    {"unknownOption", "quick --out x.kdf --colour", "", 1, "Unknown option 'colour'"},
+    {"noOut", "quick", "", 1, "--out FILE.kdf is required"},
+    {"badType", "quick --type fast --out x.kdf", "", 1, "--type"},
+    {"badNumber", "quick --bias-end ten --out x.kdf", "", 1, "--bias-end"},
+    {"zeroStep", "quick --bias-step 0 --out x.kdf", "", 1, "--bias-step"},
+    {"negativeTraces", "quick --traces -1 --out x.kdf", "", 1, "--traces"},
+    {"badRatios", "quick --type ar --aspect-ratios 1,0 --out x.kdf", "", 1, "--aspect-ratios"},
+    {"zeroInterval", "quick --scans 3 --interval 0 --out x.kdf", "", 1, "--interval"},
+    {"badDelimiter", "export good.kdf --csv o.csv --delimiter ;;", "", 1, "--delimiter"},
+    {"exportWithoutTarget", "export good.kdf", "", 1, "--mat OUT or --h5 OUT is required"},
+    {"twoFiles", "inspect good.kdf cut.kdf", "", 1, "one kdf file"},
+    {"noModule", "quick --out x.kdf", "TOLMAR_VSENSOR_MODULES=0", 2, "no sensor unit found"},
+    {"blankUnit", "info", "TOLMAR_VSENSOR_PROFILE=blank", 2, "no sensor unit found"},
     // Asked for the electronics and without their library: no virtual sensor instead.
-    {"vendorWithoutLibrary",
-     quickScan({"--out", "x.kdf", "--csv", "x.csv"}),
-     {"TOLMAR_LINK=vendor", "TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so"},
-     2,
-     "no USB link (TOLMAR_LINK=vendor): cannot load /nowhere/libqusb.so: /nowhere/libqusb.so: "
-     "cannot open shared object file"},
-    {"unknownLink", {"info"}, {"TOLMAR_LINK=usb"}, 2, "unknown TOLMAR_LINK value \"usb\""},
-    {"unusableUnit",
-     quickScan({"--out", "x.kdf"}),
-     {"TOLMAR_VSENSOR_PROFILE=unusable"},
-     2,
-     "not one this program drives"},
-    {"noSync",
-     quickScan({"--type", "resolved", "--out", "x.kdf"}),
-     {"TOLMAR_VSENSOR_SYNC_HZ=0"},
-     3,
-     "no valid sync signal"},
-    {"tooManySteps",
-     quickScan({"--bias-end", "60", "--bias-step", "0.01", "--out", "x.kdf"}),
-     {},
-     3,
-     "4096 steps max"},
-    {"outInMissingDirectory", quickScan({"--out", "missing/x.kdf"}), {}, 4, "does not exist"},
-    {"outIsDirectory", quickScan({"--out", "."}), {}, 4, "is a directory"},
-    {"inspectMissing", {"inspect", "gone.kdf"}, {}, 4, "no such file"},
-    {"inspectNotKdf", {"inspect", "notes.kdf"}, {}, 4, "not a kdf data file"},
-    {"inspectDamaged", {"inspect", "absurd.kdf"}, {}, 4, "Invalid File"},
+    {"vendorWithoutLibrary", "quick --out x.kdf --csv x.csv", "TOLMAR_LINK=vendor TOLMAR_QUICKUSB_LIBRARY=/nowhere/libqusb.so", 2,
+     "no USB link (TOLMAR_LINK=vendor): cannot load /nowhere/libqusb.so: /nowhere/libqusb.so: cannot open shared object file"},
+    {"unknownLink", "info", "TOLMAR_LINK=usb", 2, "unknown TOLMAR_LINK value \"usb\""},
+    {"unusableUnit", "quick --out x.kdf", "TOLMAR_VSENSOR_PROFILE=unusable", 2, "not one this program drives"},
+    {"noSync", "quick --type resolved --out x.kdf", "TOLMAR_VSENSOR_SYNC_HZ=0", 3, "no valid sync signal"},
+    {"tooManySteps", "quick --bias-end 60 --bias-step 0.01 --out x.kdf", "", 3, "4096 steps max"},
+    // The cable pulled in the middle of a scan: the scan failed, and what it measured is kept.
+    {"lostSensor", "quick --traces 0 --out x.kdf", "TOLMAR_VSENSOR_FAULTS=unplug@400", 3, "the sensor was lost during the scan", "x.kdf"},
+    {"outInMissingDirectory", "quick --out missing/x.kdf", "", 4, "does not exist"},
+    {"outIsDirectory", "quick --out .", "", 4, "is a directory"},
+    {"inspectMissing", "inspect gone.kdf", "", 4, "no such file"},
+    {"inspectNotKdf", "inspect notes.kdf", "", 4, "not a kdf data file"},
+    {"inspectDamaged", "inspect absurd.kdf", "", 4, "Invalid File"},
     // A file cut short: what was complete before the cut, and a warning.
-    {"inspectTruncated", {"inspect", "cut.kdf"}, {}, 0, "cut.kdf is truncated (cut short): 1 of"},
-    {"exportTruncated", {"export", "cut.kdf", "--csv", "cut.csv"}, {}, 0, "truncated"},
-    {"exportUnwritable", {"export", "good.kdf", "--mat", "missing/o.mat"}, {}, 4, "does not exist"},
+    {"inspectTruncated", "inspect cut.kdf", "", 0, "cut.kdf is truncated (cut short): 1 of"},
+    {"exportTruncated", "export cut.kdf --csv cut.csv", "", 0, "truncated"},
+    {"exportUnwritable", "export good.kdf --mat missing/o.mat", "", 4, "does not exist"},
+    // Recovery needs one of its two forms, and an --out that can be written; a damaged recovery
+    // file is a file error and stays where it is.
+    {"recoverWithoutForm", "recover", "", 1, "either --list or --open"},
+    {"recoverBothForms", "recover --list --open damaged.kdf", "", 1, "either --list or --open"},
+    {"recoverWithoutOut", "recover --open damaged.kdf", "", 1, "needs --out"},
+    {"recoverMissing", "recover --open gone.kdf --out x.kdf", "", 4, "no such file"},
+    {"recoverUnwritable", "recover --open damaged.kdf --out missing/x.kdf", "", 4, "does not exist"},
+    {"recoverDamaged", "recover --open damaged.kdf --out x.kdf", "", 4, "damaged.kdf"},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Cases, KalderCliExit, ::testing::ValuesIn(EXIT_CASES),
                          [](const ::testing::TestParamInfo<exitCase>& info) {
@@ -413,7 +367,8 @@ INSTANTIATE_TEST_SUITE_P(Cases, KalderCliExit, ::testing::ValuesIn(EXIT_CASES),
 // A scan that runs until stopped ends on Ctrl+C, writes what it measured and reports success.
 TEST(KalderCli, InterruptEndsTheScanAndKeepsTheData) {
     TempDir dir(true);
-    CliProcess process(quickScan({"--traces", "0", "--out", "stopped.kdf", "--csv", "s.csv"}));
+    CliProcess process(KALDER_CLI,
+                       quickScan({"--traces", "0", "--out", "stopped.kdf", "--csv", "s.csv"}));
     ASSERT_TRUE(process.waitForLine([](const std::string& line) {
         return line.size() > 7 && line.compare(line.size() - 7, 7, " traces") == 0;
     }));
@@ -434,7 +389,7 @@ TEST(KalderCli, InterruptEndsTheScanAndKeepsTheData) {
 // Ctrl+C while the high voltage settles: no scan, no file.
 TEST(KalderCli, InterruptBeforeTheScanWritesNothing) {
     TempDir dir(true);
-    CliProcess process(quickScan({"--settle-ms", "600000", "--out", "never.kdf"}));
+    CliProcess process(KALDER_CLI, quickScan({"--settle-ms", "600000", "--out", "never.kdf"}));
     ASSERT_TRUE(process.waitForLine(
         [](const std::string& line) { return line.find("Allowing") != std::string::npos; }));
     process.signal(SIGINT);
@@ -442,20 +397,7 @@ TEST(KalderCli, InterruptBeforeTheScanWritesNothing) {
     EXPECT_EQ(run.status, 3);
     EXPECT_NE(lastLine(run.err).find("interrupted before the scan started"), std::string::npos)
         << run.err;
-    EXPECT_FALSE(fileExists("never.kdf"));
-}
-
-// The cable pulled in the middle of a scan: the scan failed, and what it measured is kept.
-TEST(KalderCli, LostSensorKeepsWhatWasMeasured) {
-    TempDir dir(true);
-    const CliRun run = runCli(quickScan({"--traces", "0", "--out", "lost.kdf"}),
-                              {"TOLMAR_VSENSOR_FAULTS=unplug@400"});
-    EXPECT_EQ(run.status, 3);
-    EXPECT_NE(lastLine(run.err).find("the sensor was lost during the scan"), std::string::npos)
-        << run.err;
-    tarvoDataSet set(QStringLiteral("lost.kdf"));
-    ASSERT_EQ(set.sweepScans.size(), 1);
-    EXPECT_GE(set.sweepScans[0]->traces->size(), 1);
+    EXPECT_FALSE(QFile::exists(QStringLiteral("never.kdf")));
 }
 
 // A run that never ended, as its checkpoint left it: listed, saved as an ordinary data file
@@ -480,42 +422,13 @@ TEST(KalderCli, RecoverListsAndSavesAnUnfinishedRun) {
 
     const CliRun opened = runCli({"recover", "--open", recoveryPath, "--out", "recovered.kdf"});
     ASSERT_EQ(opened.status, 0) << opened.err;
-    EXPECT_FALSE(fileExists(recoveryPath));
+    EXPECT_FALSE(QFile::exists(recoveryFile));
     tarvoDataSet recovered(QStringLiteral("recovered.kdf"));
     EXPECT_FALSE(recovered.settingsMap.contains(recovery::UNFINISHED_KEY));
     ASSERT_EQ(recovered.sweepScans.size(), 1);
     EXPECT_EQ(recovered.sweepScans[0]->traces->size(), 3);
     EXPECT_EQ(runCli({"recover", "--list", "--dir", "runs"}).out.substr(0, 25),
               "no unfinished measurement");
-}
-
-// Recovery needs one of its two forms, and an --out that can be written; a damaged recovery
-// file is a file error and stays where it is.
-TEST(KalderCli, RecoverRefusesWhatItCannotDo) {
-    TempDir dir(true);
-    QFile damaged(QStringLiteral("damaged.kdf"));
-    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-    damaged.write("{}\n[DATA]\n\x0b\x00");
-    damaged.close();
-    const struct {
-        std::vector<std::string> args;
-        int status;
-        const char* text;
-    } cases[] = {
-        {{"recover"}, 1, "either --list or --open"},
-        {{"recover", "--list", "--open", "damaged.kdf"}, 1, "either --list or --open"},
-        {{"recover", "--open", "damaged.kdf"}, 1, "needs --out"},
-        {{"recover", "--open", "gone.kdf", "--out", "x.kdf"}, 4, "no such file"},
-        {{"recover", "--open", "damaged.kdf", "--out", "missing/x.kdf"}, 4, "does not exist"},
-        {{"recover", "--open", "damaged.kdf", "--out", "x.kdf"}, 4, "damaged.kdf"},
-    };
-    for (const auto& c : cases) {
-        const CliRun run = runCli(c.args);
-        EXPECT_EQ(run.status, c.status) << c.args.size() << " " << run.err;
-        EXPECT_NE(run.err.find(c.text), std::string::npos) << run.err;
-    }
-    EXPECT_TRUE(fileExists("damaged.kdf"));
-    EXPECT_FALSE(fileExists("x.kdf"));
 }
 
 }  // namespace
