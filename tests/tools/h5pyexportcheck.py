@@ -4,7 +4,7 @@
 A scan on the virtual 13-sensor disc is written as a kdf file and, at the same time, as an HDF5
 file; the kdf file is exported again with `kalder-cli export --h5`. h5py then checks the shapes,
 the units and the results against what `kalder-cli inspect` prints of the kdf file.
-Usage: h5py_export_check.py KALDER_CLI
+Usage: h5pyexportcheck.py KALDER_CLI
 """
 import os
 import re
