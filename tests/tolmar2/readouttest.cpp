@@ -53,72 +53,61 @@ protected:
 
 // ---- averaging of one group of samples ----
 
-struct OutlierCase {
-    const char* name;
-    Words group;
-    double expected;
-};
-
-class OutlierRuleTest : public NormalReaderTest,
-                        public ::testing::WithParamInterface<OutlierCase> {};
-
-TEST_P(OutlierRuleTest, GroupAveragesToExpectedValue) {
-    const OutlierCase& tc = GetParam();
-    const int n = static_cast<int>(tc.group.size());
-    shape(1, n);
-    Words samples = tc.group;                          // channel 0
-    for (int j = 0; j < n; ++j) samples.push_back(7);  // channel 1
-    board_.addSegment(blockPackets(samples, 0x1234, 0x5678));
-    const Result r = read(true, 2);
-    ASSERT_EQ(r.code, 1);
-    EXPECT_EQ(r.nPoints, 1u);
-    EXPECT_EQ(r.status, 0x56781234u);
-    EXPECT_NEAR(r.data[0], tc.expected, 1e-12);
-    EXPECT_EQ(r.data[1], 7.0);
+TEST_F(NormalReaderTest, GroupAveragesFollowTheOutlierRule) {
+    const struct {
+        const char* name;
+        Words group;  // channel 0; channel 1 is all 7
+        double expected;
+    } cases[] = {
+        {"high outlier dropped", {100, 101, 99, 100, 100, 101, 99, 400}, 100.0},
+        {"low outlier dropped", {100, 101, 99, 100, 100, 101, 99, w(-200)}, 100.0},
+        {"five samples: plain mean", {100, 400, 100, 100, 100}, 160.0},
+        {"six balanced: plain mean", {100, 101, 99, 100, 100, 101}, 601.0 / 6},
+        {"saturated left out", {0x8000, 100, 102, 0x8001, 101, 99, 100, 98}, 100.0},
+        {"all saturated: repaired from the neighbour", {0x8000, 0x8001, 0x8000, 0x8000}, 7.0},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        board_.reset();
+        const int n = static_cast<int>(tc.group.size());
+        shape(1, n);
+        Words samples = tc.group;
+        samples.insert(samples.end(), n, 7);
+        board_.addSegment(blockPackets(samples, 0x1234, 0x5678));
+        const Result r = read(true, 2);
+        ASSERT_EQ(r.code, 1);
+        EXPECT_EQ(r.nPoints, 1u);
+        EXPECT_EQ(r.status, 0x56781234u);
+        EXPECT_NEAR(r.data[0], tc.expected, 1e-12);
+        EXPECT_EQ(r.data[1], 7.0);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Groups, OutlierRuleTest,
-    ::testing::Values(
-        OutlierCase{"HighOutlierDropped", {100, 101, 99, 100, 100, 101, 99, 400}, 100.0},
-        OutlierCase{"LowOutlierDropped", {100, 101, 99, 100, 100, 101, 99, w(-200)}, 100.0},
-        OutlierCase{"FiveSamplesPlainMean", {100, 400, 100, 100, 100}, 160.0},
-        OutlierCase{"SixBalancedPlainMean", {100, 101, 99, 100, 100, 101}, 601.0 / 6},
-        OutlierCase{"SaturatedLeftOut", {0x8000, 100, 102, 0x8001, 101, 99, 100, 98}, 100.0},
-        OutlierCase{"AllSaturatedRepairedFromNeighbour", {0x8000, 0x8001, 0x8000, 0x8000}, 7.0}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- repair of saturated values in the result array ----
 
-struct RepairCase {
-    const char* name;
-    std::vector<std::vector<int>> values;  // [channel][step]; -32768 saturated
-    std::vector<double> expected;          // the result array
-};
-
-class RepairTest : public NormalReaderTest, public ::testing::WithParamInterface<RepairCase> {};
-
-TEST_P(RepairTest, SaturatedValuesTakeTheirNeighbours) {
-    const RepairCase& tc = GetParam();
-    shape(4, 1);
-    board_.addSegment(blockPackets(streamOf(tc.values, 1), 0, 0));
-    const Result r = read(true, 8);
-    ASSERT_EQ(r.code, 1);
-    EXPECT_EQ(r.data, tc.expected);
+TEST_F(NormalReaderTest, SaturatedValuesTakeTheirNeighbours) {
+    constexpr int S = -32768;
+    const struct {
+        const char* name;
+        std::vector<std::vector<int>> values;  // [channel][step]; S saturated
+        std::vector<double> expected;          // the result array
+    } cases[] = {
+        {"inner", {{10, S, 30, 40}, {50, 60, 70, 80}}, {10, 20, 30, 40, 50, 60, 70, 80}},
+        {"first", {{S, 20, 30, 40}, {50, 60, 70, 80}}, {20, 20, 30, 40, 50, 60, 70, 80}},
+        {"last", {{10, 20, 30, 40}, {50, 60, 70, S}}, {10, 20, 30, 40, 50, 60, 70, 70}},
+        {"run", {{10, S, S, 40}, {50, 60, 70, 80}}, {10, 25, 25, 40, 50, 60, 70, 80}},
+        {"whole channel", {{10, 20, 30, 40}, {S, S, S, S}}, {10, 20, 30, 40, 40, 40, 40, 40}},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.name);
+        board_.reset();
+        shape(4, 1);
+        board_.addSegment(blockPackets(streamOf(tc.values, 1), 0, 0));
+        const Result r = read(true, 8);
+        ASSERT_EQ(r.code, 1);
+        EXPECT_EQ(r.data, tc.expected);
+    }
 }
-
-constexpr int S = -32768;
-
-INSTANTIATE_TEST_SUITE_P(
-    Arrays, RepairTest,
-    ::testing::Values(
-        RepairCase{"Inner", {{10, S, 30, 40}, {50, 60, 70, 80}}, {10, 20, 30, 40, 50, 60, 70, 80}},
-        RepairCase{"First", {{S, 20, 30, 40}, {50, 60, 70, 80}}, {20, 20, 30, 40, 50, 60, 70, 80}},
-        RepairCase{"Last", {{10, 20, 30, 40}, {50, 60, 70, S}}, {10, 20, 30, 40, 50, 60, 70, 70}},
-        RepairCase{"Run", {{10, S, S, 40}, {50, 60, 70, 80}}, {10, 25, 25, 40, 50, 60, 70, 80}},
-        RepairCase{
-            "WholeChannel", {{10, 20, 30, 40}, {S, S, S, S}}, {10, 20, 30, 40, 40, 40, 40, 40}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 // ---- failed blocks: code, message, restart and the block read again ----
 
@@ -336,108 +325,90 @@ TEST_F(NormalReaderTest, ResultTooLargeToAllocateFails) {
 
 // ---- the same stream split at every read boundary ----
 
-struct SplitCase {
-    const char* name;
-    bool averaged;
-    bool accumulated;
-};
-
-class SplitTest : public NormalReaderTest, public ::testing::WithParamInterface<SplitCase> {};
-
-TEST_P(SplitTest, EveryReadBoundaryGivesTheSameResult) {
-    const SplitCase& tc = GetParam();
-    shape(3, 4);
-    c_->run_aux = tc.accumulated;
-    Words samples;
-    for (int i = 0; i < (tc.accumulated ? 48 : 24); ++i)
-        samples.push_back(w(tc.accumulated ? (i % 4 == 3 ? 4 * i : 0) : (i * 37) % 101 - 50));
-    const Words stream = blockPackets(samples, 0xAAAA, 0x5555, 5);
-    const size_t values = tc.averaged || tc.accumulated ? 6 : 24;
-
-    board_.addSegment(stream);
-    const Result whole = read(tc.averaged, values);
-    ASSERT_EQ(whole.code, 1);
-    const size_t bytes = 2 * stream.size();
-    // The FIFO is 16 bits wide: reads end on word boundaries.
-    for (size_t cut = 2; cut < bytes; cut += 2) {
+TEST_F(NormalReaderTest, EveryReadBoundaryGivesTheSameResult) {
+    const struct {
+        const char* name;
+        bool averaged;
+        bool accumulated;
+    } modes[] = {{"averaged", true, false}, {"raw", false, false}, {"accumulated", true, true}};
+    for (const auto& tc : modes) {
+        SCOPED_TRACE(tc.name);
         board_.reset();
+        shape(3, 4);
+        c_->run_aux = tc.accumulated;
+        Words samples;
+        for (int i = 0; i < (tc.accumulated ? 48 : 24); ++i)
+            samples.push_back(w(tc.accumulated ? (i % 4 == 3 ? 4 * i : 0) : (i * 37) % 101 - 50));
+        const Words stream = blockPackets(samples, 0xAAAA, 0x5555, 5);
+        const size_t values = tc.averaged || tc.accumulated ? 6 : 24;
+
         board_.addSegment(stream);
-        board_.setChunks({cut, 2, bytes});  // a cut anywhere, then one word, then the rest
-        const Result r = read(tc.averaged, values);
-        ASSERT_EQ(r.code, 1) << cut;
-        EXPECT_EQ(r.data, whole.data) << cut;
-        EXPECT_EQ(r.status, 0x5555AAAAu);
-    }
-    for (size_t chunk = 2; chunk < 64; chunk += 2) {
-        board_.reset();
-        board_.addSegment(stream);
-        board_.setChunks(std::vector<size_t>(bytes, chunk));
-        const Result r = read(tc.averaged, values);
-        ASSERT_EQ(r.code, 1) << chunk;
-        EXPECT_EQ(r.data, whole.data) << chunk;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, SplitTest,
-                         ::testing::Values(SplitCase{"Averaged", true, false},
-                                           SplitCase{"Raw", false, false},
-                                           SplitCase{"Accumulated", true, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-// ---- the two-channel self-test readers ----
-
-struct SelfTestResult {
-    int code = 0;
-    std::vector<double> a, b;
-    unsigned nPoints = 0;
-};
-
-TEST_F(NormalReaderTest, GroupsAlternateBetweenTheTwoChannels) {
-    shape(2, 3);
-    // Step 0: a 10 11 12, b 20 21 0x4000 (skipped when averaging); step 1: a 13 14 15, b 0x7FFE
-    // 30 32.
-    const Words samples = {10, 11, 12, 20, 21, 0x4000, 13, 14, 15, 0x7FFE, 30, 32};
-    for (bool averaged : {true, false}) {
-        board_.reset();
-        board_.addSegment(blockPackets(samples, 0, 0));
-        SelfTestResult r;
-        double *a = nullptr, *b = nullptr;
-        unsigned status = 0;
-        r.code = c_->readFpgaFifoData(a, b, averaged, r.nPoints, status);
-        ASSERT_EQ(r.code, 1);
-        r.a.assign(a, a + r.nPoints);
-        r.b.assign(b, b + r.nPoints);
-        if (averaged) {
-            EXPECT_EQ(r.a, (std::vector<double>{11, 14}));
-            EXPECT_EQ(r.b, (std::vector<double>{20.5, 31}));
-        } else {
-            EXPECT_EQ(r.a, (std::vector<double>{10, 11, 12, 13, 14, 15}));
-            EXPECT_EQ(r.b, (std::vector<double>{20, 21, 0x4000, 0x7FFE, 30, 32}));
+        const Result whole = read(tc.averaged, values);
+        ASSERT_EQ(whole.code, 1);
+        const size_t bytes = 2 * stream.size();
+        // The FIFO is 16 bits wide: reads end on word boundaries. A cut anywhere, then one
+        // word, then the rest; then reads of every even size.
+        std::vector<std::vector<size_t>> chunkings;
+        for (size_t cut = 2; cut < bytes; cut += 2) chunkings.push_back({cut, 2, bytes});
+        for (size_t chunk = 2; chunk < 64; chunk += 2)
+            chunkings.push_back(std::vector<size_t>(bytes, chunk));
+        for (const std::vector<size_t>& chunks : chunkings) {
+            board_.reset();
+            board_.addSegment(stream);
+            board_.setChunks(chunks);
+            const Result r = read(tc.averaged, values);
+            ASSERT_EQ(r.code, 1) << chunks[0];
+            EXPECT_EQ(r.data, whole.data) << chunks[0];
+            EXPECT_EQ(r.status, 0x5555AAAAu);
         }
     }
 }
 
-TEST_F(NormalReaderTest, ParityReaderClearsBitZeroAndAveragesPerSegment) {
-    // Segment one: one step of 2 samples per channel; segment two: one step of 3.
-    c_->iv_steps = 2;
-    c_->iv_steps2 = 1;
-    c_->iv_samples = 2;
-    c_->iv_samples2 = 3;
-    const Words samples = {10, 20, 12, 21 /* parity set */, 30, 40, 32, 40, 34, 40};
-    for (bool averaged : {true, false}) {
-        board_.reset();
-        board_.addSegment(blockPackets(samples, 0, 0));
-        double *a = nullptr, *b = nullptr;
-        unsigned nPoints = 0, status = 0;
-        ASSERT_EQ(c_->readFpgaFifoData2(a, b, averaged, nPoints, status), 1);
-        if (averaged) {
-            ASSERT_EQ(nPoints, 2u);
-            EXPECT_EQ(std::vector<double>(a, a + 2), (std::vector<double>{11, 32}));
-            EXPECT_EQ(std::vector<double>(b, b + 2), (std::vector<double>{20, 40}));
-        } else {
-            ASSERT_EQ(nPoints, 5u);
-            EXPECT_EQ(std::vector<double>(a, a + 5), (std::vector<double>{10, 12, 30, 32, 34}));
-            EXPECT_EQ(std::vector<double>(b, b + 5), (std::vector<double>{20, 20, 40, 40, 40}));
+// ---- the two-channel self-test readers ----
+
+// Groups alternate between the two channels; the parity reader clears bit 0 of every word,
+// reports a word whose parity is wrong, and averages each of its two segments with its own
+// sample count.
+TEST_F(NormalReaderTest, TwoChannelSelfTestReaders) {
+    const struct {
+        const char* name;
+        bool parity;
+        Words samples;
+        std::vector<double> a, b, rawA, rawB;
+    } cases[] = {
+        // Two steps of three: b's 0x4000 is skipped when averaging.
+        {"alternating",
+         false,
+         {10, 11, 12, 20, 21, 0x4000, 13, 14, 15, 0x7FFE, 30, 32},
+         {11, 14},
+         {20.5, 31},
+         {10, 11, 12, 13, 14, 15},
+         {20, 21, 0x4000, 0x7FFE, 30, 32}},
+        // One step of two samples per channel, then one of three; 21 has its parity set.
+        {"parity",
+         true,
+         {10, 20, 12, 21, 30, 40, 32, 40, 34, 40},
+         {11, 32},
+         {20, 40},
+         {10, 12, 30, 32, 34},
+         {20, 20, 40, 40, 40}},
+    };
+    for (const auto& tc : cases) {
+        for (bool averaged : {true, false}) {
+            SCOPED_TRACE(std::string(tc.name) + (averaged ? ", averaged" : ", raw"));
+            board_.reset();
+            c_->iv_steps = 2;
+            c_->iv_steps2 = tc.parity ? 1 : 0;
+            c_->iv_samples = tc.parity ? 2 : 3;
+            c_->iv_samples2 = 3;
+            board_.addSegment(blockPackets(tc.samples, 0, 0));
+            double *a = nullptr, *b = nullptr;
+            unsigned nPoints = 0, status = 0;
+            ASSERT_EQ(tc.parity ? c_->readFpgaFifoData2(a, b, averaged, nPoints, status)
+                                : c_->readFpgaFifoData(a, b, averaged, nPoints, status),
+                      1);
+            EXPECT_EQ(std::vector<double>(a, a + nPoints), averaged ? tc.a : tc.rawA);
+            EXPECT_EQ(std::vector<double>(b, b + nPoints), averaged ? tc.b : tc.rawB);
         }
     }
     EXPECT_TRUE(logged("Sample parity error:0015, scan:000, sample:003"));
@@ -471,20 +442,6 @@ TEST_F(ReadOutFixture, ReadPacketTakesOnePacketAndKeepsTheRest) {
         EXPECT_EQ(status, 0x44443333u);
         EXPECT_EQ(c_->packetBufferFill, 0);
     }
-}
-
-TEST_F(ReadOutFixture, ReadPacketFailures) {
-    board_.addSegment({0x8003, 1, 2, 3, 4});
-    short samples[8];
-    int count = 0;
-    bool running = false, last = false;
-    unsigned status = 0;
-    EXPECT_EQ(c_->readPacket(samples, count, running, last, status, false), -2);
-    EXPECT_TRUE(logged("Either device lost USB connection to PC or scan doesn't run anymore"));
-    c_->packetBufferFill = 0;
-    board_.failRead(2);
-    EXPECT_EQ(c_->readPacket(samples, count, running, last, status, false), -1);
-    EXPECT_TRUE(logged("Failed to read fifo data from Fpga ; USB error number :  7"));
 }
 
 TEST_F(ReadOutFixture, DoAverageWithSaturateSkipsSaturatedSamples) {
