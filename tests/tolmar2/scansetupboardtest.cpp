@@ -232,16 +232,12 @@ TEST_F(ScanSetupBoardTest, SettersSendOnlyWhenConnected) {
     int lead = 0;
     bool en[24];
     for (bool& e : en) e = false;
-    double timeRes = 0.5;
-    unsigned start = 1, window = 2, phase = 3;
     EXPECT_GT(c_->setScanVoltages(vs, ve, lead, step), 0);
     EXPECT_TRUE(c_->setDefVoltages(v));
     EXPECT_TRUE(c_->setMeasuringRange(2));
     EXPECT_EQ(c_->setEnabledChannels(en), 0);
     EXPECT_TRUE(c_->setSettlingDelays(1, 2, 3, 4));
-    EXPECT_TRUE(c_->setScanType(false, true, false));
     EXPECT_TRUE(c_->setAverageHW(7, 8));
-    EXPECT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, true));
     EXPECT_EQ(c_->getSyncFreq(nullptr, true), 0);
     EXPECT_TRUE(vsensor::blockWriteLog().empty());
     EXPECT_TRUE(sleeps_.waits().empty());
@@ -441,44 +437,30 @@ TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
 }
 
 TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
-    // 1 kHz sync: 192,000 counts on both units, p = 1000 us, usable = (24000 - 1 - 93) / 24 =
-    // 996 slots at most. 8 steps of C ADC values.
-    // The single unit (0xAC59) estimates 1000 Hz: window end 1000 + 1, phase delay 1000 - 250,
-    // 996 slots, dead time 4 us: T = 8 * 2 * 1000 + 7 * 1000 (m1 = 200) + 1000 (m2 = 1000).
-    // The disc's newer firmware estimates 2000 Hz: a 500 us period, end 501, delay 250, 501
-    // slots, dead time 499 us: T = 8 * 24 * 1000 + 1000 (m2 only).
-    const struct {
-        const char* profile;
-        int C;
-        double estimate;
-        uint32_t end, aux;
-        long slots;
-        double T;
-    } units[] = {{"single", 2, 1000, 1001, 750, 996, 8.0 * 2 * 1000 + 8000},
-                 {"disc13", 24, 2000, 501, 250, 501, 8.0 * 24 * 1000 + 1000}};
-    for (const auto& u : units) {
-        SCOPED_TRACE(u.profile);
-        connect(u.profile);
-        vsensor::setSyncFrequency(1000);
-        ASSERT_TRUE(c_->setScanType(false, true, true));
-        double rate, duration, frequency;
-        long values;
-        ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-        EXPECT_DOUBLE_EQ(frequency, u.estimate);
-        double timeRes = 1;
-        unsigned start = 0, window = 0, phase = 250;
-        ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
-        EXPECT_EQ(vsensor::boardState().registers.samples, u.end);
-        EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, u.aux);
-        ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-        EXPECT_DOUBLE_EQ(rate, 1e6 / u.T);
-        EXPECT_DOUBLE_EQ(duration, u.T * 1e-6 * 0.65);
-        EXPECT_EQ(values, u.C * u.slots * 8);
-        EXPECT_EQ(c_->ScanLimits.samplesExpected, static_cast<uint32_t>(u.C * u.slots * 8));
-    }
+    // 1 kHz sync: 192,000 counts, p = 1000 us, usable = (24000 - 1 - 93) / 24 = 996 slots at
+    // most. The disc's newer firmware estimates 2000 Hz: a 500 us period, window end 501, phase
+    // delay 500 - 250, 501 slots, dead time 499 us. 8 steps of 24 ADC values:
+    // T = 8 * 24 * 1000 + 1000 (m2 only).
+    connect("disc13");
+    vsensor::setSyncFrequency(1000);
+    ASSERT_TRUE(c_->setScanType(false, true, true));
+    // The window follows the estimate of the sync frequency.
     double rate, duration, frequency;
     long values;
+    ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
+    EXPECT_DOUBLE_EQ(frequency, 2000);
+    double timeRes = 1;
+    unsigned start = 0, window = 0, phase = 250;
+    ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
+    EXPECT_EQ(vsensor::boardState().registers.samples, 501u);
+    EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, 250u);
+    ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
+    const double T = 8.0 * 24 * 1000 + 1000;
+    EXPECT_DOUBLE_EQ(rate, 1e6 / T);
+    EXPECT_DOUBLE_EQ(duration, T * 1e-6 * 0.65);
     const long last = 24 * 501 * 8;
+    EXPECT_EQ(values, last);
+    EXPECT_EQ(c_->ScanLimits.samplesExpected, static_cast<uint32_t>(last));
 
     // While the scan runs the last estimate stands, whatever changes.
     c_->run_en = true;
@@ -495,8 +477,8 @@ TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
 
     // The time grid is set even when the read-back that follows it fails.
     vsensor::scheduleFault(vsensor::Fault::DataReadFail, 1);
-    double timeRes = 3;
-    unsigned start = 0, window = 0, phase = 0;
+    timeRes = 3;
+    phase = 0;
     EXPECT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
     EXPECT_EQ(vsensor::boardState().registers.sync_smpl_div, 3);
 }
