@@ -241,7 +241,6 @@ void PrintTo(const CutCase& c, std::ostream* os) {
 const CutCase CUT_CASES[] = {
     {"ivInFirstTrace", ivScans, {2, 1, 2}, 0, 0, 100, {}},
     {"ivInSecondTrace", ivScans, {2, 1, 2}, 0, 1, 9, {1}},
-    {"ivAtScanStart", ivScans, {2, 1, 2}, 1, -1, 0, {2}},
     {"ivInScanHeader", ivScans, {2, 1, 2}, 1, -1, 10, {2}},
     {"ivInTraceHeader", ivScans, {2, 1, 2}, 2, 0, 3, {2, 1}},
     {"ivLastByte", ivScans, {2, 1, 2}, 2, 1, 263, {2, 1, 1}},

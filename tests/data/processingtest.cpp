@@ -117,23 +117,18 @@ INSTANTIATE_TEST_SUITE_P(
                        true}),
     [](const ::testing::TestParamInfo<DerivativeCase>& info) { return info.param.name; });
 
-TEST(LinearFitTest, FitsAndDegenerateCounts) {
-    LinearFit empty;
-    EXPECT_EQ(empty.slope(), 0.0);
-    EXPECT_EQ(empty.intercept(), 0.0);
-    LinearFit one;
-    one.add(3.0, 7.0);
-    EXPECT_EQ(one.slope(), 0.0);
-    EXPECT_EQ(one.intercept(), 7.0);
-    // (0,0) (1,2) (2,1) (3,3): slope 0.8, intercept 0.3, r² = 16 / 25.
+// Slope and intercept are checked through the energy axis below; here the degenerate counts
+// and r²: (0,0) (1,2) (2,1) (3,3) give r² = 16 / 25.
+TEST(LinearFitTest, DegenerateCountsAndRSquared) {
     LinearFit fit;
+    EXPECT_EQ(fit.slope(), 0.0);
+    fit.add(3.0, 7.0);
+    EXPECT_EQ(fit.slope(), 0.0);
+    EXPECT_EQ(fit.intercept(), 7.0);
+    LinearFit four;
     const double ys[] = {0, 2, 1, 3};
-    for (int i = 0; i < 4; ++i) fit.add(i, ys[i]);
-    EXPECT_NEAR(fit.slope(), 0.8, 1e-12);
-    EXPECT_NEAR(fit.intercept(), 0.3, 1e-12);
-    EXPECT_NEAR(fit.rSquared(), 0.64, 1e-12);
-    fit.add(4, 4);  // results follow new points
-    EXPECT_NEAR(fit.slope(), 0.9, 1e-12);
+    for (int i = 0; i < 4; ++i) four.add(i, ys[i]);
+    EXPECT_NEAR(four.rSquared(), 0.64, 1e-12);
 }
 
 struct EnergyCase {
@@ -181,8 +176,6 @@ TEST(LiveBlockTest, TwoRowBlockIsStoredCurrentFirstAndGivesTheEnergy) {
     EXPECT_EQ(trace.currents[0], QVector<double>({9, 0, 7, 6}));
     EXPECT_EQ(trace.currents[1], QVector<double>({1, 2, 3, 4}));
     EXPECT_EQ(trace.energy, QVector<double>({1, 2, 3, 4}));
-    EXPECT_EQ(trace.nVoltageRows, 1u);
-    EXPECT_EQ(trace.currentRows(), 1);
     EXPECT_TRUE(std::isnan(block[5])) << "the caller's block stays as it was";
 }
 
@@ -249,14 +242,11 @@ TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
         block[2 * n + j] = 2.0 + j;  // electrode
         block[3 * n + j] = j;        // swept
     }
+    // (The current ranges inside a crop, and a crop larger than the trace, are checked through
+    // the data set.)
     ivTrace trace(block.data(), n, 4, 0, false, false, false);
-    EXPECT_FALSE(trace.setCrop(7, 6)) << "more than the points";
     EXPECT_TRUE(trace.setCrop(2, 3));
-    EXPECT_EQ(trace.croppedLength(), 7);
     EXPECT_EQ(trace.derivativeLength(), 1);
-    EXPECT_EQ(trace.maxCurrent(false), 100.0);
-    EXPECT_EQ(trace.maxCurrent(true), 94.0);
-    EXPECT_EQ(trace.minCurrent(true), 76.0);
     EXPECT_NEAR(trace.minEnergy(), 2.0, 1e-12);
     EXPECT_NEAR(trace.maxEnergy(), 8.0, 1e-12);
     // Electrode voltage 2 + j over points 2 .. 8: mean 7.
@@ -273,25 +263,19 @@ TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
     EXPECT_NEAR(trace.averageEnergy(0), 5.5, 1e-12);
 }
 
-TEST(IvTraceTest, EdgeValuesOfEmptyAndFlatTraces) {
+TEST(IvTraceTest, EmptyAndFlatTraces) {
+    // Without points or without rows a trace holds nothing, and its energy is 0.
     ivTrace empty(0, 4, false, false, 0);
     EXPECT_FALSE(empty.allocated);
-    // Without rows a trace holds nothing, whatever the point count.
+    EXPECT_EQ(empty.averageEnergy(0), 0.0);
     ivTrace noRows(10, 0, false, false, 0);
     EXPECT_FALSE(noRows.allocated);
     EXPECT_EQ(noRows.nPoints, 0u);
-    EXPECT_EQ(empty.minCurrent(false), 1e35);
-    EXPECT_EQ(empty.maxEnergy(), -1e35);
-    EXPECT_EQ(empty.averageEnergy(0), 0.0);
-    // A flat current has dI/dE summing to exactly 0: energy 0.
+    // A flat current has dI/dE summing to exactly 0: energy 0, not a division by zero.
     std::vector<double> block(4 * 10, 1.0);
     for (int j = 0; j < 10; ++j) block[30 + j] = j;
     ivTrace flat(block.data(), 10, 4, 0, false, false, false);
     EXPECT_EQ(flat.averageEnergy(0), 0.0);
-    // Voltage rows only: no current extremes.
-    ivTrace voltagesOnly(block.data(), 10, 3, 0, false, false, false);
-    EXPECT_EQ(voltagesOnly.minCurrent(true), 1e35);
-    EXPECT_EQ(voltagesOnly.maxCurrent(true), -1e35);
 }
 
 }  // namespace
