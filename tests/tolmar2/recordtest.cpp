@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Platform.h"
@@ -227,9 +228,9 @@ void expectPairs(const double* got, const double* want, size_t n, const char* wh
     for (size_t i = 0; i < n; ++i) EXPECT_EQ(want[i], got[i]) << what << " [" << i << "]";
 }
 
-// Every format up to the largest counts each allows: decoding gives the sample's values (after
-// a record of other values, so every field is overwritten), and encoding the mirror gives the
-// image back byte for byte. Formats 14 and 15 read an extended probe count above 100 as 0 (and
+// Every format up to the largest counts each allows: decoding the image (after a record of
+// other values, so every field is overwritten) and encoding the mirror gives it back byte for
+// byte. Formats 14 and 15 read an extended probe count above 100 as 0 (and
 // write the 0); without option 0x10 the count is the number of rows. Formats 12 and 13 are
 // written in a 2048-byte file (format 12 at its own size) with zeros after the record.
 TEST_F(Record, EveryFormatReadsEveryFieldAndWritesTheSameImage) {
@@ -262,50 +263,20 @@ TEST_F(Record, EveryFormatReadsEveryFieldAndWritesTheSameImage) {
         s.rows = c.rows, s.ranges = c.ranges, s.vchan = c.vchan, s.ext = c.ext;
         const Bytes image = imageOf(s, c.version);
         ASSERT_EQ(1, readImage(image));
+        // Every field the image holds is checked by writing the mirror back below (the earlier
+        // record's values would show); here the values that are not written back.
         const TolmarCntrl& m = *cntrl;
-        EXPECT_EQ(0xB070AAA0u, m.i2cMagicString);
         EXPECT_EQ(c.version, m.i2cFormatVersion);
         EXPECT_STREQ(s.serial.c_str(), m.devName);
-        EXPECT_EQ(s.options, m.deviceOptions);
-        EXPECT_EQ(s.createTime, m.createTime);
-        EXPECT_EQ(s.calTime, m.calTime);
-        expectPairs(&m.vRange[0][0], &s.vRange[0][0], 6, "vRange");
-        expectPairs(m.iRange, s.iRange, 4, "iRange");
-        expectPairs(m.rCurrent, s.rCurrent, 2, "rCurrent");
-        EXPECT_EQ(s.rFilter, m.rFilter);
         EXPECT_TRUE(m.recordLoaded);
         if (c.version >= 14) {
-            expectPairs(&m.cal_dac[0][0], &s.cal_dac[0][0], 8, "cal_dac");
-            expectPairs(&m.cal_adc_i[0][0], &s.cal_adc_i[0][0], 8, "cal_adc_i");
-            expectPairs(m.calAuxA, s.calAuxA, 3, "calAuxA");
-            expectPairs(m.calAuxB, s.calAuxB, 3, "calAuxB");
-            EXPECT_EQ(s.calAuxWord, m.calAuxWord);
-            EXPECT_EQ(s.rows, m.nCalRows);
-            EXPECT_EQ(s.ranges, m.nCalRanges);
-            EXPECT_EQ(s.vchan, m.nVchan);
-            for (int r = 0; s.ranges > 0 && r < s.rows; ++r)
-                expectPairs(&m.cal_adc[r][0][0], &s.cal_adc[r][0][0], 2 * s.ranges, "cal_adc");
-            expectPairs(&m.cal_vmon[0][0], &s.cal_vmon[0][0], 2 * s.vchan, "cal_vmon");
             EXPECT_EQ(c.extRead, m.nExtProbes);
-            expectPairs(&m.tempCoef[0][0], &s.tempCoef[0][0], c.options & 0x10 ? 80 : 0,
-                        "tempCoef");
-        } else if (c.version == 13) {
-            expectPairs(&m.cal_dac[0][0], &s.cal_dac[0][0], 8, "cal_dac");
-            expectPairs(&m.cal_adc[0][0][0], &s.cal_adc[0][0][0], 64, "cal_adc");
+        }
+        if (c.version == 13)
             expectPairs(m.cal_adc_v, unity, 2, "cal_adc_v");
-        } else {
-            // Format 12 has no fourth DAC pair: the earlier record's is replaced by [0, 1].
-            expectPairs(&m.cal_dac[0][0], &s.cal_dac[0][0], 6, "cal_dac");
+        // Format 12 has no fourth DAC pair: the earlier record's is replaced by [0, 1].
+        if (c.version == 12)
             expectPairs(m.cal_dac[3], unity, 2, "cal_dac[3]");
-            expectPairs(m.cal_adc_v, s.cal_adc_v, 2, "cal_adc_v");
-            expectPairs(&m.cal_adc_i[0][0], &s.cal_adc_i[0][0], 8, "cal_adc_i");
-        }
-        if (c.version <= 13)
-            expectPairs(&m.vSettling[0][0][0], &s.vSettling[0][0][0], 12, "vSettling");
-        if (c.version == 16) {
-            expectPairs(m.rangeValue, s.rangeValue, c.ranges, "rangeValue");
-            EXPECT_EQ(s.extWord, m.extWord);
-        }
         Sample back = s;
         back.ext = c.extRead;
         const Bytes want = imageOf(back, c.version);
@@ -624,21 +595,17 @@ TEST_F(RecordI2c, WritesRecordInVerifiedChunks) {
         vsensor::clearI2cLog();
         cntrl->connected = true;
         ASSERT_EQ(1, cntrl->writeTolmarConfigParameters());
-        const auto log = vsensor::i2cLog();
-        const size_t chunks = (image.size() + 31) / 32;
-        ASSERT_EQ(chunks * 3, log.size());
-        for (size_t k = 0; k < chunks; ++k) {
-            const uint16_t address = static_cast<uint16_t>(0x2000 + 32 * k);
-            const size_t length = std::min<size_t>(32, image.size() - 32 * k);
-            EXPECT_TRUE(log[3 * k].write && log[3 * k].ok);
-            EXPECT_EQ(address, log[3 * k].memoryAddress);
-            EXPECT_EQ(length, log[3 * k].dataLength);
-            EXPECT_TRUE(log[3 * k + 1].write);
-            EXPECT_EQ(0u, log[3 * k + 1].dataLength);
-            EXPECT_FALSE(log[3 * k + 2].write);
-            EXPECT_EQ(address, log[3 * k + 2].memoryAddress);
-            EXPECT_EQ(length, log[3 * k + 2].dataLength);
+        // Per chunk: (write, address, length) of the data write, the pointer set, the read-back.
+        std::vector<std::tuple<bool, int, size_t>> want, got;
+        for (size_t at = 0; at < image.size(); at += 32) {
+            const int address = static_cast<int>(0x2000 + at);
+            const size_t length = std::min<size_t>(32, image.size() - at);
+            want.insert(want.end(),
+                        {{true, address, length}, {true, address, 0}, {false, address, length}});
         }
+        for (const auto& e : vsensor::i2cLog())
+            got.emplace_back(e.write && e.ok, e.memoryAddress, e.dataLength);
+        EXPECT_EQ(want, got);
         EXPECT_EQ(image, vsensor::readMemory(vsensor::kRecordAddress, image.size()));
         EXPECT_EQ(0, sleepsOf500);
     }
