@@ -2,15 +2,12 @@
 // output read back; which disc layout a data set is drawn with.
 #include <gtest/gtest.h>
 #include <qwt_plot_canvas.h>
-#include <qwt_plot_marker.h>
 
 #include <QFile>
 #include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
-#include <QMouseEvent>
 #include <QSignalSpy>
-#include <QStringList>
 #include <QTest>
 #include <cmath>
 

@@ -18,7 +18,6 @@
 #include <QSignalSpy>
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <memory>
 
 #include "acquisition/sensorhandler.h"
@@ -507,12 +506,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(PanelTest, ReadOutsAndCountdown) {
     panel = std::make_unique<instrumentPanel>();
-    auto* ev = panel->findChild<QLabel*>("evDisplay");
-    EXPECT_EQ(ev->text(), "---");
-    panel->updateEVLabel(std::nan(""), 0.0, false);
-    EXPECT_EQ(ev->text(), "-");
+    // The electrode voltage's display is checked with the scans above; the wizard gets the
+    // value as read.
+    EXPECT_EQ(panel->findChild<QLabel*>("evDisplay")->text(), "---");
     panel->updateEVLabel(12.345, 0.0, false);
-    EXPECT_TRUE(ev->text().contains(">12.3 </span>")) << ev->text().toStdString();
     EXPECT_EQ(panel->wizard().electrodeVoltage(), 12.345);
 
     // The countdown runs from 1.7 times the estimate and is not stopped at zero.

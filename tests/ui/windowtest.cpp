@@ -12,7 +12,6 @@
 #include <QDragEnterEvent>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
