@@ -269,13 +269,18 @@ TEST(SensorLayout, ChoiceByCodeAndChannelCount) {
         bool logged;
     } cases[] = {
         {-1, 3, 2, 13, false},  // few channels: the first 13-sensor disc
-        {-1, 7, 0, 7, false},   {-1, 9, 1, 9, false}, {-1, 17, 4, 17, false},
-        {-1, 20, 0, 7, false},                         // no disc with 20 sensors: record 0
-        {-7, 5, 0, 7, false},   {1, 17, 1, 9, false},  // a code names its record whatever the
-                                                       // channels
-        {3, 13, 3, 13, false},  {5, 13, 5, 0, false},  // the terminating record: no sensors
-        {6, 9, 1, 9, true},                            // beyond the table: by channel count, logged
-        {1000, 3, 2, 13, true}, {6, 11, 0, 7, true},
+        {-1, 7, 0, 7, false},
+        {-1, 9, 1, 9, false},
+        {-1, 17, 4, 17, false},
+        {-1, 20, 0, 7, false},  // no disc with 20 sensors: record 0
+        {-7, 5, 0, 7, false},
+        {1, 17, 1, 9, false},  // a code names its record whatever the
+                               // channels
+        {3, 13, 3, 13, false},
+        {5, 13, 5, 0, false},  // the terminating record: no sensors
+        {6, 9, 1, 9, true},    // beyond the table: by channel count, logged
+        {1000, 3, 2, 13, true},
+        {6, 11, 0, 7, true},
     };
     MultiSensorSpectrogramDisplay display;
     for (const Case& c : cases) {
