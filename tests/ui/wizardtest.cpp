@@ -37,15 +37,16 @@ protected:
     }
 };
 
+// The first page's answer for every scan of the standard kind.
+void chooseStandardScan(QWidget* w) {
+    w->findChild<QRadioButton*>("standard")->setChecked(true);
+    clickButton(w, "nextButton");
+}
+
 TEST_F(WizardTest, PreviousReturnsToTheSelectionDialog) {
     scanWizard wizard;
     modalScript script;
-    script
-        .on("scanModeSelectionDialog",
-            [](QWidget* w) {
-                w->findChild<QRadioButton*>("standard")->setChecked(true);
-                clickButton(w, "nextButton");
-            })
+    script.on("scanModeSelectionDialog", chooseStandardScan)
         .on("scanModeDialog", [](QWidget* w) { clickButton(w, "nextButton"); })
         .on("scanSettingsDialog", [](QWidget* w) { clickButton(w, "prev"); })
         .on("scanModeSelectionDialog", [](QWidget* w) { clickButton(w, "cancelButton"); });
@@ -75,17 +76,11 @@ TEST_F(WizardTest, AspectRatioModeSkipsTheModeDialogAndRuns) {
 TEST_F(WizardTest, TemperatureRecordRunsFromTheModeDialog) {
     scanWizard wizard;
     modalScript script;
-    script
-        .on("scanModeSelectionDialog",
-            [](QWidget* w) {
-                w->findChild<QRadioButton*>("standard")->setChecked(true);
-                clickButton(w, "nextButton");
-            })
-        .on("scanModeDialog", [](QWidget* w) {
-            w->findChild<QRadioButton*>("temperatureScanButton")->click();
-            EXPECT_EQ(w->findChild<QPushButton*>("nextButton")->text(), "Run Scan");
-            clickButton(w, "nextButton");
-        });
+    script.on("scanModeSelectionDialog", chooseStandardScan).on("scanModeDialog", [](QWidget* w) {
+        w->findChild<QRadioButton*>("temperatureScanButton")->click();
+        EXPECT_EQ(w->findChild<QPushButton*>("nextButton")->text(), "Run Scan");
+        clickButton(w, "nextButton");
+    });
     EXPECT_TRUE(wizard.configureScan());
     EXPECT_EQ(wizard.scanType(), TemperatureScan);
     EXPECT_EQ(QSettings().value("scanmodedialog/scanType").toInt(), 0);
