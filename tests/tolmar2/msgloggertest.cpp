@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "tempdir.h"
-#include "tolmar2/AES.h"
 #include "tolmar2/MsgLogger.h"
 #include "tolmar2/TolmarCntrl.h"
 
@@ -69,6 +68,7 @@ IsolatedRun runIsolated(const std::function<int()>& scenario) {
 
 const std::string STARS20(20, '*');
 const std::string STARS68(68, '*');
+const std::string STAMPED = "tarvo_<local time>.log";
 
 // The header written by hand for a given build time text and log-date text (which ends in its
 // own newline: a blank line follows it).
@@ -78,11 +78,12 @@ std::string headerText(const std::string& compiled, const std::string& logDate) 
            "\tLog Date: " + logDate + "\n" + STARS68 + "\n\n";
 }
 
-std::string asctimeOf(std::time_t t) {
+std::string timeText(std::time_t t, const char* format) {
     std::tm local{};
     localtime_r(&t, &local);
-    char text[32];
-    return asctime_r(&local, text);
+    char text[64];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
 }
 
 // Checks that `text` starts with a header written during `run` and returns the rest. The build
@@ -98,30 +99,13 @@ std::string asctimeOf(std::time_t t) {
         return ::testing::AssertionFailure() << "no compilation date line in:\n" << text;
     }
     for (std::time_t t = run.before; t <= run.after; ++t) {
-        const std::string header = headerText(m[1].str(), asctimeOf(t));
+        const std::string header = headerText(m[1].str(), timeText(t, "%a %b %e %H:%M:%S %Y\n"));
         if (text.compare(0, header.size(), header) == 0) {
             *rest = text.substr(header.size());
             return ::testing::AssertionSuccess();
         }
     }
     return ::testing::AssertionFailure() << "header differs:\n" << text;
-}
-
-// Standard error and the files of a run, each expected as header + `lines`.
-void expectLog(const IsolatedRun& run, const std::string& fileName, const std::string& fileLines,
-               const std::string& stderrLines) {
-    ASSERT_EQ(run.exitCode, 0);
-    std::string rest;
-    ASSERT_TRUE(splitHeader(run, run.stderrText, &rest));
-    EXPECT_EQ(rest, stderrLines);
-    if (fileName.empty()) {
-        EXPECT_TRUE(run.files.empty());
-        return;
-    }
-    ASSERT_EQ(run.files.size(), 1u);
-    ASSERT_EQ(run.files.count(fileName), 1u) << run.files.begin()->first;
-    ASSERT_TRUE(splitHeader(run, run.files.at(fileName), &rest));
-    EXPECT_EQ(rest, fileLines);
 }
 
 void logEveryLevel() {
@@ -143,15 +127,47 @@ const char* const LEVEL_LINES =
 const char* const NO_NEWLINE =
     "[ERROR:   a.cpp:1] no newline[MESSAGE: b.cpp:2] [MESSAGE: c.cpp:3] [WARNING: d.cpp:4] done\n";
 
+// Formatted logs name their call site; the error's text is cut to fit.
+constexpr int FORMATTED_LINE = __LINE__ + 2;
+void logFormatted(const std::string& text) {
+    TOLMAR_LOG_WARNING("%s %d 0x%04X\n", "value", -12, 0xBEEFu);
+    TOLMAR_LOG_ERROR("%s\n", text.c_str());
+}
+
 struct Scenario {
     const char* name;
     std::function<int()> run;  // 0 when the checks inside the child hold
-    const char* file;          // the log file expected, "" for none
+    std::string file;          // the log file expected, "" for none
     std::string fileLines;     // after the header
     std::string stderrLines;   // after the header
+    bool stderrHeader = true;  // false: the echo was off when the header went out
 };
 
+// Standard error and the file of a run, each expected as header + lines.
+void expectLog(const IsolatedRun& run, const Scenario& s) {
+    ASSERT_EQ(run.exitCode, 0);
+    std::string rest = run.stderrText;
+    if (s.stderrHeader) {
+        ASSERT_TRUE(splitHeader(run, run.stderrText, &rest));
+    }
+    EXPECT_EQ(rest, s.stderrLines);
+    if (s.file.empty()) {
+        EXPECT_TRUE(run.files.empty());
+        return;
+    }
+    ASSERT_EQ(run.files.size(), 1u);
+    std::string name = s.file;
+    for (std::time_t t = run.before; name == STAMPED && t <= run.after; ++t) {
+        if (run.files.count(timeText(t, "tarvo_%Y%m%d%H%M%S.log")))
+            name = timeText(t, "tarvo_%Y%m%d%H%M%S.log");
+    }
+    ASSERT_EQ(run.files.count(name), 1u) << run.files.begin()->first;
+    ASSERT_TRUE(splitHeader(run, run.files.at(name), &rest));
+    EXPECT_EQ(rest, s.fileLines);
+}
+
 TEST(MsgLogger, Scenarios) {
+    const std::string longName(2000, 'n'), text(1000, 't'), cut254 = std::string(254, 't') + "\n";
     const Scenario scenarios[] = {
         {"tarvo.log by default, file name empty before the first log, one header",
          [] {
@@ -171,6 +187,14 @@ TEST(MsgLogger, Scenarios) {
              return TolmarCntrl::getLogFileName()[0] == '\0' && MsgLogger::mode() == 0 ? 0 : 1;
          },
          "", "", LEVEL_LINES},
+        {"mode 2: a file named after the local time",
+         [] {
+             TolmarCntrl::setLogging(2);
+             logEveryLevel();
+             const std::string name = TolmarCntrl::getLogFileName();
+             return std::regex_match(name, std::regex("tarvo_[0-9]{14}\\.log")) ? 0 : 1;
+         },
+         STAMPED, LEVEL_LINES, LEVEL_LINES},
         {"text without a newline runs into the next line",
          [] {
              MsgLogger::log(0, "a.cpp", 1, "no newline");
@@ -208,110 +232,58 @@ TEST(MsgLogger, Scenarios) {
              return 0;
          },
          "", "", "[ERROR:   u.cpp:1] still on stderr\n"},
+        {"with the echo off only the file gets the header and the lines",
+         [] {
+             MsgLogger::setEcho(false);
+             MsgLogger::log(2, "q.cpp", 7, "only in the file\n");
+             const bool wasOff = !MsgLogger::echo();
+             MsgLogger::setEcho(true);
+             MsgLogger::log(1, "q.cpp", 8, "both\n");
+             return wasOff ? 0 : 1;
+         },
+         "tarvo.log", "[MESSAGE: q.cpp:7] only in the file\n[WARNING: q.cpp:8] both\n",
+         "[WARNING: q.cpp:8] both\n", false},
+        {"the base name is taken after the last backslash, else the last slash",
+         [] {
+             TolmarCntrl::setLogging(0);
+             for (const char* file :
+                  {"C:\\work\\tolmar\\TolmarCntrl.cpp", "/home/dev/src/UsbLink.cpp", "Plain.cpp",
+                   "src/win\\Mixed.cpp", "C:\\build\\src/Unix.cpp", "dir/", "",
+                   static_cast<const char*>(nullptr)})
+                 MsgLogger::log(1, file, 9, "t\n");
+             return 0;
+         },
+         "", "",
+         "[WARNING: TolmarCntrl.cpp:9] t\n[WARNING: UsbLink.cpp:9] t\n[WARNING: Plain.cpp:9] t\n"
+         "[WARNING: Mixed.cpp:9] t\n[WARNING: src/Unix.cpp:9] t\n[WARNING: :9] t\n"
+         "[WARNING: :9] t\n[WARNING: :9] t\n"},
+        {"formatted logs name their call site; overlong texts and lines are cut keeping the "
+         "newline",
+         [&] {
+             TolmarCntrl::setLogging(0);
+             logFormatted(text);
+             MsgLogger::log(1, "y.cpp", 2, (text + "\n").c_str());          // direct, same length
+             MsgLogger::log(2, "y.cpp", 3, text.c_str());                   // no newline to keep
+             MsgLogger::log(2, "y.cpp", 4, std::string(255, 'e').c_str());  // fits exactly
+             MsgLogger::log(2, longName.c_str(), 5, "short\n");  // the line buffer overflows
+             MsgLogger::log(2, "y.cpp", 6, "end\n");
+             return 0;
+         },
+         "", "",
+         "[WARNING: msgloggertest.cpp:" + std::to_string(FORMATTED_LINE) + "] value -12 0xBEEF\n" +
+             "[ERROR:   msgloggertest.cpp:" + std::to_string(FORMATTED_LINE + 1) + "] " + cut254 +
+             "[WARNING: y.cpp:2] " + cut254 + "[MESSAGE: y.cpp:3] " + std::string(255, 't') +
+             "[MESSAGE: y.cpp:4] " + std::string(255, 'e') +
+             ("[MESSAGE: " + longName).substr(0, 1022) + "\n[MESSAGE: y.cpp:6] end\n"},
     };
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.name);
-        expectLog(runIsolated(s.run), s.file, s.fileLines, s.stderrLines);
+        expectLog(runIsolated(s.run), s);
     }
-}
-
-TEST(MsgLogger, ModeTwoUsesTimeStampedFileName) {
-    const IsolatedRun run = runIsolated([] {
-        TolmarCntrl::setLogging(2);
-        logEveryLevel();
-        const std::string name = TolmarCntrl::getLogFileName();
-        return std::regex_match(name, std::regex("tarvo_[0-9]{14}\\.log")) ? 0 : 1;
-    });
-    ASSERT_EQ(run.files.size(), 1u);
-    const std::string name = run.files.begin()->first;
-    bool stampedDuringTheRun = false;  // the name's time is a second within the child's life
-    for (std::time_t t = run.before; t <= run.after; ++t) {
-        std::tm local{};
-        localtime_r(&t, &local);
-        char stamped[32];
-        std::strftime(stamped, sizeof stamped, "tarvo_%Y%m%d%H%M%S.log", &local);
-        stampedDuringTheRun |= name == stamped;
-    }
-    EXPECT_TRUE(stampedDuringTheRun) << name;
-    expectLog(run, name, LEVEL_LINES, LEVEL_LINES);
-}
-
-TEST(MsgLogger, BaseNameIsTakenAfterLastBackslashElseSlash) {
-    struct Case {
-        const char* file;
-        const char* shown;
-    };
-    static const Case cases[] = {
-        {"C:\\work\\tolmar\\TolmarCntrl.cpp", "TolmarCntrl.cpp"},
-        {"/home/dev/tolmar2/src/UsbLink.cpp", "UsbLink.cpp"},
-        {"Plain.cpp", "Plain.cpp"},
-        {"src/win\\Mixed.cpp", "Mixed.cpp"},
-        {"C:\\build\\src/Unix.cpp", "src/Unix.cpp"},  // the backslash rule wins
-        {"dir/", ""},
-        {"", ""},
-    };
-    const IsolatedRun run = runIsolated([] {
-        TolmarCntrl::setLogging(0);
-        for (const Case& c : cases) MsgLogger::log(1, c.file, 9, "t\n");
-        MsgLogger::log(1, nullptr, 9, "t\n");
-        return 0;
-    });
-    std::string expected;
-    for (const Case& c : cases) expected += std::string("[WARNING: ") + c.shown + ":9] t\n";
-    expected += "[WARNING: :9] t\n";
-    expectLog(run, "", "", expected);
-}
-
-// Formatted logs name their call site; overlong texts and lines are cut keeping the newline.
-TEST(MsgLogger, FormattedLogsAndOverlongLines) {
-    const std::string longName(2000, 'n');
-    constexpr int LINE = __LINE__ + 5;
-    const IsolatedRun run = runIsolated([&longName] {
-        TolmarCntrl::setLogging(0);
-        const std::string text(1000, 't');
-        TOLMAR_LOG_WARNING("%s %d 0x%04X\n", "value", -12, 0xBEEFu);
-        TOLMAR_LOG_ERROR("%s\n", text.c_str());                        // formatted, 1001 characters
-        MsgLogger::log(1, "y.cpp", 2, (text + "\n").c_str());          // direct, same length
-        MsgLogger::log(2, "y.cpp", 3, text.c_str());                   // no newline to keep
-        MsgLogger::log(2, "y.cpp", 4, std::string(255, 'e').c_str());  // fits exactly
-        MsgLogger::log(2, longName.c_str(), 5, "short\n");             // the line buffer overflows
-        MsgLogger::log(2, "y.cpp", 6, "end\n");
-        return 0;
-    });
-    const std::string cut254 = std::string(254, 't') + "\n";
-    const std::string longLine = "[MESSAGE: " + longName;
-    const std::string expected =
-        "[WARNING: msgloggertest.cpp:" + std::to_string(LINE - 1) + "] value -12 0xBEEF\n" +
-        "[ERROR:   msgloggertest.cpp:" + std::to_string(LINE) + "] " + cut254 +
-        "[WARNING: y.cpp:2] " + cut254 + "[MESSAGE: y.cpp:3] " + std::string(255, 't') +
-        "[MESSAGE: y.cpp:4] " + std::string(255, 'e') + longLine.substr(0, 1022) + "\n" +
-        "[MESSAGE: y.cpp:6] end\n";
-    expectLog(run, "", "", expected);
-}
-
-// With the echo off the file still receives the header and every line; standard error stays
-// empty, and switching the echo back on brings the lines back without a second header.
-TEST(MsgLogger, EchoOffKeepsStandardErrorQuiet) {
-    const IsolatedRun run = runIsolated([] {
-        MsgLogger::setEcho(false);
-        MsgLogger::log(2, "q.cpp", 7, "only in the file\n");
-        if (MsgLogger::echo())
-            return 1;
-        MsgLogger::setEcho(true);
-        MsgLogger::log(1, "q.cpp", 8, "both\n");
-        return 0;
-    });
-    ASSERT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.stderrText, "[WARNING: q.cpp:8] both\n");
-    ASSERT_EQ(run.files.count("tarvo.log"), 1u);
-    std::string rest;
-    ASSERT_TRUE(splitHeader(run, run.files.at("tarvo.log"), &rest));
-    EXPECT_EQ(rest, "[MESSAGE: q.cpp:7] only in the file\n[WARNING: q.cpp:8] both\n");
 }
 
 // Several threads log at once, one of them also setting the (unchanged) mode; every line must
-// arrive whole and exactly once. Mode 0 runs without file opening and closing, whose descriptor
-// hand-over would hide unguarded state from a thread sanitizer build.
+// arrive whole and exactly once, on standard error and in the file.
 TEST(MsgLogger, ConcurrentCallersWriteWholeLines) {
     constexpr int THREADS = 4;
     constexpr int LINES = 200;
@@ -322,58 +294,32 @@ TEST(MsgLogger, ConcurrentCallersWriteWholeLines) {
                             std::to_string(t) + " line " + std::to_string(i));
         }
     }
-    for (int mode : {0, 1}) {
-        SCOPED_TRACE("mode " + std::to_string(mode));
-        const IsolatedRun run = runIsolated([mode] {
-            TolmarCntrl::setLogging(mode);
-            std::vector<std::thread> threads;
-            for (int t = 0; t < THREADS; ++t) {
-                threads.emplace_back([t, mode] {
-                    for (int i = 0; i < LINES; ++i) {
-                        MsgLogger::logf(2, "t.cpp", t, "thread %d line %d\n", t, i);
-                        if (t == 0)
-                            TolmarCntrl::setLogging(mode);
-                    }
-                });
-            }
-            for (auto& thread : threads) thread.join();
-            return 0;
-        });
-        ASSERT_EQ(run.exitCode, 0);
-        ASSERT_EQ(run.files.size(), mode == 0 ? 0u : 1u);
-        std::vector<const std::string*> outputs = {&run.stderrText};
-        if (mode == 1)
-            outputs.push_back(&run.files.at("tarvo.log"));
-        for (const std::string* text : outputs) {
-            std::string rest;
-            ASSERT_TRUE(splitHeader(run, *text, &rest));
-            std::multiset<std::string> seen;
-            size_t start = 0;
-            for (size_t end; (end = rest.find('\n', start)) != std::string::npos; start = end + 1) {
-                seen.insert(rest.substr(start, end - start));
-            }
-            EXPECT_EQ(start, rest.size());
-            EXPECT_EQ(seen, expected);
-        }
-    }
-}
-
-TEST(MsgLogger, CipherMisuseIsLoggedWithItsAssertionText) {
     const IsolatedRun run = runIsolated([] {
-        TolmarCntrl::setLogging(0);
-        AES aes;
-        unsigned char block[16] = {};
-        aes.startEncryption(TolmarCntrl::ENCKEY);
-        if (aes.encrypt(block, block, 1, 2) != 0)
-            return 1;
-        aes.setParameters(100, 128);
-        if (aes.startEncryption(TolmarCntrl::ENCKEY) != 0)
-            return 2;
+        std::vector<std::thread> threads;
+        for (int t = 0; t < THREADS; ++t) {
+            threads.emplace_back([t] {
+                for (int i = 0; i < LINES; ++i) {
+                    MsgLogger::logf(2, "t.cpp", t, "thread %d line %d\n", t, i);
+                    if (t == 0)
+                        TolmarCntrl::setLogging(1);
+                }
+            });
+        }
+        for (auto& thread : threads) thread.join();
         return 0;
     });
     ASSERT_EQ(run.exitCode, 0);
-    EXPECT_NE(run.stderrText.find("Unknown mode!"), std::string::npos) << run.stderrText;
-    EXPECT_NE(run.stderrText.find("Nk> 0"), std::string::npos) << run.stderrText;
+    ASSERT_EQ(run.files.count("tarvo.log"), 1u);
+    for (const std::string* text : {&run.stderrText, &run.files.at("tarvo.log")}) {
+        std::string rest;
+        ASSERT_TRUE(splitHeader(run, *text, &rest));
+        std::multiset<std::string> seen;
+        size_t start = 0;
+        for (size_t end; (end = rest.find('\n', start)) != std::string::npos; start = end + 1)
+            seen.insert(rest.substr(start, end - start));
+        EXPECT_EQ(start, rest.size());
+        EXPECT_EQ(seen, expected);
+    }
 }
 
 }  // namespace
