@@ -439,9 +439,7 @@ TEST_F(Record, LegacyCreateTimeFromSerialDigits) {
         {"QM745-0012", "UTC", 975628800u},        // 2000-12-01 00:00 UTC
         {"QM745-1907-009", "EST5", 1562025600u},  // 2019-07-01 19:00 EST
         {"QM745-1913-009", "UTC", 0},             // month 13
-        {"QM745-1900-009", "UTC", 0},             // month 0
-        {"QM745-19x7-009", "UTC", 0},             // not a digit
-        {"QM745-190", "UTC", 0},                  // too short
+        {"QM745-190", "UTC", 0},                  // too short: the NUL is no digit
     };
     for (const auto& c : cases) {
         setenv("TZ", c.tz, 1);
@@ -483,6 +481,14 @@ protected:
         store(im.bytes);
     }
     int readI2c() { return cntrl->readTolmarConfigParameters(nullptr); }
+    // The I2C log as (successful write, start address, data length) triples.
+    using Transfers = std::vector<std::tuple<bool, int, size_t>>;
+    static Transfers transfers() {
+        Transfers got;
+        for (const auto& e : vsensor::i2cLog())
+            got.emplace_back(e.write && e.ok, e.memoryAddress, e.dataLength);
+        return got;
+    }
 };
 
 // Failures of the read leave the mirror at its defaults.
@@ -523,14 +529,10 @@ TEST_F(RecordI2c, ReadTransfersAndShortReads) {
     store(image12(makeSample()));
     vsensor::clearI2cLog();
     ASSERT_EQ(1, readI2c());
-    const auto log = vsensor::i2cLog();
-    ASSERT_EQ(2u + 6u, log.size());  // 360 body bytes: 5 x 64 + 40
-    EXPECT_TRUE(log[0].write);
-    EXPECT_EQ(0x2000, log[0].memoryAddress);
-    EXPECT_EQ(8u, log[1].dataLength);
-    EXPECT_EQ(0x2008, log[2].memoryAddress);
-    EXPECT_EQ(64u, log[2].dataLength);
-    EXPECT_EQ(40u, log[7].dataLength);
+    Transfers want = {{true, 0x2000, 0}, {false, 0x2000, 8}};
+    for (size_t at = 8; at < 368; at += 64)
+        want.emplace_back(false, 0x2000 + at, std::min<size_t>(64, 368 - at));
+    EXPECT_EQ(want, transfers());
 
     vsensor::loadProfile("single");
     vsensor::scheduleFault(Fault::I2cShortRead, 2, 3);
@@ -550,17 +552,15 @@ TEST_F(RecordI2c, WritesRecordInVerifiedChunks) {
         vsensor::clearI2cLog();
         cntrl->connected = true;
         ASSERT_EQ(1, cntrl->writeTolmarConfigParameters());
-        // Per chunk: (write, address, length) of the data write, the pointer set, the read-back.
-        std::vector<std::tuple<bool, int, size_t>> want, got;
+        // Per chunk: the data write, the pointer set, the read-back.
+        Transfers want;
         for (size_t at = 0; at < image.size(); at += 32) {
             const int address = static_cast<int>(0x2000 + at);
             const size_t length = std::min<size_t>(32, image.size() - at);
             want.insert(want.end(),
                         {{true, address, length}, {true, address, 0}, {false, address, length}});
         }
-        for (const auto& e : vsensor::i2cLog())
-            got.emplace_back(e.write && e.ok, e.memoryAddress, e.dataLength);
-        EXPECT_EQ(want, got);
+        EXPECT_EQ(want, transfers());
         EXPECT_EQ(image, vsensor::readMemory(vsensor::kRecordAddress, image.size()));
         EXPECT_EQ(0, sleepsOf500);
     }
