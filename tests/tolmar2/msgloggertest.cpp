@@ -66,16 +66,14 @@ IsolatedRun runIsolated(const std::function<int()>& scenario) {
     return run;
 }
 
-const std::string STARS20(20, '*');
-const std::string STARS68(68, '*');
 const std::string STAMPED = "tarvo_<local time>.log";
 
 // The header written by hand for a given build time text and log-date text (which ends in its
 // own newline: a blank line follows it).
 std::string headerText(const std::string& compiled, const std::string& logDate) {
-    return "\n" + STARS20 + " Logged by Tarvo MsgLogger " + STARS20 + "\n\n" +
-           "\tAPI Version: 2.9.0\n" + "\tAPI Compilation date: " + compiled + "\n" +
-           "\tLog Date: " + logDate + "\n" + STARS68 + "\n\n";
+    return "\n******************** Logged by Tarvo MsgLogger ********************\n\n"
+           "\tAPI Version: 2.9.0\n\tAPI Compilation date: " +
+           compiled + "\n\tLog Date: " + logDate + "\n" + std::string(68, '*') + "\n\n";
 }
 
 std::string timeText(std::time_t t, const char* format) {
@@ -114,17 +112,20 @@ void logEveryLevel() {
     MsgLogger::log(2, "x.cpp", 333, "message text\n");
     MsgLogger::log(7, "x.cpp", -4, "other level\n");
     MsgLogger::log(-1, "x.cpp", 0, "negative level\n");
+    MsgLogger::log(0, "a.cpp", 1, "no newline");
+    MsgLogger::log(2, "b.cpp", 2, "");
+    MsgLogger::log(2, "c.cpp", 3, nullptr);
+    MsgLogger::log(1, "d.cpp", 4, "done\n");
 }
 
-// One line per level; any level other than 0 and 1 is a message.
+// One line per level, any level other than 0 and 1 being a message; a text without a newline
+// runs into the next line.
 const char* const LEVEL_LINES =
     "[ERROR:   x.cpp:1] error text\n"
     "[WARNING: x.cpp:22] warning text\n"
     "[MESSAGE: x.cpp:333] message text\n"
     "[MESSAGE: x.cpp:-4] other level\n"
-    "[MESSAGE: x.cpp:0] negative level\n";
-
-const char* const NO_NEWLINE =
+    "[MESSAGE: x.cpp:0] negative level\n"
     "[ERROR:   a.cpp:1] no newline[MESSAGE: b.cpp:2] [MESSAGE: c.cpp:3] [WARNING: d.cpp:4] done\n";
 
 // Formatted logs name their call site; the error's text is cut to fit.
@@ -179,14 +180,22 @@ TEST(MsgLogger, Scenarios) {
                                                                                              : 1;
          },
          "tarvo.log", LEVEL_LINES, LEVEL_LINES},
-        {"mode 0: standard error only; invalid modes are ignored",
+        {"mode 0: standard error only; invalid modes are ignored; the base name is taken after "
+         "the last backslash, else the last slash",
          [] {
              TolmarCntrl::setLogging(0);
              for (int mode : {-1, 3, 100, -2147483647 - 1}) TolmarCntrl::setLogging(mode);
              logEveryLevel();
+             for (const char* file :
+                  {"C:\\work\\TolmarCntrl.cpp", "/home/dev/src/UsbLink.cpp", "src/win\\Mixed.cpp",
+                   "C:\\build\\src/Unix.cpp", "dir/", static_cast<const char*>(nullptr)})
+                 MsgLogger::log(1, file, 9, "t\n");
              return TolmarCntrl::getLogFileName()[0] == '\0' && MsgLogger::mode() == 0 ? 0 : 1;
          },
-         "", "", LEVEL_LINES},
+         "", "",
+         LEVEL_LINES + std::string("[WARNING: TolmarCntrl.cpp:9] t\n[WARNING: UsbLink.cpp:9] t\n") +
+             "[WARNING: Mixed.cpp:9] t\n[WARNING: src/Unix.cpp:9] t\n[WARNING: :9] t\n"
+             "[WARNING: :9] t\n"},
         {"mode 2: a file named after the local time",
          [] {
              TolmarCntrl::setLogging(2);
@@ -195,15 +204,6 @@ TEST(MsgLogger, Scenarios) {
              return std::regex_match(name, std::regex("tarvo_[0-9]{14}\\.log")) ? 0 : 1;
          },
          STAMPED, LEVEL_LINES, LEVEL_LINES},
-        {"text without a newline runs into the next line",
-         [] {
-             MsgLogger::log(0, "a.cpp", 1, "no newline");
-             MsgLogger::log(2, "b.cpp", 2, "");
-             MsgLogger::log(2, "c.cpp", 3, nullptr);
-             MsgLogger::log(1, "d.cpp", 4, "done\n");
-             return 0;
-         },
-         "tarvo.log", NO_NEWLINE, NO_NEWLINE},
         {"mode changes after initialisation only switch the file output; the path stays",
          [] {
              MsgLogger::log(2, "m.cpp", 1, "one\n");
@@ -243,20 +243,6 @@ TEST(MsgLogger, Scenarios) {
          },
          "tarvo.log", "[MESSAGE: q.cpp:7] only in the file\n[WARNING: q.cpp:8] both\n",
          "[WARNING: q.cpp:8] both\n", false},
-        {"the base name is taken after the last backslash, else the last slash",
-         [] {
-             TolmarCntrl::setLogging(0);
-             for (const char* file :
-                  {"C:\\work\\tolmar\\TolmarCntrl.cpp", "/home/dev/src/UsbLink.cpp", "Plain.cpp",
-                   "src/win\\Mixed.cpp", "C:\\build\\src/Unix.cpp", "dir/", "",
-                   static_cast<const char*>(nullptr)})
-                 MsgLogger::log(1, file, 9, "t\n");
-             return 0;
-         },
-         "", "",
-         "[WARNING: TolmarCntrl.cpp:9] t\n[WARNING: UsbLink.cpp:9] t\n[WARNING: Plain.cpp:9] t\n"
-         "[WARNING: Mixed.cpp:9] t\n[WARNING: src/Unix.cpp:9] t\n[WARNING: :9] t\n"
-         "[WARNING: :9] t\n[WARNING: :9] t\n"},
         {"formatted logs name their call site; overlong texts and lines are cut keeping the "
          "newline",
          [&] {

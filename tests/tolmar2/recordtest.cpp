@@ -88,9 +88,10 @@ Sample makeSample(double next = 0.5) {
     return s;
 }
 
-// Bytes 0-143 of formats 12 and later.
-Image identity(const Sample& s, size_t size, int32_t version) {
-    Image im(size);
+// The image of format 12 to 16 (16 if not given): bytes 0-143 are common, then each format's
+// own layout.
+Bytes imageOf(const Sample& s, int32_t version = 16) {
+    Image im(version == 12 ? 368 : version == 13 ? 816 : 2048);
     im.u32(0, 0xB070AAA0u);
     im.u32(4, static_cast<uint32_t>(version));
     im.text(8, s.serial, 20);
@@ -101,12 +102,21 @@ Image identity(const Sample& s, size_t size, int32_t version) {
     im.f64s(88, s.iRange, 4);
     im.f64s(120, s.rCurrent, 2);
     im.f64s(136, &s.rFilter, 1);
-    return im;
-}
-
-// Formats 14 to 16: bytes 144-326, then the counted tables from `at`.
-size_t counted(Image& im, const Sample& s, size_t at) {
+    if (version == 12) {
+        im.f64s(144, &s.cal_dac[0][0], 6);
+        im.f64s(192, s.cal_adc_v, 2);
+        im.f64s(208, &s.cal_adc_i[0][0], 8);
+        im.f64s(272, &s.vSettling[0][0][0], 12);
+        return im.bytes;
+    }
     im.f64s(144, &s.cal_dac[0][0], 8);
+    if (version == 13) {
+        im.f64s(208, &s.cal_adc[0][0][0], 64);
+        im.f64s(720, &s.vSettling[0][0][0], 12);
+        return im.bytes;
+    }
+    // Formats 14 to 16: the counts, then their tables; format 16 has the extended probe count
+    // before the tables, 14 and 15 after them (with option 0x10 only).
     im.f64s(208, &s.cal_adc_i[0][0], 8);
     im.f64s(272, s.calAuxA, 3);
     im.u32(296, s.calAuxWord);
@@ -114,55 +124,23 @@ size_t counted(Image& im, const Sample& s, size_t at) {
     im.u8(324, s.rows);
     im.u8(325, s.ranges);
     im.u8(326, s.vchan);
+    if (version == 16)
+        im.u8(327, static_cast<uint8_t>(s.ext));
+    size_t at = version == 16 ? 328 : 327;
     // Rows without ranges take no bytes (and may be more than the sample has room for).
     for (int r = 0; s.ranges > 0 && r < s.rows; ++r)
         at = im.f64s(at, &s.cal_adc[r][0][0], 2 * s.ranges);
-    return im.f64s(at, &s.cal_vmon[0][0], 2 * s.vchan);
-}
-
-Bytes image16(const Sample& s) {
-    Image im = identity(s, 2048, 16);
-    im.u8(327, static_cast<uint8_t>(s.ext));
-    size_t at = counted(im, s, 328);
-    at = im.f64s(at, &s.tempCoef[0][0], 80);
-    at = im.f64s(at, s.rangeValue, s.ranges);
-    im.u32(at, 0x80);
-    im.u32(at + 4, s.extWord);
-    return im.bytes;
-}
-
-Bytes image14(const Sample& s, int32_t version) {  // 14 or 15
-    Image im = identity(s, 2048, version);
-    const size_t at = counted(im, s, 327);
-    if (s.options & 0x10) {
+    at = im.f64s(at, &s.cal_vmon[0][0], 2 * s.vchan);
+    if (version == 16) {
+        at = im.f64s(at, &s.tempCoef[0][0], 80);
+        at = im.f64s(at, s.rangeValue, s.ranges);
+        im.u32(at, 0x80);
+        im.u32(at + 4, s.extWord);
+    } else if (s.options & 0x10) {
         im.u32(at, s.ext);
         im.f64s(at + 4, &s.tempCoef[0][0], 80);
     }
     return im.bytes;
-}
-
-Bytes image13(const Sample& s) {
-    Image im = identity(s, 816, 13);
-    im.f64s(144, &s.cal_dac[0][0], 8);
-    im.f64s(208, &s.cal_adc[0][0][0], 64);
-    im.f64s(720, &s.vSettling[0][0][0], 12);
-    return im.bytes;
-}
-
-Bytes image12(const Sample& s) {
-    Image im = identity(s, 368, 12);
-    im.f64s(144, &s.cal_dac[0][0], 6);
-    im.f64s(192, s.cal_adc_v, 2);
-    im.f64s(208, &s.cal_adc_i[0][0], 8);
-    im.f64s(272, &s.vSettling[0][0][0], 12);
-    return im.bytes;
-}
-
-Bytes imageOf(const Sample& s, int32_t version) {
-    return version == 16   ? image16(s)
-           : version >= 14 ? image14(s, version)
-           : version == 13 ? image13(s)
-                           : image12(s);
 }
 
 void writeFile(const std::string& path, const Bytes& bytes) {
@@ -243,7 +221,7 @@ TEST_F(Record, EveryFormatReadsEveryFieldAndWritesTheSameImage) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_EQ(1, readImage(image16(makeSample(1000.25))));
+        ASSERT_EQ(1, readImage(imageOf(makeSample(1000.25))));
         Sample s = makeSample();
         s.options = c.options;
         s.rows = c.rows, s.ranges = c.ranges, s.vchan = c.vchan, s.ext = c.ext;
@@ -284,7 +262,7 @@ TEST_F(Record, DerivesOptionFlagsAndChannelCounts) {
     for (const auto& c : cases) {
         Sample s = makeSample();
         s.options = c.options;
-        ASSERT_EQ(1, readImage(image16(s)));
+        ASSERT_EQ(1, readImage(imageOf(s)));
         EXPECT_EQ(c.adc, m.nAdcChannels) << c.options;
         EXPECT_EQ(c.probes, m.nProbes) << c.options;
         for (int f = 0; f < 6; ++f) EXPECT_EQ(f == c.flag, *flags[f]) << c.options << " " << f;
@@ -300,7 +278,7 @@ TEST_F(Record, OddFieldsAreMended) {
     s.vRange[1][1] = -50;
     s.serial = "QM759-ABCDEFGHIJKLMNOPQ";
     const size_t tagAt = 328 + (s.rows * s.ranges + s.vchan) * 16 + 640 + s.ranges * 8;
-    ASSERT_EQ(1, readImage(patched(image16(s), std::to_string(tagAt) + ":81")));
+    ASSERT_EQ(1, readImage(patched(imageOf(s), std::to_string(tagAt) + ":81")));
     EXPECT_EQ(-50, cntrl->vRange[1][0]);
     EXPECT_EQ(50, cntrl->vRange[1][1]);
     EXPECT_EQ(s.vRange[0][0], cntrl->vRange[0][0]);
@@ -311,7 +289,7 @@ TEST_F(Record, OddFieldsAreMended) {
 // Records whose counts exceed the mirror's tables, or files shorter than their format, are
 // refused and leave the mirror as it was. Each case patches the sample's format 16 image.
 TEST_F(Record, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
-    ASSERT_EQ(1, readImage(image16(makeSample())));
+    ASSERT_EQ(1, readImage(imageOf(makeSample())));
     const Bytes before = encoded();
     const struct {
         const char* what;
@@ -332,7 +310,7 @@ TEST_F(Record, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
         {"format 9", "4:09", 0, -5},
     };
     for (const auto& c : cases) {
-        Bytes image = patched(image16(makeSample()), c.patch);
+        Bytes image = patched(imageOf(makeSample()), c.patch);
         image.resize(c.size ? c.size : image.size());
         EXPECT_EQ(c.result, readImage(image)) << c.what;
         EXPECT_EQ(before, encoded()) << c.what;
@@ -345,7 +323,7 @@ TEST_F(Record, RefusesRecordsThatDoNotFitAndKeepsTheMirror) {
 // A mirror whose counts were changed beyond the tables, or of an unknown format, is not written;
 // neither is a file in a missing folder. An existing file is kept.
 TEST_F(Record, RefusesToWriteWhatDoesNotFit) {
-    ASSERT_EQ(1, readImage(image16(makeSample())));
+    ASSERT_EQ(1, readImage(imageOf(makeSample())));
     std::string path = dir.file("keep.rec");
     writeFile(path, {1, 2, 3});
     cntrl->nVchan = 9;
@@ -450,7 +428,7 @@ TEST_F(Record, LegacyCreateTimeFromSerialDigits) {
 }
 
 TEST_F(Record, PrintsMirrorToStandardOutput) {
-    ASSERT_EQ(1, readImage(image16(makeSample())));
+    ASSERT_EQ(1, readImage(imageOf(makeSample())));
     cntrl->createTime = 0;
     ::testing::internal::CaptureStdout();
     cntrl->printI2cMem();
@@ -510,7 +488,7 @@ TEST_F(RecordI2c, ReadResultCodes) {
         // Halved again and again, the reads dwindle to nothing instead of looping forever.
         {"body reads keep coming short",
          [] { vsensor::scheduleFault(Fault::I2cShortRead, 2, 1000); }, -7},
-        {"too many rows", [] { store(patched(image16(makeSample()), "324:28")); }, -8},
+        {"too many rows", [] { store(patched(imageOf(makeSample()), "324:28")); }, -8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -526,7 +504,7 @@ TEST_F(RecordI2c, ReadResultCodes) {
 // The read: address 0x2000, the 8-byte header, then 64-byte chunks up to the record size; a
 // short read is continued where it stopped.
 TEST_F(RecordI2c, ReadTransfersAndShortReads) {
-    store(image12(makeSample()));
+    store(imageOf(makeSample(), 12));
     vsensor::clearI2cLog();
     ASSERT_EQ(1, readI2c());
     Transfers want = {{true, 0x2000, 0}, {false, 0x2000, 8}};
@@ -578,7 +556,7 @@ TEST_F(RecordI2c, WriteRetries) {
         {Fault::I2cShortRead, 1, 1, 1, 1},
         {Fault::I2cWriteFail, 4, 5, -3, 4},
     };
-    ASSERT_EQ(1, readImage(image16(makeSample())));
+    ASSERT_EQ(1, readImage(imageOf(makeSample())));
     const Bytes image = encoded();
     cntrl->connected = true;
     for (const auto& c : cases) {
@@ -595,7 +573,7 @@ TEST_F(RecordI2c, WriteRetries) {
 
 // Without an open module the write needs a module name; it opens that module and closes it again.
 TEST_F(RecordI2c, WriteWithoutConnection) {
-    ASSERT_EQ(1, readImage(image16(makeSample())));
+    ASSERT_EQ(1, readImage(imageOf(makeSample())));
     const Bytes image = encoded();
     tolmar2::link::call::QuickUsbClose(cntrl->qusbHandle);
     cntrl->qusbHandle = 0;
