@@ -7,7 +7,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -149,11 +148,6 @@ void writeFile(const std::string& path, const Bytes& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
-Bytes readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 int sleepsOf500 = 0;
 
 // A controller on the virtual sensor, in UTC, with no real waits and the log on standard error.
@@ -187,7 +181,8 @@ protected:
     Bytes encoded() {
         const std::string path = dir.file("out.rec");
         EXPECT_EQ(1, cntrl->writeTolmarConfigParameters(nullptr, const_cast<char*>(path.c_str())));
-        return readFile(path);
+        const std::string text = readWholeFile(path);
+        return Bytes(text.begin(), text.end());
     }
 
     TempDir dir;
@@ -334,7 +329,7 @@ TEST_F(Record, RefusesToWriteWhatDoesNotFit) {
     cntrl->i2cFormatVersion = 16;
     std::string unwritable = dir.file("missing-dir/x.rec");
     EXPECT_EQ(-7, cntrl->writeTolmarConfigParameters(nullptr, unwritable.data()));
-    EXPECT_EQ((Bytes{1, 2, 3}), readFile(path));
+    EXPECT_EQ("\x01\x02\x03", readWholeFile(path));
 }
 
 // ---- Legacy formats 10 and 11 ----
@@ -584,9 +579,7 @@ TEST_F(RecordI2c, WriteWithoutConnection) {
     EXPECT_EQ(-5, cntrl->writeTolmarConfigParameters(unknown));
     ASSERT_EQ(1, cntrl->writeTolmarConfigParameters(module));
     EXPECT_EQ(image, vsensor::readMemory(vsensor::kRecordAddress, 2048));
-    QHANDLE h = 0;
-    EXPECT_NE(0, tolmar2::link::call::QuickUsbOpen(&h, module));
-    tolmar2::link::call::QuickUsbClose(h);
+    EXPECT_EQ(0, tolmar2::link::lastOpened());  // closed again
 }
 
 TEST_F(RecordI2c, EraseWritesAndVerifiesEveryByte) {
