@@ -464,7 +464,8 @@ protected:
     }
 };
 
-// Failures of the read leave the mirror at its defaults.
+// Failures of the read leave the mirror at its defaults; short reads are continued where they
+// stopped.
 TEST_F(RecordI2c, ReadResultCodes) {
     struct Case {
         const char* what;
@@ -484,21 +485,23 @@ TEST_F(RecordI2c, ReadResultCodes) {
         {"body reads keep coming short",
          [] { vsensor::scheduleFault(Fault::I2cShortRead, 2, 1000); }, -7},
         {"too many rows", [] { store(patched(imageOf(makeSample()), "324:28")); }, -8},
+        {"three body reads short", [] { vsensor::scheduleFault(Fault::I2cShortRead, 2, 3); }, 1},
     };
+    const vsensor::UnitProfile& single = *vsensor::findProfile("single");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         vsensor::loadProfile("single");
         vsensor::clearFaults();
         c.arrange();
         EXPECT_EQ(c.result, readI2c());
-        EXPECT_STREQ("-", cntrl->devName);
-        EXPECT_FALSE(cntrl->recordLoaded);
+        EXPECT_EQ(c.result == 1, cntrl->recordLoaded);
+        EXPECT_STREQ(c.result == 1 ? single.devName.c_str() : "-", cntrl->devName);
     }
+    EXPECT_EQ(single.cal_adc[0][1][1], cntrl->cal_adc[0][1][1]);
 }
 
-// The read: address 0x2000, the 8-byte header, then 64-byte chunks up to the record size; a
-// short read is continued where it stopped.
-TEST_F(RecordI2c, ReadTransfersAndShortReads) {
+// The read: address 0x2000, the 8-byte header, then 64-byte chunks up to the record size.
+TEST_F(RecordI2c, ReadTransfers) {
     store(imageOf(makeSample(), 12));
     vsensor::clearI2cLog();
     ASSERT_EQ(1, readI2c());
@@ -506,27 +509,41 @@ TEST_F(RecordI2c, ReadTransfersAndShortReads) {
     for (size_t at = 8; at < 368; at += 64)
         want.emplace_back(false, 0x2000 + at, std::min<size_t>(64, 368 - at));
     EXPECT_EQ(want, transfers());
-
-    vsensor::loadProfile("single");
-    vsensor::scheduleFault(Fault::I2cShortRead, 2, 3);
-    ASSERT_EQ(1, readI2c());
-    EXPECT_STREQ("QM759-2403-017", cntrl->devName);
-    EXPECT_EQ(vsensor::findProfile("single")->cal_adc[0][1][1], cntrl->cal_adc[0][1][1]);
 }
 
 // A record goes out in verified chunks of 32 bytes from 0x2000 (write, set the pointer, read
-// back) up to its size: 64 chunks for 2048 bytes, eleven and one of 16 for format 12.
+// back) up to its size: 64 chunks for 2048 bytes, eleven and one of 16 for format 12. A failed
+// chunk (its write, pointer set or read-back) is retried after a pause; the fifth failure in a
+// row gives up.
 TEST_F(RecordI2c, WritesRecordInVerifiedChunks) {
-    for (int32_t version : {16, 12}) {
-        SCOPED_TRACE(version);
-        ASSERT_EQ(1, readImage(imageOf(makeSample(), version)));
+    const struct {
+        int32_t version;
+        Fault fault;
+        int nth, repeat;  // repeat 0: no fault
+        int result, pauses;
+    } cases[] = {
+        {16, Fault::I2cWriteFail, 0, 0, 1, 0},  {12, Fault::I2cWriteFail, 0, 0, 1, 0},
+        {16, Fault::I2cWriteFail, 1, 4, 1, 4},  {16, Fault::I2cShortRead, 1, 1, 1, 1},
+        {16, Fault::I2cWriteFail, 4, 5, -3, 4},
+    };
+    cntrl->connected = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.version) + ", fault " + std::to_string(c.repeat));
+        ASSERT_EQ(1, readImage(imageOf(makeSample(), c.version)));
         const Bytes image = encoded();
         vsensor::fillMemory(0xFF);
+        vsensor::clearFaults();
         vsensor::clearI2cLog();
-        cntrl->connected = true;
-        ASSERT_EQ(1, cntrl->writeTolmarConfigParameters());
-        // Per chunk: the data write, the pointer set, the read-back.
-        Transfers want;
+        sleepsOf500 = 0;
+        if (c.repeat)
+            vsensor::scheduleFault(c.fault, c.nth, c.repeat);
+        EXPECT_EQ(c.result, cntrl->writeTolmarConfigParameters());
+        EXPECT_EQ(c.pauses, sleepsOf500);
+        EXPECT_EQ(c.result == 1,
+                  image == vsensor::readMemory(vsensor::kRecordAddress, image.size()));
+        if (c.repeat)
+            continue;
+        Transfers want;  // per chunk: the data write, the pointer set, the read-back
         for (size_t at = 0; at < image.size(); at += 32) {
             const int address = static_cast<int>(0x2000 + at);
             const size_t length = std::min<size_t>(32, image.size() - at);
@@ -534,35 +551,6 @@ TEST_F(RecordI2c, WritesRecordInVerifiedChunks) {
                         {{true, address, length}, {true, address, 0}, {false, address, length}});
         }
         EXPECT_EQ(want, transfers());
-        EXPECT_EQ(image, vsensor::readMemory(vsensor::kRecordAddress, image.size()));
-        EXPECT_EQ(0, sleepsOf500);
-    }
-}
-
-// A failed chunk (its write, pointer set or read-back) is retried after a pause; the fifth
-// failure in a row gives up.
-TEST_F(RecordI2c, WriteRetries) {
-    const struct {
-        Fault fault;
-        int nth, repeat;
-        int result, pauses;
-    } cases[] = {
-        {Fault::I2cWriteFail, 1, 4, 1, 4},
-        {Fault::I2cShortRead, 1, 1, 1, 1},
-        {Fault::I2cWriteFail, 4, 5, -3, 4},
-    };
-    ASSERT_EQ(1, readImage(imageOf(makeSample())));
-    const Bytes image = encoded();
-    cntrl->connected = true;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.repeat);
-        vsensor::fillMemory(0);
-        vsensor::clearFaults();
-        sleepsOf500 = 0;
-        vsensor::scheduleFault(c.fault, c.nth, c.repeat);
-        EXPECT_EQ(c.result, cntrl->writeTolmarConfigParameters());
-        EXPECT_EQ(c.pauses, sleepsOf500);
-        EXPECT_EQ(c.result == 1, image == vsensor::readMemory(vsensor::kRecordAddress, 2048));
     }
 }
 
