@@ -500,17 +500,6 @@ TEST_F(RecordI2c, ReadResultCodes) {
     EXPECT_EQ(single.cal_adc[0][1][1], cntrl->cal_adc[0][1][1]);
 }
 
-// The read: address 0x2000, the 8-byte header, then 64-byte chunks up to the record size.
-TEST_F(RecordI2c, ReadTransfers) {
-    store(imageOf(makeSample(), 12));
-    vsensor::clearI2cLog();
-    ASSERT_EQ(1, readI2c());
-    Transfers want = {{true, 0x2000, 0}, {false, 0x2000, 8}};
-    for (size_t at = 8; at < 368; at += 64)
-        want.emplace_back(false, 0x2000 + at, std::min<size_t>(64, 368 - at));
-    EXPECT_EQ(want, transfers());
-}
-
 // A record goes out in verified chunks of 32 bytes from 0x2000 (write, set the pointer, read
 // back) up to its size: 64 chunks for 2048 bytes, eleven and one of 16 for format 12. A failed
 // chunk (its write, pointer set or read-back) is retried after a pause; the fifth failure in a
