@@ -1,6 +1,5 @@
-// The link layer: backend choice from the environment, the run-time loader's symbol check and
-// the most recently opened module. The calls through either backend are exercised by the
-// connection tests, which run on both.
+// The link layer: backend choice from the environment and the run-time loader's symbol check.
+// The calls through either backend are exercised by the connection tests, which run on both.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -81,25 +80,6 @@ TEST_F(LinkTest, ModeSelectionTable) {
     EXPECT_TRUE(link::reselect());
     EXPECT_EQ(link::kind(), link::Kind::Virtual);
     EXPECT_NE(link::reason().find("libquickusb.so"), std::string::npos) << link::reason();
-}
-
-// A failed open or closing another module keeps the last opened one, which closeLastOpened()
-// closes (once).
-TEST_F(LinkTest, LastOpenedFollowsOpenAndClose) {
-    setenv("TOLMAR_LINK", "virtual", 1);
-    ASSERT_TRUE(link::reselect());
-    vsensor::setModuleCount(2);
-    char first[] = "QUSB-0", second[] = "QUSB-1", unknown[] = "QUSB-7";
-    QHANDLE a = 0, b = 0, failed = 0;
-    ASSERT_NE(link::call::QuickUsbOpen(&a, first), 0);
-    ASSERT_NE(link::call::QuickUsbOpen(&b, second), 0);
-    EXPECT_EQ(link::call::QuickUsbOpen(&failed, unknown), 0);
-    ASSERT_NE(link::call::QuickUsbClose(a), 0);
-    EXPECT_EQ(link::lastOpened(), b);
-    link::closeLastOpened();
-    link::closeLastOpened();  // nothing left: no effect
-    EXPECT_EQ(link::lastOpened(), 0);
-    EXPECT_EQ(link::call::QuickUsbClose(b), 0);  // already closed
 }
 
 }  // namespace
