@@ -241,8 +241,9 @@ TEST_F(Record, EveryFormatReadsEveryFieldAndWritesTheSameImage) {
     }
 }
 
-// Bits 2-4 of the options decide the channel counts; bit 4 also marks extended probes.
-TEST_F(Record, DerivesChannelCountsFromOptions) {
+// Bits 2-4 of the options decide the channel counts; bit 4 also marks extended probes. A serial
+// filling all 20 bytes is cut to 19 characters so that it stays a terminated string.
+TEST_F(Record, DerivesChannelCountsAndTerminatesTheSerial) {
     const struct {
         uint32_t options;
         int adc, probes;
@@ -250,28 +251,13 @@ TEST_F(Record, DerivesChannelCountsFromOptions) {
     for (const auto& c : cases) {
         Sample s = makeSample();
         s.options = c.options;
+        s.serial = "QM759-ABCDEFGHIJKLMNOPQ";
         ASSERT_EQ(1, readImage(imageOf(s)));
+        EXPECT_STREQ("QM759-ABCDEFGHIJKLM", cntrl->devName);
         EXPECT_EQ(c.adc, cntrl->nAdcChannels) << c.options;
         EXPECT_EQ(c.probes, cntrl->nProbes) << c.options;
         EXPECT_EQ(c.options == 0x01C, cntrl->extendedProbes) << c.options;
     }
-}
-
-// A voltage range stored upper first is swapped; a serial filling all 20 bytes is cut to 19
-// characters so that it stays a terminated string; format 16 without its tag after the ranges
-// leaves the extension word unset.
-TEST_F(Record, OddFieldsAreMended) {
-    Sample s = makeSample();
-    s.vRange[1][0] = 50;
-    s.vRange[1][1] = -50;
-    s.serial = "QM759-ABCDEFGHIJKLMNOPQ";
-    const size_t tagAt = 328 + (s.rows * s.ranges + s.vchan) * 16 + 640 + s.ranges * 8;
-    ASSERT_EQ(1, readImage(patched(imageOf(s), std::to_string(tagAt) + ":81")));
-    EXPECT_EQ(-50, cntrl->vRange[1][0]);
-    EXPECT_EQ(50, cntrl->vRange[1][1]);
-    EXPECT_EQ(s.vRange[0][0], cntrl->vRange[0][0]);
-    EXPECT_STREQ("QM759-ABCDEFGHIJKLM", cntrl->devName);
-    EXPECT_EQ(0xFFFFFFFFu, cntrl->extWord);
 }
 
 // Records whose counts exceed the mirror's tables, or files shorter than their format, are
@@ -387,12 +373,6 @@ protected:
         ASSERT_NE(0, tolmar2::link::call::QuickUsbOpen(&cntrl->qusbHandle, name));
     }
     static void store(const Bytes& image) { vsensor::writeMemory(vsensor::kRecordAddress, image); }
-    static void storeHeader(uint32_t magic, uint32_t version) {
-        Image im(8);
-        im.u32(0, magic);
-        im.u32(4, version);
-        store(im.bytes);
-    }
     int readI2c() { return cntrl->readTolmarConfigParameters(nullptr); }
     // The I2C log as (successful write, start address, data length) triples.
     using Transfers = std::vector<std::tuple<bool, int, size_t>>;
@@ -413,8 +393,7 @@ TEST_F(RecordI2c, ReadResultCodes) {
         int result;
     } cases[] = {
         {"blank memory", [] { vsensor::fillMemory(0xFF); }, -1},
-        {"other magic", [] { storeHeader(0x1234, 16); }, 0x1234},
-        {"format 9", [] { storeHeader(0xB070AAA0u, 9); }, -5},
+        {"format 9", [] { store(patched(imageOf(makeSample()), "4:09")); }, -5},
         {"address write fails", [] { vsensor::scheduleFault(Fault::I2cWriteFail, 1); }, -3},
         {"header read fails", [] { vsensor::scheduleFault(Fault::I2cReadFail, 1); }, -4},
         {"body read fails", [] { vsensor::scheduleFault(Fault::I2cReadFail, 5); }, -7},
@@ -443,15 +422,9 @@ TEST_F(RecordI2c, ReadResultCodes) {
 TEST_F(RecordI2c, WritesRecordInVerifiedChunks) {
     const struct {
         int32_t version;
-        Fault fault;
-        int nth, repeat;  // repeat 0: no fault
+        int nth, repeat;  // failed transfers from the nth on; repeat 0: none
         int result, pauses;
-    } cases[] = {
-        {16, Fault::I2cWriteFail, 0, 0, 1, 0},
-        {12, Fault::I2cWriteFail, 0, 0, 1, 0},
-        {16, Fault::I2cWriteFail, 1, 4, 1, 4},
-        {16, Fault::I2cWriteFail, 4, 5, -3, 4},
-    };
+    } cases[] = {{16, 0, 0, 1, 0}, {12, 0, 0, 1, 0}, {16, 1, 4, 1, 4}, {16, 4, 5, -3, 4}};
     cntrl->connected = true;
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.version) + ", fault " + std::to_string(c.repeat));
@@ -462,7 +435,7 @@ TEST_F(RecordI2c, WritesRecordInVerifiedChunks) {
         vsensor::clearI2cLog();
         sleepsOf500 = 0;
         if (c.repeat)
-            vsensor::scheduleFault(c.fault, c.nth, c.repeat);
+            vsensor::scheduleFault(Fault::I2cWriteFail, c.nth, c.repeat);
         EXPECT_EQ(c.result, cntrl->writeTolmarConfigParameters());
         EXPECT_EQ(c.pauses, sleepsOf500);
         EXPECT_EQ(c.result == 1,
