@@ -11,10 +11,7 @@
 #include <functional>
 #include <map>
 #include <regex>
-#include <set>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "tempdir.h"
 #include "tolmar2/MsgLogger.h"
@@ -208,41 +205,6 @@ TEST(MsgLogger, Scenarios) {
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.name);
         expectLog(runIsolated(s.run), s);
-    }
-}
-
-// Several threads log at once, one of them also setting the (unchanged) mode; every line must
-// arrive whole and exactly once, on standard error and in the file.
-TEST(MsgLogger, ConcurrentCallersWriteWholeLines) {
-    constexpr int THREADS = 4, LINES = 200;
-    std::multiset<std::string> expected;
-    for (int t = 0; t < THREADS; ++t)
-        for (int i = 0; i < LINES; ++i)
-            expected.insert("[MESSAGE: t.cpp:" + std::to_string(t) + "] line " + std::to_string(i));
-    const IsolatedRun run = runIsolated([] {
-        std::vector<std::thread> threads;
-        for (int t = 0; t < THREADS; ++t)
-            threads.emplace_back([t] {
-                for (int i = 0; i < LINES; ++i) {
-                    MsgLogger::logf(2, "t.cpp", t, "line %d\n", i);
-                    if (t == 0)
-                        TolmarCntrl::setLogging(1);
-                }
-            });
-        for (auto& thread : threads) thread.join();
-        return 0;
-    });
-    ASSERT_EQ(run.exitCode, 0);
-    ASSERT_EQ(run.files.count("tarvo.log"), 1u);
-    for (const std::string* text : {&run.stderrText, &run.files.at("tarvo.log")}) {
-        std::string rest;
-        ASSERT_TRUE(splitHeader(run, *text, &rest));
-        std::multiset<std::string> seen;
-        size_t start = 0;
-        for (size_t end; (end = rest.find('\n', start)) != std::string::npos; start = end + 1)
-            seen.insert(rest.substr(start, end - start));
-        EXPECT_EQ(start, rest.size());
-        EXPECT_EQ(seen, expected);
     }
 }
 
