@@ -78,7 +78,6 @@ TEST(AES, PublishedVectorsBothDirections) {
 // Neither touches the output.
 TEST(AES, MisuseIsRefusedWithoutTouchingOutput) {
     const Bytes key(32, 0x42), in(16, 0x11), untouched(16, 0xA5);
-    ::testing::internal::CaptureStderr();  // the message log's echo
     AES aes;
     ASSERT_EQ(aes.setParameters(128, 128), 1);
     ASSERT_EQ(aes.startEncryption(key.data()), 1);
@@ -87,8 +86,6 @@ TEST(AES, MisuseIsRefusedWithoutTouchingOutput) {
     EXPECT_EQ(aes.setParameters(160, 128), 0);
     EXPECT_EQ(aes.encrypt(in.data(), out.data(), 1, AES::ECB), 0) << "new sizes drop the key";
     EXPECT_EQ(out, untouched);
-    const std::string log = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(log.find("Unknown mode!"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -187,7 +187,6 @@ TEST(ConfigBlockUnpack, ReadBackImageByHand) {
     std::memcpy(c->fpgaTransferBuffer, b.data(), b.size());
     c->unpackFpgaConfigBlock();
 
-    EXPECT_TRUE(c->sync_mode && c->read_csr_md);
     EXPECT_FALSE(c->run_aux);
     EXPECT_EQ(c->sync_samples, 0x23456u);
     EXPECT_EQ(c->iv_samples, 1234);

@@ -7,31 +7,17 @@
 
 #include "UsbLink.h"
 #include "tolmar2/MsgLogger.h"
-#include "vsensor/VirtualSensor.h"
 
 namespace {
 
 namespace link = tolmar2::link;
 
-class LinkTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        MsgLogger::setMode(0);  // stderr only; no log files from these tests
-        vsensor::reset();
-    }
-    void TearDown() override {
-        unsetenv("TOLMAR_LINK");
-        unsetenv("TOLMAR_QUICKUSB_LIBRARY");
-        link::reselect();
-        vsensor::reset();
-    }
-};
-
 // The choice, what it says about itself, and whether a module can be found through it. Only
 // "auto" may fall back to the virtual sensor, and then it warns and gives the loader's reason;
 // the vendor backend asked for explicitly gives no link at all when its library cannot be used:
 // no virtual sensor stands in for the electronics. A library missing one call is refused by name.
-TEST_F(LinkTest, ModeSelectionTable) {
+TEST(Link, ModeSelectionTable) {
+    MsgLogger::setMode(0);  // stderr only; no log files from this test
     const std::string missing = "/nonexistent/libquickusb.so";
     const struct {
         const char* linkType;
@@ -74,7 +60,8 @@ TEST_F(LinkTest, ModeSelectionTable) {
         EXPECT_EQ(link::call::QuickUsbFindModules(names, sizeof names) != 0,
                   c.kind != link::Kind::None);
     }
-    // Unset means auto; the default library name is not on this machine.
+    // Unset means auto; the default library name is not on this machine. This also leaves the
+    // link as the other tests expect it.
     unsetenv("TOLMAR_LINK");
     unsetenv("TOLMAR_QUICKUSB_LIBRARY");
     EXPECT_TRUE(link::reselect());
