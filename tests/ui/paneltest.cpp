@@ -219,8 +219,9 @@ TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesIt) {
     readMonitor();
 }
 
-// Scans the unit cannot run are refused with the reason, and the device is released.
-TEST_F(PanelTest, ScansTheUnitCannotRunAreRefused) {
+// Scans the unit cannot run are refused with the reason, and the device is released; the
+// warnings before a scan.
+TEST_F(PanelTest, RefusalsAndWarningsBeforeAScan) {
     connectUnit("single");  // its bias grid is on the 16-bit output C
     set("scansettingdialog/biasStep", "0.01");
     set("scansettingdialog/biasEnd", "60");
@@ -245,9 +246,10 @@ TEST_F(PanelTest, ScansTheUnitCannotRunAreRefused) {
     EXPECT_EQ(notes.count("warning|No valid sync signal"), 1);
     EXPECT_TRUE(dataSets.isEmpty());
     readMonitor();
-}
 
-TEST_F(PanelTest, LegacyCablingWarningComesOnceAndTemperatureNeedsNoHighVoltage) {
+    // The legacy cabling warning comes once; a temperature record needs no high voltage.
+    TearDown();
+    SetUp();
     connectUnit("legacy");
     set("scanmodedialog/scanType", TemperatureScan);
     QSignalSpy hv(panel.get(), &instrumentPanel::HVtoggled);
