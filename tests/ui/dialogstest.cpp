@@ -17,6 +17,7 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
+#include <algorithm>
 #include <cmath>
 #include <memory>
 

@@ -15,7 +15,6 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
-#include <algorithm>
 #include <array>
 #include <memory>
 
