@@ -1,65 +1,197 @@
-// The dialogs: preferences (the autosave directory), idle voltages, instrument settings, the
-// channel-activation widget, export options, data properties, about and instrument
-// information; and the banner's lights.
+// The scan wizard and the other dialogs: the aspect-ratio path, entry corrections, the quick
+// form, the aspect-ratio list, the instrument inputs; the autosave directory, idle voltages,
+// instrument settings.
 #include <gtest/gtest.h>
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
-#include <QDir>
-#include <QDoubleSpinBox>
+#include <QComboBox>
 #include <QFile>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSettings>
-#include <QSignalSpy>
-#include <QSpinBox>
-#include <QTest>
-#include <QToolButton>
+#include <algorithm>
+#include <cmath>
 #include <memory>
 
-#include "datasetmaker.h"
 #include "qttestsupport.h"
 #include "tempdir.h"
 #include "tolmar2/TolmarCntrl.h"
-#include "ui/aboutdialog.h"
-#include "ui/abouthardwaredialog.h"
-#include "ui/datapropertiesdialog.h"
-#include "ui/derivativechoicedialog.h"
-#include "ui/exportoptions.h"
-#include "ui/graphcontrols.h"
 #include "ui/idlevoltagesdialog.h"
 #include "ui/instrumentsettingsdialog.h"
+#include "ui/outputranges.h"
 #include "ui/preferencesdialog.h"
-#include "ui/sensoractivationwidget.h"
-#include "ui/topbanner.h"
+#include "ui/scanwizard.h"
 
 namespace {
 
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override { QSettings().clear(); }
+
+    template <class T = QLineEdit>
+    static T* field(QWidget& dialog, const char* name) {
+        T* w = dialog.findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+
+    TempDir dir{true};  // the controller writes its log in the working directory
 };
 
+// The aspect-ratio kind skips the mode dialog and shows its boxes; the choice is kept for the
+// next scan.
+TEST_F(DialogTest, TheWizardsAspectRatioPath) {
+    scanWizard wizard;
+    modalScript script;
+    script
+        .on("scanModeSelectionDialog",
+            [](QWidget* w) {
+                w->findChild<QRadioButton*>("aspectRatio")->setChecked(true);
+                clickButton(w, "nextButton");
+            })
+        .on("scanSettingsDialog", [](QWidget* w) {
+            EXPECT_TRUE(w->findChild<QWidget*>("arBox")->isVisibleTo(w));
+            clickButton(w, "runScan");
+        });
+    EXPECT_TRUE(wizard.configureScan());
+    EXPECT_EQ(script.seen, QStringList({"scanModeSelectionDialog", "scanSettingsDialog"}));
+    EXPECT_EQ(QSettings().value("scanmodeselectiondialog/selectionmode").toInt(), 1);
+}
+
+TEST_F(DialogTest, TimeResolvedEntriesBelowTheMinimumAreRaised) {
+    const struct {
+        const char *start, *end, *res;
+        unsigned wantEnd;
+        double wantRes;
+    } cases[] = {{"0", "20", "50", 100, 100.0}, {"5", "2000", "250", 2000, 250.0}};
+    for (const auto& c : cases) {
+        QSettings().clear();
+        scanModeDialog dialog;
+        field(dialog, "trStart")->setText(c.start);
+        field(dialog, "trEnd")->setText(c.end);
+        field(dialog, "trRes")->setText(c.res);
+        field<QRadioButton>(dialog, "timeResolvedScanButton")->click();
+        clickButton(&dialog, "nextButton");
+        EXPECT_EQ(dialog.trEnd(), c.wantEnd) << c.end;
+        EXPECT_DOUBLE_EQ(dialog.trRes(), c.wantRes) << c.res;
+    }
+}
+
+TEST_F(DialogTest, QuickFormDerivesTheSweepFromTheElectrodeVoltage) {
+    const double none = std::nan("");
+    const struct {
+        double measured;  // NaN: none yet
+        bool override;
+        const char *overrideText, *range, *res, *start, *end, *step, *collector, *secElSup;
+    } cases[] = {{none, false, "0", "100", "1", "0.000", "100.000", "1.000", "-60.000", "-70.000"},
+                 {12.5, false, "0", "50", "0.5", "12.500", "62.500", "0.500", "-47.500", "-57.500"},
+                 {12.5, true, "-3", "80", "2", "-3.000", "77.000", "2.000", "-63.000", "-73.000"}};
+    for (const auto& c : cases) {
+        QSettings().clear();
+        scanSettingsDialog dialog;
+        dialog.setElectrodeVoltage(c.measured);
+        field<QRadioButton>(dialog, c.override ? "useOverrideCB" : "useMeasuredCB")
+            ->setChecked(true);
+        field(dialog, "electrodeVoltageOverrideVal")->setText(c.overrideText);
+        field(dialog, "simpleEnergyRange")->setText(c.range);
+        field(dialog, "simpleEnergyRes")->setText(c.res);
+        field(dialog, "supGrid")->setText("-55");
+        dialog.acceptDial();
+        QSettings s;
+        s.beginGroup("scansettingdialog");
+        const QStringList stored = {
+            s.value("biasStart").toString(), s.value("biasEnd").toString(),
+            s.value("biasStep").toString(),  s.value("collector").toString(),
+            s.value("secElSup").toString(),  s.value("supGrid").toString()};
+        EXPECT_EQ(stored, QStringList({c.start, c.end, c.step, c.collector, c.secElSup, "-55"}));
+    }
+}
+
+TEST_F(DialogTest, AspectRatioList) {
+    const struct {
+        const char *start, *step, *count;
+        QVector<double> extra, want;
+    } cases[] = {{"1", "5", "10", {}, {1, 6, 11, 16, 1.0}},             // stops before 20
+                 {"2", "3", "2", {}, {2, 5, 1.0}},                      // count ends the list
+                 {"1", "5", "10", {0.5, 3.0}, {1, 6, 11, 16, 0.5, 3}},  // picked ratios replace 1.0
+                 {"15", "5", "4", {}, {15, 1.0}}};                      // 20 itself is excluded
+    for (const auto& c : cases) {
+        scanSettingsDialog dialog;
+        field(dialog, "arStart")->setText(c.start);
+        field(dialog, "arStep")->setText(c.step);
+        field(dialog, "arStepsCount")->setText(c.count);
+        dialog.setExtraAspectRatios(c.extra);
+        EXPECT_EQ(dialog.aspectRatios(), c.want) << c.start << " " << c.step;
+    }
+}
+
+// Voltages typed outside an output's range are clamped into it: at once in the idle voltages, on
+// validation in the scan settings. Idle voltages are stored as the instrument takes them.
+TEST_F(DialogTest, VoltagesAreClampedIntoTheOutputRanges) {
+    outputRanges r;
+    r.output[0] = {-90.0, -10.0, 100.0};
+    r.output[1] = {-150.0, 150.0, 13.1};
+    r.output[2] = {-50.0, 80.0, 1000.0};
+    scanSettingsDialog settings;
+    settings.setRanges(r);
+    idleVoltagesDialog idle;
+    idle.setRanges(r);
+    const struct {
+        QWidget* dialog;
+        const char *name, *typed, *shown;
+    } cases[] = {
+        {&settings, "biasStart", "120", "80.000"}, {&settings, "collector", "-200", "-150.000"},
+        {&settings, "supGrid", "0", "-10.000"},    {&settings, "biasStart", "12.5", "12.5"},
+        {&idle, "biasGridEdit", "-51", "-50.000"}, {&idle, "collectorEdit", "151", "150.000"},
+        {&idle, "secElSupEdit", "-15", "-15"}};
+    for (const auto& c : cases) {
+        field(*c.dialog, c.name)->setText(c.typed);
+        if (c.dialog == &settings) {
+            settings.validateScanVals();
+        }
+        EXPECT_EQ(field(*c.dialog, c.name)->text(), c.shown) << c.name << " " << c.typed;
+    }
+    field(idle, "biasGridEdit")->setText("10");
+    field(idle, "supGridEdit")->setText("-30");
+    idle.accept();
+    QSettings s;
+    s.beginGroup("IdleVoltagesDialog");
+    EXPECT_EQ(s.value("biasGrid").toString(), "10");
+    EXPECT_EQ(s.value("suppressorGrid").toString(), "-30");
+    EXPECT_EQ(s.value("secondaryElectronSuppression").toString(), "-15");
+}
+
+// The current ranges the unit offers.
+TEST_F(DialogTest, InstrumentInputs) {
+    auto unit = std::make_unique<TolmarCntrl>();
+    unit->extendedProbes = false;
+    const double ranges[] = {6e-6, 6e-5, 0.00024, 0.0024};
+    std::copy(std::begin(ranges), std::end(ranges), unit->iRange);
+    scanWizard wizard;
+    wizard.configureFor(*unit);
+    auto* combo = field<QComboBox>(wizard.settingsDialog(), "currentRange");
+    ASSERT_EQ(combo->count(), 4);
+    EXPECT_EQ(combo->itemText(2), "240 uA");
+    unit->extendedProbes = true;
+    unit->nCalRanges = 2;
+    unit->rangeValue[0] = 6e-6;
+    unit->rangeValue[1] = 2e-6;
+    wizard.configureFor(*unit);
+    ASSERT_EQ(combo->count(), 2);
+    EXPECT_EQ(combo->itemText(1), "2 uA");
+}
+
+// A missing directory is made with its parents; below a plain file nothing can be made: reported,
+// and the old path stays.
 TEST_F(DialogTest, AutosaveDirectoryIsCreatedOrRefused) {
-    TempDir dir;
     const QString base = QString::fromStdString(dir.path());
     preferencesDialog dialog;
-
-    // An existing directory is taken as it is.
-    EXPECT_TRUE(dialog.setTargetPath(base));
-    EXPECT_EQ(dialog.targetPath(), base);
-
-    // A missing one is made, parents included.
     const QString nested = base + "/a/b/c";
     EXPECT_TRUE(dialog.setTargetPath(nested));
     EXPECT_TRUE(QFileInfo(nested).isDir());
     EXPECT_EQ(QSettings().value("prefDialog/targetPath").toString(), nested);
-
-    // Below a plain file nothing can be made: reported, and the old path stays.
     QFile file(base + "/plain");
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.close();
@@ -77,59 +209,20 @@ TEST_F(DialogTest, AutosaveDirectoryIsCreatedOrRefused) {
     EXPECT_EQ(dialog.targetPath(), nested);
 }
 
-TEST_F(DialogTest, IdleVoltagesAreClampedAtOnceAndSentInInstrumentOrder) {
-    idleVoltagesDialog dialog;
-    outputRanges r;
-    r.output[0] = {-100.0, 20.0, 100.0};
-    r.output[1] = {-150.0, 150.0, 13.1};
-    r.output[2] = {-60.0, 60.0, 1000.0};
-    dialog.setRanges(r);
-    struct Case {
-        const char* name;
-        const char* typed;
-        const char* shown;
-    };
-    const Case cases[] = {{"biasGridEdit", "70", "60.000"},     {"biasGridEdit", "-61", "-60.000"},
-                          {"collectorEdit", "151", "150.000"},  {"supGridEdit", "25", "20.000"},
-                          {"secElSupEdit", "-101", "-100.000"}, {"secElSupEdit", "-5", "-5"}};
-    for (const Case& c : cases) {
-        dialog.findChild<QLineEdit*>(c.name)->setText(c.typed);
-        EXPECT_EQ(dialog.findChild<QLineEdit*>(c.name)->text(), c.shown) << c.name;
-    }
-    dialog.findChild<QLineEdit*>("biasGridEdit")->setText("10");
-    dialog.findChild<QLineEdit*>("collectorEdit")->setText("-40");
-    dialog.findChild<QLineEdit*>("supGridEdit")->setText("-30");
-    EXPECT_DOUBLE_EQ(dialog.suppressorGrid(), -30.0);
-    dialog.accept();
-    QSettings s;
-    EXPECT_EQ(s.value("IdleVoltagesDialog/biasGrid").toString(), "10");
-    EXPECT_EQ(s.value("IdleVoltagesDialog/suppressorGrid").toString(), "-30");
-    EXPECT_EQ(s.value("IdleVoltagesDialog/secondaryElectronSuppression").toString(), "-5");
-}
-
 TEST_F(DialogTest, InstrumentSettingsEditThePerProbeTable) {
-    TempDir dir(true);
     auto unit = std::make_unique<TolmarCntrl>();
     unit->nExtProbes = 2;
     const double rows[2][4] = {{3950.0, 10000.0, 49900.0, 1e6},
                                {3900.0, 12000.0, 50100.0, 870000.0}};
-    for (int r = 0; r < 2; ++r) {
-        for (int k = 0; k < 4; ++k) unit->tempCoef[r][k] = rows[r][k];
-    }
+    std::copy(&rows[0][0], &rows[0][0] + 8, &unit->tempCoef[0][0]);
     instrumentSettingsDialog dialog(unit.get());
     QList<QLineEdit*> edits = dialog.findChildren<QLineEdit*>();
     ASSERT_EQ(edits.size(), 8);
     // Row order: flux, beta, Ro, Rs.
-    EXPECT_EQ(edits[0]->text(), "1e+06");
-    EXPECT_EQ(edits[1]->text(), "3950");
-    EXPECT_EQ(edits[2]->text(), "10000");
-    EXPECT_EQ(edits[3]->text(), "49900");
-    // What a field shows can be edited by typing: 1e+06 becomes 1e+07.
-    edits[0]->end(false);
-    QTest::keyClick(edits[0], Qt::Key_Backspace);
-    QTest::keyClicks(edits[0], "7");
-    EXPECT_EQ(edits[0]->text(), "1e+07");
-    EXPECT_TRUE(edits[0]->hasAcceptableInput());
+    QStringList first;
+    for (int i = 0; i < 4; ++i) first << edits[i]->text();
+    EXPECT_EQ(first, QStringList({"1e+06", "3950", "10000", "49900"}));
+    edits[0]->setText("1e+07");
     edits[4]->setText("900000");
     edits[5]->setText("4000");
     // Not connected: the record cannot be written, but the table holds the new values.
@@ -137,108 +230,6 @@ TEST_F(DialogTest, InstrumentSettingsEditThePerProbeTable) {
     EXPECT_DOUBLE_EQ(unit->tempCoef[1][3], 900000.0);
     EXPECT_DOUBLE_EQ(unit->tempCoef[1][0], 4000.0);
     EXPECT_DOUBLE_EQ(unit->tempCoef[0][3], 1e7);
-}
-
-class ProgramDialogs : public ::testing::Test {
-protected:
-    void SetUp() override { QSettings().clear(); }
-};
-
-TEST_F(ProgramDialogs, ExportOptionsDefaultsStoreAndChoices) {
-    exportOptions dialog;
-    EXPECT_TRUE(dialog.isCSV());
-    EXPECT_TRUE(dialog.onlyResults());
-    EXPECT_EQ(dialog.separator(), QChar(','));
-    auto* separator = dialog.findChild<QLineEdit*>("separator");
-    // The delimiter field follows the CSV button.
-    dialog.findChild<QRadioButton*>("useMatlab")->setChecked(true);
-    EXPECT_FALSE(separator->isEnabled());
-    dialog.findChild<QRadioButton*>("useCSV")->setChecked(true);
-
-    separator->setText("\t");
-    dialog.findChild<QRadioButton*>("includeEverything")->setChecked(true);
-    dialog.accept();
-    QSettings s;
-    EXPECT_EQ(s.value("exportOptions/separator").toString(), "\t");
-    EXPECT_EQ(s.value("exportOptions/exportMode").toInt(), 0);
-    EXPECT_EQ(s.value("exportOptions/dataMode").toInt(), 2);
-
-    // A dialog made later (as the automatic export makes one) takes the stored choices, and
-    // hands the writer the same value the settings give.
-    exportOptions later;
-    EXPECT_TRUE(later.includeAll());
-    const exportChoices c = later.choices();
-    const exportChoices stored = exportChoices::load(s);
-    EXPECT_EQ(c.separator(), QChar('\t'));
-    EXPECT_EQ(c.separator(), stored.separator());
-    EXPECT_EQ(c.dataMode, stored.dataMode);
-    EXPECT_EQ(c.exportMode, stored.exportMode);
-
-    // An empty delimiter gives the character 0; a stored id without a button falls back.
-    later.findChild<QLineEdit*>("separator")->clear();
-    EXPECT_EQ(later.choices().separator(), QChar(0));
-    s.setValue("exportOptions/dataMode", 7);
-    later.readSettings();
-    EXPECT_TRUE(later.onlyResults());
-}
-
-TEST_F(ProgramDialogs, DataPropertiesShowTheSettingsMapAndEditTheFluxFactors) {
-    auto data = makeDataSet(7, 20, 2, 3);
-    data->settingsMap["scanDate"] = "2026-01-02T03:04:05";
-    data->settingsMap["biasEnd"] = "250";
-    data->settingsMap["activeSensors"] = 3;
-    data->settingsMap["ionFluxFactor"] = QVariantList{1000.0, 2000.0};
-    data->settingsMap["tempBeta"] = QVariantList{3950.0, 3960.0, 3970.0};
-    dataPropertiesDialog dialog(data.get());
-    const QStringList texts = dialog.texts();
-    for (const char* line :
-         {"Time Averaged IV Scan", "Scan started on : 2026-01-02T03:04:05", "Multi Scan", "2 scans",
-          "3 traces per scan", "Current Channels : 7", "Voltage Channels : 4",
-          "Bias grid voltages, Start : -10.0 V, Step : 1 V, End : 250 V",
-          "Collector voltage : -60 V", "Suppression grid voltage : -60 V",
-          "File Path :", "File Size : 0 bytes"}) {
-        EXPECT_TRUE(texts.contains(line)) << line << "\n" << texts.join("\n").toStdString();
-    }
-    // Three sensors: two factors from the file, the default for the third.
-    const QList<QLineEdit*> edits = dialog.fluxFactorEdits();
-    ASSERT_EQ(edits.size(), 3);
-    EXPECT_EQ(edits[2]->text(), "860000");
-
-    // One scan of one trace, and at most 24 factors.
-    auto one = makeDataSet(1, 20);
-    one->settingsMap["activeSensors"] = 40;
-    dataPropertiesDialog single(one.get());
-    EXPECT_EQ(single.fluxFactorEdits().size(), 24);
-    for (const char* line : {"Single Scan", "1 scan", "1 trace per scan"}) {
-        EXPECT_TRUE(single.texts().contains(line)) << line;
-    }
-}
-
-TEST_F(ProgramDialogs, AboutAndInstrumentInformation) {
-    AboutDialog about;
-    EXPECT_EQ(about.versionText(), "Version 4.5.1 (Build 392)");
-    aboutHardwareDialog hardware;
-    EXPECT_EQ(hardware.description(), "Instrument not connected.");
-    hardware.setDesc("Serial 42\nFirmware 0xACF1");
-    hardware.copyToClipboard();
-    EXPECT_EQ(QApplication::clipboard()->text(), "Serial 42\nFirmware 0xACF1");
-}
-
-TEST(Banner, LightsFollowTheSensorHighVoltageAndScan) {
-    topBanner banner;
-    EXPECT_EQ(banner.connectLight(), topBanner::Off);
-    banner.invalidSensor();
-    EXPECT_EQ(banner.connectLight(), topBanner::Invalid);
-    banner.sensorConnected();
-    banner.toggleHV(true);
-    banner.doingScan(true);
-    EXPECT_EQ(banner.connectLight(), topBanner::On);
-    EXPECT_EQ(banner.hvLight(), topBanner::On);
-    EXPECT_EQ(banner.scanLight(), topBanner::On);
-    banner.setVirtualSensor(true);
-    banner.sensorDisconnected();
-    EXPECT_EQ(banner.hvLight(), topBanner::Off);
-    EXPECT_EQ(banner.linkNotice(), "");
 }
 
 }  // namespace

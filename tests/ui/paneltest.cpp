@@ -1,22 +1,18 @@
-// The instrument panel on the virtual sensor: a whole scan from the Re-Scan button to the
-// automatic save, the save that cannot be written, the refusals before a scan, the legacy
-// warning, a cable pulled in the middle of a scan with the sensor handler finding the unit
-// again, and the read-outs.
+// The instrument panel on the virtual sensor: Re-Scan to the automatic save (and one that cannot
+// be written), the refusals and warnings before a scan, Stop and a pulled cable, where the
+// outputs put the electrodes' voltages, and a time-resolved scan.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
-#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -34,32 +30,19 @@ namespace {
 
 // Records the message boxes instead of showing them.
 struct recordingNotifier : userNotifier {
-    struct box {
-        QString kind, title, text;
-    };
-    QList<box> boxes;
+    QStringList boxes;  // "kind|title|text"
     void warning(QWidget*, const QString& title, const QString& text) override {
-        boxes << box{"warning", title, text};
+        boxes << "warning|" + title + "|" + text;
     }
     void critical(QWidget*, const QString& title, const QString& text) override {
-        boxes << box{"critical", title, text};
+        boxes << "critical|" + title + "|" + text;
     }
-    int count(const QString& title) const {
-        return static_cast<int>(std::count_if(boxes.begin(), boxes.end(),
-                                              [&](const box& b) { return b.title == title; }));
-    }
+    int count(const QString& kindAndTitle) const { return boxes.filter(kindAndTitle + "|").size(); }
 };
 
 bool highVoltageOn() {
     const vsensor::BoardRegisters r = vsensor::boardState().registers;
     return r.hvps_en0 != 0 || r.hvps_en1 != 0 || r.hvps_en2 != 0;
-}
-
-void expectIdleVolts(const std::array<double, 3>& v) {
-    const vsensor::BoardState board = vsensor::boardState();
-    for (int o = 0; o < 3; ++o) {
-        EXPECT_NEAR(board.idleVolts[o], v[o], 0.1) << "output " << o;
-    }
 }
 
 // Runs the event loop until `signal` of `sender` arrives.
@@ -70,6 +53,10 @@ void waitFor(Sender* sender, Signal signal) {
     loop.exec();
 }
 
+void set(const char* key, const QVariant& value) {
+    QSettings().setValue(key, value);
+}
+
 class PanelTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -78,26 +65,23 @@ protected:
         useVirtualClock();
         dir = std::make_unique<TempDir>(true);
         // A standard, time-averaged scan of two traces over a short bias sweep.
-        QSettings s;
-        s.setValue("scanmodeselectiondialog/selectionmode", 0);
-        s.setValue("scanmodedialog/scanType", TimeAveragedScan);
-        s.setValue("scanmodedialog/tracesPerScan", "2");
-        s.setValue("scansettingdialog/useAdvancedMode", true);
-        s.setValue("scansettingdialog/biasStart", "0");
-        s.setValue("scansettingdialog/biasEnd", "20");
-        s.setValue("scansettingdialog/biasStep", "2");
-        s.setValue("scansettingdialog/collector", "-50");
-        s.setValue("scansettingdialog/secElSup", "-50");
-        s.setValue("scansettingdialog/ivAcc", "16");
-        s.setValue("scansettingdialog/firstStep", "1");
+        for (const QString entry :
+             {"scanmodeselectiondialog/selectionmode=0", "scanmodedialog/scanType=1",
+              "scanmodedialog/tracesPerScan=2", "scansettingdialog/useAdvancedMode=true",
+              "scansettingdialog/biasStart=0", "scansettingdialog/biasEnd=20",
+              "scansettingdialog/biasStep=2", "scansettingdialog/collector=-50",
+              "scansettingdialog/secElSup=-50", "scansettingdialog/ivAcc=16",
+              "scansettingdialog/firstStep=1"}) {
+            QSettings().setValue(entry.section('=', 0, 0), entry.section('=', 1));
+        }
     }
     void TearDown() override {
         panel.reset();
         handler.reset();
         cntrl.reset();
-        for (tarvoDataSet* d : dataSets) {
-            delete d;
-        }
+        qDeleteAll(dataSets);
+        dataSets.clear();
+        notes.boxes.clear();
         dir.reset();
         releaseVirtualClock();
         releaseVirtualLink();
@@ -140,33 +124,20 @@ protected:
     }
 
     void setAutosave(const QString& target) {
-        QSettings s;
-        s.setValue("prefDialog/useAutosave", true);
-        s.setValue("prefDialog/useAutoexport", true);
-        s.setValue("prefDialog/useAutoexportHdf5", true);
-        s.setValue("prefDialog/targetPath", target);
-        s.setValue("prefDialog/filePrefix", "run");
+        set("prefDialog/useAutosave", true);
+        set("prefDialog/useAutoexport", true);
+        set("prefDialog/useAutoexportHdf5", true);
+        set("prefDialog/targetPath", target);
+        set("prefDialog/filePrefix", "run");
     }
 
-    // The monitor answers again: the device is free.
-    void expectMonitorReads() {
+    // Wakes the monitor once (it answers only while the device is free); the status it read.
+    int readMonitor() {
         QSignalSpy sync(panel.get(), &instrumentPanel::syncFreq);
         QMetaObject::invokeMethod(panel.get(), "refreshElectrodeVoltage");
         waitFor(panel.get(), &instrumentPanel::syncFreq);
         EXPECT_EQ(sync.count(), 1);
-    }
-
-    // Wakes the monitor until the sync input reads valid (its detector locks after a few
-    // readings); the last status.
-    int readUntilSynchronised() {
-        int status = 0;
-        for (int i = 0; i < 10 && status <= 0; ++i) {
-            QSignalSpy sync(panel.get(), &instrumentPanel::syncFreq);
-            QMetaObject::invokeMethod(panel.get(), "refreshElectrodeVoltage");
-            waitFor(panel.get(), &instrumentPanel::syncFreq);
-            status = sync.last().at(1).toInt();
-        }
-        return status;
+        return sync.last().at(1).toInt();
     }
 
     std::unique_ptr<TempDir> dir;
@@ -177,7 +148,9 @@ protected:
     QList<tarvoDataSet*> dataSets;
 };
 
-TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesItInANewDirectory) {
+// Re-Scan switches high voltage on, runs the saved scan and saves and exports it into a new
+// directory; a save that cannot be written is reported and the data kept.
+TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesIt) {
     connectUnit("disc13");
     const QString target = QString::fromStdString(dir->file("results/today"));
     setAutosave(target);
@@ -187,25 +160,18 @@ TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesItInANewDirectory) {
     panel->setScanGate([&asked] { return ++asked > 1; });
     button("scanButton")->click();
     EXPECT_TRUE(dataSets.isEmpty());
-
     runScan();
     EXPECT_EQ(asked, 2);
-
     ASSERT_EQ(dataSets.size(), 1);
     EXPECT_TRUE(notes.boxes.isEmpty());
-    // High voltage was switched on first, and the panel is back in the HV state.
     ASSERT_EQ(hv.count(), 1);
     EXPECT_TRUE(hv.at(0).at(0).toBool());
     EXPECT_TRUE(highVoltageOn());
-    EXPECT_EQ(panel->statusImage(), instrumentPanel::HV_IMAGE);
     EXPECT_TRUE(button("scanButton")->isEnabled());
-    EXPECT_FALSE(button("stopScanButton")->isEnabled());
-
     const tarvoDataSet& data = *dataSets[0];
     ASSERT_EQ(data.scanCount(), 1);
     EXPECT_EQ(data.sweepScans[0]->traces->size(), 2);
     EXPECT_EQ(data.settingsMap.value("biasEnd").toString(), "20");
-    EXPECT_EQ(data.settingsMap.value("linkBackend").toString(), "virtual");
     EXPECT_EQ(data.settingsMap.value("activeSensors").toInt(), 13);
     // The per-probe table of the unit's record, one list per column, as the unit holds it.
     const char* columns[] = {"tempBeta", "tempRo", "tempRs", "ionFluxFactor"};
@@ -213,154 +179,127 @@ TEST_F(PanelTest, ReScanRunsTheSavedScanAndSavesItInANewDirectory) {
         const QVariantList values = data.settingsMap.value(columns[k]).toList();
         ASSERT_FALSE(values.isEmpty()) << columns[k];
         for (int r = 0; r < values.size(); ++r) {
-            EXPECT_EQ(values[r].toDouble(), vsensor::findProfile("disc13")->tempCoef[r][k])
-                << columns[k] << " " << r;
+            EXPECT_EQ(values[r].toDouble(), vsensor::findProfile("disc13")->tempCoef[r][k]) << k;
         }
     }
-
     // Saved and exported into the directory, which did not exist before.
     const QStringList kdf = QDir(target).entryList({"run_IV_TimeAveraged_*.kdf"});
-    const QStringList csv = QDir(target).entryList({"run_IV_TimeAveraged_*.csv"});
     ASSERT_EQ(kdf.size(), 1);
-    EXPECT_EQ(csv.size(), 1);
-    EXPECT_EQ(QDir(target).entryList({"run_IV_TimeAveraged_*.h5"}),
-              QStringList{QString(kdf[0]).replace(".kdf", ".h5")});
-    EXPECT_EQ(kdf[0].size(), QString("run_IV_TimeAveraged_").size() + 15 + 4);
+    EXPECT_EQ(QDir(target).entryList({"run_IV_TimeAveraged_*"}),
+              QStringList({QString(kdf[0]).replace(".kdf", ".csv"),
+                           QString(kdf[0]).replace(".kdf", ".h5"), kdf[0]}));
     EXPECT_EQ(tarvoDataSet(target + "/" + kdf[0]).scanCount(), 1);
+    readMonitor();
 
-    expectMonitorReads();
-}
-
-TEST_F(PanelTest, SaveThatCannotBeWrittenIsReportedAndTheDataKept) {
-    connectUnit("single");
     // A plain file stands where the directory would have to be.
     const QString blocker = QString::fromStdString(dir->file("blocker"));
     QFile f(blocker);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     setAutosave(blocker + "/sub");
-    QSignalSpy done(panel.get(), &instrumentPanel::scanDone);
-
     runScan();
-
-    ASSERT_EQ(dataSets.size(), 1);
-    EXPECT_EQ(done.count(), 1);
-    EXPECT_EQ(notes.count("Automatic save failed"), 1);
-    EXPECT_EQ(notes.count("Automatic export failed"), 2);  // CSV and HDF5
-    for (const auto& b : notes.boxes) {
-        EXPECT_EQ(b.kind, "critical");
-        EXPECT_TRUE(b.text.contains(blocker + "/sub/run_")) << b.text.toStdString();
-    }
-    // The data set is still complete with its receiver, ready to be saved by hand.
-    ASSERT_EQ(dataSets[0]->scanCount(), 1);
-    EXPECT_EQ(dataSets[0]->sweepScans[0]->traces->size(), 2);
-    EXPECT_EQ(panel->statusImage(), instrumentPanel::HV_IMAGE);
-    expectMonitorReads();
+    ASSERT_EQ(dataSets.size(), 2);
+    ASSERT_EQ(notes.boxes.size(), 3);
+    EXPECT_EQ(notes.count("critical|Automatic save failed"), 1);
+    EXPECT_EQ(notes.count("critical|Automatic export failed"), 2);  // CSV and HDF5
+    EXPECT_EQ(notes.boxes.filter(blocker + "/sub/run_").size(), 3);
+    // The data set is still complete, ready to be saved by hand.
+    ASSERT_EQ(dataSets[1]->scanCount(), 1);
+    EXPECT_EQ(dataSets[1]->sweepScans[0]->traces->size(), 2);
+    readMonitor();
 }
 
-TEST_F(PanelTest, ScanWithTooManyStepsIsRefusedAndTheDeviceReleased) {
+// Scans the unit cannot run are refused with the reason, and the device is released; the
+// warnings before a scan.
+TEST_F(PanelTest, RefusalsAndWarningsBeforeAScan) {
     connectUnit("single");  // its bias grid is on the 16-bit output C
-    QSettings().setValue("scansettingdialog/biasStep", "0.01");
-    QSettings().setValue("scansettingdialog/biasEnd", "60");
-
+    set("scansettingdialog/biasStep", "0.01");
+    set("scansettingdialog/biasEnd", "60");
     runScan();
-
-    EXPECT_TRUE(dataSets.isEmpty());
-    ASSERT_EQ(notes.count("Too many steps in scan"), 1);
+    ASSERT_EQ(notes.boxes.size(), 1);
     // 0 to 60 V in steps of about 0.01 V (the step the DAC can make).
     const QRegularExpressionMatch m =
-        QRegularExpression(R"(^Scan configuration invalid. \n current scan has (\d+) steps, this )"
-                           R"(unit can handle scans of 4096 steps max\.$)")
-            .match(notes.boxes[0].text);
-    ASSERT_TRUE(m.hasMatch()) << notes.boxes[0].text.toStdString();
+        QRegularExpression(
+            R"(^critical\|Too many steps in scan\|Scan configuration invalid. \n current scan )"
+            R"(has (\d+) steps, this unit can handle scans of 4096 steps max\.$)")
+            .match(notes.boxes[0]);
+    ASSERT_TRUE(m.hasMatch()) << notes.boxes[0].toStdString();
     EXPECT_GT(m.captured(1).toInt(), 5000);
     EXPECT_TRUE(button("scanButton")->isEnabled());
-    expectMonitorReads();
-}
+    readMonitor();
 
-TEST_F(PanelTest, TimeResolvedScanNeedsAValidSync) {
+    TearDown();
+    SetUp();
     connectUnit("disc13");  // no sync signal
-    QSettings().setValue("scanmodedialog/scanType", TimeResolvedScan);
-
+    set("scanmodedialog/scanType", TimeResolvedScan);
     runScan();
-
+    EXPECT_EQ(notes.count("warning|No valid sync signal"), 1);
     EXPECT_TRUE(dataSets.isEmpty());
-    EXPECT_EQ(notes.count("No valid sync signal"), 1);
-    expectMonitorReads();
-}
+    readMonitor();
 
-TEST_F(PanelTest, LegacyCablingWarningComesOnceAndTemperatureNeedsNoHighVoltage) {
+    // The legacy cabling warning comes once; a temperature record needs no high voltage.
+    TearDown();
+    SetUp();
     connectUnit("legacy");
-    QSettings().setValue("scanmodedialog/scanType", TemperatureScan);
+    set("scanmodedialog/scanType", TemperatureScan);
     QSignalSpy hv(panel.get(), &instrumentPanel::HVtoggled);
-
     runScan();
     runScan();
-
     EXPECT_EQ(dataSets.size(), 2);
-    EXPECT_EQ(notes.count("Legacy Kalder Hardware Detected"), 1);
+    EXPECT_EQ(notes.count("warning|Legacy Kalder Hardware Detected"), 1);
     EXPECT_EQ(hv.count(), 0);
 }
 
-TEST_F(PanelTest, PulledCableStopsTheScanAndTheHandlerFindsTheUnitAgain) {
+// A scan until stopped ends with the Stop button; a pulled cable ends the next one, and the
+// handler finds the unit again once it is back, ready for a scan that runs to its end.
+TEST_F(PanelTest, StopButtonAndPulledCableEndARunningScan) {
     connectUnit("disc13");
-    QSettings().setValue("scanmodedialog/tracesPerScan", "0");  // until stopped
-    QSignalSpy done(panel.get(), &instrumentPanel::scanDone);
-    QSignalSpy lost(panel.get(), &instrumentPanel::sensorDisconnection);
-    QObject::connect(panel.get(), &instrumentPanel::scanNumber, [] { vsensor::unplug(); });
-
-    runScan();
-
-    EXPECT_EQ(done.count(), 1);
-    EXPECT_EQ(lost.count(), 1);
-    EXPECT_FALSE(panel->isSensorReady());
-    EXPECT_FALSE(panel->isScanning());
-    for (const char* name : {"enableHV", "idleVoltages", "setScanButton", "scanButton"}) {
-        EXPECT_FALSE(button(name)->isEnabled()) << name;
-    }
-    EXPECT_FALSE(button("enableHV")->isChecked());
-
-    // The unit comes back; the handler polls again and the panel takes it up.
-    QObject::disconnect(panel.get(), &instrumentPanel::scanNumber, nullptr, nullptr);
-    ASSERT_TRUE(vsensor::replug("disc13"));
-    waitFor(handler.get(), &sensorHandler::sensorConnection);
-    EXPECT_TRUE(panel->isSensorReady());
-    EXPECT_TRUE(button("scanButton")->isEnabled());
-
-    // The device lock was released: a new scan runs to its end.
-    QSettings().setValue("scanmodedialog/tracesPerScan", "1");
-    runScan();
-    ASSERT_EQ(dataSets.size(), 2);
-    EXPECT_EQ(dataSets[1]->scanCount(), 1);
-}
-
-TEST_F(PanelTest, StopButtonEndsARunningScan) {
-    connectUnit("single");
-    QSettings().setValue("scanmodedialog/tracesPerScan", "0");
-    QPushButton* stop = nullptr;
+    set("scanmodedialog/tracesPerScan", "0");  // until stopped
+    QPushButton* stop = button("stopScanButton");
     QString textWhileStopping;
+    bool clicked = false;
     // Stopped once the first trace has arrived (the data set reports it to this thread).
-    QObject::connect(panel.get(), &instrumentPanel::newScanStarted, [&](tarvoDataSet* d) {
-        QObject::connect(d, &tarvoDataSet::dataUpdated, panel.get(), [&] {
-            if (stop) {
-                return;
-            }
-            stop = button("stopScanButton");
-            EXPECT_TRUE(stop->isEnabled());
-            EXPECT_EQ(panel->statusImage(), instrumentPanel::SCAN_IMAGE);
-            stop->click();
-            textWhileStopping = stop->text();
+    auto stopOnData =
+        QObject::connect(panel.get(), &instrumentPanel::newScanStarted, [&](tarvoDataSet* d) {
+            QObject::connect(d, &tarvoDataSet::dataUpdated, panel.get(), [&] {
+                if (clicked) {
+                    return;
+                }
+                clicked = true;
+                EXPECT_EQ(panel->statusImage(), instrumentPanel::SCAN_IMAGE);
+                stop->click();
+                textWhileStopping = stop->text();
+            });
         });
-    });
-
     runScan();
-
-    ASSERT_NE(stop, nullptr);
     EXPECT_EQ(textWhileStopping, "Stopping...");
     EXPECT_EQ(stop->text(), "Stop");
     EXPECT_FALSE(stop->isEnabled());
     ASSERT_EQ(dataSets.size(), 1);
     EXPECT_EQ(dataSets[0]->scanCount(), 1);
+    QObject::disconnect(stopOnData);
+
+    QSignalSpy done(panel.get(), &instrumentPanel::scanDone);
+    QSignalSpy lost(panel.get(), &instrumentPanel::sensorDisconnection);
+    auto unplug =
+        QObject::connect(panel.get(), &instrumentPanel::scanNumber, [] { vsensor::unplug(); });
+    runScan();
+    EXPECT_EQ(done.count(), 1);
+    EXPECT_EQ(lost.count(), 1);
+    EXPECT_FALSE(panel->isSensorReady());
+    EXPECT_FALSE(panel->isScanning());
+    EXPECT_FALSE(button("scanButton")->isEnabled());
+    EXPECT_FALSE(button("enableHV")->isChecked());
+    QObject::disconnect(unplug);
+    ASSERT_TRUE(vsensor::replug("disc13"));
+    waitFor(handler.get(), &sensorHandler::sensorConnection);
+    EXPECT_TRUE(panel->isSensorReady());
+    EXPECT_TRUE(button("scanButton")->isEnabled());
+    // The device lock was released: a new scan runs to its end.
+    set("scanmodedialog/tracesPerScan", "1");
+    runScan();
+    ASSERT_EQ(dataSets.size(), 3);
+    EXPECT_EQ(dataSets[2]->scanCount(), 1);
 }
 
 // Where the electrodes' voltages go, between scans and during them: the collector on output B,
@@ -370,7 +309,6 @@ TEST_F(PanelTest, StopButtonEndsARunningScan) {
 struct placementCase {
     const char* profile;
     int bias, suppressor;  // their outputs
-    bool monitors;         // voltage monitors: an electrode voltage to show ("-" without)
     bool fixedC;           // output C is a fixed supply, which puts out its idle register
 };
 
@@ -383,7 +321,7 @@ TEST_P(PanelPlacementTest, OutputsKeepTheirElectrodeBetweenAndDuringScans) {
         v[k.bias] = bias, v[k.suppressor] = suppressor;
         return v;
     };
-    QSettings().setValue("scansettingdialog/secElSup", "-45");
+    set("scansettingdialog/secElSup", "-45");
     connectUnit(k.profile);
     modalScript script;
     script.on("idleVoltagesDialog", [](QWidget* w) {
@@ -394,23 +332,18 @@ TEST_P(PanelPlacementTest, OutputsKeepTheirElectrodeBetweenAndDuringScans) {
     });
     button("idleVoltages")->click();
     ASSERT_TRUE(script.finished());
-    expectIdleVolts(onOutputs(5.0, -20.0, -25.0));
-    QSignalSpy hv(panel.get(), &instrumentPanel::HVtoggled);
     button("enableHV")->click();
-    EXPECT_TRUE(highVoltageOn());
-    EXPECT_EQ(panel->statusImage(), instrumentPanel::HV_IMAGE);
-    expectIdleVolts(onOutputs(5.0, -20.0, -25.0));
-
+    ASSERT_TRUE(highVoltageOn());
+    const std::array<double, 3> idle = onOutputs(5.0, -20.0, -25.0);
+    for (int o = 0; o < 3; ++o) {
+        EXPECT_NEAR(vsensor::boardState().idleVolts[o], idle[o], 0.1) << "output " << o;
+    }
     vsensor::clearBlockWriteLog();
     runScan();
     ASSERT_EQ(dataSets.size(), 1);
-    expectIdleVolts(onOutputs(5.0, -20.0, -25.0));  // restored when the scan ended
-    const QString ev = panel->findChild<QLabel*>("evDisplay")->text();
-    EXPECT_TRUE(k.monitors ? ev.contains(">75.0 </span>") : ev == "-") << ev.toStdString();
     const ivTrace& average = *dataSets[0]->currentAverage();
     ASSERT_GE(average.energy.size(), 10);  // 0 .. 20 V; 20 V itself is not always reached
     for (int i = 0; i < average.energy.size(); ++i) {  // within a coarse DAC's step error
-        EXPECT_NEAR(average.currents[average.nRows - 1][i], 2.0 * i, 0.1 + 0.02 * i) << i;
         EXPECT_NEAR(average.energy[i], 2.0 * i, 0.1 + 0.02 * i) << i;
     }
     // Every block that programs the sweep, the step check's and the scan's alike (the others
@@ -433,94 +366,40 @@ TEST_P(PanelPlacementTest, OutputsKeepTheirElectrodeBetweenAndDuringScans) {
     }
     EXPECT_GE(sweeps, 2);
     EXPECT_GE(running, 1);
-
-    button("enableHV")->click();
-    EXPECT_EQ(hv.count(), 2);
-    EXPECT_FALSE(highVoltageOn());
-    EXPECT_EQ(panel->statusImage(), instrumentPanel::ENABLED_IMAGE);
 }
 
 INSTANTIATE_TEST_SUITE_P(Units, PanelPlacementTest,
-                         ::testing::Values(placementCase{"disc13", 0, 2, true, false},
-                                           placementCase{"ar", 0, 2, true, false},
-                                           placementCase{"single", 2, 0, false, false},
-                                           placementCase{"legacy", 0, 2, false, true}),
+                         ::testing::Values(placementCase{"disc13", 0, 2, false},
+                                           placementCase{"ar", 0, 2, false},
+                                           placementCase{"single", 2, 0, false},
+                                           placementCase{"legacy", 0, 2, true}),
                          [](const ::testing::TestParamInfo<placementCase>& info) {
                              return std::string(info.param.profile);
                          });
 
-// Scans of the other kinds through the panel, named in their automatic save files.
-struct scanKind {
-    const char* name;
-    const char* profile;
-    int selection;
-    int scanType;
-    const char* typeName;
-};
-
-class PanelScanTest : public PanelTest, public ::testing::WithParamInterface<scanKind> {};
-
-TEST_P(PanelScanTest, RunsAndSavesUnderItsTypeName) {
-    const scanKind& k = GetParam();
-    QSettings s;
-    s.setValue("scanmodeselectiondialog/selectionmode", k.selection);
-    s.setValue("scanmodedialog/scanType", k.scanType);
-    s.setValue("scansettingdialog/kalderIvAcc", "16");
-    s.setValue("scansettingdialog/aspectRatioStepCount", "2");
+// A time-resolved scan through the panel reads the board once per trace asked for and is saved
+// under its type's name.
+TEST_F(PanelTest, TimeResolvedScanRunsAndSavesUnderItsTypeName) {
+    set("scansettingdialog/kalderIvAcc", "16");
     const QString target = QString::fromStdString(dir->file("out"));
     setAutosave(target);
-    connectUnit(k.profile);
-    if (k.scanType == TimeResolvedScan) {
-        ASSERT_GT(readUntilSynchronised(), 0);
+    set("scanmodedialog/scanType", TimeResolvedScan);
+    connectUnit("single");
+    int sync = 0;
+    for (int i = 0; i < 10 && sync <= 0; ++i) {
+        sync = readMonitor();  // the sync input's detector locks after a few readings
     }
-    QSignalSpy ratios(panel.get(), &instrumentPanel::ARCounter);
+    ASSERT_GT(sync, 0);
     QSignalSpy progress(panel.get(), &instrumentPanel::scanProgress);
-
     runScan();
-
     ASSERT_EQ(dataSets.size(), 1);
     EXPECT_TRUE(notes.boxes.isEmpty());
-    const QStringList saved = QDir(target).entryList({QString("run_%1_*.kdf").arg(k.typeName)});
-    EXPECT_EQ(saved.size(), 1);
-    const tarvoDataSet& data = *dataSets[0];
-    if (k.selection == 1) {
-        // Start 1 and one step of 5, then the extra ratio 1.0 of an empty list.
-        EXPECT_EQ(ratios.count(), 3);
-        EXPECT_EQ(data.arScans.size(), 1);
-    } else {
-        EXPECT_EQ(data.timeUnit(), "usec");
-        EXPECT_GE(data.scanCount(), 1);
-        // One read of the board per trace asked for: half way, then done.
-        ASSERT_EQ(progress.count(), 2);
-        EXPECT_EQ(progress.at(0).at(0).toInt(), 50);
-        EXPECT_EQ(progress.at(1).at(0).toInt(), 100);
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, PanelScanTest,
-    ::testing::Values(scanKind{"timeResolved", "single", 0, TimeResolvedScan,
-                               "Time Resolved IV scan"},
-                      scanKind{"aspectRatio", "ar", 1, TimeAveragedScan, "Kalder"}),
-    [](const ::testing::TestParamInfo<scanKind>& info) { return std::string(info.param.name); });
-
-TEST_F(PanelTest, ReadOutsAndCountdown) {
-    panel = std::make_unique<instrumentPanel>();
-    // The electrode voltage's display is checked with the scans above; the wizard gets the
-    // value as read.
-    EXPECT_EQ(panel->findChild<QLabel*>("evDisplay")->text(), "---");
-    panel->updateEVLabel(12.345, 0.0, false);
-    EXPECT_EQ(panel->wizard().electrodeVoltage(), 12.345);
-
-    // The countdown runs from 1.7 times the estimate and is not stopped at zero.
-    QSignalSpy duration(panel.get(), &instrumentPanel::updateDuration);
-    QMetaObject::invokeMethod(panel.get(), "estimatedScanDuration", Q_ARG(double, 2.0));
-    for (int i = 0; i < 5; ++i) {
-        QMetaObject::invokeMethod(panel.get(), "scanAdvance");
-    }
-    ASSERT_EQ(duration.count(), 5);
-    EXPECT_DOUBLE_EQ(duration.at(0).at(0).toDouble(), 2.4);
-    EXPECT_DOUBLE_EQ(duration.at(4).at(0).toDouble(), 3.4 - 5.0);
+    EXPECT_EQ(QDir(target).entryList({"run_Time Resolved IV scan_*.kdf"}).size(), 1);
+    EXPECT_EQ(dataSets[0]->timeUnit(), "usec");
+    EXPECT_GE(dataSets[0]->scanCount(), 1);
+    ASSERT_EQ(progress.count(), 2);  // half way, then done
+    EXPECT_EQ(QList<int>({progress.at(0).at(0).toInt(), progress.at(1).at(0).toInt()}),
+              QList<int>({50, 100}));
 }
 
 }  // namespace
