@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Platform.h"
 #include "UsbLink.h"
@@ -45,6 +46,31 @@ protected:
 
     static void noSleep(unsigned) {}
 
+    // What one read hands out.
+    struct Result {
+        int code = 0;
+        std::vector<double> data;
+        unsigned nScans = 0, nPoints = 0, status = 0;
+    };
+    // The normal reader, keeping the first `values` values.
+    Result read(bool averaged, size_t values) {
+        Result r;
+        double* data = nullptr;
+        r.code = c_->readFpgaFifoData(data, averaged, r.nPoints, r.status);
+        if (data)
+            r.data.assign(data, data + values);
+        return r;
+    }
+    // The time-resolved reader (two channels).
+    Result readTrm() {
+        Result r;
+        double* data = nullptr;
+        r.code = c_->readFpgaFifoDataTRM(data, r.nScans, r.nPoints, r.status);
+        if (data)
+            r.data.assign(data, data + size_t(r.nScans) * r.nPoints * 2);
+        return r;
+    }
+
     // One call of getDataFromOneScan with everything it hands out.
     struct OneScan {
         int code = 0;
@@ -63,9 +89,17 @@ protected:
     std::string log() const { return readWholeFile("tarvo.log"); }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
 
-    // Mode byte (byte 3) and clearFifo of every block written so far.
+    // Run bit (mode byte 3) and clearFifo of a block written.
     static bool runBit(const std::array<uint8_t, 64>& b) { return b[3] & 0x10; }
     static bool clearFifoBit(const std::array<uint8_t, 64>& b) { return b[48] & 0x02; }
+    // A restart as the board sees it: first a stop with the FIFO cleared, last a run.
+    void expectRestart() {
+        const auto blocks = board_.blocks();
+        ASSERT_GE(blocks.size(), 2u);
+        EXPECT_FALSE(runBit(blocks.front()));
+        EXPECT_TRUE(clearFifoBit(blocks.front()));
+        EXPECT_TRUE(runBit(blocks.back()));
+    }
 
     ScriptedBoard board_;
     std::unique_ptr<TempDir> dir_;
