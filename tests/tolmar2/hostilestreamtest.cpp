@@ -13,8 +13,6 @@
 
 namespace {
 
-using Words = std::vector<uint16_t>;
-
 class HostileStreamTest : public ReadOutFixture {
 protected:
     uint16_t word() { return static_cast<uint16_t>(rng_()); }

@@ -15,6 +15,8 @@
 #include "tempdir.h"
 #include "tolmar2/TolmarCntrl.h"
 
+using Words = std::vector<uint16_t>;
+
 class ReadOutFixture : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -1,15 +1,11 @@
 // The normal-scan reader and the packet reader against hand-built streams: averaging with the
 // outlier rule, raw and accumulated layouts, repair of saturated values, every failure code with
 // its restart, software averaging, and streams split at every read boundary.
-#include <atomic>
-#include <thread>
 #include <vector>
 
 #include "readoutfixture.h"
 
 namespace {
-
-using Words = std::vector<uint16_t>;
 
 uint16_t w(int v) {
     return static_cast<uint16_t>(v);
@@ -229,22 +225,6 @@ TEST_F(NormalReaderTest, RestartThatCannotStopOrRunEndsTheRead) {
         EXPECT_EQ(read(true, 2).code, tc.code);
         EXPECT_TRUE(logged(tc.message));
     }
-}
-
-TEST_F(NormalReaderTest, ScanStoppedFromAnotherThreadEndsTheWait) {
-    shape(1, 1);
-    board_.setStall(true);  // the board sends nothing
-    std::atomic<bool> done{false};
-    Result r;
-    std::thread reader([&] {
-        r = read(true, 2);
-        done = true;
-    });
-    while (board_.readCount() < 3 && !done) std::this_thread::yield();
-    c_->run_en = false;
-    reader.join();
-    EXPECT_EQ(r.code, -5);
-    EXPECT_TRUE(board_.blocks().empty());  // no restart after a stop
 }
 
 TEST_F(NormalReaderTest, ThreeBlocksAveragedAndAFailedOneReadAgain) {

@@ -8,8 +8,6 @@
 
 namespace {
 
-using Words = std::vector<uint16_t>;
-
 // A sync period of 2048 counts leaves (256 - 1 - 1) / 24 = 10 one-microsecond slots.
 constexpr uint32_t kPeriod = 2048;
 constexpr int kSlots = 10;
@@ -111,25 +109,33 @@ TEST_F(TimeResolvedTest, WindowStartingAfterTheLastSlotGivesNoSlots) {
     EXPECT_EQ(r.status, 6u);
 }
 
+// Both readers, the time-resolved one past its period packet, wait on a board that sends
+// nothing. A reader that missed the stop would wait for ever: after many more empty reads the
+// board fails them instead, which ends such a read with another code.
 TEST_F(TimeResolvedTest, ScanStoppedFromAnotherThreadEndsTheWait) {
-    board_.addSegment(periodPacket(kPeriod));
-    board_.setStall(true);  // then the board sends nothing
-    std::atomic<bool> done{false};
-    Result r;
-    std::thread reader([&] {
-        r = readTrm();
-        done = true;
-    });
-    while (board_.readCount() < 3 && !done) std::this_thread::yield();
-    c_->run_en = false;
-    // A reader that missed the stop would wait for ever: after many more empty reads the board
-    // fails them instead, which ends such a read with another code.
-    const int seen = board_.readCount();
-    while (!done && board_.readCount() < seen + 100000) std::this_thread::yield();
-    board_.setStall(false);
-    reader.join();
-    EXPECT_EQ(r.code, -7);
-    EXPECT_TRUE(board_.blocks().empty());  // no restart after a stop
+    for (bool sync : {false, true}) {
+        SCOPED_TRACE(sync);
+        board_.reset();
+        c_->run_en = true;
+        c_->sync_mode = sync;
+        if (sync)
+            board_.addSegment(periodPacket(kPeriod));
+        board_.setStall(true);
+        std::atomic<bool> done{false};
+        Result r;
+        std::thread reader([&] {
+            r = sync ? readTrm() : read(true, 2);
+            done = true;
+        });
+        while (board_.readCount() < 3 && !done) std::this_thread::yield();
+        c_->run_en = false;
+        const int seen = board_.readCount();
+        while (!done && board_.readCount() < seen + 100000) std::this_thread::yield();
+        board_.setStall(false);
+        reader.join();
+        EXPECT_EQ(r.code, sync ? -7 : -5);
+        EXPECT_TRUE(board_.blocks().empty());  // no restart after a stop
+    }
 }
 
 TEST_F(TimeResolvedTest, PeriodChangeDuringAveragingEndsWithoutRetry) {

@@ -7,8 +7,6 @@
 
 namespace {
 
-using Words = std::vector<uint16_t>;
-
 class ScanRunTest : public ReadOutFixture {};
 
 TEST_F(ScanRunTest, StartStopsARunningScanThenRunsWithFifoCleared) {
@@ -82,13 +80,6 @@ protected:
         c_->gain = true;
     }
 };
-
-TEST_F(UnitsTest, NoScansChangesNothing) {
-    double data[2] = {5, 6};
-    EXPECT_EQ(c_->toPhysicalUnits(data, 0, 1), 0);
-    EXPECT_EQ(data[0], 5);
-    EXPECT_EQ(data[1], 6);
-}
 
 TEST_F(UnitsTest, TwoChannelVoltageFollowsTheMirroredSweep) {
     c_->cal_dac[0][0] = 0;
@@ -217,7 +208,7 @@ TEST_F(UnitsTest, ElectrodeVoltageShortMeasurementRestoresTheScan) {
 
 // ---- least squares ----
 
-TEST(LeastSquares, FitLinearRecoversALine) {
+TEST(LeastSquares, FitLinearAndTheLinearRange) {
     const double x[] = {1, 2, 4, 8};
     const double y[] = {5, 7, 11, 19};  // 3 + 2x
     double a = 0, b = 0;
@@ -228,32 +219,26 @@ TEST(LeastSquares, FitLinearRecoversALine) {
     TolmarCntrl::fitLinear(10, 0.5, yy, 4, &a, &b);
     EXPECT_NEAR(b, -1, 1e-12);
     EXPECT_NEAR(a, 11, 1e-12);
-}
 
-TEST(LeastSquares, FindLinearRangeLeavesShortOrCrossinglessCurves) {
-    double y[20];
-    for (int i = 0; i < 20; ++i) y[i] = 5;
-    for (int n : {8, 20}) {
-        int len = n, start = 7;
-        TolmarCntrl::findLinearRange(y, len, start);
-        EXPECT_EQ(len, n);
-        EXPECT_EQ(start, 0);
-    }
-}
-
-TEST(LeastSquares, FindLinearRangeFindsTheRampBetweenPlateaus) {
-    // Flat, a ramp with small ripple, flat: the ramp is the stretch found.
-    std::vector<double> y(60);
-    for (int i = 0; i < 60; ++i) {
-        const double ripple = (i % 2 ? 0.01 : -0.01);
-        y[i] = i < 20 ? 0 : i < 40 ? (i - 20) + ripple : 20;
-    }
+    // Flat, a ramp with small ripple, flat: the ramp is the stretch found; a flat curve, short
+    // or long, is left whole.
+    std::vector<double> ramp(60);
+    for (int i = 0; i < 60; ++i)
+        ramp[i] = i < 20 ? 0 : i < 40 ? (i - 20) + (i % 2 ? 0.01 : -0.01) : 20;
     int n = 60, start = 0;
-    TolmarCntrl::findLinearRange(y.data(), n, start);
+    TolmarCntrl::findLinearRange(ramp.data(), n, start);
     EXPECT_GE(start, 15);
     EXPECT_LE(start, 21);
     EXPECT_GE(n, 11);
     EXPECT_LE(start + n, 60);
+    std::vector<double> flat(20, 5.0);
+    for (int length : {8, 20}) {
+        n = length;
+        start = 7;
+        TolmarCntrl::findLinearRange(flat.data(), n, start);
+        EXPECT_EQ(n, length);
+        EXPECT_EQ(start, 0);
+    }
 }
 
 }  // namespace
