@@ -267,56 +267,6 @@ TEST_F(NormalReaderTest, ResultTooLargeToAllocateFails) {
     EXPECT_TRUE(logged("Failed to allocate memory of double["));
 }
 
-// ---- the two-channel self-test readers ----
-
-// Groups alternate between the two channels; the parity reader clears bit 0 of every word,
-// reports a word whose parity is wrong, and averages each of its two segments with its own
-// sample count.
-TEST_F(NormalReaderTest, TwoChannelSelfTestReaders) {
-    const struct {
-        const char* name;
-        bool parity;
-        Words samples;
-        std::vector<double> a, b, rawA, rawB;
-    } cases[] = {
-        // Two steps of three: b's 0x4000 is skipped when averaging.
-        {"alternating",
-         false,
-         {10, 11, 12, 20, 21, 0x4000, 13, 14, 15, 0x7FFE, 30, 32},
-         {11, 14},
-         {20.5, 31},
-         {10, 11, 12, 13, 14, 15},
-         {20, 21, 0x4000, 0x7FFE, 30, 32}},
-        // One step of two samples per channel, then one of three; 21 has its parity set.
-        {"parity",
-         true,
-         {10, 20, 12, 21, 30, 40, 32, 40, 34, 40},
-         {11, 32},
-         {20, 40},
-         {10, 12, 30, 32, 34},
-         {20, 20, 40, 40, 40}},
-    };
-    for (const auto& tc : cases) {
-        for (bool averaged : {true, false}) {
-            SCOPED_TRACE(std::string(tc.name) + (averaged ? ", averaged" : ", raw"));
-            board_.reset();
-            c_->iv_steps = 2;
-            c_->iv_steps2 = tc.parity ? 1 : 0;
-            c_->iv_samples = tc.parity ? 2 : 3;
-            c_->iv_samples2 = 3;
-            board_.addSegment(blockPackets(tc.samples, 0, 0));
-            double *a = nullptr, *b = nullptr;
-            unsigned nPoints = 0, status = 0;
-            ASSERT_EQ(tc.parity ? c_->readFpgaFifoData2(a, b, averaged, nPoints, status)
-                                : c_->readFpgaFifoData(a, b, averaged, nPoints, status),
-                      1);
-            EXPECT_EQ(std::vector<double>(a, a + nPoints), averaged ? tc.a : tc.rawA);
-            EXPECT_EQ(std::vector<double>(b, b + nPoints), averaged ? tc.b : tc.rawB);
-        }
-    }
-    EXPECT_TRUE(logged("Sample parity error:0015, scan:000, sample:003"));
-}
-
 // ---- readPacket and the averaging helper ----
 
 TEST_F(ReadOutFixture, ReadPacketTakesOnePacketAndKeepsTheRest) {

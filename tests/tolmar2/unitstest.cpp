@@ -137,7 +137,6 @@ TEST_F(UnitsTest, BoardsWithoutRoomForFourMonitorsStayInTheFrame) {
     };
     const boardCase cases[] = {
         {20, 17, false, false, {10, 12, 3}},
-        {16, 13, false, false, {10, 12, 3}},
         {20, 17, true, false, {15, 12, 3}},
         {16, 13, false, true, {15, 12, 3}},
     };

@@ -89,28 +89,56 @@ protected:
     std::unique_ptr<TolmarCntrl> c_;
 };
 
-TEST_F(VirtualScanTest, NormalScanRecoversCollectorCurrentsAndVoltages) {
-    for (const Unit& u : {kDisc, kSingle}) {
-        SCOPED_TRACE(u.profile);
-        connect(u.profile);
-        sweep(u.lead, 58, 2, 64);
-        const bool upDown = u.probes == 1;  // the single unit sweeps up and down again
-        ASSERT_TRUE(c_->setScanType(upDown, false, false));
-        ASSERT_TRUE(c_->startScan());
-        const Scan s = scan();
-        ASSERT_EQ(s.code, 1) << log();
-        ASSERT_EQ(s.nScans, 1u);
-        ASSERT_EQ(s.nChannels, u.channels);
-        ASSERT_EQ(s.nPoints, (upDown ? 2u : 1u) * c_->iv_steps);
-        for (unsigned i = 0; i < s.nPoints; ++i) {
-            const unsigned step = i < c_->iv_steps ? i : s.nPoints - 1 - i;
-            expectModelAt(s, u, 0, i, int(step), -1, 3e-9);
-            if (u.channels == 17) {
-                EXPECT_NEAR(s.at(15, i), vsensor::plasmaModel().electrodeVoltage, 0.05) << i;
+constexpr double kSyncHz = 10000;  // a 100 us period
+
+// Both units, normal (the single unit sweeping up and down again) and time-resolved.
+TEST_F(VirtualScanTest, ScansRecoverTheModelsCurrentsAndVoltages) {
+    for (bool sync : {false, true}) {
+        for (const Unit& u : {kDisc, kSingle}) {
+            SCOPED_TRACE(std::string(u.profile) + (sync ? ", time-resolved" : ", normal"));
+            if (sync) {
+                vsensor::PlasmaModel model = vsensor::plasmaModel();
+                model.saturatedShare = 0;  // a saturated slot would take its neighbour's value
+                vsensor::setPlasmaModel(model);
             }
+            connect(u.profile);
+            const bool upDown = !sync && u.probes == 1;
+            if (sync)
+                vsensor::setSyncFrequency(kSyncHz);
+            sweep(u.lead, 78, sync ? 26 : 2, sync ? 1 : 64);
+            ASSERT_TRUE(c_->setScanType(upDown, sync, false)) << log();
+            double timeRes = 1;
+            unsigned acqStart = 0, window = 0, phase = 0;
+            ASSERT_TRUE(!sync ||
+                        c_->setSyncScanParameters(timeRes, acqStart, window, phase, false));
+            ASSERT_TRUE(c_->startScan()) << log();
+            const Scan s = scan();
+            ASSERT_EQ(s.code, 1) << log();
+            ASSERT_EQ(s.nChannels, u.channels);
+            ASSERT_EQ(s.nPoints, (upDown ? 2u : 1u) * c_->iv_steps);
+            // 10 kHz is 19,200 counts on either firmware family (the single unit's older one,
+            // the disc's newer one): usable = (2400 - 1 - 9) / 24 = 99 one-microsecond slots.
+            ASSERT_EQ(s.nScans, sync ? 99u : 1u);
+            EXPECT_EQ(s.timeRes, sync ? 1.0 : 0.0);
+            for (unsigned t = 0; t < s.nScans; ++t) {
+                const double pulse = sync ? std::fmod((s.acqStart + t) * kSyncHz / 1e6, 1.0) : -1;
+                for (unsigned i = 0; i < s.nPoints; ++i) {
+                    const unsigned step = i < c_->iv_steps ? i : s.nPoints - 1 - i;
+                    expectModelAt(s, u, t, i, int(step), pulse, sync ? 1.2e-8 : 3e-9);
+                }
+            }
+            if (sync) {
+                // Below the peaks the pulse is plain to see: on-slots collect over three times
+                // the current of slots between pulses.
+                EXPECT_GT(std::fabs(s.at(u.firstProbeRow, 0, 10)),
+                          3 * std::fabs(s.at(u.firstProbeRow, 0, 60)));
+            } else if (u.channels == 17) {
+                for (unsigned i = 0; i < s.nPoints; ++i)
+                    EXPECT_NEAR(s.at(15, i), vsensor::plasmaModel().electrodeVoltage, 0.05) << i;
+            }
+            EXPECT_TRUE(c_->stopScan());
+            EXPECT_EQ(c_->disconnect(), 1);
         }
-        EXPECT_TRUE(c_->stopScan());
-        EXPECT_EQ(c_->disconnect(), 1);
     }
 }
 
@@ -126,8 +154,6 @@ TEST_F(VirtualScanTest, TemperatureScanReturnsTheThermistorTemperatures) {
     for (int k = 0; k < 13; ++k) EXPECT_NEAR(t[k], model.thermistors[k], 0.5) << k;
     EXPECT_TRUE(c_->stopScan());
 }
-
-constexpr double kSyncHz = 10000;  // a 100 us period
 
 // Between scans, then locked to the sync signal: only a time-resolved read gives more than one
 // scan, and with it the per-scan minimum.
@@ -151,41 +177,6 @@ TEST_F(VirtualScanTest, ElectrodeVoltageMatchesTheModelFreeAndLocked) {
     EXPECT_NEAR(minScan, -42.5, 0.05);
     EXPECT_FALSE(c_->sync_mode);  // the scan type is restored
     EXPECT_FALSE(c_->run_en);
-}
-
-TEST_F(VirtualScanTest, TimeResolvedScanShowsThePulseInTheRightSlots) {
-    for (const Unit& u : {kSingle, kDisc}) {
-        SCOPED_TRACE(u.profile);
-        vsensor::PlasmaModel model = vsensor::plasmaModel();
-        model.saturatedShare = 0;  // a saturated slot would take its neighbour's value
-        vsensor::setPlasmaModel(model);
-        connect(u.profile);
-        vsensor::setSyncFrequency(kSyncHz);
-        sweep(u.lead, 78, 26, 1);
-        ASSERT_TRUE(c_->setScanType(false, true, false)) << log();
-        double timeRes = 1;
-        unsigned acqStart = 0, window = 0, phase = 0;
-        ASSERT_TRUE(c_->setSyncScanParameters(timeRes, acqStart, window, phase, false));
-        ASSERT_TRUE(c_->startScan()) << log();
-        const Scan s = scan();
-        ASSERT_EQ(s.code, 1) << log();
-        ASSERT_EQ(s.nChannels, u.channels);
-        // 10 kHz is 19,200 counts on either firmware family (the single unit's older one, the
-        // disc's newer one): usable = (2400 - 1 - 9) / 24 = 99 one-microsecond slots.
-        ASSERT_EQ(s.nScans, 99u);
-        EXPECT_EQ(s.timeRes, 1.0);
-        for (unsigned t = 0; t < s.nScans; ++t) {
-            const double pulsePhase = std::fmod((s.acqStart + t * s.timeRes) * kSyncHz / 1e6, 1.0);
-            for (unsigned i = 0; i < s.nPoints; ++i)
-                expectModelAt(s, u, t, i, int(i), pulsePhase, 1.2e-8);
-        }
-        // Below the peaks the pulse is plain to see: on-slots collect over three times the
-        // current of slots between pulses.
-        EXPECT_GT(std::fabs(s.at(u.firstProbeRow, 0, 10)),
-                  3 * std::fabs(s.at(u.firstProbeRow, 0, 60)));
-        EXPECT_TRUE(c_->stopScan());
-        EXPECT_EQ(c_->disconnect(), 1);
-    }
 }
 
 }  // namespace
