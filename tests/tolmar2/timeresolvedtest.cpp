@@ -1,4 +1,5 @@
-// The time-resolved and temperature readers against hand-built streams.
+// The time-resolved and temperature readers against hand-built streams, and a stop from another
+// thread for both scan readers.
 #include <atomic>
 #include <cmath>
 #include <thread>
