@@ -152,62 +152,53 @@ TEST_F(TimeResolvedTest, PeriodChangeDuringAveragingEndsWithoutRetry) {
     EXPECT_TRUE(board_.blocks().empty());
 }
 
-TEST_F(TimeResolvedTest, EarlyEndIsRetriedAfterRestartWithLock) {
-    const struct {
-        size_t samples;  // sent before the last packet ends
-        bool running;
-        int code;
-        const char* message;
-    } cases[] = {
-        {30, false, -4,
-         "Scan doesn't run anymore (probably it lost synchronization to TTL signal)"},
-        {19, true, -5, "error #1"},
-        {20, true, -6, "Received packet size of 21 samples is too short (should be 40)"},
-    };
+// A block that ends early makes the reader stop with the FIFO cleared and read the lock back:
+// locked, it runs again and reads the block anew; not locked, the read ends.
+TEST_F(TimeResolvedTest, EarlyEndRestartsOnceTheBoardIsLocked) {
     const Words good = samples(plain);
-    for (const auto& tc : cases) {
-        SCOPED_TRACE(tc.code);
-        board_.reset();
-        board_.setSyncStatus(true, kPeriod);
-        Words bad = periodPacket(kPeriod);
-        append(bad,
-               blockPackets(Words(good.begin(), good.begin() + tc.samples), 0, 0, 7, tc.running));
-        board_.addSegment(bad);
-        board_.addSegment(block(good));
-        const Result r = readTrm();
-        EXPECT_EQ(r.code, 1);
-        EXPECT_EQ(at(r, 9, 1, 1), plain(1, 1, 9));
-        EXPECT_TRUE(logged(tc.message)) << log();
-        EXPECT_TRUE(
-            logged("error #1 happened in iteration #0 with code " + std::to_string(tc.code)));
-        expectRestart();  // with a read-back for the lock between
-    }
-}
-
-TEST_F(TimeResolvedTest, NoLockAfterRestartGivesUp) {
+    auto cut = [&](size_t n, bool running) {  // n samples, then the status words
+        Words out = periodPacket(kPeriod);
+        append(out, blockPackets(Words(good.begin(), good.begin() + n), 0, 0, 7, running));
+        return out;
+    };
+    const Words stop = {0x4002, kPeriod, 0, 0x0000};  // the period, then the board stops
+    const std::string noLock = "Tolmar is not synchronized";
     const struct {
-        bool high, low;
-        const char* line;
+        Words bad;
+        bool locked, high, low;
+        int error, code;
+        std::string message;
     } cases[] = {
-        {true, false,
-         "Tolmar is not synchronized (SYNC frequency is too high to synchronize CNVST to it)\n"},
-        {false, true,
-         "Tolmar is not synchronized (SYNC frequency is too low to synchronize CNVST to it)\n"},
+        {cut(30, false), true, false, false, -4, 1,
+         "Scan doesn't run anymore (probably it lost synchronization to TTL signal)"},
+        {cut(19, true), true, false, false, -5, 1, "error #1"},
+        {cut(20, true), true, false, false, -6, 1,
+         "Received packet size of 21 samples is too short (should be 40)"},
         // No cause known: the text has no newline of its own.
-        {false, false, "Tolmar is not synchronized"},
+        {stop, false, false, false, -2, -11, noLock},
+        {stop, false, true, false, -2, -11,
+         noLock + " (SYNC frequency is too high to synchronize CNVST to it)\n"},
+        {stop, false, false, true, -2, -11,
+         noLock + " (SYNC frequency is too low to synchronize CNVST to it)\n"},
     };
     for (const auto& tc : cases) {
-        SCOPED_TRACE(tc.line);
+        SCOPED_TRACE(tc.message);
         board_.reset();
         c_->run_en = true;
-        board_.setSyncStatus(false, kPeriod, tc.high, tc.low);
-        board_.addSegment({0x4002, kPeriod, 0, 0x0000});  // period, then the board stops
+        board_.setSyncStatus(tc.locked, kPeriod, tc.high, tc.low);
+        board_.addSegment(tc.bad);
+        board_.addSegment(block(good));
         const Result r = readTrm();
-        EXPECT_EQ(r.code, -11);
-        EXPECT_TRUE(logged("Either device lost USB connection to PC or scan doesn't run anymore"));
-        EXPECT_TRUE(logged(tc.line)) << log();
+        EXPECT_EQ(r.code, tc.code);
+        EXPECT_TRUE(logged(tc.message)) << log();
+        EXPECT_TRUE(
+            logged("error #1 happened in iteration #0 with code " + std::to_string(tc.error)));
+        if (tc.code == 1) {
+            EXPECT_EQ(at(r, 9, 1, 1), plain(1, 1, 9));
+            expectRestart();  // with a read-back for the lock between
+        }
     }
-    EXPECT_FALSE(logged("Tolmar is not synchronized\n"));
+    EXPECT_FALSE(logged(noLock + "\n"));
 }
 
 TEST_F(TimeResolvedTest, AbortReturnsAtOnceAndIsClearedByTheScanCall) {
