@@ -1,6 +1,5 @@
 // Scan start and stop, conversion to amperes and volts with the monitor rows, the electrode
-// voltage measurement, compaction of 24-value frames, and the least-squares helpers.
-#include <cmath>
+// voltage measurement, and compaction of 24-value frames.
 #include <vector>
 
 #include "readoutfixture.h"
@@ -203,41 +202,6 @@ TEST_F(UnitsTest, ElectrodeVoltageShortMeasurementRestoresTheScan) {
     EXPECT_EQ(c_->v_a_inc, 64);
     EXPECT_EQ(c_->averageCount, 3u);
     EXPECT_FALSE(c_->run_en);
-}
-
-// ---- least squares ----
-
-TEST(LeastSquares, FitLinearAndTheLinearRange) {
-    const double x[] = {1, 2, 4, 8};
-    const double y[] = {5, 7, 11, 19};  // 3 + 2x
-    double a = 0, b = 0;
-    TolmarCntrl::fitLinear(x, y, 4, &a, &b);
-    EXPECT_NEAR(a, 3, 1e-12);
-    EXPECT_NEAR(b, 2, 1e-12);
-    double yy[] = {1, 0.5, 0, -0.5};
-    TolmarCntrl::fitLinear(10, 0.5, yy, 4, &a, &b);
-    EXPECT_NEAR(b, -1, 1e-12);
-    EXPECT_NEAR(a, 11, 1e-12);
-
-    // Flat, a ramp with small ripple, flat: the ramp is the stretch found; a flat curve, short
-    // or long, is left whole.
-    std::vector<double> ramp(60);
-    for (int i = 0; i < 60; ++i)
-        ramp[i] = i < 20 ? 0 : i < 40 ? (i - 20) + (i % 2 ? 0.01 : -0.01) : 20;
-    int n = 60, start = 0;
-    TolmarCntrl::findLinearRange(ramp.data(), n, start);
-    EXPECT_GE(start, 15);
-    EXPECT_LE(start, 21);
-    EXPECT_GE(n, 11);
-    EXPECT_LE(start + n, 60);
-    std::vector<double> flat(20, 5.0);
-    for (int length : {8, 20}) {
-        n = length;
-        start = 7;
-        TolmarCntrl::findLinearRange(flat.data(), n, start);
-        EXPECT_EQ(n, length);
-        EXPECT_EQ(start, 0);
-    }
 }
 
 }  // namespace
