@@ -1,67 +1,10 @@
-// Scan start and stop, conversion to amperes and volts with the monitor rows, the electrode
-// voltage measurement, and compaction of 24-value frames.
+// Conversion to amperes and volts with the monitor rows, the electrode voltage measurement, and
+// compaction of 24-value frames.
 #include <vector>
 
 #include "readoutfixture.h"
 
 namespace {
-
-class ScanRunTest : public ReadOutFixture {};
-
-TEST_F(ScanRunTest, StartStopsARunningScanThenRunsWithFifoCleared) {
-    c_->vcScannable = false;
-    c_->cal_dac[0][0] = 2048;
-    c_->cal_dac[0][1] = 10;
-    c_->v_a_start = 2048;
-    c_->v_a_inc = -20;
-    c_->iv_steps = 3;
-    c_->v_c_start = 111;
-    c_->v_c_def = 222;
-    c_->run_aux = true;
-    ASSERT_TRUE(c_->startScan());
-    EXPECT_FALSE(c_->run_aux);
-    EXPECT_EQ(c_->v_c_def, 111);  // the fixed supply carries the scan's voltage
-    EXPECT_EQ(c_->v_c_start, 222);
-    const auto blocks = board_.blocks();
-    ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_FALSE(runBit(blocks[0]));
-    EXPECT_TRUE(clearFifoBit(blocks[0]));
-    EXPECT_TRUE(runBit(blocks[1]));
-    EXPECT_TRUE(clearFifoBit(blocks[1]));
-    EXPECT_EQ(blocks[1][3] & 0x03, 0);  // a normal scan: sync edge and sync mode bits clear
-    ASSERT_GE(c_->monitorVoltagesCapacity, 3u);
-    EXPECT_DOUBLE_EQ(c_->monitorVoltages[0], 0.0);
-    EXPECT_DOUBLE_EQ(c_->monitorVoltages[1], -2.0);
-    EXPECT_DOUBLE_EQ(c_->monitorVoltages[2], -4.0);
-
-    ASSERT_TRUE(c_->stopScan());
-    EXPECT_FALSE(c_->run_en);
-    EXPECT_EQ(c_->v_c_start, 111);
-    EXPECT_EQ(c_->v_c_def, 222);
-    EXPECT_FALSE(runBit(board_.blocks().back()));
-}
-
-TEST_F(ScanRunTest, StartFailures) {
-    c_->connected = false;
-    EXPECT_FALSE(c_->startScan());
-    EXPECT_TRUE(logged("Cannoct run new scan without Tolmar properly connected"));
-    EXPECT_TRUE(c_->stopScan());  // nothing to send
-
-    c_->connected = true;
-    c_->run_en = false;
-    c_->sync_mode = true;
-    board_.setSyncStatus(false, 0, false, true);
-    EXPECT_FALSE(c_->startScan());
-    EXPECT_TRUE(logged(
-        "Tolmar is not synchronized (SYNC frequency is too low to synchronize CNVST to it)"));
-
-    c_->sync_mode = false;
-    board_.failWrite(static_cast<int>(board_.blocks().size()) + 1);
-    EXPECT_FALSE(c_->startScan());
-    EXPECT_TRUE(logged("Failed to run scan"));
-}
-
-// ---- conversion ----
 
 class UnitsTest : public ReadOutFixture {
 protected:

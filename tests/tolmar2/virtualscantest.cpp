@@ -142,41 +142,4 @@ TEST_F(VirtualScanTest, ScansRecoverTheModelsCurrentsAndVoltages) {
     }
 }
 
-TEST_F(VirtualScanTest, TemperatureScanReturnsTheThermistorTemperatures) {
-    connect("disc13");
-    c_->setTemperatureScan(true);
-    ASSERT_TRUE(c_->startScan());
-    double t[13] = {};
-    unsigned n = 0, status = 0;
-    ASSERT_EQ(c_->getDataFromOneTempScan(t, n, status), 1) << log();
-    ASSERT_EQ(n, 13u);
-    const vsensor::PlasmaModel model = vsensor::plasmaModel();
-    for (int k = 0; k < 13; ++k) EXPECT_NEAR(t[k], model.thermistors[k], 0.5) << k;
-    EXPECT_TRUE(c_->stopScan());
-}
-
-// Between scans, then locked to the sync signal: only a time-resolved read gives more than one
-// scan, and with it the per-scan minimum.
-TEST_F(VirtualScanTest, ElectrodeVoltageMatchesTheModelFreeAndLocked) {
-    connect("disc13");
-    vsensor::PlasmaModel model = vsensor::plasmaModel();
-    model.electrodeVoltage = -42.5;
-    vsensor::setPlasmaModel(model);
-    double mean = 0, minScan = -1;
-    ASSERT_TRUE(c_->getElectrodeVoltage(&mean, nullptr)) << log();
-    EXPECT_NEAR(mean, -42.5, 0.02);
-    EXPECT_FALSE(c_->run_en);
-    EXPECT_FALSE(vsensor::boardState().registers.run_en);
-
-    vsensor::setSyncFrequency(kSyncHz);
-    double frequency = 0;
-    ASSERT_EQ(c_->getSyncFreq(&frequency, true), 1) << log();
-    ASSERT_TRUE(c_->sync_frq_locked);
-    ASSERT_TRUE(c_->getElectrodeVoltage(&mean, &minScan)) << log();
-    EXPECT_NEAR(mean, -42.5, 0.02);
-    EXPECT_NEAR(minScan, -42.5, 0.05);
-    EXPECT_FALSE(c_->sync_mode);  // the scan type is restored
-    EXPECT_FALSE(c_->run_en);
-}
-
 }  // namespace
