@@ -199,21 +199,4 @@ TEST_F(HostileStreamTest, TimeResolvedReaderEndsWithACodeAndStaysInItsArrays) {
     }
 }
 
-TEST_F(HostileStreamTest, TemperatureReaderEndsWithACode) {
-    const std::set<int> codes = {1, -1, -2, -3, -4, -5, -6};
-    for (int round = 0; round < 200; ++round) {
-        SCOPED_TRACE(round);
-        c_->read_temp = true;
-        c_->run_en = true;
-        c_->nAdcChannels = 24;
-        c_->nProbes = 20;
-        script(TolmarCntrl::TEMP_BLOCK_SAMPLES, false);
-        double t[TolmarCntrl::TEMP_CHANNELS];
-        unsigned n = 0, status = 0;
-        const int code = c_->readFpgaFifoDataTEMP(t, n, status);
-        EXPECT_TRUE(codes.count(code)) << code;
-        EXPECT_EQ(n, unsigned(TolmarCntrl::TEMP_CHANNELS));
-    }
-}
-
 }  // namespace

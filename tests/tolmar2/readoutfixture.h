@@ -48,13 +48,12 @@ protected:
 
     static void noSleep(unsigned) {}
 
-    // What one read hands out.
+    // What one read hands out: the normal reader keeps the first `values` values.
     struct Result {
         int code = 0;
         std::vector<double> data;
         unsigned nScans = 0, nPoints = 0, status = 0;
     };
-    // The normal reader, keeping the first `values` values.
     Result read(bool averaged, size_t values) {
         Result r;
         double* data = nullptr;
@@ -91,16 +90,14 @@ protected:
     std::string log() const { return readWholeFile("tarvo.log"); }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
 
-    // Run bit (mode byte 3) and clearFifo of a block written.
-    static bool runBit(const std::array<uint8_t, 64>& b) { return b[3] & 0x10; }
-    static bool clearFifoBit(const std::array<uint8_t, 64>& b) { return b[48] & 0x02; }
-    // A restart as the board sees it: first a stop with the FIFO cleared, last a run.
+    // A restart as the board sees it: first a stop (run bit, byte 3) with the FIFO cleared
+    // (byte 48), last a run.
     void expectRestart() {
         const auto blocks = board_.blocks();
         ASSERT_GE(blocks.size(), 2u);
-        EXPECT_FALSE(runBit(blocks.front()));
-        EXPECT_TRUE(clearFifoBit(blocks.front()));
-        EXPECT_TRUE(runBit(blocks.back()));
+        EXPECT_EQ(blocks.front()[3] & 0x10, 0);
+        EXPECT_TRUE(blocks.front()[48] & 0x02);
+        EXPECT_TRUE(blocks.back()[3] & 0x10);
     }
 
     ScriptedBoard board_;

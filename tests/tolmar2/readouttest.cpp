@@ -169,24 +169,6 @@ TEST_F(NormalReaderTest, FailedBlockIsReadAgainAfterRestartButNotForEver) {
     }
 }
 
-TEST_F(NormalReaderTest, RestartThatCannotStopOrRunEndsTheRead) {
-    struct Case {
-        int failingWrite;
-        int code;
-        const char* message;
-    };
-    for (const Case& tc :
-         {Case{1, -6, "Failed to stop running scan"}, Case{2, -7, "Failed to run scan"}}) {
-        board_.reset();
-        shape(1, 1);
-        c_->run_en = true;
-        board_.failWrite(tc.failingWrite);
-        board_.addSegment({0x0000});
-        EXPECT_EQ(read(true, 2).code, tc.code);
-        EXPECT_TRUE(logged(tc.message));
-    }
-}
-
 TEST_F(NormalReaderTest, ThreeBlocksAveragedAndAFailedOneReadAgain) {
     shape(2, 1);
     c_->averageCount = 3;

@@ -192,25 +192,19 @@ double bEquation(double r, double b, double r25, double rs) {
     return 1 / (std::log((r - rs) / r25) / b + 1 / 298.15) - 273.15;
 }
 
-class TemperatureTest : public ReadOutFixture {
-protected:
-    void SetUp() override {
-        ReadOutFixture::SetUp();
-        c_->read_temp = true;
-        c_->gain = true;
-    }
-    // 13 channels of four phases of 40 samples: 25 settling, then the phase's level (+ k).
-    static Words tempSamples(const int codes[4]) {
-        Words out;
-        for (int k = 0; k < 13; ++k)
-            for (int phase = 0; phase < 4; ++phase)
-                for (int j = 0; j < 40; ++j)
-                    out.push_back(static_cast<uint16_t>(j < 25 ? 9999 : codes[phase] + k));
-        return out;
-    }
-};
+// 13 channels of four phases of 40 samples: 25 settling, then the phase's level (+ k).
+Words tempSamples(const int codes[4]) {
+    Words out;
+    for (int k = 0; k < 13; ++k)
+        for (int phase = 0; phase < 4; ++phase)
+            for (int j = 0; j < 40; ++j)
+                out.push_back(static_cast<uint16_t>(j < 25 ? 9999 : codes[phase] + k));
+    return out;
+}
 
-TEST_F(TemperatureTest, ChannelsConvertToDegrees) {
+TEST_F(ReadOutFixture, TemperatureChannelsConvertToDegrees) {
+    c_->read_temp = true;
+    c_->gain = true;
     const struct {
         const char* name;
         int codes[4];    // phase levels
