@@ -185,6 +185,33 @@ TEST_F(NormalReaderTest, ThreeBlocksAveragedAndAFailedOneReadAgain) {
     EXPECT_TRUE(logged("error #1 happened in iteration #1 with code -3")) << log();
 }
 
+// The public packet reader (the scan readers have their own): read whole, then a word at a time,
+// a packet that arrives in pieces is put together and the rest kept for the next call.
+TEST_F(ReadOutFixture, ReadPacketTakesOnePacketAndKeepsTheRest) {
+    for (size_t chunk : {size_t(64), size_t(2)}) {
+        SCOPED_TRACE(chunk);
+        board_.reset();
+        c_->packetBufferFill = 0;
+        board_.addSegment({0xC003, 11, 22, 0x1111, 0x2222, 0x4002, 33, 0x3333, 0x4444});
+        board_.setChunks(std::vector<size_t>(16, chunk));
+        short samples[8] = {};
+        int count = 0;
+        bool running = false, last = false;
+        unsigned status = 0;
+        ASSERT_EQ(c_->readPacket(samples, count, running, last, status, false), 1);
+        EXPECT_EQ(count, 2);
+        EXPECT_TRUE(last && running);
+        EXPECT_EQ(samples[1], 22);
+        EXPECT_EQ(status, 0x22221111u);
+        ASSERT_EQ(c_->readPacket(samples, count, running, last, status, false), 1);
+        EXPECT_EQ(count, 1);
+        EXPECT_FALSE(last);
+        EXPECT_EQ(samples[0], 33);
+        EXPECT_EQ(status, 0x44443333u);
+        EXPECT_EQ(c_->packetBufferFill, 0);
+    }
+}
+
 // The temperature reader averages 15 samples; one sample must count too.
 TEST_F(ReadOutFixture, DoAverageWithSaturateSkipsSaturatedSamples) {
     short mixed[] = {10, -32768, 20, 30};
