@@ -43,41 +43,18 @@ TEST_F(UnitsTest, TwoChannelVoltageFollowsTheMirroredSweep) {
     EXPECT_EQ(data[10], 2.5);
 }
 
-TEST_F(UnitsTest, MonitorRowsBecomeElectrodeAndSweptVoltage) {
-    multiChannel(24, 20);
-    // Two frames of one point; monitors (M0, M1, M2, M3) = (10, 2, 5, 1), then (20, 4, 5, 1).
-    std::vector<double> data(48, 0.0);
-    const double monitors[2][4] = {{10, 2, 5, 1}, {20, 4, 5, 1}};
-    for (int f = 0; f < 2; ++f) {
-        data[f * 24] = 100;
-        for (int m = 0; m < 4; ++m) data[f * 24 + 20 + m] = monitors[f][m];
-    }
-    ASSERT_EQ(c_->toPhysicalUnits(data.data(), 2, 1), 1);
-    EXPECT_DOUBLE_EQ(data[0], 1e-9 + 100 * 1e-10);
-    EXPECT_EQ(std::vector<double>(data.begin() + 20, data.begin() + 24),
-              (std::vector<double>{10, 11, 12, 3}));
-    EXPECT_EQ(std::vector<double>(data.begin() + 44, data.begin() + 48),
-              (std::vector<double>{20, 21, 24, 1}));
-    double m[4];
-    c_->getBaseVoltages(&m[0], &m[1], &m[2], &m[3]);
-    EXPECT_EQ(std::vector<double>(m, m + 4), (std::vector<double>{20, 4, 5, 1}));
-    double mean = 0, minScan = 0;
-    c_->connected = false;  // stored results
-    EXPECT_TRUE(c_->getElectrodeVoltage(&mean, &minScan));
-    EXPECT_EQ(mean, 18.0);
-    EXPECT_EQ(minScan, 12.0);
-}
-
-// Three monitor rows (M0, M1, M2) = (10, 2, 5) become M0 + M3, M0 + M1, M2 - M1. M3 has no row:
-// it reads as 0, but as M2 on units with the alternate row order, where it senses the swept
-// grid and the energy axis is M3 less M1 (row 0 less row 1 here).
-TEST_F(UnitsTest, BoardsWithoutRoomForFourMonitorsStayInTheFrame) {
+// Monitor rows (M0, M1, M2, M3) = (10, 2, 5, 0) become M0, M0 + M3, M0 + M1, M2 - M1; the
+// electrode voltage is M0 + M1. Boards without room for four monitors have no M3 row: it reads
+// as 0, but as M2 on units with the alternate row order, where it senses the swept grid and the
+// energy axis is M3 less M1 (row 0 less row 1 here).
+TEST_F(UnitsTest, MonitorRowsStayInTheFrame) {
     struct boardCase {
         int adc, probes;
         bool alternateRows, kalderSensor;
         std::vector<double> rows;
     };
     const boardCase cases[] = {
+        {24, 20, false, false, {10, 10, 12, 3}},
         {20, 17, false, false, {10, 12, 3}},
         {20, 17, true, false, {15, 12, 3}},
         {16, 13, false, true, {15, 12, 3}},
