@@ -7,12 +7,15 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Platform.h"
 #include "UsbLink.h"
 #include "scriptedboard.h"
 #include "tempdir.h"
 #include "tolmar2/TolmarCntrl.h"
+
+using Words = std::vector<uint16_t>;
 
 class ReadOutFixture : public ::testing::Test {
 protected:
@@ -45,6 +48,30 @@ protected:
 
     static void noSleep(unsigned) {}
 
+    // What one read hands out: the normal reader keeps the first `values` values.
+    struct Result {
+        int code = 0;
+        std::vector<double> data;
+        unsigned nScans = 0, nPoints = 0, status = 0;
+    };
+    Result read(bool averaged, size_t values) {
+        Result r;
+        double* data = nullptr;
+        r.code = c_->readFpgaFifoData(data, averaged, r.nPoints, r.status);
+        if (data)
+            r.data.assign(data, data + values);
+        return r;
+    }
+    // The time-resolved reader (two channels).
+    Result readTrm() {
+        Result r;
+        double* data = nullptr;
+        r.code = c_->readFpgaFifoDataTRM(data, r.nScans, r.nPoints, r.status);
+        if (data)
+            r.data.assign(data, data + size_t(r.nScans) * r.nPoints * 2);
+        return r;
+    }
+
     // One call of getDataFromOneScan with everything it hands out.
     struct OneScan {
         int code = 0;
@@ -63,9 +90,15 @@ protected:
     std::string log() const { return readWholeFile("tarvo.log"); }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
 
-    // Mode byte (byte 3) and clearFifo of every block written so far.
-    static bool runBit(const std::array<uint8_t, 64>& b) { return b[3] & 0x10; }
-    static bool clearFifoBit(const std::array<uint8_t, 64>& b) { return b[48] & 0x02; }
+    // A restart as the board sees it: first a stop (run bit, byte 3) with the FIFO cleared
+    // (byte 48), last a run.
+    void expectRestart() {
+        const auto blocks = board_.blocks();
+        ASSERT_GE(blocks.size(), 2u);
+        EXPECT_EQ(blocks.front()[3] & 0x10, 0);
+        EXPECT_TRUE(blocks.front()[48] & 0x02);
+        EXPECT_TRUE(blocks.back()[3] & 0x10);
+    }
 
     ScriptedBoard board_;
     std::unique_ptr<TempDir> dir_;

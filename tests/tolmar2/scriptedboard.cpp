@@ -18,10 +18,6 @@ bool ScriptedBoard::select() {
     return handle_ != nullptr;
 }
 
-void* ScriptedBoard::function(const char* name) {
-    return dlsym(handle_, name);
-}
-
 void ScriptedBoard::addSegment(const std::vector<uint16_t>& words) {
     std::vector<uint8_t> bytes;
     for (uint16_t w : words) {

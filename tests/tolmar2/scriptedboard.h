@@ -3,26 +3,12 @@
 #ifndef TESTS_TOLMAR2_SCRIPTEDBOARD_H
 #define TESTS_TOLMAR2_SCRIPTEDBOARD_H
 
+#include <dlfcn.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-extern "C" {
-void scripted_reset();
-void scripted_addSegment(const uint8_t* bytes, size_t length);
-void scripted_setChunks(const size_t* sizes, size_t count);
-void scripted_failRead(int nth);
-void scripted_failWrite(int nth);
-void scripted_setStatus(const uint8_t* bytes50to57);
-void scripted_setStall(bool on);
-void scripted_setLoop(bool on);
-size_t scripted_blockCount();
-void scripted_block(size_t index, uint8_t* out64);
-int scripted_readCount();
-}
-
-#ifndef SCRIPTED_ONLY_EXPORTS
 
 // The library loaded by the link layer, reached through dlsym (it is not linked to the test, so
 // its QuickUSB symbols cannot shadow the virtual sensor's).
@@ -52,7 +38,7 @@ private:
     R call(const char* name, A... args) {
         return reinterpret_cast<R (*)(A...)>(function(name))(args...);
     }
-    void* function(const char* name);
+    void* function(const char* name) { return dlsym(handle_, name); }
     void* handle_ = nullptr;
 };
 
@@ -66,7 +52,5 @@ std::vector<uint16_t> blockPackets(const std::vector<uint16_t>& samples, uint16_
 std::vector<uint16_t> periodPacket(uint32_t period);
 
 void append(std::vector<uint16_t>& to, const std::vector<uint16_t>& words);
-
-#endif
 
 #endif  // TESTS_TOLMAR2_SCRIPTEDBOARD_H

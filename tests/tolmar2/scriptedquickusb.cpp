@@ -1,5 +1,5 @@
 // A QuickUSB library whose data port plays a scripted FIFO stream, for the reader tests. It is
-// loaded as the vendor backend; the test drives it through the scripted_* calls (scriptedboard.h).
+// loaded as the vendor backend; the test drives it through the scripted_* calls (ScriptedBoard).
 //
 // The stream is a list of segments. Data reads serve the current segment in chunks of the sizes
 // given (then of the size asked for); an exhausted segment makes the read fail. A register
@@ -9,13 +9,12 @@
 // answer with that block and the status bytes the test set.
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <vector>
 
-#define SCRIPTED_ONLY_EXPORTS
 #include "quickusb/QuickUsbApi.h"
-#include "scriptedboard.h"
 
 namespace {
 
@@ -89,58 +88,70 @@ EXPORT void scripted_setLoop(bool on) {
     board.loop = on;
 }
 
-extern "C" {
+namespace {
 
-#define SCRIPTED_STUB(name, params, args) \
-    __attribute__((visibility("default"))) QRETURN name params;
-QUICKUSB_API_CALLS(SCRIPTED_STUB)
-#undef SCRIPTED_STUB
+// The calls the library makes besides the data port, answered as by a configured module.
+struct Calls {
+    // Sets the output parameter, and succeeds.
+    template <class T>
+    static QRETURN answer(T& out, T value) {
+        out = value;
+        return 1;
+    }
+    static QRETURN QuickUsbOpen(QHANDLE* hDevice, char*) { return answer<QHANDLE>(*hDevice, 1); }
+    static QRETURN QuickUsbClose(QHANDLE) { return 1; }
+    static QRETURN QuickUsbFindModules(char* nameList, QULONG length) {
+        if (length < 8)
+            return 0;
+        std::memcpy(nameList, "QUSB-0\0", 8);
+        return 1;
+    }
+    static QRETURN QuickUsbGetStringDescriptor(QHANDLE, QBYTE, char* buffer, QWORD length) {
+        if (length > 0)
+            buffer[0] = '\0';
+        return 1;
+    }
+    static QRETURN QuickUsbReadSetting(QHANDLE, QWORD, QWORD* value) {
+        return answer<QWORD>(*value, 0);
+    }
+    static QRETURN QuickUsbWriteSetting(QHANDLE, QWORD, QWORD) { return 1; }
+    static QRETURN QuickUsbGetDriverVersion(QWORD* a, QWORD* b, QWORD* c) {
+        return answer<QWORD>(*a, 1) && answer<QWORD>(*b, 1) && answer<QWORD>(*c, 1);
+    }
+    static QRETURN QuickUsbGetDllVersion(QWORD* a, QWORD* b, QWORD* c) {
+        return answer<QWORD>(*a, 1) && answer<QWORD>(*b, 1) && answer<QWORD>(*c, 1);
+    }
+    static QRETURN QuickUsbStartFpgaConfiguration(QHANDLE) { return 1; }
+    static QRETURN QuickUsbWriteFpgaData(QHANDLE, QBYTE*, QULONG) { return 1; }
+    static QRETURN QuickUsbIsFpgaConfigured(QHANDLE, QWORD* configured) {
+        return answer<QWORD>(*configured, 1);
+    }
+    static QRETURN QuickUsbWriteData(QHANDLE, QBYTE* data, QULONG length);
+    static QRETURN QuickUsbReadData(QHANDLE, QBYTE* data, QULONG* length);
+    static QRETURN QuickUsbGetLastError(QULONG* error) { return answer<QULONG>(*error, 7); }
+    static QRETURN QuickUsbWriteI2C(QHANDLE, QWORD, QBYTE*, QWORD) { return 0; }
+    static QRETURN QuickUsbReadI2C(QHANDLE, QWORD, QBYTE*, QWORD*) { return 0; }
+    static QRETURN QuickUsbSetRS232BaudRate(QHANDLE, QULONG) { return 1; }
+    static QRETURN QuickUsbGetNumRS232(QHANDLE, QBYTE, QWORD* length) {
+        return answer<QWORD>(*length, 0);
+    }
+    static QRETURN QuickUsbFlushRS232(QHANDLE, QBYTE) { return 1; }
+    static QRETURN QuickUsbReadRS232(QHANDLE, QBYTE, QBYTE*, QWORD* length) {
+        return answer<QWORD>(*length, 0);
+    }
+    static QRETURN QuickUsbWriteRS232(QHANDLE, QBYTE, QBYTE*, QWORD) { return 1; }
+};
 
-QRETURN QuickUsbOpen(QHANDLE* hDevice, char*) {
-    *hDevice = 1;
-    return 1;
-}
-QRETURN QuickUsbClose(QHANDLE) {
-    return 1;
-}
-QRETURN QuickUsbFindModules(char* nameList, QULONG length) {
-    if (length < 8)
-        return 0;
-    std::memcpy(nameList, "QUSB-0\0", 8);
-    return 1;
-}
-QRETURN QuickUsbGetStringDescriptor(QHANDLE, QBYTE, char* buffer, QWORD length) {
-    if (length > 0)
-        buffer[0] = '\0';
-    return 1;
-}
-QRETURN QuickUsbReadSetting(QHANDLE, QWORD, QWORD* value) {
-    *value = 0;
-    return 1;
-}
-QRETURN QuickUsbWriteSetting(QHANDLE, QWORD, QWORD) {
-    return 1;
-}
-QRETURN QuickUsbGetDriverVersion(QWORD* a, QWORD* b, QWORD* c) {
-    *a = *b = *c = 1;
-    return 1;
-}
-QRETURN QuickUsbGetDllVersion(QWORD* a, QWORD* b, QWORD* c) {
-    *a = *b = *c = 1;
-    return 1;
-}
-QRETURN QuickUsbStartFpgaConfiguration(QHANDLE) {
-    return 1;
-}
-QRETURN QuickUsbWriteFpgaData(QHANDLE, QBYTE*, QULONG) {
-    return 1;
-}
-QRETURN QuickUsbIsFpgaConfigured(QHANDLE, QWORD* configured) {
-    *configured = 1;
-    return 1;
-}
+}  // namespace
 
-QRETURN QuickUsbWriteData(QHANDLE, QBYTE* data, QULONG length) {
+#define SCRIPTED_CALL(name, params, args) \
+    EXPORT QRETURN name params {          \
+        return Calls::name args;          \
+    }
+QUICKUSB_API_CALLS(SCRIPTED_CALL)
+#undef SCRIPTED_CALL
+
+QRETURN Calls::QuickUsbWriteData(QHANDLE, QBYTE* data, QULONG length) {
     if (length != 64)
         return 0;
     const int nth = static_cast<int>(board.blocks.size()) + 1;
@@ -156,7 +167,7 @@ QRETURN QuickUsbWriteData(QHANDLE, QBYTE* data, QULONG length) {
     return 1;
 }
 
-QRETURN QuickUsbReadData(QHANDLE, QBYTE* data, QULONG* length) {
+QRETURN Calls::QuickUsbReadData(QHANDLE, QBYTE* data, QULONG* length) {
     if (board.readBack) {
         // The block as written, channels 16-23 where the read-back keeps them, status bytes.
         std::vector<uint8_t> image = board.blocks.back();
@@ -189,33 +200,3 @@ QRETURN QuickUsbReadData(QHANDLE, QBYTE* data, QULONG* length) {
     *length = n;
     return 1;
 }
-
-QRETURN QuickUsbGetLastError(QULONG* error) {
-    *error = 7;
-    return 1;
-}
-QRETURN QuickUsbWriteI2C(QHANDLE, QWORD, QBYTE*, QWORD) {
-    return 0;
-}
-QRETURN QuickUsbReadI2C(QHANDLE, QWORD, QBYTE*, QWORD*) {
-    return 0;
-}
-QRETURN QuickUsbSetRS232BaudRate(QHANDLE, QULONG) {
-    return 1;
-}
-QRETURN QuickUsbGetNumRS232(QHANDLE, QBYTE, QWORD* length) {
-    *length = 0;
-    return 1;
-}
-QRETURN QuickUsbFlushRS232(QHANDLE, QBYTE) {
-    return 1;
-}
-QRETURN QuickUsbReadRS232(QHANDLE, QBYTE, QBYTE*, QWORD* length) {
-    *length = 0;
-    return 1;
-}
-QRETURN QuickUsbWriteRS232(QHANDLE, QBYTE, QBYTE*, QWORD) {
-    return 1;
-}
-
-}  // extern "C"
