@@ -63,11 +63,6 @@ std::string firmwareFile(const std::string& name) {
     return std::string(FIRMWARE_SOURCE_DIR) + "/" + name;
 }
 
-// Integer part of a calibration zero code, as the register defaults take it.
-uint16_t zeroCode(double offset) {
-    return static_cast<uint16_t>(static_cast<int64_t>(offset));
-}
-
 class ConnectionTest : public ::testing::TestWithParam<Backend> {
 protected:
     void SetUp() override {
@@ -98,22 +93,18 @@ protected:
 
     std::string log() const { return readWholeFile("tarvo.log"); }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
-    // Whether each line of `lines` is in the log.
-    bool loggedLines(const std::string& lines) const {
-        for (size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1) {
-            if (!logged(lines.substr(at, end + 1 - at)))
-                return false;
-        }
-        return true;
-    }
 
-    void expectCleanFailure(int result) {
+    // A failed connection leaves nothing open and the identity reset; each line of `lines` is
+    // in the log.
+    void expectCleanFailure(int result, const std::string& lines) {
         EXPECT_EQ(result, 0);
         EXPECT_FALSE(cntrl_->connected);
         EXPECT_EQ(cntrl_->qusbHandle, 0);
         EXPECT_STREQ(cntrl_->qDevName, "-");
         EXPECT_STREQ(cntrl_->devName, "-");
         EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+        for (size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1)
+            EXPECT_TRUE(logged(lines.substr(at, end + 1 - at))) << log();
     }
 
     std::unique_ptr<TempDir> dir_;
@@ -158,15 +149,14 @@ TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
         const vsensor::BoardState board = vsensor::boardState();
         EXPECT_TRUE(board.configured);
         EXPECT_EQ(board.firmwareId, pc.firmwareId);
-        // The board's own decoding of the last block: idle codes from the profile's calibration
-        // (the rest of the defaults is pinned byte by byte in the configuration block test).
+        // The board's own decoding of the last block: idle codes are the integer part of the
+        // profile's calibration (the rest of the defaults is pinned in the configuration block
+        // test); the link test toggles soft_adc an even number of times.
         const vsensor::BoardRegisters& r = board.registers;
-        EXPECT_EQ(r.v_a_def, zeroCode(p->cal_dac[0][0]) & 0xFFF);
-        EXPECT_EQ(r.v_b_start, zeroCode(p->cal_dac[1][0]) & 0xFFF);
-        EXPECT_EQ(r.v_c_def, zeroCode(p->cal_dac[2][0]));
-        EXPECT_EQ(r.samples, 32u);
-        EXPECT_FALSE(r.soft_adc);  // the link test toggles it an even number of times
-        EXPECT_FALSE(r.read_csr_md);
+        EXPECT_EQ(r.v_a_def, static_cast<uint16_t>(p->cal_dac[0][0]) & 0xFFF);
+        EXPECT_EQ(r.v_b_start, static_cast<uint16_t>(p->cal_dac[1][0]) & 0xFFF);
+        EXPECT_EQ(r.v_c_def, static_cast<uint16_t>(p->cal_dac[2][0]));
+        EXPECT_FALSE(r.soft_adc || r.read_csr_md);
         EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
         std::remove("tarvo.log");
     }
@@ -185,52 +175,29 @@ TEST_P(ConnectionTest, InitialBlockCarriesBothFlagsAndFullSpeedSizesDiffer) {
     EXPECT_EQ(cntrl_->fifoReadPos, cntrl_->fifoWordsInBuffer);
 }
 
+// An image in the working directory wins over the firmware directory, even that of another
+// build; a missing or damaged one ends the connection.
 TEST_P(ConnectionTest, FirmwareInTheWorkingDirectoryWins) {
-    // An intact image of another build under the unit's file name.
     fs::copy_file(firmwareFile("QM745.rbf"), "QM759.rbf");
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     EXPECT_TRUE(logged("Fpga Firmware used :QM759.rbf\n"));
     EXPECT_EQ(cntrl_->fpgaFirmwareID, 0xAC45);
-}
+    EXPECT_EQ(cntrl_->disconnect(), 1);
 
-struct BadFirmwareCase {
-    const char* name;
-    std::function<void()> prepare;  // runs in the working directory
-    const char* messages;           // lines expected in the log
-};
-
-TEST_P(ConnectionTest, MissingOrDamagedFirmwareFailsCleanly) {
-    const BadFirmwareCase cases[] = {
-        {"no firmware anywhere", [] { setenv("TOLMAR_FIRMWARE_DIR", ".", 1); },
-         "Fpga Firmware used :QM759.rbf\nFailed to open FPGA configuration file: QM759.rbf\n"
-         "Failed to program FPGA\n"},
-        {"truncated image",
-         [] {
-             fs::copy_file(firmwareFile("QM759.rbf"), "QM759.rbf");
-             fs::resize_file("QM759.rbf", fs::file_size("QM759.rbf") - 1);
-         },
-         "Failed to program FPGA\n"},
-        {"one byte changed",
-         [] {
-             fs::copy_file(firmwareFile("QM759.rbf"), "QM759.rbf");
-             std::fstream f("QM759.rbf", std::ios::in | std::ios::out | std::ios::binary);
-             f.seekp(100);
-             f.put('\x5A');
-         },
-         "Failed to program FPGA\n"},
-        {"empty file", [] { std::ofstream("QM759.rbf"); }, "Failed to program FPGA\n"},
-    };
-    for (const BadFirmwareCase& bc : cases) {
-        SCOPED_TRACE(bc.name);
-        vsensor::reset();
-        setenv("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR, 1);
-        std::remove("QM759.rbf");
-        std::remove("tarvo.log");
-        bc.prepare();
-        expectCleanFailure(cntrl_->connectTo(false));
-        EXPECT_TRUE(loggedLines(bc.messages)) << log();
-        EXPECT_FALSE(vsensor::boardState().configured);
+    {
+        std::fstream f("QM759.rbf", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(100);
+        f.put('\x5A');
     }
+    vsensor::reset();
+    expectCleanFailure(cntrl_->connectTo(false), "Failed to program FPGA\n");
+    EXPECT_FALSE(vsensor::boardState().configured);
+
+    std::remove("QM759.rbf");
+    setenv("TOLMAR_FIRMWARE_DIR", ".", 1);
+    expectCleanFailure(cntrl_->connectTo(false),
+                       "Fpga Firmware used :QM759.rbf\n"
+                       "Failed to open FPGA configuration file: QM759.rbf\n");
 }
 
 // ---- the record check ----
@@ -254,12 +221,9 @@ TEST_P(ConnectionTest, RecordCheckMessages) {
          "Device on USB is not recognized (0xFFFFFFFE)\n"},
         {"serial not QM7", [] { putSerial("QX759-2403-017"); },
          "Device on USB (QX759-2403-017) is not compatible with driver\n"},
-        {"serial qm7 in lower case", [] { putSerial("qm759-2403-017"); },
-         "Device on USB (qm759-2403-017) is not compatible with driver\n"},
         {"serial QM6", [] { putSerial("QM659"); },
          "Device on USB (QM659) is not compatible with driver\n"},
         {"serial exactly QM7", [] { putSerial("QM7"); }, nullptr},
-        {"serial QM7 and anything", [] { putSerial("QM7?x"); }, nullptr},
     };
     for (const RecordCase& rc : cases) {
         SCOPED_TRACE(rc.name);
@@ -268,8 +232,7 @@ TEST_P(ConnectionTest, RecordCheckMessages) {
         rc.prepare();
         const int result = cntrl_->connectTo(const_cast<char*>("QUSB-0"), false, true);
         if (rc.message) {
-            expectCleanFailure(result);
-            EXPECT_TRUE(logged(rc.message)) << log();
+            expectCleanFailure(result, rc.message);
             EXPECT_FALSE(vsensor::boardState().configured);  // stopped before the firmware
         } else {
             EXPECT_EQ(result, 1);
@@ -323,21 +286,18 @@ TEST_P(ConnectionTest, DiscoveryPrefersTheFirstRecognisedModule) {
 }
 
 TEST_P(ConnectionTest, OpenFailureNamesTheModule) {
-    expectCleanFailure(cntrl_->connectTo(const_cast<char*>("QUSB-9"), false, true));
-    EXPECT_TRUE(logged("Cannot open device: QUSB-9\n"));
+    expectCleanFailure(cntrl_->connectTo(const_cast<char*>("QUSB-9"), false, true),
+                       "Cannot open device: QUSB-9\n");
 }
 
-// ---- serial-link test ----
+// ---- faults during a connection ----
 
 TEST_P(ConnectionTest, SerialLinkTestWaitsOutTheBusyTransceiver) {
     // Two busy read-backs after each toggle are normal; the test waits and succeeds.
     vsensor::scheduleFault(Fault::TransceiverBusy, 2, 3);
     ASSERT_EQ(cntrl_->connectTo(false), 1);
-    EXPECT_FALSE(cntrl_->soft_adc);
-    EXPECT_FALSE(cntrl_->serialTrasceiverBusy);
+    EXPECT_FALSE(cntrl_->soft_adc || cntrl_->serialTrasceiverBusy);
 }
-
-// ---- faults during a connection ----
 
 struct FaultCase {
     const char* name;
@@ -369,8 +329,7 @@ TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
         vsensor::reset();
         std::remove("tarvo.log");
         vsensor::scheduleFault(fc.fault, fc.nth, fc.repeat);
-        expectCleanFailure(cntrl_->connectTo(false));
-        EXPECT_TRUE(loggedLines(fc.messages)) << log();
+        expectCleanFailure(cntrl_->connectTo(false), fc.messages);
         EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
     }
 }
