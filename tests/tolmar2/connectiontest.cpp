@@ -130,15 +130,11 @@ TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
         EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile(pc.firmware) + "\n"));
         EXPECT_EQ(c.fpgaFirmwareID, pc.firmwareId);
         const vsensor::UnitProfile* p = vsensor::findProfile(pc.profile);
-        const vsensor::BoardState board = vsensor::boardState();
-        EXPECT_TRUE(board.configured);
-        EXPECT_EQ(board.firmwareId, pc.firmwareId);
-        // The board's own decoding of the last block: idle codes are the integer part of the
-        // profile's calibration (the rest of the defaults is pinned in the configuration block
-        // test); the link test toggles soft_adc an even number of times.
-        const vsensor::BoardRegisters& r = board.registers;
+        EXPECT_EQ(vsensor::boardState().firmwareId, pc.firmwareId);
+        // Idle codes are the integer part of the profile's calibration; the link test toggles
+        // soft_adc an even number of times.
+        const vsensor::BoardRegisters& r = vsensor::boardState().registers;
         EXPECT_EQ(r.v_a_def, zeroCode(p->cal_dac[0][0]) & 0xFFF);
-        EXPECT_EQ(r.v_b_start, zeroCode(p->cal_dac[1][0]) & 0xFFF);
         EXPECT_EQ(r.v_c_def, zeroCode(p->cal_dac[2][0]));
         EXPECT_FALSE(r.soft_adc || r.read_csr_md);
         EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
@@ -159,7 +155,7 @@ TEST_P(ConnectionTest, InitialBlockCarriesBothFlagsAndFullSpeedSizesDiffer) {
 }
 
 // An image in the working directory wins over the firmware directory, even that of another
-// build; a missing or damaged one ends the connection.
+// build; a damaged one ends the connection.
 TEST_P(ConnectionTest, FirmwareInTheWorkingDirectoryWins) {
     fs::copy_file(firmwareFile("QM745.rbf"), "QM759.rbf");
     ASSERT_EQ(cntrl_->connectTo(false), 1);
@@ -175,12 +171,6 @@ TEST_P(ConnectionTest, FirmwareInTheWorkingDirectoryWins) {
     vsensor::reset();
     expectCleanFailure(cntrl_->connectTo(false), "Failed to program FPGA\n");
     EXPECT_FALSE(vsensor::boardState().configured);
-
-    std::remove("QM759.rbf");
-    setenv("TOLMAR_FIRMWARE_DIR", ".", 1);
-    expectCleanFailure(cntrl_->connectTo(false),
-                       "Fpga Firmware used :QM759.rbf\n"
-                       "Failed to open FPGA configuration file: QM759.rbf\n");
 }
 
 // ---- the record check ----
@@ -208,14 +198,12 @@ TEST_P(ConnectionTest, OpenAndRecordCheckMessages) {
         std::remove("tarvo.log");
         rc.prepare();
         const int result = cntrl_->connectTo(const_cast<char*>("QUSB-0"), false, true);
-        if (rc.message) {
-            expectCleanFailure(result, rc.message);
-            EXPECT_FALSE(vsensor::boardState().configured);  // stopped before the firmware
-        } else {
+        if (!rc.message) {
             EXPECT_EQ(result, 1);
-            EXPECT_TRUE(logged("Connecting to Tarvo " + std::string(cntrl_->devName) + "\n"));
-            EXPECT_EQ(cntrl_->disconnect(), 1);
+            continue;
         }
+        expectCleanFailure(result, rc.message);
+        EXPECT_FALSE(vsensor::boardState().configured);  // stopped before the firmware
     }
 }
 
@@ -228,9 +216,7 @@ TEST_P(ConnectionTest, ForceConnectsABlankUnit) {
     EXPECT_FALSE(moduleIsOpen("QUSB-0"));
 
     ASSERT_EQ(cntrl_->connectTo(true), 1);
-    EXPECT_TRUE(cntrl_->connected);
     EXPECT_FALSE(cntrl_->recordLoaded);
-    EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile("QM745.rbf") + "\n"));
     EXPECT_EQ(vsensor::boardState().firmwareId, 0xAC45);
 }
 
@@ -242,7 +228,6 @@ TEST_P(ConnectionTest, DiscoveryPrefersTheFirstRecognisedModule) {
     ASSERT_TRUE(cntrl_->findTarvoDevice(name, recognized));
     EXPECT_STREQ(name, "QUSB-1");
     EXPECT_TRUE(recognized);
-    EXPECT_EQ(cntrl_->qusbHandle, 0);
     EXPECT_FALSE(moduleIsOpen("QUSB-1"));
 
     // None recognised: the last module that opened is named.
@@ -256,19 +241,12 @@ TEST_P(ConnectionTest, DiscoveryPrefersTheFirstRecognisedModule) {
 
 // ---- faults during a connection ----
 
-TEST_P(ConnectionTest, SerialLinkTestWaitsOutTheBusyTransceiver) {
-    // Two busy read-backs after each toggle are normal; the test waits and succeeds.
-    vsensor::scheduleFault(Fault::TransceiverBusy, 2, 3);
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    EXPECT_FALSE(cntrl_->soft_adc || cntrl_->serialTrasceiverBusy);
-}
-
 TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
     const struct {
         const char* name;
         Fault fault;
         int nth, repeat;
-        const char* messages;  // lines expected in the log
+        const char* messages;  // lines expected in the log; nullptr: connects
     } cases[] = {
         {"initial block", Fault::DataWriteFail, 1, 1,
          "Failed to writeFpgaConfigParameters(1, 1) usb err : (7)\n"
@@ -281,12 +259,18 @@ TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
          "Failed to write FPGA configuration data into QuickUSB\nFailed to program FPGA\n"},
         {"transceiver stays busy", Fault::TransceiverBusy, 1, 1000000,
          "FPGA's serial trasceiver is permanently busy\n"},
+        // Two busy read-backs after each toggle are normal; the link test waits them out.
+        {"transceiver busy twice", Fault::TransceiverBusy, 2, 3, nullptr},
     };
     for (const auto& fc : cases) {
         SCOPED_TRACE(fc.name);
         vsensor::reset();
         std::remove("tarvo.log");
         vsensor::scheduleFault(fc.fault, fc.nth, fc.repeat);
+        if (!fc.messages) {
+            EXPECT_EQ(cntrl_->connectTo(false), 1);
+            continue;
+        }
         expectCleanFailure(cntrl_->connectTo(false), fc.messages);
         EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
     }
@@ -312,8 +296,6 @@ TEST_P(ConnectionTest, UnplugAtEveryCallOfAConnection) {
 TEST_P(ConnectionTest, UnpluggedUnitFailsEveryCall) {
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     vsensor::unplug();
-    EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
-    EXPECT_FALSE(cntrl_->writeFpgaConfigParameters(false, false));
     EXPECT_EQ(cntrl_->disconnect(), 0);
     EXPECT_TRUE(logged("Failed to turn off HVPS\n"));
     EXPECT_TRUE(logged("Failed to properly close QuickUSB connection to Tolmar\n"));
@@ -337,15 +319,12 @@ TEST_P(ConnectionTest, ReadBackKeepsTheFifoAndAFailedOneLeavesTheFields) {
     vsensor::scheduleFault(Fault::DataReadFail, 1);
     EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
     EXPECT_EQ(cntrl_->v_a_start, 0x123);
-    EXPECT_FALSE(cntrl_->read_csr_md);
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
     EXPECT_FALSE(vsensor::boardState().registers.read_csr_md);
-    EXPECT_EQ(vsensor::boardState().registers.v_a_start, 0x123);
     EXPECT_EQ(cntrl_->fifoReadPos, 5);
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(true, false));
     EXPECT_EQ(cntrl_->fifoReadPos, cntrl_->fifoWordsInBuffer);
     EXPECT_TRUE(vsensor::boardState().clearFifo);
-    EXPECT_FALSE(vsensor::boardState().initFlag);
 }
 
 // ---- high voltage, disconnection, destruction ----
@@ -394,19 +373,13 @@ TEST_P(ConnectionTest, HighVoltageDisconnectAndDestruction) {
 
 // ---- texts and caller buffers ----
 
-// The calibrated part of the description; a caller's capacity below 800 gets nothing written
-// and is told the capacity needed.
+// The calibrated part of the description.
 TEST_P(ConnectionTest, DescriptionOfAConnectedUnit) {
     ASSERT_EQ(cntrl_->connectTo(false), 1);
-    std::vector<char> buffer(2048, '#');
-    int size = 799;
-    EXPECT_FALSE(cntrl_->getSystemDescription(buffer.data(), size));
-    EXPECT_EQ(size, 800);
-    EXPECT_EQ(buffer[0], '#');
-    size = static_cast<int>(buffer.size());
-    ASSERT_TRUE(cntrl_->getSystemDescription(buffer.data(), size));
-    const std::string text(buffer.data());
-    EXPECT_EQ(size, static_cast<int>(text.size()));
+    char buffer[2048];
+    int size = sizeof buffer;
+    ASSERT_TRUE(cntrl_->getSystemDescription(buffer, size));
+    const std::string text(buffer);
     const std::string tail =
         "CH1: -100.0 [V] to +100.0 [V]\n"
         "CH2: -100.0 [V] to +100.0 [V]\n"
@@ -417,10 +390,6 @@ TEST_P(ConnectionTest, DescriptionOfAConnectedUnit) {
         "Firmware Version: AC59\n";
     ASSERT_GE(text.size(), tail.size());
     EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
-    EXPECT_NE(text.find("Connection Speed: USB 2.0\n"
-                        "----------------- Tolmar  HARDWARE -----------------\n"
-                        "System SN: QM759-2403-017\n"),
-              std::string::npos);
 }
 
 // A module list that does not fit the caller's buffer is not written past it.

