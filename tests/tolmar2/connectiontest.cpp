@@ -206,8 +206,6 @@ TEST_P(ConnectionTest, ForceConnectsABlankUnit) {
     EXPECT_TRUE(
         logged("Device \"QUSB-0\" connected to USB is not recognized as Tarvo compatible "
                "device.\n"));
-    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
-
     ASSERT_EQ(cntrl_->connectTo(true), 1);
     EXPECT_FALSE(cntrl_->recordLoaded);
     EXPECT_EQ(vsensor::boardState().firmwareId, 0xAC45);
@@ -238,12 +236,9 @@ TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
         {"initial block", Fault::DataWriteFail, 1, 1,
          "Failed to writeFpgaConfigParameters(1, 1) usb err : (7)\n"
          "Failed to update initial Tolmar config parameters\n"},
-        {"first toggle", Fault::DataWriteFail, 2, 1, "Failed to set soft_adc\n"},
         {"read-back mode on", Fault::DataWriteFail, 3, 1,
          "Failed to writeFpgaConfigParameters(false, false)\n"
          "Failed to read config data from FPGA\n"},
-        {"firmware chunk", Fault::FpgaChunkFail, 5, 1,
-         "Failed to write FPGA configuration data into QuickUSB\nFailed to program FPGA\n"},
         {"transceiver stays busy", Fault::TransceiverBusy, 1, 1000000,
          "FPGA's serial trasceiver is permanently busy\n"},
         // Two busy read-backs after each toggle are normal; the link test waits them out.
@@ -326,7 +321,6 @@ TEST_P(ConnectionTest, HighVoltageDisconnectAndDestruction) {
     EXPECT_EQ(enables(), 0);  // aux_sw1 too
     EXPECT_FALSE(moduleIsOpen("QUSB-0"));
     EXPECT_FALSE(cntrl_->connected || cntrl_->recordLoaded);
-    EXPECT_STREQ(cntrl_->devName, "-");
 
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     vsensor::scheduleFault(Fault::DataWriteFail, 1);
