@@ -288,7 +288,8 @@ TEST_F(ScanSetupBoardTest, ResyncRestoresTheRunningScan) {
     EXPECT_EQ(waits, std::vector<unsigned>{TolmarCntrl::SYNC_LOCK_POLL_MS});
 }
 
-// Without a lock a synchronised scan is refused after polling up to the time limit.
+// Without a lock a synchronised scan is refused after polling up to the time limit; a failed
+// stop before the resync leaves the phase delay as it was.
 TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
     connect("single");
     vsensor::setSyncFrequency(0);
@@ -296,6 +297,11 @@ TEST_F(ScanSetupBoardTest, SynchronisedScanNeedsALock) {
     EXPECT_TRUE(logged("Failed to resynchronize\n"));
     const unsigned waited = std::accumulate(waits.begin(), waits.end(), 0u);
     EXPECT_GT(waited, TolmarCntrl::SYNC_LOCK_TIMEOUT_MS);
+    c_->sync_aux_d = 55;
+    vsensor::scheduleFault(vsensor::Fault::DataWriteFail, 1);
+    EXPECT_EQ(c_->getSyncFreq(nullptr, true), 0);
+    EXPECT_TRUE(logged("Failed to stop already running scan\n"));
+    EXPECT_EQ(c_->sync_aux_d, 55u);
 }
 
 }  // namespace

@@ -376,11 +376,6 @@ TEST_F(ScanSetupTest, SyncStatusInTheEstimate) {
         EXPECT_EQ(c_->ScanLimits.syncFrequency, sc.frequency);
     }
     EXPECT_EQ(c_->ScanLimits.scanRate, -1);  // no period: the library must not divide by it
-
-    // Not connected, the sync input cannot be read.
-    double hz = 5;
-    EXPECT_EQ(c_->getSyncFreq(&hz, true), 0);
-    EXPECT_EQ(hz, 5);
 }
 
 }  // namespace
