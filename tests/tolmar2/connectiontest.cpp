@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cmath>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,18 +27,10 @@ using vsensor::Fault;
 
 void noSleep(unsigned) {}
 
-enum class Backend { Virtual, Vendor };
-
-std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
-    return info.param == Backend::Virtual ? "Virtual" : "Vendor";
-}
-
 // Whether the virtual module is held open by someone (an open attempt then reports it).
-bool moduleIsOpen(const char* name) {
+bool moduleIsOpen(std::string name) {
     QHANDLE h = 0;
-    char module[16];
-    std::snprintf(module, sizeof module, "%s", name);
-    if (QuickUsbOpen(&h, module)) {
+    if (QuickUsbOpen(&h, name.data())) {
         QuickUsbClose(h);
         return false;
     }
@@ -54,8 +46,8 @@ void putU32(uint16_t address, uint32_t value) {
 }
 
 void putSerial(const std::string& serial) {
-    std::vector<uint8_t> bytes(20, 0);
-    std::memcpy(bytes.data(), serial.data(), std::min<size_t>(serial.size(), 19));
+    std::vector<uint8_t> bytes(serial.begin(), serial.end());
+    bytes.resize(20, 0);
     vsensor::writeMemory(vsensor::kRecordAddress + 8, bytes);
 }
 
@@ -63,25 +55,16 @@ std::string firmwareFile(const std::string& name) {
     return std::string(FIRMWARE_SOURCE_DIR) + "/" + name;
 }
 
-// Integer part of a calibration zero code, as the register defaults take it.
-uint16_t zeroCode(double offset) {
-    return static_cast<uint16_t>(static_cast<int64_t>(offset));
-}
-
-class ConnectionTest : public ::testing::TestWithParam<Backend> {
+// The parameter: through the vendor backend.
+class ConnectionTest : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         setenv("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR, 1);
-        if (GetParam() == Backend::Vendor) {
-            setenv("TOLMAR_LINK", "vendor", 1);
-            setenv("TOLMAR_QUICKUSB_LIBRARY", VSENSOR_LIBRARY, 1);
-        } else {
-            setenv("TOLMAR_LINK", "virtual", 1);
-        }
+        setenv("TOLMAR_LINK", GetParam() ? "vendor" : "virtual", 1);
+        setenv("TOLMAR_QUICKUSB_LIBRARY", VSENSOR_LIBRARY, 1);
         ASSERT_TRUE(tolmar2::link::reselect());
-        ASSERT_EQ(tolmar2::link::kind(), GetParam() == Backend::Vendor
-                                             ? tolmar2::link::Kind::Vendor
-                                             : tolmar2::link::Kind::Virtual);
+        ASSERT_EQ(tolmar2::link::kind(),
+                  GetParam() ? tolmar2::link::Kind::Vendor : tolmar2::link::Kind::Virtual);
         tolmar2::platform::setSleepFunction(&noSleep);
         tolmar2::link::setI2cPause(std::chrono::milliseconds(0));
         vsensor::reset();
@@ -98,22 +81,18 @@ protected:
 
     std::string log() const { return readWholeFile("tarvo.log"); }
     bool logged(const std::string& text) const { return log().find(text) != std::string::npos; }
-    // Whether each line of `lines` is in the log.
-    bool loggedLines(const std::string& lines) const {
-        for (size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1) {
-            if (!logged(lines.substr(at, end + 1 - at)))
-                return false;
-        }
-        return true;
-    }
 
-    void expectCleanFailure(int result) {
+    // A failed connection leaves nothing open and the identity reset; each line of `lines` is
+    // in the log.
+    void expectCleanFailure(int result, const std::string& lines) {
         EXPECT_EQ(result, 0);
         EXPECT_FALSE(cntrl_->connected);
         EXPECT_EQ(cntrl_->qusbHandle, 0);
         EXPECT_STREQ(cntrl_->qDevName, "-");
         EXPECT_STREQ(cntrl_->devName, "-");
         EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+        for (size_t at = 0, end; (end = lines.find('\n', at)) != std::string::npos; at = end + 1)
+            EXPECT_TRUE(logged(lines.substr(at, end + 1 - at))) << log();
     }
 
     std::unique_ptr<TempDir> dir_;
@@ -122,25 +101,21 @@ protected:
 
 // ---- firmware choice and the initial block ----
 
-struct ProfileCase {
-    const char* profile;
-    int64_t options;  // written over the record's options when not negative
-    const char* firmware;
-    uint16_t firmwareId;
-};
-
-const ProfileCase kProfileCases[] = {
-    {"single", -1, "QM759.rbf", 0xAC59},
-    {"disc13", -1, "QM759-plus-B.rbf", 0xACE2},
-    {"disc13", 0x212, "QM759-PLUS.rbf", 0xACE1},  // extended board without channel enables
-    {"ar", -1, "QM794-45.rbf", 0xACF1},
-    {"single", 0x20A, "QM794-47.rbf", 0xACF3},  // 20 ADC values, scanned collector
-    {"legacy", -1, "QM745.rbf", 0xAC45},
-    {"unusable", -1, "QM759.rbf", 0xAC59},
-};
-
 TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
-    for (const ProfileCase& pc : kProfileCases) {
+    const struct {
+        const char* profile;
+        int64_t options;  // written over the record's options when not negative
+        const char* firmware;
+        uint16_t firmwareId;
+    } cases[] = {
+        {"single", -1, "QM759.rbf", 0xAC59},
+        {"disc13", -1, "QM759-plus-B.rbf", 0xACE2},
+        {"disc13", 0x212, "QM759-PLUS.rbf", 0xACE1},  // extended board without channel enables
+        {"ar", -1, "QM794-45.rbf", 0xACF1},
+        {"single", 0x20A, "QM794-47.rbf", 0xACF3},  // 20 ADC values, scanned collector
+    };
+    const auto zeroCode = [](double offset) { return static_cast<uint16_t>(std::trunc(offset)); };
+    for (const auto& pc : cases) {
         SCOPED_TRACE(std::string(pc.profile) + " -> " + pc.firmware);
         vsensor::reset();
         ASSERT_TRUE(vsensor::loadProfile(pc.profile));
@@ -148,25 +123,15 @@ TEST_P(ConnectionTest, EachProfileGetsItsFirmwareAndTheDefaultBlock) {
             putU32(vsensor::kRecordAddress + 28, static_cast<uint32_t>(pc.options));
         TolmarCntrl c;
         ASSERT_EQ(c.connectTo(false), 1);
-        EXPECT_STREQ(c.qDevName, "QUSB-0");
-        EXPECT_EQ(c.fifoReadBytes, 32768);  // high speed
         EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile(pc.firmware) + "\n"));
-        EXPECT_EQ(c.fpgaFirmwareID, pc.firmwareId);
         const vsensor::UnitProfile* p = vsensor::findProfile(pc.profile);
-        EXPECT_TRUE(logged("Connecting to Tarvo " + p->devName + "\n"));
-
-        const vsensor::BoardState board = vsensor::boardState();
-        EXPECT_TRUE(board.configured);
-        EXPECT_EQ(board.firmwareId, pc.firmwareId);
-        // The board's own decoding of the last block: idle codes from the profile's calibration
-        // (the rest of the defaults is pinned byte by byte in the configuration block test).
-        const vsensor::BoardRegisters& r = board.registers;
+        EXPECT_EQ(vsensor::boardState().firmwareId, pc.firmwareId);
+        // Idle codes are the integer part of the profile's calibration; the link test toggles
+        // soft_adc an even number of times.
+        const vsensor::BoardRegisters& r = vsensor::boardState().registers;
         EXPECT_EQ(r.v_a_def, zeroCode(p->cal_dac[0][0]) & 0xFFF);
-        EXPECT_EQ(r.v_b_start, zeroCode(p->cal_dac[1][0]) & 0xFFF);
         EXPECT_EQ(r.v_c_def, zeroCode(p->cal_dac[2][0]));
-        EXPECT_EQ(r.samples, 32u);
-        EXPECT_FALSE(r.soft_adc);  // the link test toggles it an even number of times
-        EXPECT_FALSE(r.read_csr_md);
+        EXPECT_FALSE(r.soft_adc || r.read_csr_md);
         EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
         std::remove("tarvo.log");
     }
@@ -177,105 +142,61 @@ TEST_P(ConnectionTest, InitialBlockCarriesBothFlagsAndFullSpeedSizesDiffer) {
     ASSERT_EQ(cntrl_->connectTo(const_cast<char*>("QUSB-0"), false, false), 1);
     const vsensor::BoardState board = vsensor::boardState();
     EXPECT_EQ(board.blockWrites, 1u);  // no link test: the initial block only
-    EXPECT_TRUE(board.initFlag);
-    EXPECT_TRUE(board.clearFifo);
-    EXPECT_FALSE(cntrl_->qusbHSpeed);
+    EXPECT_TRUE(board.initFlag && board.clearFifo);
     EXPECT_EQ(cntrl_->fifoWordsInBuffer, 65536);
     EXPECT_EQ(cntrl_->fifoReadBytes, 131072);
-    EXPECT_EQ(cntrl_->fifoReadPos, cntrl_->fifoWordsInBuffer);
 }
 
+// An image in the working directory wins over the firmware directory, even that of another
+// build; a damaged one ends the connection.
 TEST_P(ConnectionTest, FirmwareInTheWorkingDirectoryWins) {
-    // An intact image of another build under the unit's file name.
     fs::copy_file(firmwareFile("QM745.rbf"), "QM759.rbf");
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     EXPECT_TRUE(logged("Fpga Firmware used :QM759.rbf\n"));
     EXPECT_EQ(cntrl_->fpgaFirmwareID, 0xAC45);
-}
+    EXPECT_EQ(cntrl_->disconnect(), 1);
 
-struct BadFirmwareCase {
-    const char* name;
-    std::function<void()> prepare;  // runs in the working directory
-    const char* messages;           // lines expected in the log
-};
-
-TEST_P(ConnectionTest, MissingOrDamagedFirmwareFailsCleanly) {
-    const BadFirmwareCase cases[] = {
-        {"no firmware anywhere", [] { setenv("TOLMAR_FIRMWARE_DIR", ".", 1); },
-         "Fpga Firmware used :QM759.rbf\nFailed to open FPGA configuration file: QM759.rbf\n"
-         "Failed to program FPGA\n"},
-        {"truncated image",
-         [] {
-             fs::copy_file(firmwareFile("QM759.rbf"), "QM759.rbf");
-             fs::resize_file("QM759.rbf", fs::file_size("QM759.rbf") - 1);
-         },
-         "Failed to program FPGA\n"},
-        {"one byte changed",
-         [] {
-             fs::copy_file(firmwareFile("QM759.rbf"), "QM759.rbf");
-             std::fstream f("QM759.rbf", std::ios::in | std::ios::out | std::ios::binary);
-             f.seekp(100);
-             f.put('\x5A');
-         },
-         "Failed to program FPGA\n"},
-        {"empty file", [] { std::ofstream("QM759.rbf"); }, "Failed to program FPGA\n"},
-    };
-    for (const BadFirmwareCase& bc : cases) {
-        SCOPED_TRACE(bc.name);
-        vsensor::reset();
-        setenv("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR, 1);
-        std::remove("QM759.rbf");
-        std::remove("tarvo.log");
-        bc.prepare();
-        expectCleanFailure(cntrl_->connectTo(false));
-        EXPECT_TRUE(loggedLines(bc.messages)) << log();
-        EXPECT_FALSE(vsensor::boardState().configured);
+    {
+        std::fstream f("QM759.rbf", std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(100);
+        f.put('\x5A');
     }
+    vsensor::reset();
+    expectCleanFailure(cntrl_->connectTo(false), "Failed to program FPGA\n");
+    EXPECT_FALSE(vsensor::boardState().configured);
 }
 
 // ---- the record check ----
 
-struct RecordCase {
-    const char* name;
-    std::function<void()> prepare;
-    const char* message;  // nullptr: connects
-};
-
-TEST_P(ConnectionTest, RecordCheckMessages) {
-    const RecordCase cases[] = {
+TEST_P(ConnectionTest, OpenAndRecordCheckMessages) {
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        const char* message;  // nullptr: connects
+    } cases[] = {
+        {"no module", [] { vsensor::setModuleCount(0); }, "Cannot open device: QUSB-0\n"},
         {"blank memory", [] { vsensor::loadProfile("blank"); },
          "Device on USB is not initialized\n"},
-        {"zeroed memory", [] { vsensor::fillMemory(0x00); }, "Device on USB is not initialized\n"},
         {"unknown format", [] { putU32(vsensor::kRecordAddress + 4, 5); },
          "Device on USB contains unknown memory format version\n"},
         {"other magic", [] { putU32(vsensor::kRecordAddress, 0x12345678); },
          "Device on USB is not recognized (0x12345678)\n"},
-        {"magic of 1", [] { putU32(vsensor::kRecordAddress, 1); },
-         "Device on USB is not recognized (0xFFFFFFFE)\n"},
         {"serial not QM7", [] { putSerial("QX759-2403-017"); },
          "Device on USB (QX759-2403-017) is not compatible with driver\n"},
-        {"serial qm7 in lower case", [] { putSerial("qm759-2403-017"); },
-         "Device on USB (qm759-2403-017) is not compatible with driver\n"},
-        {"serial QM6", [] { putSerial("QM659"); },
-         "Device on USB (QM659) is not compatible with driver\n"},
         {"serial exactly QM7", [] { putSerial("QM7"); }, nullptr},
-        {"serial QM7 and anything", [] { putSerial("QM7?x"); }, nullptr},
     };
-    for (const RecordCase& rc : cases) {
+    for (const auto& rc : cases) {
         SCOPED_TRACE(rc.name);
         vsensor::reset();
         std::remove("tarvo.log");
         rc.prepare();
         const int result = cntrl_->connectTo(const_cast<char*>("QUSB-0"), false, true);
-        if (rc.message) {
-            expectCleanFailure(result);
-            EXPECT_TRUE(logged(rc.message)) << log();
-            EXPECT_FALSE(vsensor::boardState().configured);  // stopped before the firmware
-        } else {
+        if (!rc.message) {
             EXPECT_EQ(result, 1);
-            EXPECT_TRUE(logged("Connecting to Tarvo " + std::string(cntrl_->devName) + "\n"));
-            EXPECT_EQ(cntrl_->disconnect(), 1);
+            continue;
         }
+        expectCleanFailure(result, rc.message);
+        EXPECT_FALSE(vsensor::boardState().configured);  // stopped before the firmware
     }
 }
 
@@ -285,12 +206,8 @@ TEST_P(ConnectionTest, ForceConnectsABlankUnit) {
     EXPECT_TRUE(
         logged("Device \"QUSB-0\" connected to USB is not recognized as Tarvo compatible "
                "device.\n"));
-    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
-
     ASSERT_EQ(cntrl_->connectTo(true), 1);
-    EXPECT_TRUE(cntrl_->connected);
     EXPECT_FALSE(cntrl_->recordLoaded);
-    EXPECT_TRUE(logged("Fpga Firmware used :" + firmwareFile("QM745.rbf") + "\n"));
     EXPECT_EQ(vsensor::boardState().firmwareId, 0xAC45);
 }
 
@@ -302,75 +219,39 @@ TEST_P(ConnectionTest, DiscoveryPrefersTheFirstRecognisedModule) {
     ASSERT_TRUE(cntrl_->findTarvoDevice(name, recognized));
     EXPECT_STREQ(name, "QUSB-1");
     EXPECT_TRUE(recognized);
-    EXPECT_EQ(cntrl_->qusbHandle, 0);
     EXPECT_FALSE(moduleIsOpen("QUSB-1"));
-
-    // None recognised: the last module that opened is named. One held open elsewhere is skipped.
-    for (int m = 0; m < 3; ++m) vsensor::fillMemory(0xFF, m);
-    QHANDLE held = 0;
-    char last[] = "QUSB-2";
-    ASSERT_NE(QuickUsbOpen(&held, last), 0);
-    ASSERT_TRUE(cntrl_->findTarvoDevice(name, recognized));
-    EXPECT_STREQ(name, "QUSB-1");
-    EXPECT_FALSE(recognized);
-    QuickUsbClose(held);
-
-    vsensor::setModuleCount(0);
-    EXPECT_FALSE(cntrl_->findTarvoDevice(name, recognized));
-    EXPECT_EQ(cntrl_->connectTo(true), 0);
-    EXPECT_TRUE(logged("looking for device\n"));
-    EXPECT_TRUE(logged("ret : 1, strlength : 128 \n"));
-}
-
-TEST_P(ConnectionTest, OpenFailureNamesTheModule) {
-    expectCleanFailure(cntrl_->connectTo(const_cast<char*>("QUSB-9"), false, true));
-    EXPECT_TRUE(logged("Cannot open device: QUSB-9\n"));
-}
-
-// ---- serial-link test ----
-
-TEST_P(ConnectionTest, SerialLinkTestWaitsOutTheBusyTransceiver) {
-    // Two busy read-backs after each toggle are normal; the test waits and succeeds.
-    vsensor::scheduleFault(Fault::TransceiverBusy, 2, 3);
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    EXPECT_FALSE(cntrl_->soft_adc);
-    EXPECT_FALSE(cntrl_->serialTrasceiverBusy);
 }
 
 // ---- faults during a connection ----
 
-struct FaultCase {
-    const char* name;
-    Fault fault;
-    int nth, repeat;
-    const char* messages;  // lines expected in the log
-};
-
 TEST_P(ConnectionTest, TransferFaultsEndDisconnected) {
-    const FaultCase cases[] = {
+    const struct {
+        const char* name;
+        Fault fault;
+        int nth, repeat;
+        const char* messages;  // lines expected in the log; nullptr: connects
+    } cases[] = {
         {"initial block", Fault::DataWriteFail, 1, 1,
          "Failed to writeFpgaConfigParameters(1, 1) usb err : (7)\n"
          "Failed to update initial Tolmar config parameters\n"},
-        {"first toggle", Fault::DataWriteFail, 2, 1, "Failed to set soft_adc\n"},
-        {"second toggle, after 3 read-backs", Fault::DataWriteFail, 2 + 3 * 2 + 1, 1,
-         "Failed to reset soft_adc\n"},
         {"read-back mode on", Fault::DataWriteFail, 3, 1,
          "Failed to writeFpgaConfigParameters(false, false)\n"
          "Failed to read config data from FPGA\n"},
-        {"read-back", Fault::DataReadFail, 1, 1,
-         "Failed to read data from Fpga\nFailed to read config data from FPGA\n"},
-        {"firmware chunk", Fault::FpgaChunkFail, 5, 1,
-         "Failed to write FPGA configuration data into QuickUSB\nFailed to program FPGA\n"},
         {"transceiver stays busy", Fault::TransceiverBusy, 1, 1000000,
          "FPGA's serial trasceiver is permanently busy\n"},
+        // Two busy read-backs after each toggle are normal; the link test waits them out.
+        {"transceiver busy twice", Fault::TransceiverBusy, 2, 3, nullptr},
     };
-    for (const FaultCase& fc : cases) {
+    for (const auto& fc : cases) {
         SCOPED_TRACE(fc.name);
         vsensor::reset();
         std::remove("tarvo.log");
         vsensor::scheduleFault(fc.fault, fc.nth, fc.repeat);
-        expectCleanFailure(cntrl_->connectTo(false));
-        EXPECT_TRUE(loggedLines(fc.messages)) << log();
+        if (!fc.messages) {
+            EXPECT_EQ(cntrl_->connectTo(false), 1);
+            continue;
+        }
+        expectCleanFailure(cntrl_->connectTo(false), fc.messages);
         EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
     }
 }
@@ -387,9 +268,7 @@ TEST_P(ConnectionTest, UnplugAtEveryCallOfAConnection) {
         if (result == 1)
             break;
         ++pulls;
-        ASSERT_EQ(result, 0) << "pulled at call " << nth;
-        ASSERT_FALSE(c.connected) << "pulled at call " << nth;
-        ASSERT_EQ(c.qusbHandle, 0) << "pulled at call " << nth;
+        ASSERT_TRUE(result == 0 && !c.connected && c.qusbHandle == 0) << "pulled at call " << nth;
     }
     EXPECT_GT(pulls, 100);  // discovery, record, firmware, blocks: every step was hit
 }
@@ -397,100 +276,55 @@ TEST_P(ConnectionTest, UnplugAtEveryCallOfAConnection) {
 TEST_P(ConnectionTest, UnpluggedUnitFailsEveryCall) {
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     vsensor::unplug();
-    EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
-    EXPECT_FALSE(cntrl_->writeFpgaConfigParameters(false, false));
     EXPECT_EQ(cntrl_->disconnect(), 0);
     EXPECT_TRUE(logged("Failed to turn off HVPS\n"));
     EXPECT_TRUE(logged("Failed to properly close QuickUSB connection to Tolmar\n"));
     EXPECT_EQ(cntrl_->qusbHandle, 0);
-    char names[64];
-    EXPECT_EQ(TolmarCntrl::getDevNames(names, sizeof names), 0u);
 }
 
-// Switching the board into read-back mode must not clear its FIFO; a failed read leaves the
-// fields, and the next write takes the board out of read-back mode again. Only a write that
-// clears the FIFO marks the buffer consumed.
-TEST_P(ConnectionTest, ReadBackKeepsTheFifoAndAFailedOneLeavesTheFields) {
+// Switching the board into read-back mode must not clear its FIFO, and the next write takes the
+// board out of read-back mode again. Only a write that clears the FIFO marks the buffer consumed.
+TEST_P(ConnectionTest, ReadBackKeepsTheFifo) {
     ASSERT_EQ(cntrl_->connectTo(false), 1);
-    cntrl_->v_a_start = 0x123;
     cntrl_->fifoReadPos = 5;
     ASSERT_TRUE(cntrl_->readFpgaConfigParameters());
     EXPECT_FALSE(vsensor::boardState().clearFifo);
     EXPECT_EQ(cntrl_->fifoReadPos, 5);
-    cntrl_->read_csr_md = false;
-    cntrl_->v_a_start = 0x123;
-    vsensor::scheduleFault(Fault::DataReadFail, 1);
-    EXPECT_FALSE(cntrl_->readFpgaConfigParameters());
-    EXPECT_EQ(cntrl_->v_a_start, 0x123);
-    EXPECT_FALSE(cntrl_->read_csr_md);
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(false, false));
     EXPECT_FALSE(vsensor::boardState().registers.read_csr_md);
-    EXPECT_EQ(vsensor::boardState().registers.v_a_start, 0x123);
     EXPECT_EQ(cntrl_->fifoReadPos, 5);
     ASSERT_TRUE(cntrl_->writeFpgaConfigParameters(true, false));
     EXPECT_EQ(cntrl_->fifoReadPos, cntrl_->fifoWordsInBuffer);
     EXPECT_TRUE(vsensor::boardState().clearFifo);
-    EXPECT_FALSE(vsensor::boardState().initFlag);
 }
 
-// ---- high voltage, disconnection, destruction ----
+// ---- high voltage, disconnection, destruction, module names ----
 
-// High voltage on sets both enables to 7 while output A's idle code is not 0 (at 0 they are sent
-// as they are); a failed write ends the connection. Disconnecting switches off, frees the scan
-// arrays (connecting does too) and resets the identity; a second disconnect has nothing to
-// report. The destructor switches off but leaves the module open.
+// High voltage on sets both enables to 7; a failed write ends the connection. Disconnecting
+// switches off and resets the identity; the destructor switches off but leaves the module open.
 TEST_P(ConnectionTest, HighVoltageDisconnectAndDestruction) {
-    const auto giveScanArrays = [this] {
-        cntrl_->scanData.reset(new double[8]);
-        cntrl_->scanSum.reset(new double[8]);
-        cntrl_->scanDataCapacity = 8;
+    const auto enables = [] {  // both, as two digits
+        const vsensor::BoardRegisters r = vsensor::boardState().registers;
+        return r.hvps_en1 * 10 + r.hvps_en2 + (r.aux_sw1 || r.run_en ? 100 : 0);
     };
-    const auto expectNoScanArrays = [this] {
-        EXPECT_FALSE(cntrl_->scanData || cntrl_->scanSum);
-        EXPECT_EQ(cntrl_->scanDataCapacity, 0u);
-    };
-    giveScanArrays();
     ASSERT_EQ(cntrl_->connectTo(false), 1);
-    expectNoScanArrays();
     ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 7);
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 7);
+    EXPECT_EQ(enables(), 77);
     ASSERT_TRUE(cntrl_->setHVPSEnabled(false));
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 0);
-    const uint16_t idleA = cntrl_->v_a_def;
-    cntrl_->v_a_def = 0;
-    cntrl_->hvps_en1 = 3;
-    cntrl_->hvps_en2 = 5;
-    ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en1, 3);
-    EXPECT_EQ(vsensor::boardState().registers.hvps_en2, 5);
-    cntrl_->v_a_def = idleA;
-
+    EXPECT_EQ(enables(), 0);
     cntrl_->aux_sw1 = true;
     ASSERT_TRUE(cntrl_->setHVPSEnabled(true));
-    giveScanArrays();
+    EXPECT_EQ(enables(), 177);
     EXPECT_EQ(cntrl_->disconnect(), 1);
-    expectNoScanArrays();
-    vsensor::BoardRegisters r = vsensor::boardState().registers;
-    EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
-    EXPECT_FALSE(r.aux_sw1);
+    EXPECT_EQ(enables(), 0);  // aux_sw1 too
     EXPECT_FALSE(moduleIsOpen("QUSB-0"));
-    EXPECT_FALSE(cntrl_->connected || cntrl_->recordLoaded || cntrl_->qusbHSpeed);
-    for (const char* field : {cntrl_->qDevName, cntrl_->qusbMake, cntrl_->qusbModel,
-                              cntrl_->qusbSerial, cntrl_->qusbHWRev, cntrl_->devName}) {
-        EXPECT_STREQ(field, "-");
-    }
-    EXPECT_EQ(cntrl_->qusbDriverVer[0] | cntrl_->qusbDriverVer[1] | cntrl_->qusbDriverVer[2], 0);
-    std::remove("tarvo.log");
-    EXPECT_EQ(cntrl_->disconnect(), 1);
-    EXPECT_EQ(log(), "");
+    EXPECT_FALSE(cntrl_->connected || cntrl_->recordLoaded);
 
     ASSERT_EQ(cntrl_->connectTo(false), 1);
     vsensor::scheduleFault(Fault::DataWriteFail, 1);
     EXPECT_FALSE(cntrl_->setHVPSEnabled(true));
     EXPECT_TRUE(logged("Failed to turn on HVPS\n"));
-    EXPECT_FALSE(cntrl_->connected);
-    EXPECT_FALSE(moduleIsOpen("QUSB-0"));
+    EXPECT_FALSE(cntrl_->connected || moduleIsOpen("QUSB-0"));
 
     {
         TolmarCntrl c;
@@ -499,140 +333,8 @@ TEST_P(ConnectionTest, HighVoltageDisconnectAndDestruction) {
         c.run_en = true;
         ASSERT_TRUE(c.writeFpgaConfigParameters(false, false));
     }
-    r = vsensor::boardState().registers;
-    EXPECT_FALSE(r.run_en);
-    EXPECT_EQ(r.hvps_en1 | r.hvps_en2, 0);
+    EXPECT_EQ(enables(), 0);  // run_en too
     EXPECT_TRUE(moduleIsOpen("QUSB-0"));
-}
-
-// ---- texts ----
-
-const char kDisconnectedShort[] =
-    "-------------------- Tolmar API --------------------\n"
-    "API Version: 2.9.0\n"
-    "--------------------- QUICK USB ---------------------\n"
-    "DLL Version: 2.15.2\n"
-    "Driver Version: -\n"
-    "Device Name: -\n"
-    "Make: -\n"
-    "Model: -\n"
-    "Serial: -\n"
-    "HW Revision: -\n"
-    "Connection Speed: -\n"
-    "----------------- Tolmar  HARDWARE -----------------\n"
-    "System SN: -\n";
-
-TEST_P(ConnectionTest, DescriptionsWhileDisconnected) {
-    char buffer[2048];
-    int size = sizeof buffer;
-    ASSERT_TRUE(cntrl_->getSystemShortDescription(buffer, size));
-    EXPECT_STREQ(buffer, kDisconnectedShort);
-    EXPECT_EQ(size, static_cast<int>(std::strlen(kDisconnectedShort)));
-
-    size = sizeof buffer;
-    ASSERT_TRUE(cntrl_->getSystemDescription(buffer, size));
-    EXPECT_EQ(std::string(buffer), std::string(kDisconnectedShort) +
-                                       "Manufacturing date: -\n"
-                                       "Calibration date: -\n"
-                                       "CH1: -\n"
-                                       "CH2: -\n"
-                                       "CH3: -\n"
-                                       "Current ranges: -\n"
-                                       "Current measuring resistors: -\n"
-                                       "Filter inline resistor: -\n"
-                                       "Firmware Version: -\n");
-}
-
-std::string asctimeText(uint32_t t) {
-    const time_t tt = t;
-    std::tm tm{};
-    localtime_r(&tt, &tm);
-    char text[64];
-    std::strftime(text, sizeof text, "%a %b %e %H:%M:%S %Y\n", &tm);
-    return text;
-}
-
-TEST_P(ConnectionTest, FullDescriptionOfAConnectedUnit) {
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    const vsensor::UnitProfile* p = vsensor::findProfile("single");
-    char buffer[2048];
-    int size = sizeof buffer;
-    ASSERT_TRUE(cntrl_->getSystemDescription(buffer, size));
-    const std::string text(buffer);
-    EXPECT_EQ(size, static_cast<int>(text.size()));
-    const std::string expectedTail =
-        "Connection Speed: USB 2.0\n"
-        "----------------- Tolmar  HARDWARE -----------------\n"
-        "System SN: QM759-2403-017\n"
-        "Manufacturing date: " +
-        asctimeText(p->createTime) + "Calibration date: " + asctimeText(p->calTime) +
-        "CH1: -100.0 [V] to +100.0 [V]\n"
-        "CH2: -100.0 [V] to +100.0 [V]\n"
-        "CH3:  -60.0 [V] to  +60.0 [V]\n"
-        "Current ranges: [6E-06 6E-05 0.00024 0.0024] [A]\n"
-        "Current measuring resistors: [470 22000] [ohm]\n"
-        "Filter inline resistor: 197000 [ohm]\n"
-        "Firmware Version: AC59\n";
-    ASSERT_GE(text.size(), expectedTail.size());
-    EXPECT_EQ(text.substr(text.size() - expectedTail.size()), expectedTail);
-    EXPECT_NE(text.find("Driver Version: 2.15.0\n"), std::string::npos);
-
-    cntrl_->vRange[2][0] = cntrl_->vRange[2][1] = 0.0;
-    size = sizeof buffer;
-    ASSERT_TRUE(cntrl_->getSystemDescription(buffer, size));
-    EXPECT_NE(std::string(buffer).find("\nCH3: -\nCurrent ranges"), std::string::npos);
-}
-
-// The caller's capacity is a hard limit: below 800, or below the text, nothing is written and
-// the capacity needed is reported.
-TEST_P(ConnectionTest, DescriptionsNeverWritePastTheCapacity) {
-    using Getter = bool (TolmarCntrl::*)(char*, int&);
-    for (Getter get :
-         {&TolmarCntrl::getSystemShortDescription, &TolmarCntrl::getSystemDescription}) {
-        std::vector<char> buffer(3000, '#');
-        int size = 799;
-        EXPECT_FALSE((cntrl_.get()->*get)(buffer.data(), size));
-        EXPECT_EQ(size, 800);
-        EXPECT_EQ(buffer[0], '#');
-        size = 800;
-        EXPECT_TRUE((cntrl_.get()->*get)(buffer.data(), size));
-    }
-
-    // Identity texts at their full length make the full text longer than 800 characters.
-    const std::string longText(127, 'x');
-    for (char* field : {cntrl_->qusbMake, cntrl_->qusbModel, cntrl_->qusbSerial}) {
-        std::snprintf(field, 128, "%s", longText.c_str());
-    }
-    std::snprintf(cntrl_->devName, sizeof cntrl_->devName, "%s", longText.c_str());
-    std::vector<char> buffer(3000, '#');
-    int size = 800;
-    EXPECT_FALSE(cntrl_->getSystemDescription(buffer.data(), size));
-    EXPECT_GT(size, 800);
-    EXPECT_EQ(buffer[0], '#');
-    const int needed = size;
-    ASSERT_TRUE(cntrl_->getSystemDescription(buffer.data(), size));
-    EXPECT_EQ(size, needed - 1);
-    EXPECT_EQ(buffer[needed - 1], '\0');
-    EXPECT_EQ(buffer[needed], '#');
-}
-
-// ---- probe counts, module names ----
-
-TEST_P(ConnectionTest, ProbeCounts) {
-    vsensor::loadProfile("disc13");
-    ASSERT_EQ(cntrl_->connectTo(false), 1);
-    EXPECT_EQ(cntrl_->getNProbes(), 13);  // extended board: the record's probe count
-    EXPECT_EQ(cntrl_->getNVchan(), 4);
-    cntrl_->setNProbes(3);
-    EXPECT_EQ(cntrl_->nProbes, 3);
-    EXPECT_EQ(cntrl_->getNProbes(), 13);
-    EXPECT_EQ(cntrl_->cal_adc[2][1][1], 1.0);  // calibration rows below n reset to [0, 1]
-    EXPECT_NE(cntrl_->cal_adc[3][0][1], 1.0);  // beyond n: untouched
-    // A count beyond the calibration rows is held to them.
-    cntrl_->setNProbes(500);
-    EXPECT_EQ(cntrl_->nProbes, TolmarCntrl::MAX_CAL_ROWS);
-    cntrl_->setNProbes(-2);
-    EXPECT_EQ(cntrl_->nProbes, 0);
 }
 
 // A module list that does not fit the caller's buffer is not written past it.
@@ -643,13 +345,9 @@ TEST_P(ConnectionTest, ModuleNamesNeverOverflowTheCallersBuffer) {
     EXPECT_EQ(names[10], '#');
     EXPECT_EQ(TolmarCntrl::getDevNames(names.data(), 22), 3u);  // exactly the three and the end
     EXPECT_EQ(names[22], '#');
-    EXPECT_STREQ(names.data() + 14, "QUSB-2");
-    vsensor::setModuleCount(0);
-    EXPECT_EQ(TolmarCntrl::getDevNames(names.data(), 22), 0u);
-    EXPECT_TRUE(std::all_of(names.begin(), names.begin() + 22, [](char c) { return c == 0; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, ConnectionTest,
-                         ::testing::Values(Backend::Virtual, Backend::Vendor), backendName);
+INSTANTIATE_TEST_SUITE_P(Backends, ConnectionTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Vendor" : "Virtual"; });
 
 }  // namespace
