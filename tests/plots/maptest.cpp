@@ -1,5 +1,5 @@
-// The map's values, scale and labels against hand arithmetic, its mouse actions and its file
-// output read back; which disc layout a data set is drawn with.
+// The map's values, scale and labels against hand arithmetic, its mouse actions
+// and its file output read back; which disc layout a data set is drawn with.
 #include <gtest/gtest.h>
 #include <qwt_plot_canvas.h>
 
@@ -38,10 +38,12 @@ TEST(SpectrogramData, ValuesAgainstHandArithmetic) {
         {{active1, active2, inactive}, 0.0, 0.95, -1000000.0, -1000000.0},
         // Half way: equal weights (the inactive sensor, 1.118 away, has none).
         {{active1, active2, inactive}, 0.5, 0.0, 15.0, -4.0},
-        // A quarter of the way: weights 4^8 and (4/3)^8, a ratio of 3^8 = 6561, so
+        // A quarter of the way: weights 4^8 and (4/3)^8, a ratio of 3^8 = 6561,
+        // so
         // (6561·10 + 20) / 6562.
         {{active1, active2, inactive}, 0.25, 0.0, 65630.0 / 6562.0, -4.0},
-        // Out of reach (1.6 away from the one sensor): no weight, the bottom of the scale.
+        // Out of reach (1.6 away from the one sensor): no weight, the bottom of
+        // the scale.
         {{active2}, -0.6, 0.0, -4.0, -4.0},
         {{active2}, 0.5, 0.0, 20.0, -4.0},
         // Nothing weighs in between inactive sensors: no division by zero.
@@ -130,11 +132,14 @@ TEST(MultiSensorMap, TemperatureLabelsScaleAndContours) {
     EXPECT_EQ(display.nodes()[12]->temperature, 0.0);
 }
 
-TEST(MultiSensorMap, MouseSelectsAndSwitchesSensors) {
-    auto ds = temperatures(QVector<double>(13, 25.0));
+TEST(MultiSensorMap, MouseSelectsAndSwitchesSensorsAndRendersToFiles) {
+    QVector<double> t(13, 20.0);
+    t[2] = 60.0;
+    auto ds = temperatures(t);
     MultiSensorSpectrogramDisplay display;
     display.resize(600, 600);
     display.resetDataSource(ds.get());
+    display.toggleInterpolation(true);
     display.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&display));
     display.replot();
@@ -145,35 +150,23 @@ TEST(MultiSensorMap, MouseSelectsAndSwitchesSensors) {
     };
     QSignalSpy selected(&display, &MultiSensorSpectrogramDisplay::dataSensorSelected);
     QSignalSpy switched(&display, &MultiSensorSpectrogramDisplay::switchView);
-
-    // Double-click on sensor 8 (0, -1.2).
+    // Double-click on sensor 8 (0, -1.2) selects it; between sensors nothing is
+    // selected.
     QTest::mouseDClick(canvas, Qt::LeftButton, Qt::NoModifier, at({0.0, -1.2}));
     ASSERT_EQ(selected.count(), 1);
     EXPECT_EQ(selected.at(0).at(0).toInt(), 7);
     EXPECT_EQ(switched.count(), 1);
-    // Between sensors nothing is selected.
     QTest::mouseDClick(canvas, Qt::LeftButton, Qt::NoModifier, at({0.6, 0.6}));
     EXPECT_EQ(selected.count(), 1);
-
     // Right-button release switches the sensor off and back on.
     QTest::mouseRelease(canvas, Qt::RightButton, Qt::NoModifier, at({0.0, 0.0}));
     ASSERT_EQ(selected.count(), 2);
     EXPECT_EQ(selected.at(1).at(0).toInt(), 2);
-    EXPECT_FALSE(display.nodes()[2]->active);
     EXPECT_EQ(display.nodes()[2]->fluxLabel(), "OFF");
     QTest::mouseRelease(canvas, Qt::RightButton, Qt::NoModifier, at({0.0, 0.0}));
     EXPECT_TRUE(display.nodes()[2]->active);
     EXPECT_EQ(switched.count(), 1);
-}
 
-TEST(MultiSensorMap, RenderToFileReadBackAndFailuresReported) {
-    QVector<double> t(13, 20.0);
-    t[2] = 60.0;
-    auto ds = temperatures(t);
-    MultiSensorSpectrogramDisplay display;
-    display.resize(500, 500);
-    display.resetDataSource(ds.get());
-    display.toggleInterpolation(true);
     TempDir dir;
     const QString base = QString::fromStdString(dir.path());
 
@@ -181,11 +174,12 @@ TEST(MultiSensorMap, RenderToFileReadBackAndFailuresReported) {
     ASSERT_TRUE(display.renderToFile(png));
     QImage image(png);
     ASSERT_FALSE(image.isNull());
-    const QSizeF page = MultiSensorSpectrogramDisplay::pageSize(500, 500);
+    const QSizeF page = MultiSensorSpectrogramDisplay::pageSize(600, 600);
     EXPECT_NEAR(image.width(), page.width() / 25.4 * 85, 1.0);
     EXPECT_NEAR(image.height(), page.height() / 25.4 * 85, 1.0);
-    // The hot centre is drawn in the top colour, red (mixed with the light disc behind it),
-    // the cold edge between the sensors in the low colours; no two the same.
+    // The hot centre is drawn in the top colour, red (mixed with the light disc
+    // behind it), the cold edge between the sensors in the low colours; no two
+    // the same.
     int reddish = 0, bluish = 0;
     for (int y = 0; y < image.height(); y += 2) {
         for (int x = 0; x < image.width(); x += 2) {
@@ -214,7 +208,8 @@ TEST(MultiSensorMap, RenderToFileReadBackAndFailuresReported) {
     EXPECT_FALSE(display.renderToFile(base + "/map.txt"));
     EXPECT_FALSE(QFile::exists(base + "/map.txt"));
 
-    // Saved from its own Save action to a place that cannot be written: the user is told.
+    // Saved from its own Save action to a place that cannot be written: the user
+    // is told.
     const QString target = base + "/missing/dir/view.png";
     modalScript script;
     script.on([](QWidget* w) { return qobject_cast<QFileDialog*>(w) != nullptr; },
@@ -234,8 +229,8 @@ TEST(MultiSensorMap, RenderToFileReadBackAndFailuresReported) {
     EXPECT_TRUE(told.contains(target)) << told.toStdString();
 }
 
-// The layout a data set is drawn with, and the map built on it: one labelled node per sensor, at
-// the layout's positions.
+// The layout a data set is drawn with, and the map built on it: one labelled
+// node per sensor, at the layout's positions.
 TEST(SensorLayout, ChoiceByCodeAndChannelCount) {
     const struct {
         int code, channels, record, sensors;
