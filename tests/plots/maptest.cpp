@@ -203,10 +203,13 @@ TEST(MultiSensorMap, MouseSelectsAndSwitchesSensorsAndRendersToFiles) {
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_TRUE(f.read(16).startsWith(t.magic)) << t.suffix;
     }
-    // Nowhere to write or an unknown type: false, with nothing left behind.
+    // Nowhere to write or an unknown type: false, and a file already there is left as it was.
     EXPECT_FALSE(display.renderToFile(base + "/missing/dir/map.png"));
-    EXPECT_FALSE(display.renderToFile(base + "/map.txt"));
-    EXPECT_FALSE(QFile::exists(base + "/map.txt"));
+    QFile old(base + "/map.txt");
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly) && old.write("old contents") > 0);
+    old.close();
+    EXPECT_FALSE(display.renderToFile(old.fileName()));
+    EXPECT_EQ(readWholeFile(old.fileName().toStdString()), "old contents");
 
     // Saved from its own Save action to a place that cannot be written: the user
     // is told.

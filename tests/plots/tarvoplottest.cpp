@@ -1,6 +1,5 @@
 // The trace plot: curves per channel and mode with their colours, copies of the samples, axis
-// modes, zoom, prescan view, rendering to files; the scan history on series built from known
-// sweeps, and picking.
+// modes, zoom, prescan view; the scan history on series built from known sweeps, and picking.
 #include <gtest/gtest.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_legenditem.h>
@@ -10,7 +9,6 @@
 #include <qwt_scale_draw.h>
 #include <qwt_text.h>
 
-#include <QFile>
 #include <QSignalSpy>
 #include <QTest>
 #include <cmath>
@@ -24,7 +22,6 @@
 #include "plots/kalderplot.h"
 #include "plots/metascanview.h"
 #include "plots/tarvoplot.h"
-#include "tempdir.h"
 
 namespace {
 
@@ -33,17 +30,29 @@ protected:
     tarvoPlot plot;
 };
 
-TEST_F(PlotTest, TwentyChannelsGetOnePairEachWithTitlesAndWrappedColours) {
-    auto data = makeDataSet(20, 40);
+TEST_F(PlotTest, OnePairPerChannelInEveryDisplayMode) {
+    auto data = makeDataSet(20, 20, 1, 3);  // twenty channels, three sweeps in one scan
     plot.setDataSet(data.get());
     QList<int> all;
     for (int c = 0; c < 20; ++c) {
         all << c;
     }
     plot.setCurrentChannel(all);
-    ASSERT_EQ(plot.attachedCurveCount(), 40);
+    struct Case {
+        int mode, curves;
+        int sweep;  // the sweep shown first (the average is that of sweep 1)
+    };
+    for (const Case& c : {Case{tarvoPlot::AllTraces, 120, 0}, Case{tarvoPlot::LatestTrace, 40, 2},
+                          Case{tarvoPlot::AverageTrace, 40, 1}}) {
+        plot.setCurrentMode(c.mode);
+        const QList<QwtPlotCurve*> curves = plot.shownCurves();
+        ASSERT_EQ(curves.size(), c.curves) << c.mode;
+        EXPECT_EQ(plot.legendItem()->plotItems().size(), 40) << c.mode;
+        EXPECT_NEAR(curves[0]->sample(4).y(), knownCurrent(0, c.sweep, 4), 1e-21) << c.mode;
+        // Every trace of the scan: the unlisted pairs carry no title.
+        EXPECT_EQ(curves[2]->title().text(), c.mode == tarvoPlot::AllTraces ? "" : "IV Ch2");
+    }
     const QList<QwtPlotCurve*> curves = plot.shownCurves();
-    ASSERT_EQ(curves.size(), 40);
     for (int c = 0; c < 20; ++c) {
         EXPECT_EQ(curves[2 * c]->title().text(), QString("IV Ch%1").arg(c + 1));
         EXPECT_EQ(curves[2 * c + 1]->title().text(), QString("dI/dE Ch%1").arg(c + 1));
@@ -83,28 +92,6 @@ TEST_F(PlotTest, CurvesHoldCopiesOfTheCroppedSamples) {
     EXPECT_DOUBLE_EQ(curves[0]->sample(0).y(), knownCurrent(0, 0, 2));
     plot.updateDisplay();
     EXPECT_DOUBLE_EQ(plot.shownCurves()[0]->sample(0).y(), 42.0);
-}
-
-TEST_F(PlotTest, DisplayModesChooseTheTraces) {
-    auto data = makeDataSet(7, 20, 1, 3);  // three sweeps in one scan
-    plot.setDataSet(data.get());
-    plot.setCurrentChannel({1, 5});
-    struct Case {
-        int mode, curves;
-        int sweep;  // the sweep shown first for channel 1 (the average is that of sweep 1)
-    };
-    for (const Case& c : {Case{tarvoPlot::AverageTrace, 4, 1}, Case{tarvoPlot::AllTraces, 12, 0},
-                          Case{tarvoPlot::LatestTrace, 4, 2}}) {
-        plot.setCurrentMode(c.mode);
-        const QList<QwtPlotCurve*> curves = plot.shownCurves();
-        ASSERT_EQ(curves.size(), c.curves) << c.mode;
-        EXPECT_EQ(plot.legendItem()->plotItems().size(), 4) << c.mode;
-        EXPECT_NEAR(curves[0]->sample(4).y(), knownCurrent(1, c.sweep, 4), 1e-21) << c.mode;
-    }
-    // Every trace of the scan: the unlisted pairs carry no title.
-    EXPECT_EQ(plot.shownCurves()[0]->title().text(), "IV Ch2");
-    plot.setCurrentMode(tarvoPlot::AllTraces);
-    EXPECT_EQ(plot.shownCurves()[2]->title().text(), "");
 }
 
 // The bottom axis shows measured energies, energies resampled evenly between the first and the
@@ -231,18 +218,6 @@ TEST_F(PlotTest, PrescanViewAndAScanWithoutAverage) {
     plot.setDataSet(&empty);
     plot.setCurrentChannel({0});
     EXPECT_EQ(plot.shownCurves().size(), 2);
-}
-
-TEST_F(PlotTest, AFailedRenderLeavesAnExistingFileAlone) {
-    TempDir dir;
-    const QString path = QString::fromStdString(dir.file("plot.nosuchformat"));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write("old contents");
-    file.close();
-    EXPECT_FALSE(plot.renderTo(path));
-    EXPECT_EQ(readWholeFile(path.toStdString()), "old contents");
-    EXPECT_FALSE(plot.renderTo(QString::fromStdString(dir.file("missing/dir/plot.png"))));
 }
 
 // Sweeps of 17 channels over 0 .. 39 V, one per time: the current of channel c falls from
