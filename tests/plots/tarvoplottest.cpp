@@ -295,6 +295,7 @@ TEST(ScanHistory, PointsPerScanZoomAndPicking) {
     ASSERT_EQ(picked.count(), 1);
     EXPECT_EQ(picked.at(0).at(0).toInt(), 1);
     EXPECT_EQ(ds->currentScanIndex(), 1);
+    EXPECT_TRUE(view.marker()->isVisible());
     EXPECT_EQ(view.marker()->xValue(), 10.0);
     EXPECT_FALSE(view.lastScanSelected());
     view.pointSelected(QPointF(36.0, 0.0));

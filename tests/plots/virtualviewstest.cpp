@@ -71,6 +71,8 @@ protected:
 };
 
 TEST_F(VirtualViews, MapShowsTheRadialProfileAndItsUniformity) {
+    ASSERT_EQ(ds->nChannels, 13);  // the probes of the 24-value frames, three sweeps
+    ASSERT_EQ(ds->traceCount(), 3);
     MultiSensorSpectrogramDisplay map;
     map.resize(700, 700);
     map.resetDataSource(ds.get());
