@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariantMap>
 #include <vector>
 
 class ByteImage {
@@ -36,6 +37,27 @@ using Rows = std::vector<std::vector<double>>;
 Rows sweepRows(int rows, int points, int currents, double level);
 // The rows one after the other, as a block arrives from the board.
 std::vector<double> flatten(const Rows& rows);
+
+// An image with the offsets where each scan (record, sweep) and each of its items (traces,
+// points, rows) begin.
+struct Layout {
+    ByteImage image;
+    std::vector<int> scanStart;
+    std::vector<std::vector<int>> itemStart;
+
+    void beginScan();
+    void beginItem();
+};
+
+// Versions 10, 11, 14 and 15: one scan of `sweeps` sweeps of `rows` rows, `currents` of them
+// current rows at level 10 * sweep, after a header text and the marker when `marker`.
+Layout timeAveragedFile(int version, int rows, int currents, int points, int sweeps, bool marker);
+// Versions 12 and 13: `sweeps` sweeps of `frames` frames of `points` points, frame times
+// 100 + 0.5 f; each frame a voltage row 2j and a current row 100f + s - j.
+Layout timeResolvedFile(int version, int points, int frames, int sweeps);
+// Version 16: `map` in Qt's stream form before the marker, one IV scan at time 7.
+QByteArray version16File(const QByteArray& map, const std::vector<Rows>& traces);
+QByteArray streamed(const QVariantMap& map);
 
 // Writes the bytes to a file; true on success.
 bool writeFile(const QString& path, const QByteArray& bytes);
