@@ -85,14 +85,11 @@ TEST_F(CsvTest, EveryDataChoice) {
     const QString scan2 =
         results(2, "3") + "trace ;1\n" + table(20) + "\ntrace ;2\n" + table(22) + "\n\n";
     EXPECT_EQ(exported(set, exportChoices::IncludeAll), text(head + scan1 + scan2));
-}
-
-TEST_F(CsvTest, DefaultSeparatorAndUnwritableTarget) {
-    exportChoices options;
+    // The default separator, and a target that cannot be written.
     const std::string path = dir.file("comma.csv");
-    ASSERT_TRUE(set.toCSV(QString::fromStdString(path), options));
+    ASSERT_TRUE(set.toCSV(QString::fromStdString(path), exportChoices()));
     EXPECT_EQ(QString::fromStdString(readWholeFile(path)).section('\n', 1, 1), "Frame ,1,Time,1.5");
-    EXPECT_FALSE(set.toCSV(QString::fromStdString(dir.file("no/such/dir.csv")), options));
+    EXPECT_FALSE(set.toCSV(QString::fromStdString(dir.file("no/such/dir.csv")), exportChoices()));
 }
 
 TEST(CsvPeaksTest, PeakLinesFollowTheChannelResults) {
@@ -108,8 +105,7 @@ TEST(CsvPeaksTest, PeakLinesFollowTheChannelResults) {
         const double v = 0.5 * j;
         block[j] = 1e-6 * (arriving(20, v) + arriving(45, v));
         block[n + j] = 1e-6 * arriving(30, v);
-        block[2 * n + j] = 7;
-        block[3 * n + j] = 7;
+        block[2 * n + j] = block[3 * n + j] = 7;
         block[4 * n + j] = 5;
         block[5 * n + j] = v;
     }
@@ -133,33 +129,14 @@ TEST(CsvPeaksTest, PeakLinesFollowTheChannelResults) {
         ASSERT_EQ(cells.size(), 3) << k;
         EXPECT_EQ(cells[0], labels[k]);
         for (int c = 0; c < 2; ++c) {
-            if (std::isnan(expected[k][c])) {
+            const double want = expected[k][c];
+            if (std::isnan(want)) {
                 EXPECT_EQ(cells[1 + c], "-") << k;
             } else {
-                EXPECT_NEAR(cells[1 + c].toDouble(), expected[k][c],
-                            0.01 * std::fabs(expected[k][c]))
-                    << k << " " << c;
+                EXPECT_NEAR(cells[1 + c].toDouble(), want, 0.01 * std::fabs(want)) << k << c;
             }
         }
     }
-}
-
-TEST(ExportChoicesTest, ReadsTheStoredChoices) {
-    TempDir dir;
-    QSettings settings(QString::fromStdString(dir.file("k.ini")), QSettings::IniFormat);
-    exportChoices defaults = exportChoices::load(settings);
-    EXPECT_EQ(defaults.separator(), QChar(','));
-    EXPECT_TRUE(defaults.isCSV());
-    EXPECT_TRUE(defaults.onlyResults());
-    settings.setValue("exportOptions/separator", ";");
-    settings.setValue("exportOptions/exportMode", 1);
-    settings.setValue("exportOptions/dataMode", 2);
-    const exportChoices stored = exportChoices::load(settings);
-    EXPECT_EQ(stored.separator(), QChar(';'));
-    EXPECT_TRUE(stored.isMatlab());
-    EXPECT_TRUE(stored.includeAll());
-    settings.setValue("exportOptions/separator", "");
-    EXPECT_EQ(exportChoices::load(settings).separator(), QChar(0));
 }
 
 TEST_F(CsvTest, TemperatureRecords) {

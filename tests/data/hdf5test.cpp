@@ -14,7 +14,9 @@
 
 namespace {
 
-struct Dataset {
+// What one dataset of the file holds (values left empty: not compared).
+struct Expect {
+    std::string path;
     std::vector<hsize_t> dims;
     std::vector<double> values;
     std::string units;
@@ -50,8 +52,8 @@ std::vector<double> readNumbers(hid_t object, const char* name) {
     return values;
 }
 
-Dataset readDataset(hid_t file, const std::string& path) {
-    Dataset d;
+Expect readDataset(hid_t file, const std::string& path) {
+    Expect d{path, {}, {}, ""};
     const hid_t set = H5Dopen2(file, path.c_str(), H5P_DEFAULT);
     if (set < 0) {
         ADD_FAILURE() << "no dataset " << path;
@@ -71,23 +73,9 @@ Dataset readDataset(hid_t file, const std::string& path) {
     return d;
 }
 
-std::vector<double> row(const QVector<double>& v, int n) {
-    return std::vector<double>(v.constData(), v.constData() + n);
+void append(std::vector<double>& to, const QVector<double>& row, int n) {
+    to.insert(to.end(), row.constData(), row.constData() + n);
 }
-
-std::vector<double> concat(std::vector<std::vector<double>> parts) {
-    std::vector<double> all;
-    for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-// What one dataset of the file must hold.
-struct Expect {
-    std::string path;
-    std::vector<hsize_t> dims;
-    std::vector<double> values;
-    std::string units;
-};
 
 // The averaged curves and results of an IV scan, from the data set's own accessors; the sweeps
 // from the closed form they were made from.
@@ -95,10 +83,11 @@ std::vector<Expect> ivScan(const tarvoScan& scan, const std::string& g, int chan
                            int firstSweep) {
     const ivTrace& a = *scan.average;
     std::vector<Expect> e;
-    std::vector<double> current, dIdE, energyResults, flux, sweeps;
+    std::vector<double> energy, current, dIdE, energyResults, flux, sweeps;
+    append(energy, a.energy, points);
     for (int c = 0; c < channels; ++c) {
-        current = concat({current, row(a.currents[c], points)});
-        dIdE = concat({dIdE, row(a.dIdERow(c), points)});
+        append(current, a.currents[c], points);
+        append(dIdE, a.dIdERow(c), points);
         energyResults.push_back(a.averageEnergy(c));
         flux.push_back(a.ionFlux(c));
     }
@@ -107,7 +96,7 @@ std::vector<Expect> ivScan(const tarvoScan& scan, const std::string& g, int chan
         for (int c = 0; c < channels; ++c)
             for (int j = 0; j < points; ++j) sweeps.push_back(knownCurrent(c, firstSweep + t, j));
     const hsize_t C = channels, P = points, T = traces;
-    e.push_back({g + "/energy", {P}, row(a.energy, points), "eV"});
+    e.push_back({g + "/energy", {P}, energy, "eV"});
     e.push_back({g + "/current", {C, P}, current, "A"});
     e.push_back({g + "/dIdE", {C, P}, dIdE, "A/eV"});
     e.push_back({g + "/averageEnergy", {C}, energyResults, "eV"});
@@ -173,9 +162,10 @@ const KindCase kCases[] = {
      [](tarvoDataSet& s) {
          kalderAspectRatioScan& scan = *s.arScans[0];
          std::vector<Expect> e;
-         e.push_back({"scan_0001/reference/energy", {8}, row(scan.reference->energy, 8), "eV"});
-         std::vector<double> current;
+         std::vector<double> energy, current;
+         append(energy, scan.reference->energy, 8);
          for (int j = 0; j < 8; ++j) current.push_back(-1e-9 * j);
+         e.push_back({"scan_0001/reference/energy", {8}, energy, "eV"});
          e.push_back({"scan_0001/reference/current", {1, 8}, current, "A"});
          for (int g = 0; g < 2; ++g) {
              arGroup& group = *scan.groups[g];
@@ -218,50 +208,39 @@ const KindCase kCases[] = {
      3, "s"},
 };
 
-void PrintTo(const KindCase& k, std::ostream* out) {
-    *out << k.name;
-}
-
-class Hdf5Export : public ::testing::TestWithParam<KindCase> {};
-
-TEST_P(Hdf5Export, ReadsBackAsTheDataSet) {
-    const KindCase& k = GetParam();
-    TempDir dir;
-    std::unique_ptr<tarvoDataSet> set = k.make();
-    const std::string path = dir.file("out.h5");
-    QString error;
-    ASSERT_TRUE(toHdf5(*set, QString::fromStdString(path), &error)) << error.toStdString();
-    const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-    ASSERT_GE(file, 0);
-    EXPECT_EQ(readNumbers(file, "dataKind"), std::vector<double>{double(k.kind)});
-    EXPECT_EQ(readText(file, "timeUnits"), k.timeUnits);
-    for (const Expect& e : k.expect(*set)) {
-        const Dataset d = readDataset(file, e.path);
-        EXPECT_EQ(d.dims, e.dims) << e.path;
-        EXPECT_EQ(d.units, e.units) << e.path;
-        if (!e.values.empty()) {
-            EXPECT_EQ(d.values, e.values) << e.path;
+TEST(Hdf5Export, ReadsBackAsTheDataSet) {
+    for (const KindCase& k : kCases) {
+        SCOPED_TRACE(k.name);
+        TempDir dir;
+        std::unique_ptr<tarvoDataSet> set = k.make();
+        const std::string path = dir.file("out.h5");
+        QString error;
+        ASSERT_TRUE(toHdf5(*set, QString::fromStdString(path), &error)) << error.toStdString();
+        const hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
+        ASSERT_GE(file, 0);
+        EXPECT_EQ(readNumbers(file, "dataKind"), std::vector<double>{double(k.kind)});
+        EXPECT_EQ(readText(file, "timeUnits"), k.timeUnits);
+        for (const Expect& e : k.expect(*set)) {
+            const Expect d = readDataset(file, e.path);
+            EXPECT_EQ(d.dims, e.dims) << e.path;
+            EXPECT_EQ(d.units, e.units) << e.path;
+            if (!e.values.empty()) {
+                EXPECT_EQ(d.values, e.values) << e.path;
+            }
         }
+        if (k.kind == 0 && k.timeUnits == "s") {
+            // The settings map: flags and numbers as numbers, maps as JSON text (text and lists
+            // are read by the h5py check of the command-line export).
+            EXPECT_EQ(readNumbers(file, "useRisingEdge"), std::vector<double>{1});
+            EXPECT_EQ(readNumbers(file, "activeSensors"), std::vector<double>{7});
+            EXPECT_EQ(readText(file, "layout"), R"({"rows":2})");
+        }
+        EXPECT_GE(H5Fclose(file), 0);
+        EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::Files),
+                  QStringList{"out.h5"})
+            << "no temporary file is left";
     }
-    if (k.kind == 0 && k.timeUnits == "s") {
-        // The settings map: flags and numbers as numbers, maps as JSON text (text and lists
-        // are read by the h5py check of the command-line export).
-        EXPECT_EQ(readNumbers(file, "useRisingEdge"), std::vector<double>{1});
-        EXPECT_EQ(readNumbers(file, "activeSensors"), std::vector<double>{7});
-        EXPECT_EQ(readText(file, "layout"), R"({"rows":2})");
-    }
-    EXPECT_GE(H5Fclose(file), 0);
-    EXPECT_EQ(QDir(QString::fromStdString(dir.path())).entryList(QDir::Files),
-              QStringList{"out.h5"})
-        << "no temporary file is left";
 }
-
-std::string caseName(const ::testing::TestParamInfo<KindCase>& info) {
-    static const char* const names[] = {"Averaged", "Resolved", "AspectRatio", "Temperature"};
-    return names[info.index];
-}
-
-INSTANTIATE_TEST_SUITE_P(Kinds, Hdf5Export, ::testing::ValuesIn(kCases), caseName);
 
 // A write that fails reports it and leaves no file behind: here the target is a directory that
 // the finished file cannot replace (a missing directory is tried by the h5py check).

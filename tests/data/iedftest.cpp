@@ -31,51 +31,47 @@ double distribution(const std::vector<gaussian>& peaks, double e) {
     return y;
 }
 
-class IedfAnalyticPeaks : public ::testing::TestWithParam<peakCase> {};
-
-TEST_P(IedfAnalyticPeaks, ComeBackFromAnalyticCurves) {
-    const peakCase& c = GetParam();
-    std::vector<double> x, y;
-    const double top = c.peaks.front().height;
-    const int points = int(std::lround((c.to - c.from) / c.step)) + 1;
-    for (int i = 0; i < points; ++i) {
-        const double e = c.from + i * c.step;
-        x.push_back(e);
-        // A fixed pattern of noise, uneven enough to make maxima of its own.
-        y.push_back(distribution(c.peaks, e) + c.noise * top * (((i * 37) % 11) / 10.0 - 0.5));
-    }
-    const iedfPeaks found = findIedfPeaks(x.data(), y.data(), int(x.size()));
-    ASSERT_EQ(found.peaks.size(), c.peaks.size());
-    const double widthTolerance = c.noise > 0 ? 0.03 : 0.01;
-    for (size_t k = 0; k < c.peaks.size(); ++k) {
-        const gaussian& g = c.peaks[k];
-        const iedfPeak& p = found.peaks[k];
-        EXPECT_NEAR(p.energy, g.centre, (c.noise > 0 ? 0.05 : 0.02) * g.sigma) << k;
-        EXPECT_NEAR(p.height, g.height, widthTolerance * g.height) << k;
-        EXPECT_NEAR(p.fwhm, FWHM_PER_SIGMA * g.sigma, widthTolerance * FWHM_PER_SIGMA * g.sigma)
-            << k;
-    }
-    if (c.peaks.size() == 2) {
-        EXPECT_NEAR(found.separation, c.peaks[1].centre - c.peaks[0].centre,
-                    c.noise > 0 ? 0.3 : 0.05);
-    } else {
-        EXPECT_TRUE(std::isnan(found.separation));
+TEST(IedfPeaks, ComeBackFromAnalyticCurves) {
+    const peakCase cases[] = {
+        {"bimodal", {{30, 3, 2e-8}, {60, 5, 1e-8}}, -10, 100, 1, 0},
+        // Narrow peaks on a coarse sweep and wide ones on a fine sweep (wider smoothing).
+        {"coarse", {{20, 2, 5e-8}, {45, 2.5, 4e-8}}, 0, 80, 1, 0},
+        {"fine", {{40, 6, 3e-8}, {75, 8, 3e-8}}, 0, 120, 0.25, 0},
+        {"single", {{50, 4, 1e-7}}, 0, 100, 0.5, 0},
+        {"descending", {{60, 5, 1e-8}}, 100, 0, -1, 0},
+        // The sweep ends 2 eV after the maximum: the width comes from the rising flank.
+        {"cutAfterTheTop", {{50, 4, 1e-8}}, 0, 52, 0.5, 0},
+        {"noisy", {{30, 4, 2e-8}, {60, 4, 1.5e-8}}, 0, 100, 0.5, 0.05}};
+    for (const peakCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<double> x, y;
+        const double top = c.peaks.front().height;
+        const int points = int(std::lround((c.to - c.from) / c.step)) + 1;
+        for (int i = 0; i < points; ++i) {
+            const double e = c.from + i * c.step;
+            x.push_back(e);
+            // A fixed pattern of noise, uneven enough to make maxima of its own.
+            y.push_back(distribution(c.peaks, e) + c.noise * top * (((i * 37) % 11) / 10.0 - 0.5));
+        }
+        const iedfPeaks found = findIedfPeaks(x.data(), y.data(), int(x.size()));
+        ASSERT_EQ(found.peaks.size(), c.peaks.size());
+        const double widthTolerance = c.noise > 0 ? 0.03 : 0.01;
+        for (size_t k = 0; k < c.peaks.size(); ++k) {
+            const gaussian& g = c.peaks[k];
+            const iedfPeak& p = found.peaks[k];
+            EXPECT_NEAR(p.energy, g.centre, (c.noise > 0 ? 0.05 : 0.02) * g.sigma) << k;
+            EXPECT_NEAR(p.height, g.height, widthTolerance * g.height) << k;
+            EXPECT_NEAR(p.fwhm, FWHM_PER_SIGMA * g.sigma, widthTolerance * FWHM_PER_SIGMA * g.sigma)
+                << k;
+        }
+        if (c.peaks.size() == 2) {
+            EXPECT_NEAR(found.separation, c.peaks[1].centre - c.peaks[0].centre,
+                        c.noise > 0 ? 0.3 : 0.05);
+        } else {
+            EXPECT_TRUE(std::isnan(found.separation));
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, IedfAnalyticPeaks,
-    ::testing::Values(
-        peakCase{"bimodal", {{30, 3, 2e-8}, {60, 5, 1e-8}}, -10, 100, 1, 0},
-        // Narrow peaks on a coarse sweep and wide ones on a fine sweep (wider smoothing).
-        peakCase{"coarse", {{20, 2, 5e-8}, {45, 2.5, 4e-8}}, 0, 80, 1, 0},
-        peakCase{"fine", {{40, 6, 3e-8}, {75, 8, 3e-8}}, 0, 120, 0.25, 0},
-        peakCase{"single", {{50, 4, 1e-7}}, 0, 100, 0.5, 0},
-        peakCase{"descending", {{60, 5, 1e-8}}, 100, 0, -1, 0},
-        // The sweep ends 2 eV after the maximum: the width comes from the rising flank.
-        peakCase{"cutAfterTheTop", {{50, 4, 1e-8}}, 0, 52, 0.5, 0},
-        peakCase{"noisy", {{30, 4, 2e-8}, {60, 4, 1.5e-8}}, 0, 100, 0.5, 0.05}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(IedfPeaks, NoneInNoiseAFlatCurveOrTooFewPoints) {
     std::vector<double> x, noise, flat;

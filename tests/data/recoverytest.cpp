@@ -34,8 +34,7 @@ void writeBytes(const QString& path, const QByteArray& bytes) {
 }
 
 QByteArray readBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    return QByteArray::fromStdString(readWholeFile(path.toStdString()));
 }
 
 class RecoveryTest : public ::testing::Test {
@@ -77,30 +76,16 @@ addition row(double time, std::vector<double> values) {
     };
 }
 
-// A data set of `scans` scans of one sweep each.
-void fill(tarvoDataSet& set, int scans) {
-    for (int s = 0; s < scans; ++s) {
-        sweepAt(100.0 + s, 1.0 + s)(set);
-    }
-}
-
 // The traces, references and rows a data set holds.
 int items(const tarvoDataSet& set) {
     int n = 0;
-    for (const tarvoScan* scan : set.sweepScans) {
-        n += scan->traces->size();
-    }
+    for (const tarvoScan* scan : set.sweepScans) n += scan->traces->size();
     for (const kalderAspectRatioScan* scan : set.arScans) {
         n += scan->reference ? 1 : 0;
-        for (const arGroup* group : scan->groups) {
-            for (const arPoint* point : group->points) {
-                n += point->traces.size();
-            }
-        }
+        for (const arGroup* group : scan->groups)
+            for (const arPoint* point : group->points) n += point->traces.size();
     }
-    for (const temperatureRecord* record : set.temperatureRecords) {
-        n += record->rows.size();
-    }
+    for (const temperatureRecord* record : set.temperatureRecords) n += record->rows.size();
     return n;
 }
 
@@ -123,9 +108,8 @@ TEST_P(JournalTest, AppendsOnlyAndKeepsWhatCameBeforeACut) {
     QByteArray written;
     std::vector<int> sizes;  // of the journal after each step
     for (size_t i = 0; i < GetParam().steps.size(); ++i) {
-        if (i == 2) {
+        if (i == 2)
             set.settingsMap.insert("probe", 3);  // a setting changed during the run
-        }
         GetParam().steps[i](set);
         ASSERT_TRUE(journal.append(set, flags));
         const QByteArray now = readBytes(path);
@@ -139,17 +123,11 @@ TEST_P(JournalTest, AppendsOnlyAndKeepsWhatCameBeforeACut) {
     // as a power loss may leave it (the rest of the file with every bit flipped): what the
     // appends wholly before the cut wrote comes back, nothing more.
     std::vector<int> cuts;
-    for (int cut = 0; cut <= written.size(); cut += 3) {
-        cuts.push_back(cut);
-    }
-    for (int size : sizes) {
-        cuts.insert(cuts.end(), {size - 1, size});
-    }
+    for (int cut = 0; cut <= written.size(); cut += 3) cuts.push_back(cut);
+    for (int size : sizes) cuts.insert(cuts.end(), {size - 1, size});
     for (int cut : cuts) {
         QByteArray bytes = written;
-        for (int i = cut; i < bytes.size(); ++i) {
-            bytes[i] = static_cast<char>(~bytes[i]);
-        }
+        for (int i = cut; i < bytes.size(); ++i) bytes[i] = static_cast<char>(~bytes[i]);
         writeBytes(at("cut.kdj"), cut % 2 ? bytes : written.left(cut));
         std::unique_ptr<tarvoDataSet> recovered(recovery::openUnfinishedRun(at("cut.kdj")));
         const int kept = static_cast<int>(
@@ -177,7 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RecoveryTest, FinderListsOnlyUnfinishedRecoveryFiles) {
     tarvoDataSet set(1, 3, 7);
-    fill(set, 3);
+    for (int s = 0; s < 3; ++s) sweepAt(100.0 + s, 1.0 + s)(set);
     QDir().mkpath(at("second"));
     // Three unfinished runs in two directories, the latest one found first: a journal and two
     // whole files as earlier versions wrote them.
@@ -215,7 +193,7 @@ TEST_F(RecoveryTest, FinderListsOnlyUnfinishedRecoveryFiles) {
 
 TEST_F(RecoveryTest, OpenedRunDropsTheFlagAndDiscardRemovesTheFile) {
     tarvoDataSet set(1, 3, 7);
-    fill(set, 2);
+    for (int s = 0; s < 2; ++s) sweepAt(100.0 + s, 1.0 + s)(set);
     const QString path = at("kalder_recovery_x_1.kdj");
     ASSERT_TRUE(recoveryJournal(path).append(set, unfinished("IV_TimeAveraged", "2026-04-01")));
 
