@@ -33,9 +33,8 @@ std::string text(const QString& s) {
 
 QString table(double level) {
     QString text = "V;I_1;I_2;I_3;I_4;dI/dE_1;dI/dE_2;dI/dE_3;dI/dE_4;\n";
-    for (int j = 0; j < kPoints; ++j) {
+    for (int j = 0; j < kPoints; ++j)
         text += QString("%1;%2;7;5;%1;-1;0;0;0;\n").arg(j).arg(level - j);
-    }
     return text;
 }
 

@@ -15,9 +15,8 @@ namespace {
 std::vector<double> sweep(int rows, int points, double level, int currentRows) {
     std::vector<double> block(rows * points);
     for (int r = 0; r < rows; ++r) {
-        for (int j = 0; j < points; ++j) {
+        for (int j = 0; j < points; ++j)
             block[r * points + j] = r < currentRows ? level + r - j : 10.0 * r + j;
-        }
     }
     return block;
 }

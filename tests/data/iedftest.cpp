@@ -25,9 +25,8 @@ struct peakCase {
 
 double distribution(const std::vector<gaussian>& peaks, double e) {
     double y = 0.0;
-    for (const gaussian& g : peaks) {
+    for (const gaussian& g : peaks)
         y += g.height * std::exp(-0.5 * std::pow((e - g.centre) / g.sigma, 2));
-    }
     return y;
 }
 

@@ -137,9 +137,8 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
     if (!seeds.isEmpty()) {
         QFile seed(QString::fromLocal8Bit(seeds) + "/" +
                    QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
-        if (seed.open(QIODevice::WriteOnly)) {
+        if (seed.open(QIODevice::WriteOnly))
             seed.write(bytes);
-        }
     }
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
