@@ -153,7 +153,7 @@ INSTANTIATE_TEST_SUITE_P(
                      row(1.0, {9, 10, 11, 12})}}),
     [](const ::testing::TestParamInfo<journalCase>& info) { return std::string(info.param.name); });
 
-TEST_F(RecoveryTest, FinderListsOnlyUnfinishedRecoveryFiles) {
+TEST_F(RecoveryTest, FinderListsOnlyUnfinishedRunsWhichOpenWithoutTheFlagOrAreDiscarded) {
     tarvoDataSet set(1, 3, 7);
     for (int s = 0; s < 3; ++s) sweepAt(100.0 + s, 1.0 + s)(set);
     QDir().mkpath(at("second"));
@@ -189,23 +189,16 @@ TEST_F(RecoveryTest, FinderListsOnlyUnfinishedRecoveryFiles) {
     EXPECT_EQ(runs[0].processId, QCoreApplication::applicationPid());
     EXPECT_TRUE(runs[0].writerAlive);
     EXPECT_TRUE(runs[0].saved.isValid());
-}
 
-TEST_F(RecoveryTest, OpenedRunDropsTheFlagAndDiscardRemovesTheFile) {
-    tarvoDataSet set(1, 3, 7);
-    for (int s = 0; s < 2; ++s) sweepAt(100.0 + s, 1.0 + s)(set);
-    const QString path = at("kalder_recovery_x_1.kdj");
-    ASSERT_TRUE(recoveryJournal(path).append(set, unfinished("IV_TimeAveraged", "2026-04-01")));
-
-    std::unique_ptr<tarvoDataSet> opened(recovery::openUnfinishedRun(path));
+    // An opened run no longer carries the recovery flags; a discarded one is no longer found.
+    std::unique_ptr<tarvoDataSet> opened(recovery::openUnfinishedRun(runs[0].path));
     ASSERT_NE(opened, nullptr);
-    EXPECT_EQ(opened->scanCount(), 2);
+    EXPECT_EQ(opened->scanCount(), 3);
     for (const QString& key : {recovery::UNFINISHED_KEY, recovery::TYPE_KEY, recovery::STARTED_KEY,
-                               recovery::PROCESS_KEY}) {
+                               recovery::PROCESS_KEY})
         EXPECT_FALSE(opened->settingsMap.contains(key)) << key.toStdString();
-    }
-    EXPECT_TRUE(recovery::discard(path));
-    EXPECT_TRUE(recovery::findUnfinishedRuns({at(".")}).isEmpty());
+    EXPECT_TRUE(recovery::discard(runs[0].path));
+    EXPECT_EQ(recovery::findUnfinishedRuns({at("."), at("second")}).size(), 2);
 }
 
 TEST_F(RecoveryTest, DirectoriesFollowTheAutosavePreference) {
