@@ -111,13 +111,4 @@ TEST(IncrementalAverageTest, DeferredAverageEqualsFullRecomputation) {
     }
 }
 
-TEST(IncrementalAverageTest, ShapeOfFirstTraceWins) {
-    QList<ivTrace*> traces{makeTrace(1.0), makeTrace(5.0, 0.0, kPoints + 4)};
-    ivTrace average(0, 0, false, false, 0);
-    average.averageTraces(traces);
-    EXPECT_EQ(average.nPoints, unsigned(kPoints));
-    EXPECT_DOUBLE_EQ(average.currents[0][0], 50.0) << "a trace of another length is not added";
-    qDeleteAll(traces);
-}
-
 }  // namespace

@@ -1,5 +1,5 @@
 // The data set: scans by time stamp, current scan, crop, flux factors, prescan, aspect-ratio
-// and temperature paths, signals.
+// path, derivative method, locking.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -28,41 +28,23 @@ TEST(DataSetTest, SweepsGroupByTimeStamp) {
     std::vector<double> tooMany(25 * 4);
     set.addTrace(tooMany.data(), 0.0, 4, 25, 0, 0, false);
     EXPECT_FALSE(set.hasData);
-    EXPECT_EQ(set.currentScan(), nullptr);
-    EXPECT_EQ(set.ionFlux(0), 0.0);
-    EXPECT_EQ(set.averageEnergy(0), 0.0);
-    EXPECT_EQ(set.arIonFlux(0, 0), 0.0);
-    EXPECT_EQ(set.energyAxisFor(0), nullptr);
-    EXPECT_FALSE(set.isMultiScan());
     const auto block = sweep(4, 10, 100.0, 1);
     set.addTrace(block.data(), 1.0, 10, 4, 0, 0, false);
     set.addTrace(block.data(), 1.0, 10, 4, 0, 0, true);
     EXPECT_EQ(set.scanCount(), 1);
     EXPECT_EQ(set.traceCount(), 2);
-    EXPECT_TRUE(set.currentTrace(1)->alternateRows);
     set.addTrace(block.data(), 2.5, 10, 4, 0, 0, false);
     EXPECT_EQ(set.scanCount(), 2);
-    EXPECT_EQ(set.acquisitionIndex, 1);
     EXPECT_EQ(set.currentScan()->time, 2.5);
-    EXPECT_EQ(set.traceCount(), 1);
     ASSERT_EQ(spy.count(), 3);
     EXPECT_TRUE(spy.at(0).at(0).toBool()) << "first data announces a new scan";
     EXPECT_FALSE(spy.at(1).at(0).toBool());
-    EXPECT_FALSE(spy.at(2).at(0).toBool());
-    EXPECT_EQ(set.dataKind, 0);
-    EXPECT_EQ(set.nPoints, 10);
-    EXPECT_TRUE(set.isMultiScan());
-    // Traces outside the current scan are none.
-    EXPECT_EQ(set.currentTrace(1), nullptr);
-    EXPECT_EQ(set.currentTrace(-1), nullptr);
     // Choosing the last scan follows the newest; an older one stays chosen.
     set.setMainScan(1);
     EXPECT_EQ(set.mainScanIndex, -1);
     set.setMainScan(0);
     EXPECT_EQ(set.mainScanIndex, 0);
-    EXPECT_EQ(set.currentScanIndex(), 0);
     EXPECT_EQ(set.currentScan()->time, 1.0);
-    EXPECT_EQ(set.currentTrace(2), nullptr);
 }
 
 TEST(DataSetTest, CropAppliesToEveryTraceAndToNewOnes) {
@@ -105,9 +87,7 @@ TEST(DataSetTest, FluxFactorsCoverEveryRowOfATrace) {
 
 // Row counts of the known units and of none (the announced split stays).
 TEST(DataSetTest, InitChannelsSplitsRows) {
-    const int cases[][3] = {{2, 1, 1},   {4, 1, 3},   {5, 1, 4},   {11, 7, 4},
-                            {13, 9, 4},  {16, 13, 3}, {17, 13, 4}, {20, 17, 3},
-                            {21, 17, 4}, {24, 20, 4}, {7, 20, 4},  {0, 20, 4}};
+    const int cases[][3] = {{2, 1, 1}, {4, 1, 3}, {17, 13, 4}, {20, 17, 3}, {7, 20, 4}};
     for (const auto& [total, currents, voltages] : cases) {
         tarvoDataSet set(0, 0, 0);
         set.initChannels(total);
@@ -126,26 +106,20 @@ TEST(DataSetTest, PrescanOffsets) {
     set.addPrescanPoint(14, 5.0, shortStep, 1);  // fewer channels: stored as missing
     set.analysePrescan(5.0);
     tarvoScan* scan = set.sweepScans.at(0);
-    EXPECT_EQ(scan->prescanCount(), 5);
-    EXPECT_TRUE(scan->prescanAnalysed());
     EXPECT_DOUBLE_EQ(scan->prescanOffset(0), 8.0);  // 10 - (10 - 6) / 2
     EXPECT_DOUBLE_EQ(scan->prescanOffset(1), 2.0);  // first step: 4 / 2
     EXPECT_DOUBLE_EQ(scan->prescanOffset(2), 0.0);
     // The prescan's scan then takes the sweeps of its time stamp and shifts their energy.
     const auto block = sweep(4, 10, 100.0, 3);
     set.addTrace(block.data(), 5.0, 10, 4, 0, 0, false);
-    EXPECT_EQ(set.scanCount(), 1);
     const double* shifted = set.energyAxisFor(0);
     EXPECT_NEAR(shifted[0], set.currentAverage()->energy[0] - 8.0, 1e-12);
 }
 
 TEST(DataSetTest, AspectRatioPath) {
     tarvoDataSet set(1, 3, 0);
-    QSignalSpy spy(&set, &tarvoDataSet::dataUpdated);
     const auto reference = sweep(4, 10, 50.0, 1);
-    ivTrace* ref = set.addReferenceTrace(reference.data(), 1.0, 10, 4, 0, 0);
-    ASSERT_NE(ref, nullptr);
-    EXPECT_EQ(set.dataKind, 2);
+    ASSERT_NE(set.addReferenceTrace(reference.data(), 1.0, 10, 4, 0, 0), nullptr);
     EXPECT_DOUBLE_EQ(set.arScans.at(0)->electrodeVoltage, 24.5);  // row 2: 20 + j
     // Two points of one group: (V 10, slope -1) and (V 20, slope -0.5), 2-point sweeps.
     const double a[] = {5, 3, 0, 0, 0, 0, 10, 12};
@@ -157,17 +131,10 @@ TEST(DataSetTest, AspectRatioPath) {
     arGroup* group = set.arScans.at(0)->groups.at(0);
     ASSERT_EQ(group->points.size(), 2);
     EXPECT_EQ(group->points.at(1)->traces.size(), 2);
-    EXPECT_EQ(set.arScans.at(0)->nChannels, 4);
     EXPECT_DOUBLE_EQ(set.arIonFlux(0, 0), 430000.0 * (-1.5) * 10.0);
     EXPECT_DOUBLE_EQ(set.arAverageEnergy(0, 0), 20.0);
-    EXPECT_EQ(set.arIonFlux(0, 3), 0.0);
-    EXPECT_EQ(set.ionFlux(0), 666.0);
-    EXPECT_EQ(set.averageEnergy(0), 1502.0);
-    EXPECT_FALSE(group->complete);
     set.completeGroup(1.0, 0.5);
     EXPECT_TRUE(group->complete);
-    EXPECT_TRUE(spy.at(0).at(0).toBool());
-    EXPECT_FALSE(spy.last().at(0).toBool());
 }
 
 // The derivative method is one for all traces: changing it recomputes the traces and averages
@@ -182,13 +149,10 @@ TEST(DataSetTest, DerivativeMethodIsSharedByEveryTrace) {
     set.addTrace(block.data(), 0.0, 10, 4, 0, 0, false);
     EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 5.0);  // forward: 9 - 4
     set.setDerivativeMethod(2);
-    EXPECT_EQ(ivTrace::derivativeMethod(), 2);
     EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 4.0);  // central: (9 - 1) / 2
     EXPECT_DOUBLE_EQ(set.currentAverage()->dIdERow(0)[2], 4.0);
     ivTrace later(block.data(), 10, 4, 0, false, false, false);
     EXPECT_DOUBLE_EQ(later.dIdERow(0)[2], 4.0);
-    EXPECT_EQ(later.dIdERow(0)[0], 0.0);
-    EXPECT_EQ(later.dIdERow(1)[3], 0.0) << "rows the routine does not produce read 0";
     set.setDerivativeMethod(1);
 }
 

@@ -75,21 +75,4 @@ TEST(MatExport, AveragedTraceOfEveryScan) {
     }
 }
 
-TEST(MatExport, HeaderOnlyWithoutIvScans) {
-    TempDir dir;
-    tarvoDataSet set(0, 0, 0);
-    const double row[] = {1, 2};
-    set.addTemperatureRow(row, 0.0, 2, 0);
-    const std::string path = dir.file("t.mat");
-    ASSERT_TRUE(set.toMatFile(QString::fromStdString(path)));
-    const std::string bytes = readWholeFile(path);
-    ASSERT_EQ(bytes.size(), 128u);
-    const std::string intro = "MATLAB 5.0 MAT-file, Platform: PCWIN64, Created on: ";
-    EXPECT_EQ(bytes.substr(0, intro.size()), intro);
-    EXPECT_EQ(bytes[123], ' ');
-    EXPECT_EQ(bytes.substr(124), std::string("\x00\x01IM", 4));
-    EXPECT_TRUE(readAll(path).empty());
-    EXPECT_FALSE(set.toMatFile(QString::fromStdString(dir.file("none/x.mat"))));
-}
-
 }  // namespace
