@@ -90,25 +90,4 @@ TEST(IncrementalAverageTest, EqualsFullRecomputationAfterEveryTrace) {
     }
 }
 
-// A list read at once (a file) takes statistics and sums per trace and decides at the end.
-TEST(IncrementalAverageTest, DeferredAverageEqualsFullRecomputation) {
-    for (int outlierEvery : {0, 7}) {
-        tarvoScan scan(new QList<ivTrace*>, new ivTrace(0, 0, false, false, 0), 0.0);
-        for (int i = 0; i < 40; ++i) {
-            const double scale = (outlierEvery && i % outlierEvery == 3) ? 3.0 : 1.0 + 0.01 * i;
-            scan.appendTrace(makeTrace(scale, 0.3), false);
-            if (i == 25) {
-                scan.updateAverage();  // then more traces: they start from scratch
-            }
-        }
-        scan.updateAverage();
-        ivTrace reference(kPoints, kRows, false, false, 0);
-        reference.averageTraces(*scan.traces);
-        expectSameRows(*scan.average, reference, outlierEvery);
-        scan.appendTrace(makeTrace(1.0));
-        reference.averageTraces(*scan.traces);
-        expectSameRows(*scan.average, reference, outlierEvery);
-    }
-}
-
 }  // namespace

@@ -151,8 +151,6 @@ TEST_F(CsvTest, AspectRatioScans) {
     EXPECT_EQ(lines[1], "AR;Ion Flux chan(1);Ion Flux chan(2);Ion Flux chan(3);Ion Flux chan(4);");
     EXPECT_TRUE(lines[2].startsWith("0.5;-6.45e+06;")) << lines[2].toStdString();
     EXPECT_EQ(lines[6].section(';', 0, 1), "0.5;20");
-    EXPECT_EQ(lines[9], "Prescan");
-    EXPECT_EQ(lines[10], "Voltage;dI_1;dI_2;dI_3;dI_4;");
     EXPECT_EQ(lines[11], "3;-1;0;0;0;");
     EXPECT_EQ(lines[16], "Aspect Ratio;0.5");
     EXPECT_EQ(lines[18].section(';', 0, 1), "10;-1");

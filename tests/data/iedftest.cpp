@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "data/iedfanalysis.h"
-#include "data/ivtrace.h"
 
 namespace {
 
@@ -82,34 +81,6 @@ TEST(IedfPeaks, NoneInNoiseAFlatCurveOrTooFewPoints) {
     EXPECT_TRUE(findIedfPeaks(x.data(), x.data(), 4).peaks.empty());
 }
 
-TEST(IedfPeaks, OfATraceChannelInsideTheCrop) {
-    // Current I(V) = -I0 erfc((V - mu) / (sigma sqrt 2)) / 2 (rising towards zero), swept
-    // voltage as the last of four rows: dI/dE is a Gaussian of height I0 / (sigma sqrt 2 pi).
-    const int n = 201;
-    const double i0 = 1e-6, sigma = 3, mu = 30;
-    std::vector<double> block(4 * n);
-    for (int j = 0; j < n; ++j) {
-        const double v = 0.5 * j;
-        block[j] = -i0 * 0.5 * std::erfc((v - mu) / (sigma * std::sqrt(2.0)));
-        block[n + j] = 2 * v;
-        block[2 * n + j] = 7.0;
-        block[3 * n + j] = v;
-    }
-    ivTrace::selectDerivativeMethod(2);  // central differences: centred on the energy axis
-    ivTrace trace(block.data(), n, 4, 0, false, false, false);
-    ivTrace::selectDerivativeMethod(1);
-    ASSERT_TRUE(trace.setCrop(10, 10));
-    const double height = i0 / (sigma * std::sqrt(2 * M_PI));
-    const iedfPeaks found = findIedfPeaks(trace, 0, 1.5);
-    ASSERT_EQ(found.peaks.size(), 1u);
-    EXPECT_NEAR(found.peaks[0].energy, mu - 1.5, 0.05);
-    EXPECT_NEAR(found.peaks[0].height, height, 0.01 * height);
-    EXPECT_NEAR(found.peaks[0].fwhm, FWHM_PER_SIGMA * sigma, 0.01 * FWHM_PER_SIGMA * sigma);
-    EXPECT_TRUE(findIedfPeaks(trace, 1).peaks.empty()) << "a voltage row is no channel";
-    ASSERT_TRUE(trace.setCrop(0, 150));  // the peak lies beyond the crop
-    EXPECT_TRUE(findIedfPeaks(trace, 0).peaks.empty());
-}
-
 TEST(DiscUniformity, EqualsAHandComputation) {
     // Five sensors, the fourth switched off, the last without a number.
     // Used: 40, 44, 42 -> mean 42, sample variance (4 + 4 + 0) / 2 = 4, deviation 2,
@@ -119,12 +90,6 @@ TEST(DiscUniformity, EqualsAHandComputation) {
     EXPECT_DOUBLE_EQ(u.mean, 42.0);
     EXPECT_DOUBLE_EQ(u.standardDeviation, 2.0);
     EXPECT_DOUBLE_EQ(u.nonUniformity, 4.0 / 84.0);
-
-    const uniformity one = uniformityOf({0.5}, {});
-    EXPECT_EQ(one.sensors, 1);
-    EXPECT_DOUBLE_EQ(one.mean, 0.5);
-    EXPECT_TRUE(std::isnan(one.standardDeviation));
-    EXPECT_DOUBLE_EQ(one.nonUniformity, 0.0);
 }
 
 }  // namespace

@@ -3,54 +3,6 @@
 #include <QCryptographicHash>
 #include <QDataStream>
 #include <QFile>
-#include <cstring>
-
-ByteImage& ByteImage::i32(qint32 v) {
-    const quint32 u = static_cast<quint32>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) data.append(char((u >> shift) & 0xFF));
-    return *this;
-}
-
-ByteImage& ByteImage::i16(qint16 v) {
-    const quint16 u = static_cast<quint16>(v);
-    data.append(char(u >> 8));
-    data.append(char(u & 0xFF));
-    return *this;
-}
-
-ByteImage& ByteImage::u8(quint8 v) {
-    data.append(char(v));
-    return *this;
-}
-
-ByteImage& ByteImage::f64(double v) {
-    quint64 u;
-    std::memcpy(&u, &v, 8);
-    for (int shift = 56; shift >= 0; shift -= 8) data.append(char((u >> shift) & 0xFF));
-    return *this;
-}
-
-ByteImage& ByteImage::raw(const QByteArray& b) {
-    data.append(b);
-    return *this;
-}
-
-ByteImage& ByteImage::zeros(int count) {
-    data.append(QByteArray(count, '\0'));
-    return *this;
-}
-
-ByteImage& ByteImage::magic() {
-    return u8(0xAC).u8(0xDC).u8(0xB0).u8(0x70);
-}
-
-ByteImage& ByteImage::markerAndMagic() {
-    return u8(0x0D).u8(0x0A).raw("[DATA]").u8(0x0D).u8(0x0A).magic();
-}
-
-ByteImage& ByteImage::jsonHeader(const QByteArray& json) {
-    return i32(json.size()).raw(json).u8(0x0A);
-}
 
 ByteImage& ByteImage::trace(const std::vector<std::vector<double>>& rows, bool alternate) {
     const int points = rows.empty() ? 0 : static_cast<int>(rows[0].size());
@@ -78,10 +30,6 @@ std::vector<double> flatten(const Rows& rows) {
 void Layout::beginScan() {
     scanStart.push_back(image.size());
     itemStart.emplace_back();
-}
-
-void Layout::beginItem() {
-    itemStart.back().push_back(image.size());
 }
 
 Layout timeAveragedFile(int version, int rows, int currents, int points, int sweeps, bool marker) {

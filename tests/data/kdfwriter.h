@@ -6,21 +6,34 @@
 #include <QByteArray>
 #include <QString>
 #include <QVariantMap>
+#include <cstring>
 #include <vector>
 
 class ByteImage {
 public:
-    ByteImage& i32(qint32 v);
-    ByteImage& i16(qint16 v);
-    ByteImage& u8(quint8 v);
-    ByteImage& f64(double v);
-    ByteImage& raw(const QByteArray& b);
-    ByteImage& zeros(int count);
-    // "\r\n[DATA]\r\n" followed by the magic AC DC B0 70.
-    ByteImage& markerAndMagic();
-    ByteImage& magic();
+    // The `bytes` low bytes of `value`, most significant first.
+    ByteImage& be(quint64 value, int bytes) {
+        for (int shift = 8 * (bytes - 1); shift >= 0; shift -= 8) data.append(char(value >> shift));
+        return *this;
+    }
+    ByteImage& i32(qint32 v) { return be(quint32(v), 4); }
+    ByteImage& i16(qint16 v) { return be(quint16(v), 2); }
+    ByteImage& u8(quint8 v) { return be(v, 1); }
+    ByteImage& f64(double v) {
+        quint64 u;
+        std::memcpy(&u, &v, 8);
+        return be(u, 8);
+    }
+    ByteImage& raw(const QByteArray& b) {
+        data.append(b);
+        return *this;
+    }
+    ByteImage& zeros(int count) { return raw(QByteArray(count, '\0')); }
+    ByteImage& magic() { return u8(0xAC).u8(0xDC).u8(0xB0).u8(0x70); }
+    // "\r\n[DATA]\r\n" followed by the magic.
+    ByteImage& markerAndMagic() { return raw("\r\n[DATA]\r\n").magic(); }
     // JSON length, text, newline.
-    ByteImage& jsonHeader(const QByteArray& json);
+    ByteImage& jsonHeader(const QByteArray& json) { return i32(json.size()).raw(json).u8(0x0A); }
     // Trace: header (rows, 0xFF in bits 8..15 for alternate rows), point count, rows.
     ByteImage& trace(const std::vector<std::vector<double>>& rows, bool alternate = false);
 
@@ -46,7 +59,7 @@ struct Layout {
     std::vector<std::vector<int>> itemStart;
 
     void beginScan();
-    void beginItem();
+    void beginItem() { itemStart.back().push_back(image.size()); }
 };
 
 // Versions 10, 11, 14 and 15: one scan of `sweeps` sweeps of `rows` rows, `currents` of them
