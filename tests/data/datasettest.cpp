@@ -35,8 +35,7 @@ TEST(DataSetTest, SweepsGroupByTimeStamp) {
     EXPECT_EQ(set.scanCount(), 2);
     EXPECT_EQ(set.currentScan()->time, 2.5);
     ASSERT_EQ(spy.count(), 3);
-    EXPECT_TRUE(spy.at(0).at(0).toBool()) << "first data announces a new scan";
-    EXPECT_FALSE(spy.at(1).at(0).toBool());
+    EXPECT_TRUE(spy.at(0).at(0).toBool() && !spy.at(1).at(0).toBool()) << "new data set, new scan";
     // Choosing the last scan follows the newest; an older one stays chosen.
     set.setMainScan(1);
     EXPECT_EQ(set.mainScanIndex, -1);
@@ -88,27 +87,6 @@ TEST(DataSetTest, PrescanOffsets) {
     set.addTrace(block.data(), 5.0, 10, 4, 0, 0, false);
     const double* shifted = set.energyAxisFor(0);
     EXPECT_NEAR(shifted[0], set.currentAverage()->energy[0] - 8.0, 1e-12);
-}
-
-TEST(DataSetTest, AspectRatioPath) {
-    tarvoDataSet set(1, 3, 0);
-    const auto reference = sweep(4, 10, 50.0, 1);
-    ASSERT_NE(set.addReferenceTrace(reference.data(), 1.0, 10, 4, 0, 0), nullptr);
-    EXPECT_DOUBLE_EQ(set.arScans.at(0)->electrodeVoltage, 24.5);  // row 2: 20 + j
-    // Two points of one group: (V 10, slope -1) and (V 20, slope -0.5), 2-point sweeps.
-    const double a[] = {5, 3, 0, 0, 0, 0, 10, 12};
-    const double b[] = {2, 1, 0, 0, 0, 0, 20, 22};
-    set.addAspectRatioTrace(a, 1.0, 0.5, 10.0, 0.1, 2, 4, 0);
-    set.addAspectRatioTrace(b, 1.0, 0.5, 20.0, 0.2, 2, 4, 0);
-    set.addAspectRatioTrace(b, 1.0, 0.5, 20.0, 0.2, 2, 4, 0);
-    ASSERT_EQ(set.arScans.size(), 1);
-    arGroup* group = set.arScans.at(0)->groups.at(0);
-    ASSERT_EQ(group->points.size(), 2);
-    EXPECT_EQ(group->points.at(1)->traces.size(), 2);
-    EXPECT_DOUBLE_EQ(set.arIonFlux(0, 0), 430000.0 * (-1.5) * 10.0);
-    EXPECT_DOUBLE_EQ(set.arAverageEnergy(0, 0), 20.0);
-    set.completeGroup(1.0, 0.5);
-    EXPECT_TRUE(group->complete);
 }
 
 // The derivative method is one for all traces: changing it recomputes the traces and averages

@@ -70,11 +70,10 @@ TEST(IedfPeaks, ComeBackFromAnalyticCurves) {
 }
 
 TEST(IedfPeaks, NoneInNoiseAFlatCurveOrTooFewPoints) {
-    std::vector<double> x, noise, flat;
+    std::vector<double> x, noise, flat(100, 0.0);
     for (int i = 0; i < 100; ++i) {
         x.push_back(i);
         noise.push_back(1e-11 * (((i * 37) % 11) / 10.0 - 0.5));
-        flat.push_back(0.0);
     }
     EXPECT_TRUE(findIedfPeaks(x.data(), noise.data(), 100).peaks.empty());
     EXPECT_TRUE(findIedfPeaks(x.data(), flat.data(), 100).peaks.empty());

@@ -24,6 +24,7 @@ struct DerivativeCase {
 
 // Each routine on x and y rows by hand: the values, the points without one, too few points.
 TEST(DerivativeTest, MatchesHandComputedValues) {
+    const std::vector<double> k9 = {0, 1, 2, 3, 4, 5, 6, 7, 8};  // cut to the expected length
     const DerivativeCase cases[] = {
         {"forward", 1, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
         // Middle x above both ends: the point after the turn repeats the one before it.
@@ -32,20 +33,10 @@ TEST(DerivativeTest, MatchesHandComputedValues) {
         {"central1", 2, {0, 1, 2, 4, 8}, {0, 1, 4, 9, 16}, {N, 2, 8.0 / 3, 2, N}, true},
         {"central1Turning", 2, {0, 1, 2, 3, 2, 1}, {0, 1, 4, 9, 16, 25}, {N, 2, N, N, -8, N}, true},
         {"central2", 3, {0, 1, 2, 3, 5}, {1, 2, 4, 8, 16}, {N, N, 3, N, N}, true},
-        {"central3",
-         4,
-         {0, 1, 2, 3, 4, 5, 6},
-         {0, 2, 4, 6, 8, 10, 12},
-         {N, N, N, 2, N, N, N},
-         true},
+        {"central3", 4, k9, k9, {N, N, N, 1, N, N, N}, true},
         // Fewer than nine points: the nine-point form gives nothing.
-        {"central4TooShort", 5, {0, 1, 2, 3, 4, 5, 6, 7}, {0}, std::vector<double>(8, 0.0), false},
-        {"methodAboveFive",
-         9,
-         {0, 1, 2, 3, 4, 5, 6, 7, 8},
-         {0, 3, 6, 9, 12, 15, 18, 21, 24},
-         {N, N, N, N, 3, N, N, N, N},
-         true},
+        {"central4TooShort", 5, k9, k9, std::vector<double>(8, 0.0), false},
+        {"methodAboveFive", 9, k9, k9, {N, N, N, N, 1, N, N, N, N}, true},
     };
     for (DerivativeCase c : cases) {
         SCOPED_TRACE(c.name);
