@@ -1,5 +1,5 @@
 // The data set: scans by time stamp, current scan, crop, flux factors, prescan, aspect-ratio
-// path, derivative method.
+// path.
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
@@ -87,25 +87,6 @@ TEST(DataSetTest, PrescanOffsets) {
     set.addTrace(block.data(), 5.0, 10, 4, 0, 0, false);
     const double* shifted = set.energyAxisFor(0);
     EXPECT_NEAR(shifted[0], set.currentAverage()->energy[0] - 8.0, 1e-12);
-}
-
-// The derivative method is one for all traces: changing it recomputes the traces and averages
-// held, and traces made later take it.
-TEST(DataSetTest, DerivativeMethodIsSharedByEveryTrace) {
-    tarvoDataSet set(1, 3, 0);
-    std::vector<double> block(4 * 10);
-    for (int j = 0; j < 10; ++j) {
-        block[j] = j * j;
-        block[10 + j] = block[20 + j] = block[30 + j] = j;
-    }
-    set.addTrace(block.data(), 0.0, 10, 4, 0, 0, false);
-    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 5.0);  // forward: 9 - 4
-    set.setDerivativeMethod(2);
-    EXPECT_DOUBLE_EQ(set.currentTrace(0)->dIdERow(0)[2], 4.0);  // central: (9 - 1) / 2
-    EXPECT_DOUBLE_EQ(set.currentAverage()->dIdERow(0)[2], 4.0);
-    ivTrace later(block.data(), 10, 4, 0, false, false, false);
-    EXPECT_DOUBLE_EQ(later.dIdERow(0)[2], 4.0);
-    set.setDerivativeMethod(1);
 }
 
 }  // namespace

@@ -23,10 +23,8 @@ struct Expect {
 Expect readDataset(hid_t file, const std::string& path) {
     Expect d{path, {}, {}};
     const hid_t set = H5Dopen2(file, path.c_str(), H5P_DEFAULT);
-    if (set < 0) {
-        ADD_FAILURE() << "no dataset " << path;
-        return d;
-    }
+    if (set < 0)
+        return d;  // no dims: the comparison fails
     const hid_t space = H5Dget_space(set);
     d.dims.resize(H5Sget_simple_extent_ndims(space));
     H5Sget_simple_extent_dims(space, d.dims.data(), nullptr);

@@ -5,9 +5,8 @@
 #include <QFile>
 
 ByteImage& ByteImage::trace(const std::vector<std::vector<double>>& rows, bool alternate) {
-    const int points = rows.empty() ? 0 : static_cast<int>(rows[0].size());
     i32(static_cast<qint32>(rows.size()) | (alternate ? 0xFF00 : 0));
-    i32(points);
+    i32(rows.empty() ? 0 : static_cast<int>(rows[0].size()));
     for (const auto& row : rows)
         for (double v : row) f64(v);
     return *this;
@@ -34,11 +33,7 @@ void Layout::beginScan() {
 
 Layout timeAveragedFile(int version, int rows, int currents, int points, int sweeps, bool marker) {
     Layout l;
-    if (marker) {
-        l.image.raw("older header text").markerAndMagic();
-    } else {
-        l.image.magic();
-    }
+    l.image.raw(marker ? "older header text\r\n[DATA]\r\n" : "").magic();
     l.image.i32(version).i32(0).f64(1.25).i32(0).i32(points).i32(0).i32(rows).i32(sweeps);
     l.beginScan();
     for (int s = 0; s < sweeps; ++s) {

@@ -27,8 +27,7 @@ std::vector<Variable> readAll(const std::string& path) {
         Variable v;
         v.name = var->name ? var->name : "";
         for (int d = 0; d < var->rank; ++d) v.dims.push_back(var->dims[d]);
-        EXPECT_EQ(var->class_type, MAT_C_DOUBLE);
-        EXPECT_FALSE(var->isComplex);
+        EXPECT_TRUE(var->class_type == MAT_C_DOUBLE && !var->isComplex);
         const size_t count = v.dims.empty() ? 0 : v.dims[0] * v.dims[1];
         const double* data = static_cast<const double*>(var->data);
         if (data)

@@ -167,8 +167,6 @@ TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
         block[2 * n + j] = 2.0 + j;  // electrode
         block[3 * n + j] = j;        // swept
     }
-    // (The current ranges inside a crop, and a crop larger than the trace, are checked through
-    // the data set.)
     ivTrace trace(block.data(), n, 4, 0, false, false, false);
     EXPECT_TRUE(trace.setCrop(2, 3));
     EXPECT_EQ(trace.derivativeLength(), 1);
