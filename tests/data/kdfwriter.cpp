@@ -1,60 +1,12 @@
 #include "kdfwriter.h"
 
 #include <QCryptographicHash>
+#include <QDataStream>
 #include <QFile>
-#include <cstring>
-
-ByteImage& ByteImage::i32(qint32 v) {
-    const quint32 u = static_cast<quint32>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) data.append(char((u >> shift) & 0xFF));
-    return *this;
-}
-
-ByteImage& ByteImage::i16(qint16 v) {
-    const quint16 u = static_cast<quint16>(v);
-    data.append(char(u >> 8));
-    data.append(char(u & 0xFF));
-    return *this;
-}
-
-ByteImage& ByteImage::u8(quint8 v) {
-    data.append(char(v));
-    return *this;
-}
-
-ByteImage& ByteImage::f64(double v) {
-    quint64 u;
-    std::memcpy(&u, &v, 8);
-    for (int shift = 56; shift >= 0; shift -= 8) data.append(char((u >> shift) & 0xFF));
-    return *this;
-}
-
-ByteImage& ByteImage::raw(const QByteArray& b) {
-    data.append(b);
-    return *this;
-}
-
-ByteImage& ByteImage::zeros(int count) {
-    data.append(QByteArray(count, '\0'));
-    return *this;
-}
-
-ByteImage& ByteImage::magic() {
-    return u8(0xAC).u8(0xDC).u8(0xB0).u8(0x70);
-}
-
-ByteImage& ByteImage::markerAndMagic() {
-    return u8(0x0D).u8(0x0A).raw("[DATA]").u8(0x0D).u8(0x0A).magic();
-}
-
-ByteImage& ByteImage::jsonHeader(const QByteArray& json) {
-    return i32(json.size()).raw(json).u8(0x0A);
-}
 
 ByteImage& ByteImage::trace(const std::vector<std::vector<double>>& rows, bool alternate) {
-    const int points = rows.empty() ? 0 : static_cast<int>(rows[0].size());
     i32(static_cast<qint32>(rows.size()) | (alternate ? 0xFF00 : 0));
-    i32(points);
+    i32(rows.empty() ? 0 : static_cast<int>(rows[0].size()));
     for (const auto& row : rows)
         for (double v : row) f64(v);
     return *this;
@@ -74,15 +26,62 @@ std::vector<double> flatten(const Rows& rows) {
     return block;
 }
 
+void Layout::beginScan() {
+    scanStart.push_back(image.size());
+    itemStart.emplace_back();
+}
+
+Layout timeAveragedFile(int version, int rows, int currents, int points, int sweeps, bool marker) {
+    Layout l;
+    l.image.raw(marker ? "older header text\r\n[DATA]\r\n" : "").magic();
+    l.image.i32(version).i32(0).f64(1.25).i32(0).i32(points).i32(0).i32(rows).i32(sweeps);
+    l.beginScan();
+    for (int s = 0; s < sweeps; ++s) {
+        l.beginItem();
+        for (double v : flatten(sweepRows(rows, points, currents, 10.0 * s))) l.image.f64(v);
+    }
+    return l;
+}
+
+Layout timeResolvedFile(int version, int points, int frames, int sweeps) {
+    Layout l;
+    l.image.raw("x").markerAndMagic().i32(version);
+    l.image.i32(0).f64(0.5).i32(100).i32(points).i32(frames).i32(sweeps);
+    l.beginScan();
+    for (int s = 0; s < sweeps; ++s) {
+        l.beginItem();
+        for (int f = 0; f < frames; ++f) {
+            for (int j = 0; j < points; ++j) l.image.f64(2.0 * j);
+            for (int j = 0; j < points; ++j) l.image.f64(100.0 * f + s - j);
+        }
+    }
+    return l;
+}
+
+QByteArray streamed(const QVariantMap& map) {
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
+    out.setVersion(15);
+    out << map;
+    return bytes;
+}
+
+QByteArray version16File(const QByteArray& map, const std::vector<Rows>& traces) {
+    ByteImage image;
+    image.raw(map).markerAndMagic().i32(16).i32(0).zeros(16);
+    image.i32(1).i32(4).i32(10).f64(7.0).i32(int(traces.size()));
+    for (const Rows& t : traces) image.trace(t);
+    return image.bytes();
+}
+
 bool writeFile(const QString& path, const QByteArray& bytes) {
     // scripts/fuzz collects every image the tests build as seeds of the kdf reader's fuzzer.
     const QByteArray seeds = qgetenv("KALDER_FUZZ_SEED_DIR");
     if (!seeds.isEmpty()) {
         QFile seed(QString::fromLocal8Bit(seeds) + "/" +
                    QCryptographicHash::hash(bytes, QCryptographicHash::Sha1).toHex());
-        if (seed.open(QIODevice::WriteOnly)) {
+        if (seed.open(QIODevice::WriteOnly))
             seed.write(bytes);
-        }
     }
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();

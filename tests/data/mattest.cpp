@@ -27,8 +27,7 @@ std::vector<Variable> readAll(const std::string& path) {
         Variable v;
         v.name = var->name ? var->name : "";
         for (int d = 0; d < var->rank; ++d) v.dims.push_back(var->dims[d]);
-        EXPECT_EQ(var->class_type, MAT_C_DOUBLE);
-        EXPECT_FALSE(var->isComplex);
+        EXPECT_TRUE(var->class_type == MAT_C_DOUBLE && !var->isComplex);
         const size_t count = v.dims.empty() ? 0 : v.dims[0] * v.dims[1];
         const double* data = static_cast<const double*>(var->data);
         if (data)
@@ -73,23 +72,6 @@ TEST(MatExport, AveragedTraceOfEveryScan) {
         }
         EXPECT_DOUBLE_EQ(iedf.values[2 * 4 + 1], -4.5) << "forward difference of -j^2/2 at 4";
     }
-}
-
-TEST(MatExport, HeaderOnlyWithoutIvScans) {
-    TempDir dir;
-    tarvoDataSet set(0, 0, 0);
-    const double row[] = {1, 2};
-    set.addTemperatureRow(row, 0.0, 2, 0);
-    const std::string path = dir.file("t.mat");
-    ASSERT_TRUE(set.toMatFile(QString::fromStdString(path)));
-    const std::string bytes = readWholeFile(path);
-    ASSERT_EQ(bytes.size(), 128u);
-    const std::string intro = "MATLAB 5.0 MAT-file, Platform: PCWIN64, Created on: ";
-    EXPECT_EQ(bytes.substr(0, intro.size()), intro);
-    EXPECT_EQ(bytes[123], ' ');
-    EXPECT_EQ(bytes.substr(124), std::string("\x00\x01IM", 4));
-    EXPECT_TRUE(readAll(path).empty());
-    EXPECT_FALSE(set.toMatFile(QString::fromStdString(dir.file("none/x.mat"))));
 }
 
 }  // namespace

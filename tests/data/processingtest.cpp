@@ -22,100 +22,47 @@ struct DerivativeCase {
     bool succeeds;
 };
 
-// Block of 5 rows (two y rows, two unused rows, x last) as the routines receive it.
-std::vector<double> blockOf(const DerivativeCase& c) {
-    const size_t n = c.x.size();
-    std::vector<double> block;
-    block.insert(block.end(), c.y.begin(), c.y.end());
-    block.insert(block.end(), c.y.begin(), c.y.end());
-    block.insert(block.end(), 2 * n, 99.0);
-    block.insert(block.end(), c.x.begin(), c.x.end());
-    return block;
-}
-
-class DerivativeTest : public ::testing::TestWithParam<DerivativeCase> {};
-
-TEST_P(DerivativeTest, MatchesHandComputedValues) {
-    const DerivativeCase& c = GetParam();
-    const int n = static_cast<int>(c.x.size());
-    const std::vector<double> block = blockOf(c);
-    std::vector<double> out(2 * n, 12345.0);
-    const bool ok = derivatives::routineFor(c.method)(block.data(), out.data(), n, 5, 1, -1);
-    EXPECT_EQ(ok, c.succeeds);
-    for (int j = 0; j < n; ++j) {
-        const double want = c.expected[j];
-        // The first row carries 0 where the second has no value.
-        EXPECT_DOUBLE_EQ(out[j], std::isnan(want) ? 0.0 : want) << "first row, point " << j;
-        if (std::isnan(want)) {
-            EXPECT_TRUE(std::isnan(out[n + j])) << "second row, point " << j;
-        } else {
-            EXPECT_DOUBLE_EQ(out[n + j], want) << "second row, point " << j;
+// Each routine on x and y rows by hand: the values, the points without one, too few points.
+TEST(DerivativeTest, MatchesHandComputedValues) {
+    const std::vector<double> k9 = {0, 1, 2, 3, 4, 5, 6, 7, 8};  // cut to the expected length
+    const DerivativeCase cases[] = {
+        {"forward", 1, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
+        // Middle x above both ends: the point after the turn repeats the one before it.
+        {"forwardTurning", 1, {0, 1, 2, 1, 0}, {0, 1, 3, 6, 10}, {1, 2, 2, -4, -4}, true},
+        {"forwardTooShort", 1, {0}, {5}, {0}, false},
+        {"central1", 2, {0, 1, 2, 4, 8}, {0, 1, 4, 9, 16}, {N, 2, 8.0 / 3, 2, N}, true},
+        {"central1Turning", 2, {0, 1, 2, 3, 2, 1}, {0, 1, 4, 9, 16, 25}, {N, 2, N, N, -8, N}, true},
+        {"central2", 3, {0, 1, 2, 3, 5}, {1, 2, 4, 8, 16}, {N, N, 3, N, N}, true},
+        {"central3", 4, k9, k9, {N, N, N, 1, N, N, N}, true},
+        // Fewer than nine points: the nine-point form gives nothing.
+        {"central4TooShort", 5, k9, k9, std::vector<double>(8, 0.0), false},
+        {"methodAboveFive", 9, k9, k9, {N, N, N, N, 1, N, N, N, N}, true},
+    };
+    for (DerivativeCase c : cases) {
+        SCOPED_TRACE(c.name);
+        c.x.resize(c.expected.size());
+        c.y.resize(c.expected.size());
+        const int n = static_cast<int>(c.x.size());
+        // Block of 5 rows (two y rows, two unused rows, x last) as the routines receive it.
+        std::vector<double> block = c.y;
+        block.insert(block.end(), c.y.begin(), c.y.end());
+        block.insert(block.end(), 2 * n, 99.0);
+        block.insert(block.end(), c.x.begin(), c.x.end());
+        std::vector<double> out(2 * n, 12345.0);
+        EXPECT_EQ(derivatives::routineFor(c.method)(block.data(), out.data(), n, 5, 1, -1),
+                  c.succeeds);
+        for (int j = 0; j < n; ++j) {
+            const double want = c.expected[j];
+            // The first row carries 0 where the second has no value.
+            EXPECT_DOUBLE_EQ(out[j], std::isnan(want) ? 0.0 : want) << "first row, point " << j;
+            if (std::isnan(want)) {
+                EXPECT_TRUE(std::isnan(out[n + j])) << "second row, point " << j;
+            } else {
+                EXPECT_DOUBLE_EQ(out[n + j], want) << "second row, point " << j;
+            }
         }
     }
 }
-
-const std::vector<double> kTriangle14 = {0, 1, 2, 3, 4, 5, 6, 7, 6, 5, 4, 3, 2, 1};
-
-std::vector<double> times(const std::vector<double>& v, double f) {
-    std::vector<double> r;
-    for (double x : v) r.push_back(x * f);
-    return r;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Methods, DerivativeTest,
-    ::testing::Values(
-        DerivativeCase{"forward", 1, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
-        DerivativeCase{"method0", 0, {0, 1, 3, 4, 6}, {0, 2, 4, 10, 10}, {2, 1, 6, 0, 0}, true},
-        // Middle x above both ends: the point after the turn repeats the one before it.
-        DerivativeCase{
-            "forwardTurning", 1, {0, 1, 2, 1, 0}, {0, 1, 3, 6, 10}, {1, 2, 2, -4, -4}, true},
-        DerivativeCase{"forwardTooShort", 1, {0}, {5}, {0}, false},
-        DerivativeCase{"forwardTurningTooShort", 1, {0, 2, 1}, {1, 2, 3}, {0, 0, 0}, false},
-        DerivativeCase{
-            "central1", 2, {0, 1, 2, 4, 8}, {0, 1, 4, 9, 16}, {N, 2, 8.0 / 3, 2, N}, true},
-        DerivativeCase{"central1Turning",
-                       2,
-                       {0, 1, 2, 3, 2, 1},
-                       {0, 1, 4, 9, 16, 25},
-                       {N, 2, N, N, -8, N},
-                       true},
-        DerivativeCase{
-            "central1TurningTooShort", 2, {0, 1, 2, 1, 0}, {1, 2, 3, 4, 5}, {0, 0, 0, 0, 0}, false},
-        DerivativeCase{"central2", 3, {0, 1, 2, 3, 5}, {1, 2, 4, 8, 16}, {N, N, 3, N, N}, true},
-        DerivativeCase{"central2TooShort", 3, {0, 1, 2, 3}, {1, 2, 4, 8}, {0, 0, 0, 0}, false},
-        DerivativeCase{"central2Turning",
-                       3,
-                       {0, 1, 2, 3, 4, 5, 4, 3, 2, 1},
-                       {0, 1, 4, 9, 16, 25, 36, 49, 64, 81},
-                       {N, N, 4, N, N, N, N, -14, N, N},
-                       true},
-        DerivativeCase{"central3",
-                       4,
-                       {0, 1, 2, 3, 4, 5, 6},
-                       {0, 2, 4, 6, 8, 10, 12},
-                       {N, N, N, 2, N, N, N},
-                       true},
-        DerivativeCase{"central3Turning",
-                       4,
-                       kTriangle14,
-                       times(kTriangle14, 2),
-                       {N, N, N, 2, N, N, N, N, N, N, 2, N, N, N},
-                       true},
-        // Fewer than nine points: the nine-point form gives nothing.
-        DerivativeCase{"central4TooShort",
-                       5,
-                       {0, 1, 2, 3, 4, 5, 6, 7},
-                       {0, 1, 2, 3, 4, 5, 6, 7},
-                       {0, 0, 0, 0, 0, 0, 0, 0},
-                       false},
-        DerivativeCase{"methodAboveFive",
-                       9,
-                       {0, 1, 2, 3, 4, 5, 6, 7, 8},
-                       {0, 3, 6, 9, 12, 15, 18, 21, 24},
-                       {N, N, N, N, 3, N, N, N, N},
-                       true}),
-    [](const ::testing::TestParamInfo<DerivativeCase>& info) { return info.param.name; });
 
 // Slope and intercept are checked through the energy axis below; here the degenerate counts
 // and r²: (0,0) (1,2) (2,1) (3,3) give r² = 16 / 25.
@@ -131,54 +78,34 @@ TEST(LinearFitTest, DegenerateCountsAndRSquared) {
     EXPECT_NEAR(four.rSquared(), 0.64, 1e-12);
 }
 
-struct EnergyCase {
-    const char* name;
-    bool collectorDiscriminator;
-    bool alternateRows;
-    bool unfiltered;
-    std::vector<double> expected;
-};
-
-class EnergyAxisTest : public ::testing::TestWithParam<EnergyCase> {};
-
 // Rows of a 5-row trace: current, A (row R-4), B, electrode, swept.
-// Sources: swept = 0 2 1 3; A - electrode = 1 4 2 5; B - electrode = 2 2 3 4.
-TEST_P(EnergyAxisTest, UsesTheConfiguredSource) {
-    const EnergyCase& c = GetParam();
-    ivTrace trace(4, 5, c.collectorDiscriminator, c.unfiltered, 0);
-    trace.alternateRows = c.alternateRows;
-    trace.currents[1] = {11, 14, 12, 15};
-    trace.currents[2] = {12, 12, 13, 14};
-    trace.currents[3] = {10, 10, 10, 10};
-    trace.currents[4] = {0, 2, 1, 3};
-    trace.buildEnergyAxis();
-    ASSERT_EQ(trace.energy.size(), 4);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_NEAR(trace.energy[i], c.expected[i], 1e-12) << i;
+// Sources: swept = 0 2 1 3; A - electrode = 1 4 2 5; B - electrode = 2 2 3 4; without the
+// unfiltered flag, the line fitted to them.
+TEST(EnergyAxisTest, UsesTheConfiguredSource) {
+    const struct {
+        bool collectorDiscriminator, alternateRows, unfiltered;
+        std::vector<double> expected;
+    } cases[] = {
+        {false, false, true, {0, 2, 1, 3}},        {false, false, false, {0.3, 1.1, 1.9, 2.7}},
+        {false, true, true, {2, 2, 3, 4}},         {true, false, true, {1, 4, 2, 5}},
+        {true, true, false, {1.5, 2.5, 3.5, 4.5}},  // the discriminator wins over alternate rows
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.collectorDiscriminator << c.alternateRows << c.unfiltered);
+        ivTrace trace(4, 5, c.collectorDiscriminator, c.unfiltered, 0);
+        trace.alternateRows = c.alternateRows;
+        trace.currents[1] = {11, 14, 12, 15};
+        trace.currents[2] = {12, 12, 13, 14};
+        trace.currents[3] = {10, 10, 10, 10};
+        trace.currents[4] = {0, 2, 1, 3};
+        trace.buildEnergyAxis();
+        ASSERT_EQ(trace.energy.size(), 4);
+        for (int i = 0; i < 4; ++i) EXPECT_NEAR(trace.energy[i], c.expected[i], 1e-12) << i;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sources, EnergyAxisTest,
-    ::testing::Values(EnergyCase{"sweptRaw", false, false, true, {0, 2, 1, 3}},
-                      EnergyCase{"sweptFit", false, false, false, {0.3, 1.1, 1.9, 2.7}},
-                      EnergyCase{"alternateRaw", false, true, true, {2, 2, 3, 4}},
-                      // 2 2 3 4: slope 0.7, intercept 1.7
-                      EnergyCase{"alternateFit", false, true, false, {1.7, 2.4, 3.1, 3.8}},
-                      EnergyCase{"discriminatorRaw", true, false, true, {1, 4, 2, 5}},
-                      // discriminator wins over alternate rows; 1 4 2 5: slope 1, int. 1.5
-                      EnergyCase{"discriminatorFit", true, true, false, {1.5, 2.5, 3.5, 4.5}}),
-    [](const ::testing::TestParamInfo<EnergyCase>& info) { return info.param.name; });
-
-TEST(LiveBlockTest, TwoRowBlockIsStoredCurrentFirstAndGivesTheEnergy) {
-    const double block[] = {1, 2, 3, 4, /* current */ 9, N, 7, 6};
-    ivTrace trace(block, 4, 2, 0, false, false, false);
-    EXPECT_EQ(trace.currents[0], QVector<double>({9, 0, 7, 6}));
-    EXPECT_EQ(trace.currents[1], QVector<double>({1, 2, 3, 4}));
-    EXPECT_EQ(trace.energy, QVector<double>({1, 2, 3, 4}));
-    EXPECT_TRUE(std::isnan(block[5])) << "the caller's block stays as it was";
-}
-
+// A live block: NaN currents become 0, voltage rows (only) are smoothed of glitches.
 TEST(LiveBlockTest, SmoothsVoltageRowsOnlyAndReplacesNaN) {
     // 4 rows: one current and three voltage rows, six points.
     const std::vector<double> current = {10, 9, 12, 7, N, 5};
@@ -199,11 +126,7 @@ TEST(LiveBlockTest, SmoothsVoltageRowsOnlyAndReplacesNaN) {
 
 // Ions with a Gaussian energy distribution (mean 50 eV, width 5 eV) against a retarding
 // voltage from 0 to 100 V: I(V) = I0 * erfc((V - mu) / (sigma * sqrt 2)) / 2.
-class GaussianTrace : public ::testing::TestWithParam<int> {};
-
-TEST_P(GaussianTrace, FluxAndEnergyMatchClosedForm) {
-    const int method = GetParam();
-    ivTrace::selectDerivativeMethod(method);
+TEST(GaussianTrace, FluxAndEnergyMatchClosedFormWithEveryMethod) {
     const int n = 401;
     const double mu = 50.0, sigma = 5.0, i0 = 2e-6;
     auto current = [&](double v) {
@@ -218,20 +141,22 @@ TEST_P(GaussianTrace, FluxAndEnergyMatchClosedForm) {
         block[3 * n + j] = 7.0;  // electrode voltage
         block[4 * n + j] = v;    // swept voltage
     }
-    ivTrace trace(block.data(), n, 5, 0, false, false, false);
-    FluxFactors factors;
-    factors.fill(DEFAULT_FLUX_FACTOR);
-    trace.computeIonFlux(factors);
     // The flux integrates dI/dE over the derivative window [3, n - 4].
     const double v0 = 100.0 * 3 / (n - 1), v1 = 100.0 * (n - 4) / (n - 1);
     const double expectedFlux = DEFAULT_FLUX_FACTOR * (current(v1) - current(v0));
-    EXPECT_NEAR(trace.ionFlux(0), expectedFlux, std::fabs(expectedFlux) * 0.005);
-    EXPECT_NEAR(trace.averageEnergy(0), mu, mu * 0.005);
-    EXPECT_DOUBLE_EQ(trace.averageElectrodeVoltage(), 7.0);
+    FluxFactors factors;
+    factors.fill(DEFAULT_FLUX_FACTOR);
+    for (int method = 1; method <= 5; ++method) {
+        SCOPED_TRACE(method);
+        ivTrace::selectDerivativeMethod(method);
+        ivTrace trace(block.data(), n, 5, 0, false, false, false);
+        trace.computeIonFlux(factors);
+        EXPECT_NEAR(trace.ionFlux(0), expectedFlux, std::fabs(expectedFlux) * 0.005);
+        EXPECT_NEAR(trace.averageEnergy(0), mu, mu * 0.005);
+        EXPECT_DOUBLE_EQ(trace.averageElectrodeVoltage(), 7.0);
+    }
     ivTrace::selectDerivativeMethod(1);
 }
-
-INSTANTIATE_TEST_SUITE_P(AllMethods, GaussianTrace, ::testing::Values(1, 2, 3, 4, 5));
 
 TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
     const int n = 12;
@@ -242,8 +167,6 @@ TEST(IvTraceTest, CropLimitsFluxEnergyAndRanges) {
         block[2 * n + j] = 2.0 + j;  // electrode
         block[3 * n + j] = j;        // swept
     }
-    // (The current ranges inside a crop, and a crop larger than the trace, are checked through
-    // the data set.)
     ivTrace trace(block.data(), n, 4, 0, false, false, false);
     EXPECT_TRUE(trace.setCrop(2, 3));
     EXPECT_EQ(trace.derivativeLength(), 1);
