@@ -33,9 +33,7 @@ namespace {
 // Resident set size in kB (VmRSS of /proc/self/status).
 long residentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
+    status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("VmRSS:")) {
             return line.mid(6).trimmed().split(' ').first().toLong();
@@ -48,17 +46,18 @@ int entries(const char* dir) {
     return QDir(QString::fromLatin1(dir)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
 }
 
-// One scan to its end through a session, as the program and kalder-cli run it; false when it
-// did not end normally.
-bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
-    acquisitionSession session;
+// Programs a scan in the session, as the program and kalder-cli do; the data set, or none.
+tarvoDataSet* prepare(acquisitionSession& session, TolmarCntrl& cntrl, fixedScanSettings& s) {
     session.attach(&cntrl, false);
     session.lockDevice();
-    const scanLaunch launch = session.prepareRun(&settings, std::nan(""));
-    if (launch.outcome != scanLaunch::Ready) {
-        return false;
-    }
-    std::unique_ptr<tarvoDataSet> dataSet(launch.dataSet);
+    const scanLaunch launch = session.prepareRun(&s, std::nan(""));
+    return launch.outcome == scanLaunch::Ready ? launch.dataSet : nullptr;
+}
+
+// One scan to its end; false when it did not end normally.
+bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
+    acquisitionSession session;
+    const std::unique_ptr<tarvoDataSet> dataSet(prepare(session, cntrl, settings));
     bool ended = false;
     QEventLoop loop;
     QObject::connect(&session, &acquisitionSession::runEnded, &loop, [&] {
@@ -66,8 +65,10 @@ bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
         loop.quit();
     });
     QObject::connect(&session, &acquisitionSession::runAbandoned, &loop, &QEventLoop::quit);
-    session.launchRun({});
-    loop.exec();
+    if (dataSet) {
+        session.launchRun({});
+        loop.exec();
+    }
     return ended;
 }
 
@@ -79,27 +80,23 @@ int soak(TolmarCntrl& cntrl, int scans) {
     int failed = 0;
     for (int i = 1; i <= scans; ++i) {
         failed += runOnce(cntrl, settings) ? 0 : 1;
-        if (i == 100) {
-            rssAt100 = residentKb();
-        }
+        rssAt100 = i == 100 ? residentKb() : rssAt100;
     }
     const long rssEnd = residentKb();
     const int fdsAfter = entries("/proc/self/fd");
     // A finished thread may take a moment to leave the process.
-    int threadsAfter = entries("/proc/self/task");
-    for (int i = 0; i < 100000 && threadsAfter > threadsBefore; ++i) {
+    for (int i = 0; i < 100000 && entries("/proc/self/task") > threadsBefore; ++i) {
         QThread::yieldCurrentThread();
-        threadsAfter = entries("/proc/self/task");
     }
+    const int threadsAfter = entries("/proc/self/task");
     const double growth = 100.0 * (rssEnd - rssAt100) / rssAt100;
-    std::printf(
-        "scans %d (failed %d)\nRSS after 100: %ld kB, after %d: %ld kB (%+.2f %%)\n"
-        "file descriptors %d -> %d, threads %d -> %d\n",
-        scans, failed, rssAt100, scans, rssEnd, growth, fdsBefore, fdsAfter, threadsBefore,
-        threadsAfter);
     const bool ok =
         failed == 0 && growth < 5.0 && fdsAfter <= fdsBefore && threadsAfter <= threadsBefore;
-    std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
+    std::printf(
+        "scans %d (failed %d)\nRSS after 100: %ld kB, after %d: %ld kB (%+.2f %%)\n"
+        "file descriptors %d -> %d, threads %d -> %d\n%s\n",
+        scans, failed, rssAt100, scans, rssEnd, growth, fdsBefore, fdsAfter, threadsBefore,
+        threadsAfter, ok ? "soak passed" : "soak FAILED");
     return ok ? 0 : 1;
 }
 
@@ -111,13 +108,10 @@ int checkpointedRun(QCoreApplication& app, TolmarCntrl& cntrl) {
     p.scanLengthMs = 1e15;
     fixedScanSettings settings(p);
     acquisitionSession session;
-    session.attach(&cntrl, false);
-    session.lockDevice();
-    const scanLaunch launch = session.prepareRun(&settings, std::nan(""));
-    if (launch.outcome != scanLaunch::Ready) {
+    const std::unique_ptr<tarvoDataSet> dataSet(prepare(session, cntrl, settings));
+    if (!dataSet) {
         return 5;
     }
-    std::unique_ptr<tarvoDataSet> dataSet(launch.dataSet);
     scanController* controller = session.runningController();
     runCheckpoint checkpoint(dataSet.get(), QDir::currentPath(), controller->typeName());
     QObject::connect(controller, &scanController::scanCounter, &app, [&](int pass) {

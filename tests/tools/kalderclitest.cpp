@@ -71,13 +71,9 @@ size_t simulatedChannels(const std::string& text) {
     return n;
 }
 
-std::string lastLine(const std::string& text) {
-    const size_t end = text.find_last_not_of('\n');
-    if (end == std::string::npos) {
-        return {};
-    }
-    const size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - start);
+std::string lastLine(std::string text) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text.substr(text.rfind('\n') + 1);  // npos + 1: the whole text
 }
 
 TEST(KalderCli, ScanInspectAndExportRoundTrip) {

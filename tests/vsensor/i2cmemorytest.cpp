@@ -1,5 +1,4 @@
-// The serial EEPROM at device 0x51 as seen over the bus, and the faults scheduled on its
-// transfers.
+// The serial EEPROM at device 0x51 as seen over the bus.
 #include <string>
 
 #include "vsensorfixture.h"
@@ -19,17 +18,6 @@ protected:
         Bytes all(vsensor::kI2cMemorySize);
         for (unsigned a = 0; a < all.size(); ++a) all[a] = seed(a);
         vsensor::writeMemory(0, all);
-    }
-
-    // Runs transfers of one direction and returns a pattern: '.' good, 'F' failed, 's' half
-    // the bytes (a short read).
-    std::string transfers(bool write, int count) {
-        std::string pattern;
-        for (int i = 0; i < count; ++i) {
-            const size_t n = write ? (busWrite({0x00, 0x00, 0x42}) ? 8 : 0) : busRead(8).size();
-            pattern += n == 8 ? '.' : n == 4 ? 's' : 'F';
-        }
-        return pattern;
     }
 };
 
@@ -54,12 +42,8 @@ TEST_F(I2cTest, BusSequences) {
         {"page write wraps to the start of its page",
          {w({0x00, 0x3E, 0xC1, 0xC2, 0xC3, 0xC4}), w({0x00, 0x3E}), r({0xC1, 0xC2}),
           w({0x00, 0x00}), r({0xC3, 0xC4, seed(0x0002)}), w({0x00, 0x40}), r({seed(0x0040)})}},
-        {"pointer stays in the page after a wrapping write",
-         {w({0x07, 0x7F, 0x11, 0x22}), r({seed(0x0741)}), w({0x07, 0x40}), r({0x22})}},
         {"65 data bytes overwrite the first byte of the page",
          {counting(0x0400, 0, 65), r({1, 2}), w({0x04, 0x00}), r({64, 1, 2})}},
-        {"a full page leaves the pointer at the page start",
-         {counting(0x0840, 0x80, 64), r({0x80, 0x81})}},
         {"reads wrap at the end of the memory and cross pages",
          {w({0xFF, 0xFE}), r({seed(0xFFFE), seed(0xFFFF), seed(0x0000), seed(0x0001)}),
           w({0x30, 0x3F}), r({seed(0x303F), seed(0x3040)})}},
@@ -77,56 +61,6 @@ TEST_F(I2cTest, BusSequences) {
                 EXPECT_EQ(busRead(bytes.size()), bytes);
         }
     }
-}
-
-TEST_F(I2cTest, ScheduledFaults) {
-    const struct {
-        const char* text;
-        const char* writes;
-        const char* reads;
-    } cases[] = {
-        {"", "......", "......"},
-        {"i2c-write-fail@1", "F.....", "......"},
-        {"i2c-write-fail@3x2", "..FF..", "......"},
-        {"i2c-read-fail@2", "......", ".F...."},
-        {"i2c-short-read@1x3", "......", "sss..."},
-        {"i2c-short-read@2x3,i2c-read-fail@3", "......", ".sFs.."},
-        {"i2c-write-fail@2,i2c-write-fail@4x2,i2c-read-fail@6", ".F.FF.", ".....F"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
-        vsensor::clearFaults();
-        ASSERT_TRUE(vsensor::scheduleFaults(c.text));
-        std::string writes, reads;  // interleaved
-        for (int i = 0; i < 6; ++i) {
-            writes += transfers(true, 1);
-            reads += transfers(false, 1);
-        }
-        EXPECT_EQ(writes, c.writes);
-        EXPECT_EQ(reads, c.reads);
-    }
-    // Through the control calls, counted from scheduling: a failed write stores nothing, a
-    // failed read moves no pointer, a short read advances by the bytes it returned.
-    vsensor::clearFaults();
-    ASSERT_TRUE(busWrite({0x30, 0x00, 1, 2, 3, 4, 5, 6}));
-    vsensor::scheduleFault(vsensor::Fault::I2cWriteFail, 1);
-    EXPECT_FALSE(busWrite({0x30, 0x00, 0xEE, 0xEE}));
-    EXPECT_EQ(lastError(), vsensor::kErrorI2cNoAcknowledge);
-    ASSERT_TRUE(busWrite({0x30, 0x00}));
-    vsensor::scheduleFault(vsensor::Fault::I2cReadFail, 1);
-    vsensor::scheduleFault(vsensor::Fault::I2cShortRead, 2);
-    EXPECT_TRUE(busRead(5).empty());
-    EXPECT_EQ(lastError(), vsensor::kErrorTransferFailed);
-    EXPECT_EQ(busRead(5), (Bytes{1, 2}));
-    EXPECT_EQ(busRead(4), (Bytes{3, 4, 5, 6}));
-    // Texts that schedule nothing; the other faults' names are known too.
-    for (const char* text :
-         {"i2c-write-fail@0", "i2c-write-fail@1x0", "i2c-write-fail@1,", "data-write@1"}) {
-        EXPECT_FALSE(vsensor::scheduleFaults(text)) << text;
-        EXPECT_EQ(transfers(true, 3) + transfers(false, 3), "......") << text;
-    }
-    EXPECT_TRUE(vsensor::scheduleFaults(
-        "data-write-fail@2,data-read-fail@1x3,fpga-chunk-fail@9,transceiver-busy@1x5,unplug@40"));
 }
 
 }  // namespace
