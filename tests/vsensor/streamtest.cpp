@@ -1,4 +1,4 @@
-// The board's FIFO stream: packets, block contents per scan kind, faults, and the noise of the
+// The board's FIFO stream: packets and block contents per scan kind, and the noise of the
 // samples.
 #include <gtest/gtest.h>
 
@@ -140,30 +140,6 @@ TEST(Blocks, BlockCarriesStepsChannelsAndSamplesThroughTheFifo) {
         }
         EXPECT_EQ(streamed, block);
     }
-}
-
-TEST(Blocks, FaultsStopOrBreakOffTheBlock) {
-    FaultSchedule f;
-    ScanSetup s = setupFor("single");
-    BlockBuilder stop(s);
-    f.schedule(Fault::StreamStop, 1, 1);
-    EXPECT_EQ(stop.next(f), Words{0x0000});
-    EXPECT_TRUE(stop.stopped());
-    EXPECT_TRUE(stop.next(f).empty());
-
-    BlockBuilder loss(s);
-    f.schedule(Fault::SyncLoss, 1, 1);
-    const Decoded d = decode(loss.next(f));
-    EXPECT_FALSE(d.lastRunning);
-    EXPECT_LT(d.data.size(), 24u);
-    EXPECT_TRUE(loss.stopped());
-
-    syncScan(s);
-    BlockBuilder change(s);
-    f.schedule(Fault::SyncPeriodChange, 2, 1);
-    EXPECT_EQ(decode(change.next(f), true).period[0], 2048);
-    EXPECT_EQ(decode(change.next(f), true).period[0], 2049);
-    EXPECT_EQ(decode(change.next(f), true).period[0], 2049);
 }
 
 // Mean and variance of round(code + rms * z), z standard normal, summed over the codes.
