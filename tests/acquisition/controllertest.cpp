@@ -57,33 +57,54 @@ void expectInstrumentLeftIdle() {
     EXPECT_EQ(board.registers.channels_disabled, 0u);
 }
 
-TEST_F(ControllerTest, TimeAveragedScanFillsOneScanAndEnablesEveryChannelAgain) {
+// Known answer: a time-averaged scan of the 13-sensor disc recovers, per sensor, the model's
+// mean ion energy and its radial flux profile. A channel switched off for the scan is on again
+// afterwards, and the data set names the unit with its thermistor constants.
+TEST_F(ControllerTest, TimeAveragedDiscScanRecoversTheModelAndNamesItsUnit) {
     connectUnit("disc13");
     fixedScanSettings* s = quickSettings();
-    s->values().enabledChannels[3] = false;
+    s->values().biasEnd = 78.0;
+    s->values().biasStep = 1.0;
+    s->values().ivAcc = 64;
+    s->values().tracesPerScan = 4;
+    s->values().enabledChannels[23] = false;
     vsensor::clearBlockWriteLog();
 
     const scanRecord r = runScan(s);
 
     ASSERT_TRUE(r.ended);
-    EXPECT_FALSE(r.disconnected);
     EXPECT_EQ(typeName, "IV_TimeAveraged");
     ASSERT_EQ(dataSet->scanCount(), 1);
-    EXPECT_EQ(tracesIn(*dataSet, 0), 3);
+    EXPECT_EQ(tracesIn(*dataSet, 0), 4);
     EXPECT_EQ(r.counters, QVector<int>({1}));
-    EXPECT_EQ(r.progress, QVector<int>({0, 33, 67, 100}));
-    EXPECT_EQ(r.durations.size(), 3);
+    EXPECT_EQ(r.progress, QVector<int>({0, 25, 50, 75, 100}));
+    EXPECT_EQ(r.durations.size(), 4);
     // The electrode voltage read-out during the scan is the model's.
-    ASSERT_EQ(r.electrodeVoltages.size(), 3);
+    ASSERT_EQ(r.electrodeVoltages.size(), 4);
     for (double ev : r.electrodeVoltages) {
         EXPECT_NEAR(ev, vsensor::plasmaModel().electrodeVoltage, 0.1);
     }
-    // Channel 4 was off while the scan ran, and on again afterwards.
     const std::vector<vsensor::BlockWrite> log = vsensor::blockWriteLog();
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const vsensor::BlockWrite& b) {
-        return b.registers.run_en && b.registers.channels_disabled == (1u << 3);
+        return b.registers.run_en && b.registers.channels_disabled == (1u << 23);
     }));
     expectInstrumentLeftIdle();
+
+    // The data set's own results: average energy from its energy axis and dI/dE, ion flux from
+    // the integral of dI/dE; the model gives both per sensor.
+    const vsensor::PlasmaModel model = vsensor::plasmaModel();
+    dataSet->lock();
+    const ivTrace& average = *dataSet->currentAverage();
+    ASSERT_GT(static_cast<int>(average.nPoints), 70);
+    for (int k = 0; k < 13; ++k) {
+        const double energy = modelMeanEnergy(model, k);
+        EXPECT_NEAR(average.averageEnergy(k), energy, 0.02 * energy) << "sensor " << k;
+        const double relativeFlux = modelFlux(model, k) / modelFlux(model, 0);
+        EXPECT_GT(average.ionFlux(k), 0.0) << "sensor " << k;
+        EXPECT_NEAR(average.ionFlux(k) / average.ionFlux(0), relativeFlux, 0.02 * relativeFlux)
+            << "sensor " << k;
+    }
+    dataSet->unlock();
 
     // The data set names where its data came from, with the unit's thermistor constants.
     const QVariantMap& m = dataSet->settingsMap;
@@ -265,36 +286,6 @@ TEST_F(ControllerTest, AspectRatioScanMeasuresEachRatioAboveTheCurrentThreshold)
     }
     expectProgressWithinBounds(r);
     EXPECT_FALSE(vsensor::boardState().registers.run_en);
-}
-
-// Known answer: a time-averaged scan of the 13-sensor disc recovers, per sensor, the model's
-// mean ion energy and its radial flux profile.
-TEST_F(ControllerTest, DiscScanRecoversModelEnergiesAndFluxProfile) {
-    connectUnit("disc13");
-    fixedScanSettings* s = quickSettings();
-    s->values().biasStart = 0.0;
-    s->values().biasEnd = 78.0;
-    s->values().biasStep = 1.0;
-    s->values().ivAcc = 64;
-    s->values().tracesPerScan = 4;
-
-    ASSERT_TRUE(runScan(s).ended);
-
-    const vsensor::PlasmaModel model = vsensor::plasmaModel();
-    // The data set's own results: average energy from its energy axis and dI/dE, ion flux from
-    // the integral of dI/dE; the model gives both per sensor.
-    dataSet->lock();
-    const ivTrace& average = *dataSet->currentAverage();
-    ASSERT_GT(static_cast<int>(average.nPoints), 70);
-    for (int k = 0; k < 13; ++k) {
-        const double energy = modelMeanEnergy(model, k);
-        EXPECT_NEAR(average.averageEnergy(k), energy, 0.02 * energy) << "sensor " << k;
-        const double relativeFlux = modelFlux(model, k) / modelFlux(model, 0);
-        EXPECT_GT(average.ionFlux(k), 0.0) << "sensor " << k;
-        EXPECT_NEAR(average.ionFlux(k) / average.ionFlux(0), relativeFlux, 0.02 * relativeFlux)
-            << "sensor " << k;
-    }
-    dataSet->unlock();
 }
 
 }  // namespace
