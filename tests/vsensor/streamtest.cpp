@@ -1,4 +1,4 @@
-// The board's FIFO stream: packets and block contents per scan kind, and the noise of the
+// The board's FIFO stream: packets, block contents per scan kind, faults, and the noise of the
 // samples.
 #include <gtest/gtest.h>
 
@@ -140,6 +140,30 @@ TEST(Blocks, BlockCarriesStepsChannelsAndSamplesThroughTheFifo) {
         }
         EXPECT_EQ(streamed, block);
     }
+}
+
+// A stopped stream ends on an empty last packet, a lost sync breaks the block off, a changed
+// sync period shows from the block it was scheduled for.
+TEST(Blocks, FaultsStopOrBreakOffTheBlock) {
+    FaultSchedule f;
+    ScanSetup s = setupFor("single");
+    BlockBuilder stop(s);
+    f.schedule(Fault::StreamStop, 1, 1);
+    EXPECT_EQ(stop.next(f), Words{0x0000});
+    EXPECT_TRUE(stop.stopped());
+    EXPECT_TRUE(stop.next(f).empty());
+
+    BlockBuilder loss(s);
+    f.schedule(Fault::SyncLoss, 1, 1);
+    const Decoded d = decode(loss.next(f));
+    EXPECT_FALSE(d.lastRunning);
+    EXPECT_LT(d.data.size(), 24u);
+    EXPECT_TRUE(loss.stopped());
+
+    syncScan(s);
+    BlockBuilder change(s);
+    f.schedule(Fault::SyncPeriodChange, 2, 1);
+    for (int period : {2048, 2049, 2049}) EXPECT_EQ(decode(change.next(f), true).period[0], period);
 }
 
 // Mean and variance of round(code + rms * z), z standard normal, summed over the codes.
