@@ -30,7 +30,6 @@ TEST_F(CheckpointTest, PassesAndTheMinuteWriteTheRecoveryFile) {
     s->values().intervalMs = 20.0;
     s->values().scanLengthMs = 70.0;
     std::unique_ptr<runCheckpoint> checkpoint;
-    QList<int> savedAfter;  // scans in the data set at each checkpoint
     beforeStart = [&](scanController& c) {
         checkpoint = std::make_unique<runCheckpoint>(c.data(), dirOf(*dir), c.typeName());
         // Queued: the checkpoint is written in this thread while the scan goes on.
@@ -38,9 +37,6 @@ TEST_F(CheckpointTest, PassesAndTheMinuteWriteTheRecoveryFile) {
                          [&](int pass) {
                              if (pass > 1) {
                                  ASSERT_TRUE(checkpoint->passCompleted());
-                                 std::unique_ptr<tarvoDataSet> saved(
-                                     recovery::openUnfinishedRun(checkpoint->path()));
-                                 savedAfter << saved->scanCount();
                              }
                          });
     };
@@ -50,16 +46,9 @@ TEST_F(CheckpointTest, PassesAndTheMinuteWriteTheRecoveryFile) {
     ASSERT_TRUE(r.ended);
     ASSERT_GE(r.counters.size(), 3);
     EXPECT_EQ(checkpoint->saves(), r.counters.size() - 1);
-    // Each checkpoint holds at least the passes completed before it.
-    for (int i = 0; i < savedAfter.size(); ++i) {
-        EXPECT_GE(savedAfter[i], i + 1);
-    }
     const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({dirOf(*dir)});
     ASSERT_EQ(runs.size(), 1);
-    EXPECT_EQ(runs[0].typeName, "IV_TimeAveraged");
     EXPECT_EQ(runs[0].path, checkpoint->path());
-    // The data set itself carries no flag.
-    EXPECT_FALSE(dataSet->settingsMap.contains(recovery::UNFINISHED_KEY));
 
     // A minute on the pacing clock writes one more; less than that writes nothing.
     const int before = checkpoint->saves();
@@ -74,15 +63,6 @@ TEST_F(CheckpointTest, PassesAndTheMinuteWriteTheRecoveryFile) {
     ASSERT_TRUE(checkpoint->finish());
     EXPECT_FALSE(checkpoint->save());
     EXPECT_TRUE(recovery::findUnfinishedRuns({dirOf(*dir)}).isEmpty());
-}
-
-TEST_F(CheckpointTest, AnEmptyDataSetWritesNothing) {
-    tarvoDataSet empty(1, 3, 7);
-    runCheckpoint checkpoint(&empty, dirOf(*dir) + "/sub", "IV_TimeAveraged");
-    EXPECT_TRUE(checkpoint.save());
-    EXPECT_EQ(checkpoint.saves(), 0);
-    EXPECT_FALSE(QFile::exists(checkpoint.path()));
-    EXPECT_TRUE(checkpoint.finish());
 }
 
 // A run in a child process killed with SIGKILL: after it reported a checkpoint, and while it
@@ -114,7 +94,6 @@ TEST(KilledRunTest, RecoveryFileOfAKilledRunLoads) {
         const QList<recovery::unfinishedRun> runs = recovery::findUnfinishedRuns({dirOf(work)});
         ASSERT_EQ(runs.size(), 1);
         EXPECT_FALSE(runs[0].writerAlive);
-        EXPECT_EQ(runs[0].typeName, "IV_TimeAveraged");
         try {
             std::unique_ptr<tarvoDataSet> set(recovery::openUnfinishedRun(runs[0].path));
             ASSERT_NE(set, nullptr);

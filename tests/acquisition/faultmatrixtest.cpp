@@ -43,15 +43,11 @@ struct faultCase {
     const char* logs[kScanKinds];
 };
 
-// The readers' codes: a normal block fails with -1 (USB read), -2 (the board stopped sending),
-// -3 (short) and is read again after a restart; a time-resolved one with -1, -2, -4 (sync lost),
-// -6 (short, past half), read again, or -8 (the sync period changed), which ends the read. A
-// restart that cannot write the block fails with -6 (normal) or -9 (time-resolved). Scans make no
-// I2C transfers. After the first trace a temperature record's next read is the read-back of the
-// registers, whose failure ends its pass; a failed write is the stop of the pass (a lost
-// sensor), the read-back request of a temperature record, or an aspect-ratio point's settling
-// delay (unchecked). A temperature record never checks its start and stop: unplugged, the
-// monitor reports the loss after it.
+// The readers' codes: a normal block fails with -1 (USB read), -2 (stopped), -3 (short), a
+// time-resolved one with -1, -2, -4 (sync lost), -6 (short) and is read again after a restart,
+// or -8 (period changed), which ends the read; a restart that cannot write fails with -6 or -9.
+// A temperature record's next read is the register read-back, whose failure ends its pass; it
+// never checks its start and stop. Scans make no I2C transfers.
 const char* const kReadBack = "Failed to read FPGA config parameters from Fpga";
 const char* const kStop = "Failed to stop running scan";
 const char* const kRun = "Failed to run scan";
@@ -135,9 +131,7 @@ TEST_P(FaultMatrixTest, FaultEndsTheRunAsDocumentedAndKeepsItsTraces) {
     const scanKind kind = static_cast<scanKind>(k);
     const char end = fc.ends[k];
     connectUnit(kind == scanKind::AspectRatio ? "ar" : "single");
-    // A short scan of the kind, long enough that the reads go on after the first trace (one
-    // read brings several blocks): kTraces[k] traces (time-resolved: reads of three slices), or
-    // two aspect ratios.
+    // A short scan of the kind, long enough that the reads go on after the first trace.
     scanParameters& p = quickSettings()->values();
     p.tracesPerScan = kTraces[k];
     p.scanType = kind == scanKind::TimeResolved  ? TimeResolvedScan
@@ -185,9 +179,8 @@ TEST_P(FaultMatrixTest, FaultEndsTheRunAsDocumentedAndKeepsItsTraces) {
         EXPECT_TRUE(vsensor::i2cLog().empty()) << "the scan used the I2C bus";
     }
 
-    // The traces: none that arrived before the fault is lost; a run the library carried
-    // through has them all (time-resolved: slices at 0, 100 and 200 us, one trace each per
-    // read; aspect ratio: one group per ratio).
+    // No trace that arrived before the fault is lost; a run carried through has them all
+    // (time-resolved: three slices; aspect ratio: one group per ratio).
     const traceTally held = tally(*dataSet);
     EXPECT_GE(held.count, armedAt.load());
     const int all = kTraces[k] * (kind == scanKind::TimeResolved ? 3 : 1);

@@ -58,18 +58,14 @@ tarvoDataSet* prepare(acquisitionSession& session, TolmarCntrl& cntrl, fixedScan
 bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
     acquisitionSession session;
     const std::unique_ptr<tarvoDataSet> dataSet(prepare(session, cntrl, settings));
-    bool ended = false;
     QEventLoop loop;
-    QObject::connect(&session, &acquisitionSession::runEnded, &loop, [&] {
-        ended = true;
-        loop.quit();
-    });
+    QObject::connect(&session, &acquisitionSession::runEnded, &loop, [&] { loop.exit(1); });
     QObject::connect(&session, &acquisitionSession::runAbandoned, &loop, &QEventLoop::quit);
-    if (dataSet) {
-        session.launchRun({});
-        loop.exec();
+    if (!dataSet) {
+        return false;
     }
-    return ended;
+    session.launchRun({});
+    return loop.exec() == 1;
 }
 
 int soak(TolmarCntrl& cntrl, int scans) {
@@ -114,13 +110,12 @@ int checkpointedRun(QCoreApplication& app, TolmarCntrl& cntrl) {
     }
     scanController* controller = session.runningController();
     runCheckpoint checkpoint(dataSet.get(), QDir::currentPath(), controller->typeName());
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line out as soon as it is written
     QObject::connect(controller, &scanController::scanCounter, &app, [&](int pass) {
         if (pass > 1) {
             std::printf("saving %d\n", pass - 1);
-            std::fflush(stdout);
             checkpoint.passCompleted();
             std::printf("saved %d\n", pass - 1);
-            std::fflush(stdout);
         }
     });
     session.launchRun({});

@@ -54,15 +54,8 @@ scanRecord VirtualUnit::runScan(scanSettings* scan) {
     }
 
     QEventLoop loop;
-    const auto keep = [&session](auto signal, auto& list) {
-        QObject::connect(&session, signal, [&list](auto value, auto...) { list << value; });
-    };
-    keep(&acquisitionSession::progress, record.progress);
-    keep(&acquisitionSession::passStarted, record.counters);
-    keep(&acquisitionSession::aspectRatio, record.aspectRatios);
-    keep(&acquisitionSession::electrodeVoltage, record.electrodeVoltages);
-    keep(&acquisitionSession::elapsed, record.durations);
-    keep(&acquisitionSession::estimatedDuration, record.estimates);
+    QObject::connect(&session, &acquisitionSession::passStarted,
+                     [&record](int pass) { record.counters << pass; });
     QObject::connect(&session, &acquisitionSession::runEnded, [&] {
         record.ended = true;
         loop.quit();

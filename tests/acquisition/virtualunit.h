@@ -21,8 +21,7 @@ class scanController;
 // What a scan run reported, signal by signal.
 struct scanRecord {
     bool ended = false, disconnected = false, hung = false;  // hung: the watchdog ended it
-    QVector<int> progress, counters;
-    QVector<double> aspectRatios, electrodeVoltages, durations, estimates;
+    QVector<int> counters;                                   // the passes begun
 };
 
 class VirtualUnit : public ::testing::Test {

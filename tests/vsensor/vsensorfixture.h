@@ -17,7 +17,7 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// A 64-byte register block from hex bytes; "@n" moves to byte n. "@3 80" is read-back mode.
+// A 64-byte register block from hex bytes; "@n" moves to byte n.
 inline Bytes block(const std::string& text) {
     Bytes b(64, 0);
     std::istringstream in(text);
@@ -63,7 +63,7 @@ protected:
         return out;
     }
     // The FPGA: a bit stream in chunks of the given size (the last one shorter), whether it
-    // runs, a register block, and a read-back of up to `ask` bytes.
+    // runs, a register block.
     bool configure(const Bytes& stream, size_t chunk = 64) {
         if (!QuickUsbStartFpgaConfiguration(handle))
             return false;
@@ -81,13 +81,6 @@ protected:
         return flag != 0;
     }
     bool writeBlock(Bytes b) { return QuickUsbWriteData(handle, b.data(), b.size()) != 0; }
-    Bytes readBack(QULONG ask = 64) {
-        Bytes out(ask, 0xEE);
-        QULONG length = ask;
-        const bool ok = QuickUsbReadData(handle, out.data(), &length) != 0;
-        out.resize(ok ? length : 0);
-        return out;
-    }
 
     QHANDLE handle = 0;
 };
