@@ -118,10 +118,6 @@ bool threadsReturnTo(int count) {
     return threadCount() <= count;
 }
 
-void PrintTo(const faultCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class FaultMatrixTest : public VirtualUnit,
                         public ::testing::WithParamInterface<std::tuple<faultCase, int>> {};
 

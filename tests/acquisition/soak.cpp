@@ -1,10 +1,8 @@
 // Long runs of the acquisition session on the virtual sensor, with a virtual clock.
 //
-// acquisition_soak [SCANS] (default 10000): many short time-averaged scans, one after the other,
-// each in a thread of its own with a data set that is discarded afterwards. Prints the resident
-// memory after the first 100 scans and after the last, and the counts of open file descriptors
-// and threads before and after; fails (exit code 1) when the memory grew by 5 % or more, or a
-// descriptor or thread was left behind. Run by scripts/soak.
+// acquisition_soak [SCANS] (default 10000): short time-averaged scans one after the other, each
+// in its own thread and data set. Fails (exit code 1) when the resident memory grew by 5 % or more
+// from scan 100 to the last, or a file descriptor or thread was left behind. Run by scripts/soak.
 //
 // acquisition_soak --checkpoint DIR: a run of repeated passes that never ends, checkpointed after
 // every pass into DIR, for the recovery tests. Prints "saving N" before and "saved N" after the

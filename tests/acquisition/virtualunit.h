@@ -1,7 +1,5 @@
-// A unit of the virtual sensor for the acquisition tests: the library on the virtual link with
-// its waits replaced, the acquisition pacing on a virtual clock, and a runner that drives one
-// scan through an acquisition session (as the program and kalder-cli do) until it ends,
-// recording the session's signals.
+// A unit of the virtual sensor on the virtual link and clock, and a runner that drives one scan
+// through an acquisition session (as the program and kalder-cli do) until it ends.
 #ifndef TESTS_ACQUISITION_VIRTUALUNIT_H
 #define TESTS_ACQUISITION_VIRTUALUNIT_H
 

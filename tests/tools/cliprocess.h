@@ -4,12 +4,9 @@
 #ifndef TESTS_TOOLS_CLIPROCESS_H
 #define TESTS_TOOLS_CLIPROCESS_H
 
-#include <signal.h>
-
 #include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -28,78 +25,37 @@ inline std::vector<std::string> words(const std::string& line) {
     return result;
 }
 
-class CliProcess {
-public:
-    // `env`: extra NAME=value entries over the test's environment.
-    CliProcess(const char* program, const std::vector<std::string>& args,
-               const std::vector<std::string>& env = {}) {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        const QString here = QDir::currentPath();
-        e.insert("HOME", here);
-        e.insert("XDG_CONFIG_HOME", here + "/cli-config");
-        e.insert("XDG_DATA_HOME", here + "/cli-data");
-        e.insert("TOLMAR_LINK", "virtual");
-        e.insert("TOLMAR_VSENSOR_SPEED", "0");
-        e.insert("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR);
-        for (const std::string& entry : env) {
-            const size_t eq = entry.find('=');
-            e.insert(QString::fromStdString(entry.substr(0, eq)),
-                     QString::fromStdString(entry.substr(eq + 1)));
-        }
-        QStringList arguments;
-        for (const std::string& a : args) arguments << QString::fromStdString(a);
-        process.setProcessEnvironment(e);
-        process.setReadChannel(QProcess::StandardError);
-        process.start(QString::fromLocal8Bit(program), arguments);
-    }
-    ~CliProcess() {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(-1);
-        }
-    }
-
-    // Reads standard error line by line until `wanted` returns true for a line (true) or the
-    // stream ends (false).
-    bool waitForLine(const std::function<bool(const std::string&)>& wanted) {
-        for (;;) {
-            for (size_t end; (end = err.find('\n', scanned)) != std::string::npos;) {
-                const std::string line = err.substr(scanned, end - scanned);
-                scanned = end + 1;
-                if (wanted(line)) {
-                    return true;
-                }
-            }
-            if (process.bytesAvailable() == 0 && !process.waitForReadyRead(-1)) {
-                return false;
-            }
-            err += process.readAllStandardError().toStdString();
-        }
-    }
-    void signal(int number) { ::kill(static_cast<pid_t>(process.processId()), number); }
-    // Reads what is left and waits for the exit.
-    CliRun finish() {
-        CliRun run;
-        process.waitForFinished(-1);
-        if (process.error() != QProcess::FailedToStart &&
-            process.exitStatus() == QProcess::NormalExit) {
-            run.status = process.exitCode();
-        }
-        run.out = process.readAllStandardOutput().toStdString();
-        run.err = err + process.readAllStandardError().toStdString();
-        return run;
-    }
-
-private:
-    QProcess process;
-    std::string err;
-    size_t scanned = 0;
-};
-
-// Starts, runs to the end and returns what the process printed.
+// Starts the program, runs it to the end and returns what it printed. `env`: extra NAME=value
+// entries over the test's environment.
 inline CliRun runProgram(const char* program, const std::vector<std::string>& args,
                          const std::vector<std::string>& env = {}) {
-    return CliProcess(program, args, env).finish();
+    QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+    const QString here = QDir::currentPath();
+    e.insert("HOME", here);
+    e.insert("XDG_CONFIG_HOME", here + "/cli-config");
+    e.insert("XDG_DATA_HOME", here + "/cli-data");
+    e.insert("TOLMAR_LINK", "virtual");
+    e.insert("TOLMAR_VSENSOR_SPEED", "0");
+    e.insert("TOLMAR_FIRMWARE_DIR", FIRMWARE_SOURCE_DIR);
+    for (const std::string& entry : env) {
+        const size_t eq = entry.find('=');
+        e.insert(QString::fromStdString(entry.substr(0, eq)),
+                 QString::fromStdString(entry.substr(eq + 1)));
+    }
+    QStringList arguments;
+    for (const std::string& a : args) arguments << QString::fromStdString(a);
+    QProcess process;
+    process.setProcessEnvironment(e);
+    process.start(QString::fromLocal8Bit(program), arguments);
+    CliRun run;
+    process.waitForFinished(-1);
+    if (process.error() != QProcess::FailedToStart &&
+        process.exitStatus() == QProcess::NormalExit) {
+        run.status = process.exitCode();
+    }
+    run.out = process.readAllStandardOutput().toStdString();
+    run.err = process.readAllStandardError().toStdString();
+    return run;
 }
 
 #endif  // TESTS_TOOLS_CLIPROCESS_H
