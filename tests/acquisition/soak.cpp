@@ -1,10 +1,8 @@
 // Long runs of the acquisition session on the virtual sensor, with a virtual clock.
 //
-// acquisition_soak [SCANS] (default 10000): many short time-averaged scans, one after the other,
-// each in a thread of its own with a data set that is discarded afterwards. Prints the resident
-// memory after the first 100 scans and after the last, and the counts of open file descriptors
-// and threads before and after; fails (exit code 1) when the memory grew by 5 % or more, or a
-// descriptor or thread was left behind. Run by scripts/soak.
+// acquisition_soak [SCANS] (default 10000): short time-averaged scans one after the other, each
+// in its own thread and data set. Fails (exit code 1) when the resident memory grew by 5 % or more
+// from scan 100 to the last, or a file descriptor or thread was left behind. Run by scripts/soak.
 //
 // acquisition_soak --checkpoint DIR: a run of repeated passes that never ends, checkpointed after
 // every pass into DIR, for the recovery tests. Prints "saving N" before and "saved N" after the
@@ -33,9 +31,7 @@ namespace {
 // Resident set size in kB (VmRSS of /proc/self/status).
 long residentKb() {
     QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly)) {
-        return -1;
-    }
+    status.open(QIODevice::ReadOnly);
     for (const QByteArray& line : status.readAll().split('\n')) {
         if (line.startsWith("VmRSS:")) {
             return line.mid(6).trimmed().split(' ').first().toLong();
@@ -48,27 +44,26 @@ int entries(const char* dir) {
     return QDir(QString::fromLatin1(dir)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size();
 }
 
-// One scan to its end through a session, as the program and kalder-cli run it; false when it
-// did not end normally.
-bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
-    acquisitionSession session;
+// Programs a scan in the session, as the program and kalder-cli do; the data set, or none.
+tarvoDataSet* prepare(acquisitionSession& session, TolmarCntrl& cntrl, fixedScanSettings& s) {
     session.attach(&cntrl, false);
     session.lockDevice();
-    const scanLaunch launch = session.prepareRun(&settings, std::nan(""));
-    if (launch.outcome != scanLaunch::Ready) {
+    const scanLaunch launch = session.prepareRun(&s, std::nan(""));
+    return launch.outcome == scanLaunch::Ready ? launch.dataSet : nullptr;
+}
+
+// One scan to its end; false when it did not end normally.
+bool runOnce(TolmarCntrl& cntrl, fixedScanSettings& settings) {
+    acquisitionSession session;
+    const std::unique_ptr<tarvoDataSet> dataSet(prepare(session, cntrl, settings));
+    QEventLoop loop;
+    QObject::connect(&session, &acquisitionSession::runEnded, &loop, [&] { loop.exit(1); });
+    QObject::connect(&session, &acquisitionSession::runAbandoned, &loop, &QEventLoop::quit);
+    if (!dataSet) {
         return false;
     }
-    std::unique_ptr<tarvoDataSet> dataSet(launch.dataSet);
-    bool ended = false;
-    QEventLoop loop;
-    QObject::connect(&session, &acquisitionSession::runEnded, &loop, [&] {
-        ended = true;
-        loop.quit();
-    });
-    QObject::connect(&session, &acquisitionSession::runAbandoned, &loop, &QEventLoop::quit);
     session.launchRun({});
-    loop.exec();
-    return ended;
+    return loop.exec() == 1;
 }
 
 int soak(TolmarCntrl& cntrl, int scans) {
@@ -79,27 +74,23 @@ int soak(TolmarCntrl& cntrl, int scans) {
     int failed = 0;
     for (int i = 1; i <= scans; ++i) {
         failed += runOnce(cntrl, settings) ? 0 : 1;
-        if (i == 100) {
-            rssAt100 = residentKb();
-        }
+        rssAt100 = i == 100 ? residentKb() : rssAt100;
     }
     const long rssEnd = residentKb();
     const int fdsAfter = entries("/proc/self/fd");
     // A finished thread may take a moment to leave the process.
-    int threadsAfter = entries("/proc/self/task");
-    for (int i = 0; i < 100000 && threadsAfter > threadsBefore; ++i) {
+    for (int i = 0; i < 100000 && entries("/proc/self/task") > threadsBefore; ++i) {
         QThread::yieldCurrentThread();
-        threadsAfter = entries("/proc/self/task");
     }
+    const int threadsAfter = entries("/proc/self/task");
     const double growth = 100.0 * (rssEnd - rssAt100) / rssAt100;
-    std::printf(
-        "scans %d (failed %d)\nRSS after 100: %ld kB, after %d: %ld kB (%+.2f %%)\n"
-        "file descriptors %d -> %d, threads %d -> %d\n",
-        scans, failed, rssAt100, scans, rssEnd, growth, fdsBefore, fdsAfter, threadsBefore,
-        threadsAfter);
     const bool ok =
         failed == 0 && growth < 5.0 && fdsAfter <= fdsBefore && threadsAfter <= threadsBefore;
-    std::printf("%s\n", ok ? "soak passed" : "soak FAILED");
+    std::printf(
+        "scans %d (failed %d)\nRSS after 100: %ld kB, after %d: %ld kB (%+.2f %%)\n"
+        "file descriptors %d -> %d, threads %d -> %d\n%s\n",
+        scans, failed, rssAt100, scans, rssEnd, growth, fdsBefore, fdsAfter, threadsBefore,
+        threadsAfter, ok ? "soak passed" : "soak FAILED");
     return ok ? 0 : 1;
 }
 
@@ -111,22 +102,18 @@ int checkpointedRun(QCoreApplication& app, TolmarCntrl& cntrl) {
     p.scanLengthMs = 1e15;
     fixedScanSettings settings(p);
     acquisitionSession session;
-    session.attach(&cntrl, false);
-    session.lockDevice();
-    const scanLaunch launch = session.prepareRun(&settings, std::nan(""));
-    if (launch.outcome != scanLaunch::Ready) {
+    const std::unique_ptr<tarvoDataSet> dataSet(prepare(session, cntrl, settings));
+    if (!dataSet) {
         return 5;
     }
-    std::unique_ptr<tarvoDataSet> dataSet(launch.dataSet);
     scanController* controller = session.runningController();
     runCheckpoint checkpoint(dataSet.get(), QDir::currentPath(), controller->typeName());
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // each line out as soon as it is written
     QObject::connect(controller, &scanController::scanCounter, &app, [&](int pass) {
         if (pass > 1) {
             std::printf("saving %d\n", pass - 1);
-            std::fflush(stdout);
             checkpoint.passCompleted();
             std::printf("saved %d\n", pass - 1);
-            std::fflush(stdout);
         }
     });
     session.launchRun({});
