@@ -303,6 +303,23 @@ TEST(KdfDispatch, InvalidContentsThrow) {
     }
 }
 
+// A file cut anywhere loads: empty when the cut comes before the data marker and the version,
+// otherwise marked as truncated, never passed off as whole.
+TEST(KdfDamage, EveryPrefixLoadsAndACutIsNoticed) {
+    TempDir dir;
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+    for (auto build : {ivScans, arScans, temperatures, version14, version12}) {
+        const QByteArray file = build({2, 1}).image.bytes();
+        for (int length = 0; length <= file.size(); ++length) {
+            SCOPED_TRACE(length);
+            tarvoDataSet set(put(dir, file.left(length), length % 2 ? "a.kdf" : "b.kdf"));
+            EXPECT_EQ(length == file.size(), set.fileVersion != 0 && !set.truncated);
+            EXPECT_LE(set.scanCount(), std::max(set.declaredScans, 0));
+        }
+    }
+    qInstallMessageHandler(nullptr);
+}
+
 struct CutCase {
     const char* name;
     Layout (*build)(const std::vector<int>& counts);
