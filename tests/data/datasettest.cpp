@@ -26,6 +26,7 @@ TEST(DataSetTest, SweepsGroupByTimeStamp) {
     std::vector<double> tooMany(25 * 4);
     set.addTrace(tooMany.data(), 0.0, 4, 25, 0, 0, false);
     EXPECT_FALSE(set.hasData);
+    EXPECT_EQ(set.currentTrace(0), nullptr) << "no scan, no trace";
     const auto block = sweep(4, 10, 100.0, 1);
     set.addTrace(block.data(), 1.0, 10, 4, 0, 0, false);
     set.addTrace(block.data(), 1.0, 10, 4, 0, 0, true);
@@ -34,6 +35,8 @@ TEST(DataSetTest, SweepsGroupByTimeStamp) {
     set.addTrace(block.data(), 2.5, 10, 4, 0, 0, false);
     EXPECT_EQ(set.scanCount(), 2);
     EXPECT_EQ(set.currentScan()->time, 2.5);
+    EXPECT_EQ(set.currentTrace(1), nullptr) << "the newest scan holds one trace";
+    EXPECT_EQ(set.currentTrace(-1), nullptr);
     ASSERT_EQ(spy.count(), 3);
     EXPECT_TRUE(spy.at(0).at(0).toBool() && !spy.at(1).at(0).toBool()) << "new data set, new scan";
     // Choosing the last scan follows the newest; an older one stays chosen.
