@@ -22,7 +22,6 @@ public:
         call("scripted_setChunks", bytes.data(), bytes.size());
     }
     void failRead(int nth) { call("scripted_failRead", nth); }
-    void failWrite(int nth) { call("scripted_failWrite", nth); }
     // Read-back status: firmware ID (bytes 50-51), sync lock bits (byte 52) and the sync period
     // (bytes 54-57).
     void setSyncStatus(bool locked, uint32_t period, bool high = false, bool low = false,

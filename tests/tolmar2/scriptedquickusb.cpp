@@ -24,8 +24,7 @@ struct Board {
     std::vector<size_t> chunks;
     size_t nextChunk = 0;
     int reads = 0;
-    std::vector<int> failingReads;  // 1-based data reads that fail
-    std::vector<int> failingWrites;
+    std::vector<int> failingReads;             // 1-based data reads that fail
     std::vector<std::vector<uint8_t>> blocks;  // every block written
     uint8_t status[8] = {};                    // bytes 50-57 of the read-back
     bool readBack = false;
@@ -62,10 +61,6 @@ EXPORT void scripted_setChunks(const size_t* sizes, size_t count) {
 
 EXPORT void scripted_failRead(int nth) {
     board.failingReads.push_back(nth);
-}
-
-EXPORT void scripted_failWrite(int nth) {
-    board.failingWrites.push_back(nth);
 }
 
 EXPORT void scripted_setStatus(const uint8_t* bytes50to57) {
@@ -154,10 +149,7 @@ QUICKUSB_API_CALLS(SCRIPTED_CALL)
 QRETURN Calls::QuickUsbWriteData(QHANDLE, QBYTE* data, QULONG length) {
     if (length != 64)
         return 0;
-    const int nth = static_cast<int>(board.blocks.size()) + 1;
     board.blocks.emplace_back(data, data + 64);
-    if (std::count(board.failingWrites.begin(), board.failingWrites.end(), nth))
-        return 0;
     board.readBack = data[3] & 0x80;
     const bool clearFifo = data[48] & 0x02;
     if (clearFifo && !board.segments.empty() && board.position > 0) {
